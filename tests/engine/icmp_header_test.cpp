@@ -1,0 +1,73 @@
+#include "engine/icmp_header.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::vector<unsigned char> Bytes(const IcmpHeader& header) {
+  std::ostringstream os;
+  os << header;
+  const std::string s = os.str();
+  return {s.begin(), s.end()};
+}
+
+IcmpHeader EchoRequest(std::uint16_t identifier, std::uint16_t sequence) {
+  IcmpHeader header;
+  header.type(IcmpHeader::kEchoRequest);
+  header.code(0);
+  header.identifier(identifier);
+  header.sequence_number(sequence);
+  header.ComputeChecksum();
+  return header;
+}
+
+TEST(IcmpHeader, EncodesEchoRequestInNetworkOrder) {
+  EXPECT_EQ(Bytes(EchoRequest(0x1234, 1)),
+            (std::vector<unsigned char>{0x08, 0x00, 0xE5, 0xCA, 0x12, 0x34, 0x00, 0x01}));
+}
+
+TEST(IcmpHeader, ChecksumFoldsCarriesTwice) {
+  EXPECT_EQ(EchoRequest(0xFFFF, 0xFFFF).checksum(), 0xF7FF);
+  // A folded sum of 0xFFFF gives 0x0000 on the wire, not 0xFFFF.
+  EXPECT_EQ(Bytes(EchoRequest(0xF7FF, 0))[2], 0x00);
+  EXPECT_EQ(EchoRequest(0xF7FF, 0).checksum(), 0x0000);
+}
+
+TEST(IcmpHeader, ChecksummedRequestSumsToAllOnes) {
+  // RFC 1071 over the whole message, checksum included, for a spread of values.
+  for (std::uint32_t id = 0; id <= 0xFFFF; id += 0x0FFF) {
+    for (std::uint32_t seq = 0; seq <= 0xFFFF; seq += 0x1111) {
+      const std::vector<unsigned char> b = Bytes(EchoRequest(id, seq));
+      std::uint32_t sum = 0;
+      for (int i = 0; i < 8; i += 2) {
+        sum += (b[i] << 8) | b[i + 1];
+      }
+      sum = (sum & 0xFFFF) + (sum >> 16);
+      sum += sum >> 16;
+      EXPECT_EQ(sum & 0xFFFF, 0xFFFFu) << id << " " << seq;
+    }
+  }
+}
+
+TEST(IcmpHeader, ReadsBackWhatItWrote) {
+  std::istringstream is(std::string("\x00\x03\xAB\xCD\x12\x34\xFF\xFE", 8));
+  IcmpHeader header;
+  ASSERT_TRUE(is >> header);
+  EXPECT_EQ(header.type(), 0);
+  EXPECT_EQ(header.code(), 3);
+  EXPECT_EQ(header.checksum(), 0xABCD);
+  EXPECT_EQ(header.identifier(), 0x1234);
+  EXPECT_EQ(header.sequence_number(), 0xFFFE);
+}
+
+TEST(IcmpHeader, ShortReadFails) {
+  std::istringstream is(std::string("\x00\x00\x00\x00\x00\x00\x00", 7));
+  IcmpHeader header;
+  EXPECT_FALSE(is >> header);
+}
+
+}  // namespace
