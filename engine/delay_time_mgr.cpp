@@ -21,6 +21,8 @@ constexpr std::size_t kMaxLineLength = 65535;
 constexpr auto kReceiveRetry = std::chrono::milliseconds(100);
 // Room for the largest IPv4 datagram the socket can deliver.
 constexpr std::size_t kReceiveSpace = 65536;
+// Socket receive buffer: room for a burst of replies from about 10,000 targets.
+constexpr int kReceiveBufferBytes = 16 << 20;
 
 [[noreturn]] void ThrowConfigError(int error, const char* what) {
   throw boost::system::system_error(error, boost::system::generic_category(),
@@ -108,6 +110,8 @@ DelayTimeMgr::DelayTimeMgr()
     : icmp_socket(io_service, boost::asio::ip::icmp::v4()),
       resolver(io_service),
       receive_retry_timer(io_service) {
+  platform::EnlargeReceiveBuffer(static_cast<int>(icmp_socket.native_handle()),
+                                 kReceiveBufferBytes);
   if (on_socket_open != nullptr) {
     on_socket_open();
   }

@@ -9,6 +9,10 @@ namespace platform {
 // The process id, as it goes into the ICMP identifier.
 unsigned long GetPid();
 
+// Asks for a socket receive buffer of the given size, beyond the system's usual cap
+// where the process may (replies to thousands of targets arrive in bursts). Best effort.
+void EnlargeReceiveBuffer(int socket, int bytes);
+
 }  // namespace platform
 
 #endif  // LUMORET_PLATFORM_PLATFORM_H
