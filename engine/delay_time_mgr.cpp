@@ -196,10 +196,10 @@ void DelayTimeMgr::HandleReceive(const boost::system::error_code& error, std::si
 }
 
 void DelayTimeMgr::HandleDatagram() {
-  std::istream is(&reply_buffer);
-  is >> reply_ipv4_header >> reply_icmp_header;
+  reply_stream.clear();
+  reply_stream >> reply_ipv4_header >> reply_icmp_header;
   const DelayTarget::Clock::time_point now = DelayTarget::Clock::now();
-  if (!is || reply_icmp_header.type() != IcmpHeader::kEchoReply) {
+  if (!reply_stream || reply_icmp_header.type() != IcmpHeader::kEchoReply) {
     return;
   }
   const std::size_t index = IndexForIdentifier(reply_icmp_header.identifier(), platform::GetPid());
