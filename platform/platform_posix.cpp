@@ -158,7 +158,7 @@ unsigned long GetPid() {
 
 InstanceState AcquireInstance(const std::string& name) {
   const std::string dir = RuntimeDir();
-  if (dir.empty() || instance_lock_fd >= 0) {
+  if (dir.empty()) {
     return InstanceState::kOnly;
   }
   const std::string base = dir + "/lumoret-" + name;
