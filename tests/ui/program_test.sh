@@ -13,6 +13,9 @@ skip() {
 command -v xdotool >/dev/null || skip "xdotool is missing"
 xdpyinfo >/dev/null 2>&1 || skip "cannot reach the display $DISPLAY"
 
+# In sanitizer builds: no note about used suppressions on the stderr we check.
+export LSAN_OPTIONS="${LSAN_OPTIONS:+$LSAN_OPTIONS:}print_suppressions=0"
+
 work=$(mktemp -d)
 chmod 755 "$work"
 pids=()
