@@ -7,6 +7,7 @@
 #include <boost/system/system_error.hpp>
 #include <cstdio>
 #include <exception>
+#include <system_error>
 
 #include "engine/delay_time_mgr.h"
 #include "platform/platform.h"
@@ -38,21 +39,25 @@ TargetStats ReadStats(const DelayTarget& target) {
 
 // What went wrong and what the user can do about it.
 std::string StartupErrorText(const std::exception& error) {
-  std::string text = "Lumoret cannot start the delay engine: ";
-  text += error.what();
-  text += ".\n";
+  const std::string what = error.what();
+  std::string text = "Lumoret cannot start the delay engine: " + what + ".\n";
   const auto* system_error = dynamic_cast<const boost::system::system_error*>(&error);
-  if (system_error != nullptr &&
-      (system_error->code() == boost::system::errc::operation_not_permitted ||
-       system_error->code() == boost::system::errc::permission_denied)) {
+  if (what.find("config.ini") != std::string::npos) {
+    text += "Check that config.ini in " + wxGetCwd().utf8_string() +
+            " can be read, or created when it is missing.\n";
+  } else if (system_error != nullptr &&
+             (system_error->code() == boost::system::errc::operation_not_permitted ||
+              system_error->code() == boost::system::errc::permission_denied)) {
     const std::string binary = wxStandardPaths::Get().GetExecutablePath().utf8_string();
     text +=
         "Raw ICMP sockets need the CAP_NET_RAW capability. Run Lumoret as root (sudo), or "
         "grant the capability to the program once:\n  sudo setcap cap_net_raw+ep " +
         binary + "\n";
-  } else {
-    text += "Check that config.ini in " + wxGetCwd().utf8_string() +
-            " can be read, or created when it is missing.\n";
+  } else if (dynamic_cast<const std::system_error*>(&error) != nullptr) {
+    // Giving up privileges failed; going on with them is not an option.
+    text +=
+        "Lumoret does not run with more rights than it needs. Start it as your own user "
+        "after granting the capability with setcap instead.\n";
   }
   return text;
 }

@@ -187,6 +187,23 @@ else
   fail "no window after the first instance was killed"
 fi
 
+# --- a config.ini that cannot be read: a message naming the file
+make_dir c
+rm "$work/c/config.ini"
+mkdir "$work/c/config.ini"
+start c "$work/c.run"
+c=$started
+if window_of "$c" '^Lumoret: cannot start$' 10; then
+  key_to "$window" Return
+  if ended "$c" 3 && [ "$status" = 1 ] && grep -q 'config.ini' "$work/c.err"; then
+    pass "an unreadable config.ini is reported and the program ends cleanly"
+  else
+    fail "unreadable config.ini: status ${status:-running}, stderr: $(cat "$work/c.err")"
+  fi
+else
+  fail "no message about an unreadable config.ini"
+fi
+
 # The remaining cases change users, which only root can do.
 if [ "$(id -u)" != 0 ] || ! setpriv --reuid=65534 --regid=65534 --clear-groups true 2>/dev/null; then
   echo "program_test: not root in this namespace; the cases of other users are skipped"
