@@ -92,8 +92,22 @@ CLumoretDlg::~CLumoretDlg() {
   abort_timer_.Stop();
 }
 
+bool CLumoretDlg::Show(bool show) {
+  if (show && !initialised_) {
+    InitDialog();
+    initialised_ = true;
+    if (!startup_error_.empty()) {
+      return false;
+    }
+  }
+  return wxDialog::Show(show);
+}
+
 void CLumoretDlg::OnInitDialog(wxInitDialogEvent& event) {
   wxDialog::OnInitDialog(event);
+  if (initialised_) {
+    return;  // showing sends the event again
+  }
   SetIcon(icon);
   for (int column = 0; column < kColumnCount; ++column) {
     target_list->InsertColumn(column, wxString::FromUTF8(kColumns[column].title),
@@ -117,8 +131,7 @@ void CLumoretDlg::OnInitDialog(wxInitDialogEvent& event) {
     manager.Start();
   } catch (const std::exception& error) {
     startup_error_ = StartupErrorText(error);
-    // The window is still being shown and its modal loop has not started yet (showing
-    // may already turn the toolkit's loop); end that loop from one of its first turns.
+    // The modal loop has not started yet; end it from one of its first turns.
     abort_timer_.Start(10);
     return;
   }

@@ -28,6 +28,11 @@ class CLumoretDlg : public wxDialog {
   // Why the engine could not be created or started, with the remedy; empty otherwise.
   const std::string& startup_error() const { return startup_error_; }
 
+  // Initialises the window before it first appears, so that the engine exists and the
+  // rows are filled by then (the toolkit would map the window first); a window whose
+  // engine could not start never appears.
+  bool Show(bool show = true) override;
+
   void OnInitDialog(wxInitDialogEvent& event);
   void OnTimer(wxTimerEvent& event);
   // The Help and About commands, from the context menu or F1.
@@ -51,6 +56,7 @@ class CLumoretDlg : public wxDialog {
   wxTimer timer_;
   wxTimer abort_timer_;  // ends the modal loop when the engine could not start
   int abort_ticks_ = 0;
+  bool initialised_ = false;
   DelayTimeMgr* manager_ = nullptr;
   std::string startup_error_;
   bool worker_error_shown_ = false;

@@ -60,7 +60,7 @@ window_of() {
   local i
   window=
   for ((i = 0; i < $3 * 10 * slow; i++)); do
-    window=$(xdotool search --onlyvisible --pid "$1" --name "$2" 2>/dev/null | head -n1)
+    window=$(xdotool search --all --onlyvisible --pid "$1" --name "$2" 2>/dev/null | head -n1)
     [ -n "$window" ] && return 0
     kill -0 "$1" 2>/dev/null || return 1
     sleep 0.1
@@ -242,6 +242,32 @@ fi
 grep -q 'setcap cap_net_raw+ep' "$work/n.err" || fail "stderr does not name the remedy"
 grep -q 'Operation not permitted' "$work/n.err" || fail "stderr does not name the cause"
 bin=$1
+
+# --- a plain user with the capability on the file: it leaves every set of the process
+make_dir f
+chown 65534:65534 "$work/f" "$work/f.run"
+cp "$1" "$work/f/lumoret"
+if setcap cap_net_raw+ep "$work/f/lumoret" 2>/dev/null; then
+  bin=$work/f/lumoret
+  start f "$work/f.run" setpriv --reuid=65534 --regid=65534 --clear-groups
+  f=$started
+  bin=$1
+  if window_of "$f" '^Lumoret$' 10; then
+    if has_net_raw "$f"; then
+      fail "a setcap start keeps CAP_NET_RAW"
+      grep Cap "/proc/$f/task/"*/status
+    else
+      pass "a setcap start gives CAP_NET_RAW up"
+    fi
+    key_to "$window" Escape
+    ended "$f" 2 && [ "$status" = 0 ] || fail "the setcap start did not end with 0"
+  else
+    fail "no window from a setcap start"
+    cat "$work/f.err"
+  fi
+else
+  echo "program_test: cannot set file capabilities here; the setcap case is skipped"
+fi
 
 # --- started through sudo: the invoking user's ids before config.ini is created
 make_dir s
