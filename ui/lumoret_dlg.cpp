@@ -1,7 +1,7 @@
 #include "ui/lumoret_dlg.h"
 
-#include <wx/menu.h>
 #include <wx/msgdlg.h>
+#include <wx/menu.h>
 #include <wx/stdpaths.h>
 
 #include <boost/system/system_error.hpp>
@@ -180,7 +180,10 @@ void CLumoretDlg::ShowWorkerError() {
   const std::string text = "Lumoret: the delay engine stopped: " + manager_->LastError() +
                            ".\nThe statistics no longer change; restart Lumoret to measure again.";
   std::fprintf(stderr, "%s\n", text.c_str());
-  wxMessageBox(wxString::FromUTF8(text), "Lumoret: engine stopped", wxOK | wxICON_ERROR, this);
+  // The generic box is a window of ours like any other, so tests can find and close it.
+  wxGenericMessageDialog box(this, wxString::FromUTF8(text), "Lumoret: engine stopped",
+                             wxOK | wxICON_ERROR);
+  box.ShowModal();
 }
 
 void CLumoretDlg::OnSysCommand(unsigned id) {

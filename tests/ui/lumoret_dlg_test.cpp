@@ -13,11 +13,13 @@
 #include <wx/stattext.h>
 #include <wx/utils.h>
 
+#include <boost/asio/post.hpp>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <set>
+#include <stdexcept>
 #include <string>
 
 #include "engine/delay_time_mgr.h"
@@ -226,6 +228,32 @@ TEST_F(LumoretDlgTest, HelpOpensReadMeOfTheWorkingDirectory) {
   std::string argument;
   std::getline(in, argument);
   EXPECT_EQ(argument, (work_dir / "ReadMe.txt").string());
+}
+
+// Last: it ends the engine's worker for good.
+TEST_F(LumoretDlgTest, AnErrorThatEndsTheWorkerIsShownOnce) {
+  boost::asio::post(dlg->manager()->io_service,
+                    [] { throw std::runtime_error("injected failure"); });
+  int boxes = 0;
+  std::string title;
+  wxTimer probe;
+  probe.Bind(wxEVT_TIMER, [&](wxTimerEvent&) {
+    for (wxWindow* window : wxTopLevelWindows) {
+      auto* box = dynamic_cast<wxDialog*>(window);
+      if (box != nullptr && box != dlg && box->IsModal()) {
+        ++boxes;
+        title = box->GetTitle().utf8_string();
+        box->EndModal(wxID_OK);
+      }
+    }
+  });
+  probe.Start(50);
+  // Three refreshes at least: the error must come up once, not on every tick.
+  WaitFor([] { return false; }, 3500);
+  probe.Stop();
+  EXPECT_EQ(dlg->manager()->LastError(), "injected failure");
+  EXPECT_EQ(boxes, 1);
+  EXPECT_EQ(title, "Lumoret: engine stopped");
 }
 
 }  // namespace
