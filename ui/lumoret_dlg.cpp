@@ -1,7 +1,7 @@
 #include "ui/lumoret_dlg.h"
 
-#include <wx/msgdlg.h>
 #include <wx/menu.h>
+#include <wx/msgdlg.h>
 #include <wx/stdpaths.h>
 
 #include <boost/system/system_error.hpp>
@@ -64,14 +64,7 @@ std::string StartupErrorText(const std::exception& error) {
 
 }  // namespace
 
-wxBEGIN_EVENT_TABLE(CLumoretDlg, wxDialog) EVT_INIT_DIALOG(CLumoretDlg::OnInitDialog)
-    EVT_TIMER(wxID_ANY, CLumoretDlg::OnTimer) EVT_SIZE(CLumoretDlg::OnSize)
-        EVT_MENU(CLumoretDlg::kHelpCommand, CLumoretDlg::OnMenuCommand)
-            EVT_MENU(CLumoretDlg::kAboutCommand, CLumoretDlg::OnMenuCommand)
-                EVT_CONTEXT_MENU(CLumoretDlg::OnContextMenu) EVT_CHAR_HOOK(CLumoretDlg::OnCharHook)
-                    wxEND_EVENT_TABLE()
-
-                        CLumoretDlg::CLumoretDlg(wxWindow* parent)
+CLumoretDlg::CLumoretDlg(wxWindow* parent)
     : wxDialog(parent, wxID_ANY, "Lumoret", wxDefaultPosition, wxDefaultSize,
                wxDEFAULT_DIALOG_STYLE | wxRESIZE_BORDER | wxMINIMIZE_BOX | wxMAXIMIZE_BOX),
       icon(AppIcon()),
@@ -240,3 +233,14 @@ void CLumoretDlg::OnCharHook(wxKeyEvent& event) {
   }
   event.Skip();
 }
+
+// clang-format off
+wxBEGIN_EVENT_TABLE(CLumoretDlg, wxDialog)
+  EVT_INIT_DIALOG(CLumoretDlg::OnInitDialog)
+  EVT_TIMER(wxID_ANY, CLumoretDlg::OnTimer)
+  EVT_SIZE(CLumoretDlg::OnSize)
+  EVT_MENU(CLumoretDlg::kHelpCommand, CLumoretDlg::OnMenuCommand)
+  EVT_MENU(CLumoretDlg::kAboutCommand, CLumoretDlg::OnMenuCommand)
+  EVT_CONTEXT_MENU(CLumoretDlg::OnContextMenu)
+  EVT_CHAR_HOOK(CLumoretDlg::OnCharHook)
+wxEND_EVENT_TABLE()
