@@ -206,30 +206,6 @@ TEST_F(LumoretDlgTest, AboutBoxShowsItsTextsWhileTheListRefreshes) {
   EXPECT_TRUE(refreshed) << "the list did not refresh behind the About box";
 }
 
-TEST_F(LumoretDlgTest, HelpOpensReadMeOfTheWorkingDirectory) {
-  // A stand-in for the desktop's opener that records what it was asked to open.
-  const fs::path bin = work_dir / "bin";
-  fs::create_directories(bin);
-  const fs::path record = work_dir / "opened";
-  {
-    std::ofstream script(bin / "xdg-open");
-    script << "#!/bin/sh\nprintf '%s' \"$1\" > " << record << ".tmp\nmv " << record << ".tmp "
-           << record << "\n";
-  }
-  fs::permissions(bin / "xdg-open", fs::perms::owner_all);
-  const std::string old_path = std::getenv("PATH");
-  ::setenv("PATH", (bin.string() + ":" + old_path).c_str(), 1);
-  // The low bits of a command id are the system's; only id & 0xFFF0 counts.
-  dlg->OnSysCommand(CLumoretDlg::kHelpCommand | 0x3);
-  const bool opened = WaitFor([&] { return fs::exists(record); }, 5000);
-  ::setenv("PATH", old_path.c_str(), 1);
-  ASSERT_TRUE(opened);
-  std::ifstream in(record);
-  std::string argument;
-  std::getline(in, argument);
-  EXPECT_EQ(argument, (work_dir / "ReadMe.txt").string());
-}
-
 // Last: it ends the engine's worker for good.
 TEST_F(LumoretDlgTest, AnErrorThatEndsTheWorkerIsShownOnce) {
   boost::asio::post(dlg->manager()->io_service,

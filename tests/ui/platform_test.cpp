@@ -16,36 +16,15 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const char kName[] = "platform_test";
-
-// A private runtime folder, so parallel tests and a running Lumoret don't meet.
+// The single-instance rule is tested on the whole program (program_test.sh).
 class PlatformTest : public ::testing::Test {
  protected:
   void SetUp() override {
     char pattern[] = "/tmp/lumoret_platform_test.XXXXXX";
     ASSERT_NE(::mkdtemp(pattern), nullptr);
     dir_ = pattern;
-    ::setenv("XDG_RUNTIME_DIR", dir_.c_str(), 1);
   }
-  void TearDown() override {
-    platform::ReleaseInstance();
-    fs::remove_all(dir_);
-  }
-
-  // What AcquireInstance says in a fresh child process: 0 only, 1 other running.
-  static int AcquireInChild() {
-    const pid_t child = ::fork();
-    if (child == 0) {
-      const bool other = platform::AcquireInstance(kName) == platform::InstanceState::kOtherRunning;
-      if (other) {
-        platform::ActivateOtherInstance(kName, "Lumoret");
-      }
-      ::_exit(other ? 1 : 0);
-    }
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  }
+  void TearDown() override { fs::remove_all(dir_); }
 
   template <typename Pred>
   static bool WaitFor(Pred pred) {
@@ -60,44 +39,6 @@ class PlatformTest : public ::testing::Test {
 
   fs::path dir_;
 };
-
-TEST_F(PlatformTest, SecondStartGivesWayAndAsksForTheWindow) {
-  ASSERT_EQ(platform::AcquireInstance(kName), platform::InstanceState::kOnly);
-  EXPECT_FALSE(platform::ActivationRequested());
-  EXPECT_EQ(AcquireInChild(), 1);
-  EXPECT_TRUE(WaitFor([] { return platform::ActivationRequested(); }));
-  EXPECT_FALSE(platform::ActivationRequested());  // one request, answered once
-
-  platform::ReleaseInstance();
-  EXPECT_FALSE(fs::exists(dir_ / "lumoret-platform_test.sock"));
-  EXPECT_EQ(AcquireInChild(), 0);
-}
-
-TEST_F(PlatformTest, LockGoesWithAKilledHolder) {
-  int ready[2];
-  ASSERT_EQ(::pipe(ready), 0);
-  const pid_t holder = ::fork();
-  if (holder == 0) {
-    const char held =
-        platform::AcquireInstance(kName) == platform::InstanceState::kOnly ? 'y' : 'n';
-    (void)::write(ready[1], &held, 1);
-    ::pause();
-    ::_exit(0);
-  }
-  char held = 0;
-  ASSERT_EQ(::read(ready[0], &held, 1), 1);
-  ::close(ready[0]);
-  ::close(ready[1]);
-  ASSERT_EQ(held, 'y');
-  EXPECT_EQ(platform::AcquireInstance(kName), platform::InstanceState::kOtherRunning);
-
-  ::kill(holder, SIGKILL);
-  ::waitpid(holder, nullptr, 0);
-  EXPECT_EQ(platform::AcquireInstance(kName), platform::InstanceState::kOnly);
-  // The socket the killed holder left behind was replaced by a live one.
-  EXPECT_EQ(AcquireInChild(), 1);
-  EXPECT_TRUE(WaitFor([] { return platform::ActivationRequested(); }));
-}
 
 TEST_F(PlatformTest, HelpOpensTheFileQuietlyAndLeavesNoChild) {
   // A stand-in for the desktop's opener: records its argument, makes noise on stderr.
