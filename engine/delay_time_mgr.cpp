@@ -215,5 +215,8 @@ void DelayTimeMgr::HandleDatagram() {
   if (reply_ipv4_header.source_address() != target.destination.address().to_v4()) {
     return;
   }
-  target.HandleReply(now);
+  // The kernel's receive stamp keeps the time the reply waited in the socket's queue
+  // (a burst from thousands of targets) out of the measured delay.
+  target.HandleReply(now - std::chrono::nanoseconds(platform::LastReceiveAge(
+                               static_cast<int>(icmp_socket.native_handle()))));
 }

@@ -14,6 +14,11 @@ unsigned long GetPid();
 // Asks for a socket receive buffer of the given size, beyond the system's usual cap
 // where the process may (replies to thousands of targets arrive in bursts). Best effort.
 void EnlargeReceiveBuffer(int socket, int bytes);
+// Has the kernel stamp every datagram the socket receives.
+void EnableReceiveTimestamps(int socket);
+// Nanoseconds since the kernel received the datagram read last from the socket; 0 when
+// that is not known or the wall clock was stepped in between.
+long long LastReceiveAge(int socket);
 
 // Single instance. The first process to call AcquireInstance with a name holds it
 // until ReleaseInstance or until the process ends, however it ends, so a crash never

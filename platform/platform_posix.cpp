@@ -3,9 +3,11 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <linux/capability.h>
+#include <linux/sockios.h>
 #include <poll.h>
 #include <pwd.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -18,6 +20,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <system_error>
 #include <vector>
 
@@ -164,6 +167,23 @@ void EnlargeReceiveBuffer(int socket, int bytes) {
   if (::setsockopt(socket, SOL_SOCKET, SO_RCVBUFFORCE, &bytes, sizeof bytes) != 0) {
     ::setsockopt(socket, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes);
   }
+}
+
+void EnableReceiveTimestamps(int socket) {
+  const int on = 1;
+  ::setsockopt(socket, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on);
+}
+
+long long LastReceiveAge(int socket) {
+  timespec stamp{};
+  timespec now{};
+  if (::ioctl(socket, SIOCGSTAMPNS, &stamp) != 0 || ::clock_gettime(CLOCK_REALTIME, &now) != 0) {
+    return 0;
+  }
+  const long long age = (now.tv_sec - stamp.tv_sec) * 1000000000LL + (now.tv_nsec - stamp.tv_nsec);
+  // The stamp is wall-clock time: a step of the clock shows as an age out of reason.
+  constexpr long long kMaxAge = 60 * 1000000000LL;
+  return age < 0 || age > kMaxAge ? 0 : age;
 }
 
 InstanceState AcquireInstance(const std::string& name) {

@@ -115,6 +115,8 @@ TEST_F(DelayTargetTest, EachRequestIsAccountedOnce) {
   EXPECT_EQ(t.timeout_count, 0u);
   EXPECT_EQ(t.last_delay_ms, 5000u);
   EXPECT_EQ(t.sequence_number, sent) << "no request before the pause ends";
+  EXPECT_EQ(t.reply_timer.expiry(), t.time_sent + std::chrono::seconds(6))
+      << "the pause counts from the reply's arrival";
 
   // Every expired wait counts once and sends the next request at once.
   TimeOut(t);
