@@ -57,11 +57,13 @@ void DelayTarget::StartSend() {
   request_buffer.consume(request_buffer.size());
   std::ostream os(&request_buffer);
   os << request;
+  // Stamped before the send: on a busy machine the worker can lose the processor right
+  // after handing the datagram over, and a later stamp would measure the delay short.
+  time_sent = Clock::now();
   icmp_socket.async_send_to(
       request_buffer.data(), destination,
       boost::bind(&DelayTarget::HandleSend, this, boost::asio::placeholders::error));
 
-  time_sent = Clock::now();
   request_open = true;
   reply_timer.expires_after(kReplyWait);
   reply_timer.async_wait(

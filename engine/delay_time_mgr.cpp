@@ -217,6 +217,8 @@ void DelayTimeMgr::HandleDatagram() {
   }
   // The kernel's receive stamp keeps the time the reply waited in the socket's queue
   // (a burst from thousands of targets) out of the measured delay.
-  target.HandleReply(now - std::chrono::nanoseconds(platform::LastReceiveAge(
-                               static_cast<int>(icmp_socket.native_handle()))));
+  // The age is read against the wall clock; the monotonic clock is read right after it
+  // so that no time passes between the two readings.
+  const long long age = platform::LastReceiveAge(static_cast<int>(icmp_socket.native_handle()));
+  target.HandleReply(age > 0 ? DelayTarget::Clock::now() - std::chrono::nanoseconds(age) : now);
 }
