@@ -11,6 +11,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
+#include <ctime>
 #include <map>
 #include <system_error>
 
@@ -63,6 +65,8 @@ EchoResponder::EchoResponder(const ResponderRules& rules, const Options& options
   const int size = 32 << 20;
   setsockopt(receive_socket_, SOL_SOCKET, SO_RCVBUFFORCE, &size, sizeof size);
   setsockopt(send_socket_, SOL_SOCKET, SO_SNDBUFFORCE, &size, sizeof size);
+  const int on = 1;
+  setsockopt(receive_socket_, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on);
 }
 
 EchoResponder::~EchoResponder() {
@@ -85,7 +89,7 @@ void EchoResponder::Run(const volatile std::sig_atomic_t& stop) {
     if (options_.flood_rate > 0) {
       SendFlood(now);
     }
-    Receive(now);
+    Receive();
     now = Clock::now();
     auto wake = now + kMaxSleep;
     if (!pending_.empty()) {
@@ -102,21 +106,50 @@ void EchoResponder::Run(const volatile std::sig_atomic_t& stop) {
   }
 }
 
-void EchoResponder::Receive(Clock::time_point now) {
+void EchoResponder::Receive() {
   for (int i = 0; i < kBatch; ++i) {
-    const ssize_t n = recv(receive_socket_, buffer_.data(), buffer_.size(), MSG_DONTWAIT);
+    iovec data{buffer_.data(), buffer_.size()};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(timespec))];
+    msghdr message{};
+    message.msg_iov = &data;
+    message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
+    const ssize_t n = recvmsg(receive_socket_, &message, MSG_DONTWAIT);
     if (n < 0) {
       return;  // EAGAIN: drained
     }
     ++received_;
+    const Clock::time_point arrival = ArrivalTime(message);
     packet::EchoRequest request;
     if (packet::ParseEchoRequest(buffer_.data(), static_cast<std::size_t>(n), request)) {
-      HandleRequest(request, now);
+      HandleRequest(request, arrival);
     } else {
       ++not_requests_;
     }
-    now = Clock::now();
   }
+}
+
+EchoResponder::Clock::time_point EchoResponder::ArrivalTime(const msghdr& message) const {
+  // The kernel's receive stamp, so a responder that is slow to read does not shift the
+  // delays it applies or the schedule it checks. The stamp is on the wall clock; the
+  // offset to the monotonic clock is taken now, which is exact enough for milliseconds.
+  const Clock::time_point now = Clock::now();
+  for (const cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr;
+       c = CMSG_NXTHDR(const_cast<msghdr*>(&message), const_cast<cmsghdr*>(c))) {
+    if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_TIMESTAMPNS) {
+      timespec stamp{};
+      std::memcpy(&stamp, CMSG_DATA(c), sizeof stamp);
+      timespec wall{};
+      clock_gettime(CLOCK_REALTIME, &wall);
+      const auto age = std::chrono::seconds(wall.tv_sec - stamp.tv_sec) +
+                       std::chrono::nanoseconds(wall.tv_nsec - stamp.tv_nsec);
+      if (age >= Clock::duration::zero() && age < std::chrono::seconds(1)) {
+        return now - std::chrono::duration_cast<Clock::duration>(age);
+      }
+    }
+  }
+  return now;
 }
 
 void EchoResponder::HandleRequest(const packet::EchoRequest& request, Clock::time_point now) {
@@ -231,6 +264,7 @@ void EchoResponder::Schedule(Clock::time_point due, std::uint64_t key, std::uint
 void EchoResponder::SendDue(Clock::time_point now) {
   for (int i = 0; i < kBatch && !pending_.empty() && pending_.top().due <= now; ++i) {
     const Pending& p = pending_.top();
+    const Clock::time_point leaving = Clock::now();
     Send(p.datagram, p.to);
     const double lag = Ms(Clock::now() - p.due).count();
     max_lag_ms_ = std::max(max_lag_ms_, lag);
@@ -243,7 +277,7 @@ void EchoResponder::SendDue(Clock::time_point now) {
         ++prober.replies;
         if (p.sequence == prober.last_sequence) {
           prober.last_answered = true;
-          prober.last_reply = Clock::now();
+          prober.last_reply = leaving;
         }
         if (p.sequence == prober.first_sequence) {
           prober.first_answered = true;

@@ -1,6 +1,7 @@
 #ifndef LUMORET_TOOLS_ICMP_RESPONDER_ECHO_RESPONDER_H
 #define LUMORET_TOOLS_ICMP_RESPONDER_ECHO_RESPONDER_H
 
+#include <sys/socket.h>
 #include <chrono>
 #include <csignal>
 #include <cstdint>
@@ -83,7 +84,8 @@ class EchoResponder {
     }
   };
 
-  void Receive(Clock::time_point now);
+  void Receive();
+  Clock::time_point ArrivalTime(const msghdr& message) const;
   void HandleRequest(const packet::EchoRequest& request, Clock::time_point now);
   void CheckSchedule(Prober& prober, Clock::time_point now);
   void Schedule(Clock::time_point due, std::uint64_t key, std::uint16_t sequence, Sent sent,
