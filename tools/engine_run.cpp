@@ -74,11 +74,19 @@ void PrintTargets(const DelayTimeMgr& manager) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // --receive-buffer sets the socket's SO_RCVBUF before the engine starts: not something
+  // the program does, but it shows what a larger buffer would change under bursts.
+  int receive_buffer = 0;
+  if (argc == 4 && std::string(argv[1]) == "--receive-buffer") {
+    receive_buffer = std::atoi(argv[2]);
+    argv += 2;
+    argc -= 2;
+  }
   char* end = nullptr;
   const double seconds = argc == 2 ? std::strtod(argv[1], &end) : -1;
-  if (argc != 2 || *end != '\0' || !(seconds >= 0 && seconds <= 86400)) {
+  if (argc != 2 || *end != '\0' || !(seconds >= 0 && seconds <= 86400) || receive_buffer < 0) {
     std::fprintf(stderr,
-                 "usage: engine_run SECONDS\n"
+                 "usage: engine_run [--receive-buffer BYTES] SECONDS\n"
                  "Runs the engine on ./config.ini for SECONDS, then prints one CSV line per\n"
                  "target and a #summary line. Needs the right to open raw sockets.\n");
     return 2;
@@ -90,6 +98,9 @@ int main(int argc, char** argv) {
     const auto constructing = Clock::now();
     DelayTimeMgr manager;
     const auto constructed = Clock::now();
+    if (receive_buffer > 0) {
+      manager.icmp_socket.set_option(boost::asio::socket_base::receive_buffer_size(receive_buffer));
+    }
     const double cpu_before = CpuSeconds();
     manager.Start();
     const auto deadline = constructed + std::chrono::duration_cast<Clock::duration>(
