@@ -119,14 +119,12 @@ TEST_F(Scenario, DelaysMatchTheResponder) {
   for (const Delayed& d : kDelayed) {
     const EngineTarget& t = run_->Target(d.host);
     ASSERT_TRUE(t.average && t.min && t.max) << d.host << " accounted no reply";
+    // The quickest reply shows the measurement itself; the average and the slowest also
+    // carry whatever the machine's load adds.
     EXPECT_GE(*t.min + 1, d.delay_ms - d.jitter_ms) << d.host;
-    EXPECT_LE(*t.max, d.delay_ms + d.jitter_ms + LUMORET_NET_SLACK_MS * 10) << d.host;
-    if (d.jitter_ms == 0) {
-      EXPECT_LE(*t.min, d.delay_ms + 1 + LUMORET_NET_SLACK_MS) << d.host;
-      EXPECT_NEAR(*t.average, d.delay_ms, 1 + LUMORET_NET_SLACK_MS) << d.host;
-    } else {
-      EXPECT_NEAR(*t.average, d.delay_ms, d.jitter_ms) << d.host;
-    }
+    EXPECT_LE(*t.min, d.delay_ms + d.jitter_ms + 1) << d.host;
+    EXPECT_NEAR(*t.average, d.delay_ms, d.jitter_ms + 1 + LUMORET_NET_SLACK_MS) << d.host;
+    EXPECT_LE(*t.max, d.delay_ms + d.jitter_ms + 1 + 25 * LUMORET_NET_SLACK_MS) << d.host;
   }
 }
 
@@ -152,7 +150,7 @@ TEST_F(Scenario, FaultyAndLateRepliesAreTimeoutsEveryFiveSeconds) {
     EXPECT_EQ(t.sent, 3u) << host;
     EXPECT_EQ(t.timeouts, 2u) << host;
     EXPECT_EQ(r->on_schedule + r->behind, 2u) << host;
-    EXPECT_LE(r->max_behind_ms, 20 + LUMORET_NET_SLACK_MS * 50) << host;
+    EXPECT_LE(r->max_behind_ms, 20 + 25 * LUMORET_NET_SLACK_MS) << host;
     if (host == std::string("198.18.3.3")) {
       EXPECT_EQ(r->late, 2u) << "late replies at 5.5 and 10.5 s";
     } else {
