@@ -132,16 +132,28 @@ void EchoResponder::Receive() {
 
 EchoResponder::Clock::time_point EchoResponder::ArrivalTime(const msghdr& message) const {
   // The kernel's receive stamp, so a responder that is slow to read does not shift the
-  // delays it applies or the schedule it checks. The stamp is on the wall clock; the
-  // offset to the monotonic clock is taken now, which is exact enough for milliseconds.
-  const Clock::time_point now = Clock::now();
+  // delays it applies or the schedule it checks. The stamp is on the wall clock: its age
+  // is taken against a wall clock reading made next to a monotonic one. A pair split by
+  // preemption would date the arrival too early and send the reply too soon, so such a
+  // pair is read again.
+  Clock::time_point now = Clock::now();
+  timespec wall{};
+  for (int attempt = 0; attempt < 5; ++attempt) {
+    timespec before{};
+    clock_gettime(CLOCK_REALTIME, &before);
+    now = Clock::now();
+    clock_gettime(CLOCK_REALTIME, &wall);
+    const auto gap = std::chrono::seconds(wall.tv_sec - before.tv_sec) +
+                     std::chrono::nanoseconds(wall.tv_nsec - before.tv_nsec);
+    if (gap < std::chrono::microseconds(20)) {
+      break;
+    }
+  }
   for (const cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr;
        c = CMSG_NXTHDR(const_cast<msghdr*>(&message), const_cast<cmsghdr*>(c))) {
     if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_TIMESTAMPNS) {
       timespec stamp{};
       std::memcpy(&stamp, CMSG_DATA(c), sizeof stamp);
-      timespec wall{};
-      clock_gettime(CLOCK_REALTIME, &wall);
       const auto age = std::chrono::seconds(wall.tv_sec - stamp.tv_sec) +
                        std::chrono::nanoseconds(wall.tv_nsec - stamp.tv_nsec);
       if (age >= Clock::duration::zero() && age < std::chrono::seconds(1)) {
