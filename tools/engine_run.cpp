@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <filesystem>
 #include <string>
 #include <thread>
 
@@ -89,6 +90,12 @@ int main(int argc, char** argv) {
                  "usage: engine_run [--receive-buffer BYTES] SECONDS\n"
                  "Runs the engine on ./config.ini for SECONDS, then prints one CSV line per\n"
                  "target and a #summary line. Needs the right to open raw sockets.\n");
+    return 2;
+  }
+  // Without config.ini the engine would write its default one, which names public hosts,
+  // and probe them: a test tool must never do that.
+  if (!std::filesystem::is_regular_file("config.ini")) {
+    std::fprintf(stderr, "engine_run: no config.ini in the current directory\n");
     return 2;
   }
   std::signal(SIGTERM, RequestStop);

@@ -25,7 +25,11 @@ int Usage() {
                "         [--flood RATE --flood-to ADDRESS --flood-from ADDRESS]\n"
                "         [--seed N] [--max-seconds S]\n"
                "Stops on SIGTERM or SIGINT and then writes its record (default: stdout).\n"
-               "The rules file format is described in responder_rules.h.\n";
+               "Rules, one a line, the first whose range holds the address applies:\n"
+               "  ADDRESS[/PREFIX] [delay=MS] [jitter=MS] [loss=PERCENT] [kind=KIND]"
+               " [dup_after=MS]\n"
+               "KIND: reply dup wrong-id wrong-seq wrong-src bad-checksum options data cut\n"
+               "      unreachable bad-version (see tools/README.md)\n";
   return 2;
 }
 
@@ -45,7 +49,7 @@ int main(int argc, char** argv) {
   EchoResponder::Options options;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
-    if (i + 1 >= argc) {
+    if (arg == "--help" || i + 1 >= argc) {
       return Usage();
     }
     const char* value = argv[++i];
