@@ -133,7 +133,9 @@ TEST_F(Scenario, DuplicatesCountOnceAndKeepThePause) {
     const EngineTarget& t = run_->Target(host);
     const ProberRecord* r = run_->RecordFor(t);
     ASSERT_NE(r, nullptr);
-    EXPECT_EQ(r->duplicates, 2 * r->replies) << host;
+    // Two copies of every reply; the later copy of the last one may still wait at the end.
+    EXPECT_GE(r->duplicates + 1, 2 * r->replies) << host;
+    EXPECT_LE(r->duplicates, 2 * r->replies) << host;
     EXPECT_GT(t.replies, 3u) << host;
     EXPECT_EQ(r->early, 0u) << host << ": a duplicate cut the 1-second pause short";
   }

@@ -104,6 +104,8 @@ void EchoResponder::Run(const volatile std::sig_atomic_t& stop) {
     pollfd fd{receive_socket_, POLLIN, 0};
     ppoll(&fd, 1, &timeout, nullptr);  // EINTR: the loop looks at stop
   }
+  // A request sent just before the prober stopped may still be queued: it counts too.
+  Receive();
 }
 
 void EchoResponder::Receive() {
