@@ -83,7 +83,9 @@ void DelayTarget::HandleTimeout(const boost::system::error_code& error) {
     return;
   }
   // Cancelled by a reply, or ran out just after a reply was accounted: pause, then send.
-  reply_timer.expires_after(kPause);
+  // The pause counts from the reply's arrival, so a reply that waited in a busy queue
+  // does not push the next request back.
+  reply_timer.expires_at(time_replied + kPause);
   reply_timer.async_wait(boost::bind(&DelayTarget::StartSend, this));
 }
 
@@ -94,6 +96,7 @@ void DelayTarget::HandleReply(const Clock::time_point& now) {
     return;
   }
   request_open = false;
+  time_replied = now;
   // The reply to the first request (and to requests 0 and 1 after a wrap) is not
   // accounted: it may carry the cost of resolving routes and neighbours.
   if (sequence_number > 1) {

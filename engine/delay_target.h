@@ -47,6 +47,7 @@ class DelayTarget {
   boost::asio::ip::icmp::endpoint destination;  // first address the host resolved to
   boost::asio::steady_timer reply_timer;        // runs the reply wait and the pause
   Clock::time_point time_sent;                  // when the latest request left
+  Clock::time_point time_replied;               // when the latest reply arrived
   std::int32_t identifier_offset;               // index in the manager's list
   std::string host;                             // as written in config.ini
 

@@ -21,6 +21,8 @@ constexpr std::size_t kMaxLineLength = 65535;
 constexpr auto kReceiveRetry = std::chrono::milliseconds(100);
 // Room for the largest IPv4 datagram the socket can deliver.
 constexpr std::size_t kReceiveSpace = 65536;
+// Socket receive buffer: room for a burst of replies from about 10,000 targets.
+constexpr int kReceiveBufferBytes = 16 << 20;
 
 [[noreturn]] void ThrowConfigError(int error, const char* what) {
   throw boost::system::system_error(error, boost::system::generic_category(),
@@ -108,6 +110,8 @@ DelayTimeMgr::DelayTimeMgr()
     : icmp_socket(io_service, boost::asio::ip::icmp::v4()),
       resolver(io_service),
       receive_retry_timer(io_service) {
+  platform::EnlargeReceiveBuffer(static_cast<int>(icmp_socket.native_handle()),
+                                 kReceiveBufferBytes);
   if (on_socket_open != nullptr) {
     on_socket_open();
   }
@@ -192,10 +196,10 @@ void DelayTimeMgr::HandleReceive(const boost::system::error_code& error, std::si
 }
 
 void DelayTimeMgr::HandleDatagram() {
-  std::istream is(&reply_buffer);
-  is >> reply_ipv4_header >> reply_icmp_header;
+  reply_stream.clear();
+  reply_stream >> reply_ipv4_header >> reply_icmp_header;
   const DelayTarget::Clock::time_point now = DelayTarget::Clock::now();
-  if (!is || reply_icmp_header.type() != IcmpHeader::kEchoReply) {
+  if (!reply_stream || reply_icmp_header.type() != IcmpHeader::kEchoReply) {
     return;
   }
   const std::size_t index = IndexForIdentifier(reply_icmp_header.identifier(), platform::GetPid());
@@ -211,5 +215,8 @@ void DelayTimeMgr::HandleDatagram() {
   if (reply_ipv4_header.source_address() != target.destination.address().to_v4()) {
     return;
   }
-  target.HandleReply(now);
+  // The kernel's receive stamp keeps the time the reply waited in the socket's queue
+  // (a burst from thousands of targets) out of the measured delay.
+  target.HandleReply(now - std::chrono::nanoseconds(platform::LastReceiveAge(
+                               static_cast<int>(icmp_socket.native_handle()))));
 }

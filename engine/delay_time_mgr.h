@@ -56,7 +56,9 @@ class DelayTimeMgr {
   boost::asio::ip::icmp::socket icmp_socket;
   boost::asio::ip::icmp::resolver resolver;
   boost::asio::streambuf reply_buffer;  // the datagram being received
-  bool running = false;                 // GUI thread only
+  // Reads reply_buffer; made once, as building a stream costs more than decoding.
+  std::istream reply_stream{&reply_buffer};
+  bool running = false;  // GUI thread only
   std::unique_ptr<boost::thread> worker_thread;
   Ipv4Header reply_ipv4_header;
   IcmpHeader reply_icmp_header;

@@ -1,6 +1,8 @@
 #ifndef LUMORET_PLATFORM_PLATFORM_H
 #define LUMORET_PLATFORM_PLATFORM_H
 
+#include <string>
+
 // Every call Lumoret makes into the operating system goes through here, so that no
 // other file includes an OS header. platform_posix.cpp and platform_win.cpp hold
 // the two halves.
@@ -8,6 +10,52 @@ namespace platform {
 
 // The process id, as it goes into the ICMP identifier.
 unsigned long GetPid();
+
+// Asks for a socket receive buffer of the given size, beyond the system's usual cap
+// where the process may (replies to thousands of targets arrive in bursts). Best effort.
+void EnlargeReceiveBuffer(int socket, int bytes);
+// Has the kernel stamp every datagram the socket receives.
+void EnableReceiveTimestamps(int socket);
+// Nanoseconds since the kernel received the datagram read last from the socket; 0 when
+// that is not known or the wall clock was stepped in between.
+long long LastReceiveAge(int socket);
+
+// Single instance. The first process to call AcquireInstance with a name holds it
+// until ReleaseInstance or until the process ends, however it ends, so a crash never
+// blocks the next start. On POSIX this is a per-user lock file (flock) in
+// $XDG_RUNTIME_DIR, /run/user/<uid> or a private folder under /tmp, with a Unix socket
+// beside it on which a later start asks the holder to raise its window. A lock that
+// cannot be made at all counts as kOnly: better two windows than none.
+enum class InstanceState { kOnly, kOtherRunning };
+InstanceState AcquireInstance(const std::string& name);
+// Asks the instance holding name to bring its window titled title to the front, if it
+// has one. Does not wait for an answer; nothing happens when nobody listens.
+void ActivateOtherInstance(const std::string& name, const std::string& title);
+// True when later starts have asked for the window since the last call (the holder
+// polls this from a GUI timer; requests made before it first polls are kept).
+bool ActivationRequested();
+// Gives the instance up. Safe to call when nothing is held.
+void ReleaseInstance();
+
+// Opens file (relative to the working directory) with the desktop's text viewer. The
+// outcome is not reported: a missing viewer or file is the viewer's business, and the
+// viewer's output does not reach our terminal.
+void OpenHelpFile(const std::string& file);
+
+// Gives up what opening the raw ICMP socket needed: a root process started through
+// sudo becomes the invoking user (uid, gid and supplementary groups), and CAP_NET_RAW
+// leaves the effective, permitted and inheritable sets. Throws
+// std::system_error naming the failed step, so the engine does not go on with more
+// rights than it should.
+void DropPrivileges();
+
+// CAP_NET_RAW out of the effective set while the toolkit starts its helper threads,
+// which inherit the calling thread's sets: call first thing in main. Harmless without
+// the capability.
+void SuspendRawSocketRight();
+// Back into the effective set of the calling thread, right before the engine opens its
+// socket.
+void ResumeRawSocketRight();
 
 }  // namespace platform
 

@@ -1,11 +1,353 @@
 #include "platform/platform.h"
 
+#include <fcntl.h>
+#include <grp.h>
+#include <linux/capability.h>
+#include <linux/sockios.h>
+#include <poll.h>
+#include <pwd.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <system_error>
+#include <vector>
+
 namespace platform {
+namespace {
+
+int instance_lock_fd = -1;    // holds the flock while we are the instance
+int activation_fd = -1;       // listening socket for "raise your window" requests
+std::string activation_path;  // unlinked again on release
+
+[[noreturn]] void ThrowErrno(const char* what) {
+  throw std::system_error(errno, std::generic_category(), what);
+}
+
+// A decimal id from the environment (SUDO_UID, SUDO_GID); false when absent or malformed.
+bool EnvId(const char* name, unsigned long* value) {
+  const char* text = std::getenv(name);
+  if (text == nullptr || *text < '0' || *text > '9') {
+    return false;
+  }
+  char* end = nullptr;
+  errno = 0;
+  *value = std::strtoul(text, &end, 10);
+  return errno == 0 && *end == '\0' && *value < UINT_MAX;
+}
+
+// The user the instance belongs to: under sudo, the one who ran sudo, so that a sudo
+// start and a plain start of the same person share one instance.
+uid_t InvokingUid() {
+  unsigned long uid = 0;
+  if (::geteuid() == 0 && EnvId("SUDO_UID", &uid)) {
+    return static_cast<uid_t>(uid);
+  }
+  return ::getuid();
+}
+
+gid_t InvokingGid() {
+  unsigned long gid = 0;
+  if (::geteuid() == 0 && EnvId("SUDO_GID", &gid)) {
+    return static_cast<gid_t>(gid);
+  }
+  return ::getgid();
+}
+
+bool IsDirectory(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// A folder only the invoking user can write to, or "" when there is none.
+std::string RuntimeDir() {
+  const char* xdg = std::getenv("XDG_RUNTIME_DIR");
+  if (xdg != nullptr && *xdg == '/' && IsDirectory(xdg)) {
+    return xdg;
+  }
+  const uid_t uid = InvokingUid();
+  const std::string run_user = "/run/user/" + std::to_string(uid);
+  if (IsDirectory(run_user)) {
+    return run_user;
+  }
+  const std::string tmp = "/tmp/lumoret-" + std::to_string(uid);
+  if (::mkdir(tmp.c_str(), 0700) != 0 && errno != EEXIST) {
+    return "";
+  }
+  // Someone else's folder of that name in /tmp must not decide who runs.
+  struct stat st;
+  if (::lstat(tmp.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) ||
+      (st.st_uid != uid && st.st_uid != ::geteuid()) || (st.st_mode & 077) != 0) {
+    return "";
+  }
+  return tmp;
+}
+
+// Files we make as root for someone who ran sudo stay theirs, so their later plain
+// start can take the lock.
+void GiveToInvokingUser(int fd) {
+  if (::geteuid() == 0 && InvokingUid() != 0) {
+    (void)::fchown(fd, InvokingUid(), InvokingGid());
+  }
+}
+
+bool SocketAddress(const std::string& path, sockaddr_un* address) {
+  if (path.size() >= sizeof(address->sun_path)) {
+    return false;
+  }
+  std::memset(address, 0, sizeof(*address));
+  address->sun_family = AF_UNIX;
+  std::memcpy(address->sun_path, path.c_str(), path.size() + 1);
+  return true;
+}
+
+void Listen(const std::string& path) {
+  sockaddr_un address;
+  if (!SocketAddress(path, &address)) {
+    return;
+  }
+  // Only the lock holder gets here, so a socket left by a killed holder is stale.
+  ::unlink(path.c_str());
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  if (fd < 0) {
+    return;
+  }
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
+      ::listen(fd, 8) != 0) {
+    ::close(fd);
+    return;
+  }
+  GiveToInvokingUser(fd);
+  if (::geteuid() == 0 && InvokingUid() != 0) {
+    (void)::chown(path.c_str(), InvokingUid(), InvokingGid());
+  }
+  activation_fd = fd;
+  activation_path = path;
+}
+
+struct CapSets {
+  __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+  __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3] = {};
+};
+
+// Capabilities belong to a thread: these change the calling thread's sets only.
+bool GetCaps(CapSets* caps) {
+  return ::syscall(SYS_capget, &caps->header, caps->data) == 0;
+}
+
+bool SetCaps(CapSets* caps) {
+  return ::syscall(SYS_capset, &caps->header, caps->data) == 0;
+}
+
+constexpr unsigned kNetRawBit = 1u << (CAP_NET_RAW % 32);
+constexpr int kNetRawWord = CAP_NET_RAW / 32;
+
+}  // namespace
 
 unsigned long GetPid() {
-  return static_cast<unsigned long>(::getpid());
+  // getpid is a system call of several hundred nanoseconds here, and the receive path
+  // asks for every datagram; a process's id does not change.
+  static const unsigned long pid = static_cast<unsigned long>(::getpid());
+  return pid;
+}
+
+void EnlargeReceiveBuffer(int socket, int bytes) {
+  // SO_RCVBUFFORCE needs CAP_NET_ADMIN; without it SO_RCVBUF gets what rmem_max allows.
+  if (::setsockopt(socket, SOL_SOCKET, SO_RCVBUFFORCE, &bytes, sizeof bytes) != 0) {
+    ::setsockopt(socket, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes);
+  }
+}
+
+void EnableReceiveTimestamps(int socket) {
+  const int on = 1;
+  ::setsockopt(socket, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on);
+}
+
+long long LastReceiveAge(int socket) {
+  timespec stamp{};
+  timespec now{};
+  if (::ioctl(socket, SIOCGSTAMPNS, &stamp) != 0 || ::clock_gettime(CLOCK_REALTIME, &now) != 0) {
+    return 0;
+  }
+  const long long age = (now.tv_sec - stamp.tv_sec) * 1000000000LL + (now.tv_nsec - stamp.tv_nsec);
+  // The stamp is wall-clock time: a step of the clock shows as an age out of reason.
+  constexpr long long kMaxAge = 60 * 1000000000LL;
+  return age < 0 || age > kMaxAge ? 0 : age;
+}
+
+InstanceState AcquireInstance(const std::string& name) {
+  const std::string dir = RuntimeDir();
+  if (dir.empty()) {
+    return InstanceState::kOnly;
+  }
+  const std::string base = dir + "/lumoret-" + name;
+  // Close-on-exec: a help viewer we start must not keep the lock after we are gone.
+  const int fd = ::open((base + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  if (fd < 0) {
+    return InstanceState::kOnly;
+  }
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    const bool held = errno == EWOULDBLOCK;
+    ::close(fd);
+    return held ? InstanceState::kOtherRunning : InstanceState::kOnly;
+  }
+  GiveToInvokingUser(fd);
+  instance_lock_fd = fd;
+  Listen(base + ".sock");
+  return InstanceState::kOnly;
+}
+
+void ActivateOtherInstance(const std::string& name, const std::string& /*title*/) {
+  // The holder raises its own window titled "Lumoret"; connecting is the whole request.
+  const std::string dir = RuntimeDir();
+  sockaddr_un address;
+  if (dir.empty() || !SocketAddress(dir + "/lumoret-" + name + ".sock", &address)) {
+    return;
+  }
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) {
+    return;
+  }
+  (void)::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address));
+  ::close(fd);
+}
+
+bool ActivationRequested() {
+  if (activation_fd < 0) {
+    return false;
+  }
+  bool requested = false;
+  // Bounded: the backlog holds at most a few connections.
+  for (int i = 0; i < 64; ++i) {
+    const int fd = ::accept4(activation_fd, nullptr, nullptr, SOCK_CLOEXEC);
+    if (fd < 0) {
+      break;
+    }
+    ::close(fd);
+    requested = true;
+  }
+  return requested;
+}
+
+void ReleaseInstance() {
+  if (activation_fd >= 0) {
+    ::unlink(activation_path.c_str());
+    ::close(activation_fd);
+    activation_fd = -1;
+  }
+  if (instance_lock_fd >= 0) {
+    ::close(instance_lock_fd);
+    instance_lock_fd = -1;
+  }
+}
+
+void OpenHelpFile(const std::string& file) {
+  std::string path = file;
+  if (path.empty() || path[0] != '/') {
+    std::vector<char> cwd(PATH_MAX);
+    if (::getcwd(cwd.data(), cwd.size()) != nullptr) {
+      path = std::string(cwd.data()) + "/" + file;
+    }
+  }
+  // Everything the children need is prepared here: after fork only async-signal-safe
+  // calls are allowed, as other threads (the engine's) run on.
+  const char* argv[] = {"xdg-open", path.c_str(), nullptr};
+  const pid_t child = ::fork();
+  if (child == 0) {
+    // The grandchild runs the viewer; its parent ends at once and is reaped below, so
+    // no zombie is left however long the viewer runs.
+    if (::fork() == 0) {
+      const int null_fd = ::open("/dev/null", O_RDWR);
+      if (null_fd >= 0) {
+        ::dup2(null_fd, 0);
+        ::dup2(null_fd, 1);
+        ::dup2(null_fd, 2);
+      }
+      ::setsid();
+      ::execvp(argv[0], const_cast<char* const*>(argv));
+      ::_exit(127);
+    }
+    ::_exit(0);
+  }
+  if (child > 0) {
+    while (::waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
+    }
+  }
+}
+
+void DropPrivileges() {
+  unsigned long uid = 0;
+  unsigned long gid = 0;
+  if (::geteuid() == 0 && EnvId("SUDO_UID", &uid) && EnvId("SUDO_GID", &gid) && uid != 0) {
+    // Groups first: once the uid is gone, so is the right to change them.
+    std::vector<char> buffer(16384);
+    passwd entry;
+    passwd* found = nullptr;
+    ::getpwuid_r(static_cast<uid_t>(uid), &entry, buffer.data(), buffer.size(), &found);
+    if (found != nullptr) {
+      if (::initgroups(found->pw_name, static_cast<gid_t>(gid)) != 0) {
+        ThrowErrno("dropping privileges: initgroups");
+      }
+    } else {
+      const gid_t only = static_cast<gid_t>(gid);
+      if (::setgroups(1, &only) != 0) {
+        ThrowErrno("dropping privileges: setgroups");
+      }
+    }
+    if (::setresgid(gid, gid, gid) != 0) {
+      ThrowErrno("dropping privileges: setresgid");
+    }
+    if (::setresuid(uid, uid, uid) != 0) {
+      ThrowErrno("dropping privileges: setresuid");
+    }
+    // Files the toolkit keeps under $HOME belong in the user's home, not root's.
+    if (found != nullptr) {
+      ::setenv("HOME", found->pw_dir, 1);
+      ::setenv("USER", found->pw_name, 1);
+      ::setenv("LOGNAME", found->pw_name, 1);
+    }
+  }
+  // Ambient capabilities would survive an exec of the help viewer.
+  (void)::prctl(PR_CAP_AMBIENT, PR_CAP_AMBIENT_CLEAR_ALL, 0, 0, 0);
+  CapSets caps;
+  if (!GetCaps(&caps)) {
+    ThrowErrno("dropping privileges: capget");
+  }
+  auto& word = caps.data[kNetRawWord];
+  word.effective &= ~kNetRawBit;
+  word.permitted &= ~kNetRawBit;
+  word.inheritable &= ~kNetRawBit;
+  if (!SetCaps(&caps)) {
+    ThrowErrno("dropping privileges: capset");
+  }
+}
+
+void SuspendRawSocketRight() {
+  CapSets caps;
+  if (GetCaps(&caps)) {
+    caps.data[kNetRawWord].effective &= ~kNetRawBit;
+    caps.data[kNetRawWord].inheritable &= ~kNetRawBit;
+    (void)SetCaps(&caps);
+  }
+}
+
+void ResumeRawSocketRight() {
+  CapSets caps;
+  if (GetCaps(&caps) && (caps.data[kNetRawWord].permitted & kNetRawBit) != 0) {
+    caps.data[kNetRawWord].effective |= kNetRawBit;
+    (void)SetCaps(&caps);
+  }
 }
 
 }  // namespace platform

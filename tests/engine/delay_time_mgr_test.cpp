@@ -1,0 +1,249 @@
+#include "engine/delay_time_mgr.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <boost/system/system_error.hpp>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "platform/platform.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using std::chrono::milliseconds;
+
+std::vector<std::string> Read(const std::string& text) {
+  std::istringstream in(text);
+  return ReadTargetList(in);
+}
+
+using Hosts = std::vector<std::string>;
+
+TEST(ReadTargetList, CommentsEmptyLinesAndLineEnds) {
+  EXPECT_EQ(Read("#c\nhost-a\n\nhost-b"), (Hosts{"host-a", "host-b"}));
+  EXPECT_EQ(Read("a\r\nb\r\n"), (Hosts{"a", "b"}));
+  EXPECT_EQ(Read("a\n\n\n"), (Hosts{"a"}));
+  EXPECT_EQ(Read("# only\n\n#comments\n"), Hosts{});
+  EXPECT_EQ(Read(""), Hosts{});
+  // Nothing is trimmed, and the same text twice is two targets.
+  EXPECT_EQ(Read("a # note\n \t\na\n"), (Hosts{"a ", " \t", "a"}));
+  EXPECT_EQ(Read(std::string("ab\0cd\nx#\0y", 11)), (Hosts{"ab", "x"}));
+  // A byte-order mark is text of the first line.
+  EXPECT_EQ(Read("\xEF\xBB\xBF#comment\n1.2.3.4"), (Hosts{"\xEF\xBB\xBF", "1.2.3.4"}));
+  EXPECT_EQ(Read("a\rb\n"), (Hosts{"a\rb"})) << "a lone CR belongs to the line";
+}
+
+TEST(ReadTargetList, LongLines) {
+  const std::string longest(65535, 'x');
+  EXPECT_EQ(Read(longest + "\nb"), (Hosts{longest, "b"}));
+  EXPECT_EQ(Read(longest + "\r\nb"), (Hosts{longest, "b"}));
+  EXPECT_EQ(Read(longest), (Hosts{longest}));
+  // One character more defines nothing, and reading goes on.
+  EXPECT_EQ(Read("a\n" + longest + "y\nb\n"), (Hosts{"a", "b"}));
+  EXPECT_EQ(Read("a\n" + longest + "y\r\nb"), (Hosts{"a", "b"}));
+  EXPECT_EQ(Read(std::string(1 << 20, '#') + "\nb"), (Hosts{"b"}));
+}
+
+// Runs each test in a fresh working directory. The suite runs in a private network
+// namespace, so the engine's packets and look-ups stay on this machine.
+class DelayTimeMgrTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    old_dir_ = fs::current_path();
+    dir_ = fs::temp_directory_path() /
+           ("lumoret-mgr-" + std::to_string(::getpid()) + "-" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+    fs::current_path(dir_);
+  }
+  void TearDown() override {
+    fs::current_path(old_dir_);
+    fs::remove_all(dir_);
+  }
+  static void WriteConfig(const std::string& text) { std::ofstream("config.ini") << text; }
+  // Skips the test where raw sockets cannot be opened.
+  std::unique_ptr<DelayTimeMgr> MakeManager() {
+    try {
+      return std::make_unique<DelayTimeMgr>();
+    } catch (const boost::system::system_error& e) {
+      if (e.code() == boost::system::errc::operation_not_permitted) {
+        return nullptr;
+      }
+      throw;
+    }
+  }
+  // Feeds one datagram to the receive path as if the socket had delivered it.
+  static void Deliver(DelayTimeMgr& mgr, const std::string& datagram) {
+    mgr.reply_buffer.consume(mgr.reply_buffer.size());
+    auto space = mgr.reply_buffer.prepare(datagram.size());
+    std::memcpy(space.data(), datagram.data(), datagram.size());
+    mgr.reply_buffer.commit(datagram.size());
+    mgr.HandleDatagram();
+  }
+  // An echo reply as a peer would send it, built without the engine's header classes.
+  static std::string EchoReply(const char* source, std::uint16_t identifier, std::uint16_t sequence,
+                               std::uint8_t type = 0, std::size_t options = 0) {
+    std::string d(20 + options, '\0');
+    d[0] = static_cast<char>(0x45 + options / 4);
+    const auto src = boost::asio::ip::make_address_v4(source).to_bytes();
+    std::copy(src.begin(), src.end(), d.begin() + 12);
+    const unsigned char icmp[8] = {type,
+                                   0,
+                                   0x12,
+                                   0x34,
+                                   static_cast<unsigned char>(identifier >> 8),
+                                   static_cast<unsigned char>(identifier),
+                                   static_cast<unsigned char>(sequence >> 8),
+                                   static_cast<unsigned char>(sequence)};
+    return d + std::string(reinterpret_cast<const char*>(icmp), 8);
+  }
+
+  fs::path old_dir_;
+  fs::path dir_;
+};
+
+#define REQUIRE_RAW_SOCKET(mgr)                               \
+  if (!(mgr)) {                                               \
+    GTEST_SKIP() << "no right to open raw ICMP sockets here"; \
+  }
+
+TEST_F(DelayTimeMgrTest, CreatesDefaultConfigWhenMissing) {
+  auto mgr = MakeManager();
+  REQUIRE_RAW_SOCKET(mgr);
+  std::ifstream in("config.ini", std::ios::binary);
+  const std::string text((std::istreambuf_iterator<char>(in)), {});
+  EXPECT_EQ(text.rfind("#IP Check\n", 0), 0u);
+  EXPECT_NE(text.find("\n\n#Domain Name Check\n"), std::string::npos);
+  EXPECT_NE(text.back(), '\n');
+  ASSERT_EQ(mgr->targets.size(), 2u);
+  EXPECT_TRUE(mgr->targets[0]->resolved) << mgr->targets[0]->host;
+  EXPECT_EQ(mgr->targets[1]->identifier_offset, 1);
+  EXPECT_FALSE(mgr->targets[1]->host.empty());
+}
+
+TEST_F(DelayTimeMgrTest, UnusableConfigFailsWithItsName) {
+  if (!MakeManager()) {
+    GTEST_SKIP() << "no right to open raw ICMP sockets here";
+  }
+  fs::remove("config.ini");
+  fs::create_directory("config.ini");
+  try {
+    DelayTimeMgr mgr;
+    FAIL() << "a directory named config.ini was accepted";
+  } catch (const boost::system::system_error& e) {
+    EXPECT_NE(std::string(e.what()).find("config.ini"), std::string::npos) << e.what();
+  }
+  // A link into a missing folder can be neither read nor created.
+  fs::remove("config.ini");
+  fs::create_symlink(dir_ / "missing" / "config.ini", "config.ini");
+  EXPECT_THROW(DelayTimeMgr(), boost::system::system_error);
+}
+
+TEST_F(DelayTimeMgrTest, MatchesRepliesByIdentifierSequenceAndSource) {
+  WriteConfig("127.0.0.1\n127.0.0.2\n#x\n127.0.0.3\nnot a host\n");
+  auto mgr = MakeManager();
+  REQUIRE_RAW_SOCKET(mgr);
+  ASSERT_EQ(mgr->targets.size(), 4u);
+  DelayTarget& t1 = *mgr->targets[1];
+  EXPECT_FALSE(mgr->targets[3]->resolved);
+  const unsigned long pid = platform::GetPid();
+  const auto id = [pid](int offset) { return static_cast<std::uint16_t>(pid + offset); };
+
+  // Past the unaccounted first request, with the second one outstanding.
+  t1.StartSend();
+  t1.HandleReply(t1.time_sent);
+  t1.StartSend();
+  ASSERT_EQ(t1.sequence_number, 2);
+
+  Deliver(*mgr, EchoReply("127.0.0.2", id(3), 2));                // beyond the last index
+  Deliver(*mgr, EchoReply("127.0.0.2", id(-1), 2));               // wraps to index 65535
+  Deliver(*mgr, EchoReply("127.0.0.2", id(1), 1));                // an earlier request
+  Deliver(*mgr, EchoReply("127.0.0.2", id(1), 2, 8));             // an echo request
+  Deliver(*mgr, EchoReply("127.0.0.9", id(1), 2));                // another sender
+  Deliver(*mgr, EchoReply("127.0.0.2", id(1), 2).substr(0, 27));  // cut short
+  EXPECT_TRUE(t1.request_open);
+  EXPECT_EQ(t1.reply_count, 0u);
+
+  // Options, an odd code, a wrong checksum and trailing data do not matter.
+  std::string reply = EchoReply("127.0.0.2", id(1), 2, 0, 40);
+  reply[61] = 3;
+  Deliver(*mgr, reply + std::string(56, 'd'));
+  EXPECT_FALSE(t1.request_open);
+  EXPECT_EQ(t1.reply_count, 1u);
+  EXPECT_EQ(mgr->targets[0]->reply_count + mgr->targets[2]->reply_count, 0u);
+}
+
+TEST_F(DelayTimeMgrTest, ReceiveErrorRetriesAfterPause) {
+  WriteConfig("");
+  auto mgr = MakeManager();
+  REQUIRE_RAW_SOCKET(mgr);
+  mgr->HandleReceive(boost::asio::error::operation_aborted, 0);
+  EXPECT_EQ(mgr->receive_retry_timer.cancel(), 0u) << "shutdown does not retry";
+  mgr->HandleReceive(boost::asio::error::connection_refused, 0);
+  EXPECT_EQ(mgr->receive_retry_timer.cancel(), 1u) << "a failed receive is retried";
+}
+
+TEST_F(DelayTimeMgrTest, ProbesLoopbackAndStopsPromptly) {
+  WriteConfig(
+      "127.0.0.1\r\n# two independent rows for one host\n127.0.0.1\nno-such-host.invalid\n");
+  auto mgr = MakeManager();
+  REQUIRE_RAW_SOCKET(mgr);
+  ASSERT_EQ(mgr->targets.size(), 3u);
+  mgr->Stop();  // never started: nothing happens
+  ASSERT_TRUE(mgr->Start());
+  EXPECT_FALSE(mgr->Start());
+
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while ((mgr->targets[0]->reply_count < 2 || mgr->targets[1]->reply_count < 2) &&
+         std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(milliseconds(20));
+  }
+  const auto before_stop = std::chrono::steady_clock::now();
+  mgr->Stop();
+  EXPECT_LT(std::chrono::steady_clock::now() - before_stop, milliseconds(1000));
+  EXPECT_EQ(mgr->LastError(), "");
+  for (int i = 0; i < 2; ++i) {
+    const DelayTarget& t = *mgr->targets[i];
+    EXPECT_GE(t.reply_count, 2u) << i;
+    EXPECT_EQ(t.timeout_count, 0u) << i;
+    EXPECT_LT(t.max_delay_ms, 100u) << i;
+    EXPECT_LE(t.min_delay_ms, t.max_delay_ms);
+    // First reply unaccounted, at most one request outstanding.
+    EXPECT_GE(t.sequence_number, t.reply_count + 1);
+    EXPECT_LE(t.sequence_number, t.reply_count + 2);
+  }
+  EXPECT_EQ(mgr->targets[2]->sequence_number, 0);
+}
+
+TEST_F(DelayTimeMgrTest, EmptyListStartsAndStops) {
+  WriteConfig("# nothing to probe\n");
+  auto mgr = MakeManager();
+  REQUIRE_RAW_SOCKET(mgr);
+  EXPECT_TRUE(mgr->targets.empty());
+  EXPECT_TRUE(mgr->Start());
+  std::this_thread::sleep_for(milliseconds(50));
+  mgr->Stop();
+  EXPECT_EQ(mgr->LastError(), "");
+}
+
+TEST_F(DelayTimeMgrTest, GetInstanceRetriesAfterFailedConstruction) {
+  if (!MakeManager()) {
+    GTEST_SKIP() << "no right to open raw ICMP sockets here";
+  }
+  fs::remove("config.ini");
+  fs::create_directory("config.ini");
+  EXPECT_THROW(DelayTimeMgr::GetInstance(), boost::system::system_error);
+  fs::remove("config.ini");
+  WriteConfig("127.0.0.1\n");
+  DelayTimeMgr& mgr = DelayTimeMgr::GetInstance();
+  EXPECT_EQ(&mgr, &DelayTimeMgr::GetInstance());
+  EXPECT_EQ(mgr.targets.size(), 1u);
+}
+
+}  // namespace

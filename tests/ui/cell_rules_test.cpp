@@ -1,0 +1,65 @@
+#include "ui/cell_rules.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+TEST(CellRules, DelayCells) {
+  EXPECT_EQ(DelayCell(37), "37 ms");
+  EXPECT_EQ(DelayCell(0), "0 ms");
+  EXPECT_EQ(DelayCell(0xFFFFFFFE), "4294967294 ms");
+  EXPECT_EQ(DelayCell(0xFFFFFFFF), "- ms");
+  EXPECT_EQ(AverageCell(0, 0), "- ms");
+  EXPECT_EQ(AverageCell(31, 2), "15 ms");  // truncated
+  // Only the low 32 bits of a huge mean are shown.
+  EXPECT_EQ(AverageCell(0x100000005ULL, 1), "5 ms");
+}
+
+TEST(CellRules, LossIsTheTruncatedExactPercentage) {
+  EXPECT_EQ(LossCell(0, 0), "-%");
+  EXPECT_EQ(LossCell(0, 5), "0%");
+  EXPECT_EQ(LossCell(1, 2), "33%");
+  EXPECT_EQ(LossCell(2, 1), "66%");
+  EXPECT_EQ(LossCell(29, 71), "29%");  // through doubles: 28%
+  EXPECT_EQ(LossCell(57, 43), "57%");  // through doubles: 56%
+  EXPECT_EQ(LossCell(29, 21), "58%");  // through doubles: 57%
+  EXPECT_EQ(LossCell(7, 0), "100%");
+  // Counters near their limit must not overflow the multiplication.
+  EXPECT_EQ(LossCell(0x7FFFFFFF, 0x7FFFFFFF), "50%");
+}
+
+TEST(CellRules, CountsPrintAsSigned32Bit) {
+  EXPECT_EQ(CountCell(0), "0");
+  EXPECT_EQ(CountCell(12345), "12345");
+  EXPECT_EQ(CountCell(0xFFFFFFFF), "-1");
+}
+
+TEST(CellRules, RowOfAFreshTarget) {
+  const RowTexts expected = {"example.org", "- ms", "- ms", "- ms", "- ms", "-%", "0", "0", "0"};
+  EXPECT_EQ(ResolvedRow("example.org", TargetStats{}), expected);
+}
+
+TEST(CellRules, RowAfterTwoRepliesAndAfterATimeout) {
+  TargetStats stats;
+  stats.total_delay_ms = 31;
+  stats.reply_count = 2;
+  stats.max_delay_ms = 21;
+  stats.min_delay_ms = 10;
+  stats.last_delay_ms = 21;
+  const RowTexts two_replies = {"10.0.0.1", "15 ms", "21 ms", "21 ms", "10 ms",
+                                "0%",       "2",     "2",     "0"};
+  EXPECT_EQ(ResolvedRow("10.0.0.1", stats), two_replies);
+
+  stats.timeout_count = 1;
+  stats.last_delay_ms = 0xFFFFFFFF;
+  const RowTexts after_timeout = {"10.0.0.1", "15 ms", "- ms", "21 ms", "10 ms",
+                                  "33%",      "3",     "2",    "1"};
+  EXPECT_EQ(ResolvedRow("10.0.0.1", stats), after_timeout);
+}
+
+TEST(CellRules, RowOfAnUnresolvedTarget) {
+  const RowTexts expected = {"*nothing.invalid", "*", "*", "*", "*", "*", "*", "*", "*"};
+  EXPECT_EQ(UnresolvedRow("nothing.invalid"), expected);
+}
+
+}  // namespace
