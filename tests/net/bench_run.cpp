@@ -106,7 +106,7 @@ BenchRun::BenchRun(const std::vector<std::string>& config_lines, const std::stri
       continue;
     }
     const auto f = Split(line);
-    if (f.size() != 17 || f[0] == "address") {
+    if (f.size() != 18 || f[0] == "address") {
       continue;
     }
     ProberRecord r;
@@ -126,6 +126,7 @@ BenchRun::BenchRun(const std::vector<std::string>& config_lines, const std::stri
     r.early = std::stoull(f[14]);
     r.behind = std::stoull(f[15]);
     r.max_behind_ms = std::stod(f[16]);
+    r.max_early_ms = std::stod(f[17]);
     records.push_back(r);
   }
   std::filesystem::remove_all(dir);

@@ -31,6 +31,7 @@ struct ProberRecord {
   std::uint64_t bad_requests = 0, on_schedule = 0, early = 0, behind = 0;
   bool first_answered = false, last_answered = false;
   double max_behind_ms = 0;
+  double max_early_ms = 0;
 };
 
 // One engine run on the test network: writes config.ini and the responder's rules into a

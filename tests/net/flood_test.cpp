@@ -33,7 +33,7 @@ TEST(Flood, NoReplyIsLostAndDelaysStayRight) {
     ASSERT_NE(r, nullptr) << t.host;
     EXPECT_TRUE(BenchRun::CountsMatch(t, *r));
     EXPECT_EQ(t.timeouts, 0u) << t.host << ": a reply was lost in the flood";
-    EXPECT_EQ(r->early, 0u) << t.host;
+    EXPECT_LE(r->max_early_ms, LUMORET_NET_EARLY_MS) << t.host;
     const double delay = t.host.rfind("198.18.4.", 0) == 0 ? 10 : 100;
     ASSERT_TRUE(t.average && t.min) << t.host;
     EXPECT_GE(*t.min + 1 + LUMORET_NET_EARLY_MS, delay) << t.host;

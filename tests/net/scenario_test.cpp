@@ -102,8 +102,9 @@ TEST_F(Scenario, EveryRequestIsOneReplyOrOneTimeout) {
     ASSERT_NE(r, nullptr) << t.host << " #" << t.index << " sent nothing the responder saw "
                           << "under its expected identifier";
     EXPECT_TRUE(BenchRun::CountsMatch(t, *r));
-    // A duplicate cutting the pause short, or a wait ending early, shows here.
-    EXPECT_EQ(r->early, 0u) << t.host << " sent a request before its time";
+    // A duplicate cutting the pause short, or a wait ending early, shows here: such a
+    // request comes hundreds of ms early, not a few (see LUMORET_NET_EARLY_MS).
+    EXPECT_LE(r->max_early_ms, LUMORET_NET_EARLY_MS) << t.host << " sent a request early";
     lost += r->lost;
   }
   EXPECT_GT(lost, 0u) << "the loss rule dropped nothing, so it tested nothing";
@@ -138,7 +139,7 @@ TEST_F(Scenario, DuplicatesCountOnceAndKeepThePause) {
     EXPECT_GE(r->duplicates + 1, 2 * r->replies) << host;
     EXPECT_LE(r->duplicates, 2 * r->replies) << host;
     EXPECT_GT(t.replies, 3u) << host;
-    EXPECT_EQ(r->early, 0u) << host << ": a duplicate cut the 1-second pause short";
+    EXPECT_LE(r->max_early_ms, LUMORET_NET_EARLY_MS) << host << ": a duplicate cut the pause short";
   }
 }
 

@@ -268,6 +268,7 @@ void EchoResponder::CheckSchedule(Prober& prober, Clock::time_point now) {
     ++prober.behind;
   }
   prober.max_behind_ms = std::max(prober.max_behind_ms, Ms(off).count());
+  prober.max_early_ms = std::max(prober.max_early_ms, -Ms(off).count());
 }
 
 void EchoResponder::Schedule(Clock::time_point due, std::uint64_t key, std::uint16_t sequence,
@@ -337,7 +338,8 @@ void EchoResponder::Send(const std::vector<std::uint8_t>& datagram, std::uint32_
 
 void EchoResponder::WriteRecord(std::ostream& out) const {
   out << "address,identifier,rule,requests,first_sequence,replies,first_answered,last_answered,"
-         "lost,duplicates,late,faulty,bad_requests,on_schedule,early,behind,max_behind_ms\n";
+         "lost,duplicates,late,faulty,bad_requests,on_schedule,early,behind,max_behind_ms,"
+         "max_early_ms\n";
   std::map<std::uint64_t, const Prober*> sorted;
   for (const auto& [key, prober] : probers_) {
     sorted.emplace(key, &prober);
@@ -346,7 +348,7 @@ void EchoResponder::WriteRecord(std::ostream& out) const {
   for (const auto& [key, p] : sorted) {
     std::snprintf(
         line, sizeof line,
-        "%s,%u,%s,%llu,%u,%llu,%d,%d,%llu,%llu,%llu,%llu,%llu,%llu,%llu,%llu,%.1f\n",
+        "%s,%u,%s,%llu,%u,%llu,%d,%d,%llu,%llu,%llu,%llu,%llu,%llu,%llu,%llu,%.1f,%.1f\n",
         AddressText(p->address).c_str(), p->identifier, ResponderRules::KindName(p->rule->kind),
         static_cast<unsigned long long>(p->requests), p->first_sequence,
         static_cast<unsigned long long>(p->replies), p->first_answered ? 1 : 0,
@@ -355,7 +357,7 @@ void EchoResponder::WriteRecord(std::ostream& out) const {
         static_cast<unsigned long long>(p->faulty),
         static_cast<unsigned long long>(p->bad_requests),
         static_cast<unsigned long long>(p->on_schedule), static_cast<unsigned long long>(p->early),
-        static_cast<unsigned long long>(p->behind), p->max_behind_ms);
+        static_cast<unsigned long long>(p->behind), p->max_behind_ms, p->max_early_ms);
     out << line;
   }
   rusage usage{};

@@ -65,6 +65,7 @@ class EchoResponder {
     std::uint64_t early = 0;
     std::uint64_t behind = 0;  // more than 20 ms after its time
     double max_behind_ms = 0;
+    double max_early_ms = 0;  // how far before its time the earliest request came
     std::uint16_t last_sequence = 0;
     Clock::time_point last_request;
     bool last_answered = false;
