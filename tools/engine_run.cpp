@@ -75,8 +75,8 @@ void PrintTargets(const DelayTimeMgr& manager) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  // --receive-buffer sets the socket's SO_RCVBUF before the engine starts: not something
-  // the program does, but it shows what a larger buffer would change under bursts.
+  // --receive-buffer replaces the socket buffer size the engine chose (SO_RCVBUF, capped
+  // by net.core.rmem_max), to see what the size changes under bursts.
   int receive_buffer = 0;
   if (argc == 4 && std::string(argv[1]) == "--receive-buffer") {
     receive_buffer = std::atoi(argv[2]);
