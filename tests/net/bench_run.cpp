@@ -1,0 +1,176 @@
+#include "tests/net/bench_run.h"
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace {
+
+std::vector<std::string> Split(const std::string& line) {
+  std::vector<std::string> fields;
+  std::string field;
+  std::istringstream in(line);
+  while (std::getline(in, field, ',')) {
+    fields.push_back(field);
+  }
+  return fields;
+}
+
+std::optional<std::uint32_t> Delay(const std::string& text) {
+  if (text == "-") {
+    return std::nullopt;
+  }
+  return static_cast<std::uint32_t>(std::stoul(text));
+}
+
+// "#summary,key,value,key,value..." into a map.
+std::map<std::string, double> Summary(const std::string& line) {
+  std::map<std::string, double> summary;
+  const auto f = Split(line);
+  for (std::size_t i = 1; i + 1 < f.size(); i += 2) {
+    summary[f[i]] = std::stod(f[i + 1]);
+  }
+  return summary;
+}
+
+std::string ReadAll(const std::filesystem::path& path) {
+  std::ifstream in(path);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+}  // namespace
+
+BenchRun::BenchRun(const std::vector<std::string>& config_lines, const std::string& rules,
+                   double seconds, double flood_rate) {
+  char pattern[] = "/tmp/lumoret-net.XXXXXX";
+  if (mkdtemp(pattern) == nullptr) {
+    throw std::runtime_error("mkdtemp failed");
+  }
+  const std::filesystem::path dir = pattern;
+  {
+    std::ofstream config(dir / "config.ini");
+    for (const std::string& line : config_lines) {
+      config << line << "\n";
+    }
+    std::ofstream(dir / "rules") << rules;
+  }
+  std::ostringstream command;
+  command << "cd '" << dir.string() << "' && '" << LUMORET_NETBENCH
+          << "' --rules rules --record record.csv --seed 7 --timeout " << seconds + 60;
+  if (flood_rate > 0) {
+    command << " --flood " << flood_rate;
+  }
+  command << " -- '" << LUMORET_ENGINE_RUN << "' " << seconds << " >engine.csv 2>stderr.txt";
+  const int raw = std::system(command.str().c_str());
+  status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  output = ReadAll(dir / "engine.csv") + ReadAll(dir / "stderr.txt");
+
+  std::istringstream engine(ReadAll(dir / "engine.csv"));
+  std::string line;
+  while (std::getline(engine, line)) {
+    if (line.rfind("#summary", 0) == 0) {
+      engine_summary = Summary(line);
+      continue;
+    }
+    const auto f = Split(line);
+    if (f.size() != 12 || f[0] == "index") {
+      continue;
+    }
+    EngineTarget t;
+    t.index = std::stoi(f[0]);
+    t.host = f[1];
+    t.resolved = f[2] == "1";
+    t.sent = static_cast<std::uint32_t>(std::stoul(f[3]));
+    t.replies = static_cast<std::uint32_t>(std::stoul(f[4]));
+    t.timeouts = static_cast<std::uint32_t>(std::stoul(f[5]));
+    t.last = Delay(f[6]);
+    t.min = Delay(f[7]);
+    t.max = Delay(f[8]);
+    if (f[9] != "-") {
+      t.average = std::stod(f[9]);
+    }
+    t.open = f[11] == "1";
+    targets.push_back(t);
+  }
+  std::istringstream record(ReadAll(dir / "record.csv"));
+  while (std::getline(record, line)) {
+    if (line.rfind("#summary", 0) == 0) {
+      responder_summary = Summary(line);
+      continue;
+    }
+    const auto f = Split(line);
+    if (f.size() != 18 || f[0] == "address") {
+      continue;
+    }
+    ProberRecord r;
+    r.address = f[0];
+    r.identifier = static_cast<std::uint32_t>(std::stoul(f[1]));
+    r.rule = f[2];
+    r.requests = std::stoull(f[3]);
+    r.replies = std::stoull(f[5]);
+    r.first_answered = f[6] == "1";
+    r.last_answered = f[7] == "1";
+    r.lost = std::stoull(f[8]);
+    r.duplicates = std::stoull(f[9]);
+    r.late = std::stoull(f[10]);
+    r.faulty = std::stoull(f[11]);
+    r.bad_requests = std::stoull(f[12]);
+    r.on_schedule = std::stoull(f[13]);
+    r.early = std::stoull(f[14]);
+    r.behind = std::stoull(f[15]);
+    r.max_behind_ms = std::stod(f[16]);
+    r.max_early_ms = std::stod(f[17]);
+    records.push_back(r);
+  }
+  std::filesystem::remove_all(dir);
+}
+
+const ProberRecord* BenchRun::RecordFor(const EngineTarget& target) const {
+  const auto pid = static_cast<std::uint64_t>(engine_summary.at("pid"));
+  const auto identifier = static_cast<std::uint32_t>((pid + target.index) % 65536);
+  for (const ProberRecord& r : records) {
+    if (r.address == target.host && r.identifier == identifier) {
+      return &r;
+    }
+  }
+  return nullptr;
+}
+
+const EngineTarget& BenchRun::Target(const std::string& host) const {
+  for (const EngineTarget& t : targets) {
+    if (t.host == host) {
+      return t;
+    }
+  }
+  throw std::runtime_error("no target " + host);
+}
+
+::testing::AssertionResult BenchRun::CountsMatch(const EngineTarget& t, const ProberRecord& r) {
+  // Which side of the one open request the last reply fell on: already sent by the
+  // responder but not yet handled when the engine stopped, or not sent at all.
+  const std::uint64_t open_answered = t.open && r.last_answered ? 1 : 0;
+  const std::uint64_t open_unanswered = t.open && !r.last_answered ? 1 : 0;
+  const std::uint64_t first = r.first_answered ? 1 : 0;
+  std::ostringstream why;
+  if (t.sent != r.requests) {
+    why << "sent " << t.sent << " but the responder got " << r.requests;
+  } else if (r.bad_requests != 0) {
+    why << r.bad_requests << " requests with a bad checksum or code";
+  } else if (t.replies + first + open_answered != r.replies) {
+    why << t.replies << " replies counted (+" << first << " first, +" << open_answered
+        << " open) but " << r.replies << " sent";
+  } else if (t.timeouts + r.replies + open_unanswered != r.requests) {
+    why << t.timeouts << " timeouts (+" << open_unanswered << " open) for " << r.requests
+        << " requests of which " << r.replies << " were answered";
+  } else {
+    return ::testing::AssertionSuccess();
+  }
+  return ::testing::AssertionFailure() << t.host << " (" << r.rule << "): " << why.str();
+}

@@ -1,0 +1,62 @@
+#ifndef LUMORET_TESTS_NET_BENCH_RUN_H
+#define LUMORET_TESTS_NET_BENCH_RUN_H
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+// What engine_run printed for one target.
+struct EngineTarget {
+  int index = 0;
+  std::string host;
+  bool resolved = false;
+  std::uint32_t sent = 0;
+  std::uint32_t replies = 0;
+  std::uint32_t timeouts = 0;
+  std::optional<std::uint32_t> last, min, max;  // empty for none
+  std::optional<double> average;
+  bool open = false;  // a request was outstanding when the engine stopped
+};
+
+// What the responder wrote down for one prober (address and identifier).
+struct ProberRecord {
+  std::string address;
+  std::uint32_t identifier = 0;
+  std::string rule;
+  std::uint64_t requests = 0, replies = 0, lost = 0, duplicates = 0, late = 0, faulty = 0;
+  std::uint64_t bad_requests = 0, on_schedule = 0, early = 0, behind = 0;
+  bool first_answered = false, last_answered = false;
+  double max_behind_ms = 0;
+  double max_early_ms = 0;
+};
+
+// One engine run on the test network: writes config.ini and the responder's rules into a
+// fresh directory, runs engine_run there through netbench, and reads both sides' records.
+class BenchRun {
+ public:
+  BenchRun(const std::vector<std::string>& config_lines, const std::string& rules, double seconds,
+           double flood_rate = 0);
+
+  // The responder's record of the prober that is this target: its address and the
+  // identifier the engine should use for it (process id + index).
+  const ProberRecord* RecordFor(const EngineTarget& target) const;
+  const EngineTarget& Target(const std::string& host) const;
+
+  // Every request is one reply or one timeout, exactly as the responder's record says:
+  // nothing counted twice, nothing lost, the first request's reply not accounted.
+  static ::testing::AssertionResult CountsMatch(const EngineTarget& target,
+                                                const ProberRecord& record);
+
+  int status = -1;     // netbench's exit status
+  std::string output;  // engine_run's standard output and everything on standard error
+  std::vector<EngineTarget> targets;
+  std::vector<ProberRecord> records;
+  std::map<std::string, double> engine_summary;
+  std::map<std::string, double> responder_summary;
+};
+
+#endif  // LUMORET_TESTS_NET_BENCH_RUN_H

@@ -1,0 +1,192 @@
+// The engine against the fault-injecting responder: one run of many addresses at once,
+// each with its own rule, checked against the responder's record.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "tests/net/bench_run.h"
+#include "tests/net/skip_unless_root.h"
+
+namespace {
+
+constexpr double kSeconds = 13;  // long enough for two 5-second timeouts
+
+struct Delayed {
+  const char* host;
+  double delay_ms;
+  double jitter_ms;
+};
+const Delayed kDelayed[] = {
+    {"198.18.1.1", 0, 0},   {"198.18.1.2", 1, 0},   {"198.18.1.3", 5, 0},    {"198.18.1.4", 20, 0},
+    {"198.18.1.5", 100, 0}, {"198.18.1.6", 400, 0}, {"198.18.1.7", 1000, 0}, {"198.18.1.8", 50, 20},
+    {"198.18.3.7", 10, 0},  {"198.18.3.8", 10, 0},  {"198.18.3.9", 10, 0},
+};
+// Replies the engine must drop, or that the kernel drops before they reach the socket
+// ("cut": the raw socket's ICMP filter cannot read 8 header bytes; "bad-version": IPv4
+// input drops it); late replies come after the 5-second wait. Each request times out.
+const char* const kNeverAccepted[] = {"198.18.3.3",  "198.18.3.4",  "198.18.3.5",  "198.18.3.6",
+                                      "198.18.3.10", "198.18.3.11", "198.18.3.12", "198.18.3.13"};
+const char* const kUnresolvable[] = {"no-such-host.invalid", "256.1.2.3", "bad host name"};
+
+const char kRules[] = R"(# address rule
+198.18.1.1 delay=0
+198.18.1.2 delay=1
+198.18.1.3 delay=5
+198.18.1.4 delay=20
+198.18.1.5 delay=100
+198.18.1.6 delay=400
+198.18.1.7 delay=1000
+198.18.1.8 delay=50 jitter=20
+198.18.2.0/29 delay=10 loss=30
+198.18.3.1 kind=dup
+198.18.3.2 kind=dup delay=30 dup_after=500
+198.18.3.3 delay=5500
+198.18.3.4 kind=wrong-id
+198.18.3.5 kind=wrong-seq
+198.18.3.6 kind=wrong-src
+198.18.3.7 kind=bad-checksum delay=10
+198.18.3.8 kind=options delay=10
+198.18.3.9 kind=data delay=10
+198.18.3.10 kind=cut
+198.18.3.11 kind=unreachable
+198.18.3.12 kind=bad-version
+198.18.3.13 loss=100
+)";
+
+std::vector<std::string> Config() {
+  std::vector<std::string> lines = {"# scenario targets"};
+  for (const Delayed& d : kDelayed) {
+    lines.push_back(d.host);
+  }
+  for (int i = 0; i < 8; ++i) {
+    lines.push_back("198.18.2." + std::to_string(i));
+  }
+  for (const char* host : {"198.18.3.1", "198.18.3.2"}) {
+    lines.push_back(host);
+  }
+  for (const char* host : kNeverAccepted) {
+    lines.push_back(host);
+  }
+  for (const char* host : kUnresolvable) {
+    lines.push_back(host);
+  }
+  lines.push_back("198.18.1.4");  // the same address again: a second target
+  return lines;
+}
+
+class Scenario : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { run_ = std::make_unique<BenchRun>(Config(), kRules, kSeconds); }
+  static void TearDownTestSuite() { run_.reset(); }
+
+  void SetUp() override {
+    ASSERT_EQ(run_->status, 0) << run_->output;
+    ASSERT_EQ(run_->targets.size(), Config().size() - 1) << run_->output;
+  }
+
+  static std::unique_ptr<BenchRun> run_;
+};
+
+std::unique_ptr<BenchRun> Scenario::run_;
+
+TEST_F(Scenario, EveryRequestIsOneReplyOrOneTimeout) {
+  std::uint64_t lost = 0;
+  for (const EngineTarget& t : run_->targets) {
+    if (!t.resolved) {
+      continue;
+    }
+    const ProberRecord* r = run_->RecordFor(t);
+    // The identifier names the target: process id + index.
+    ASSERT_NE(r, nullptr) << t.host << " #" << t.index << " sent nothing the responder saw "
+                          << "under its expected identifier";
+    EXPECT_TRUE(BenchRun::CountsMatch(t, *r));
+    // A duplicate cutting the pause short, or a wait ending early, shows here: such a
+    // request comes hundreds of ms early, not a few (see LUMORET_NET_EARLY_MS).
+    EXPECT_LE(r->max_early_ms, LUMORET_NET_EARLY_MS) << t.host << " sent a request early";
+    lost += r->lost;
+  }
+  EXPECT_GT(lost, 0u) << "the loss rule dropped nothing, so it tested nothing";
+  // Nothing was probed that is not a target.
+  std::size_t resolved = 0;
+  for (const EngineTarget& t : run_->targets) {
+    resolved += t.resolved ? 1 : 0;
+  }
+  EXPECT_EQ(run_->records.size(), resolved);
+}
+
+TEST_F(Scenario, DelaysMatchTheResponder) {
+  for (const Delayed& d : kDelayed) {
+    const EngineTarget& t = run_->Target(d.host);
+    ASSERT_TRUE(t.average && t.min && t.max) << d.host << " accounted no reply";
+    // The quickest reply shows the measurement itself; the average and the slowest also
+    // carry whatever the machine's load adds, or takes off (see LUMORET_NET_EARLY_MS).
+    EXPECT_LE(*t.min, d.delay_ms + d.jitter_ms + 1) << d.host;
+    EXPECT_GE(*t.max + 1, d.delay_ms - d.jitter_ms) << d.host;
+    EXPECT_GE(*t.min + 1 + LUMORET_NET_EARLY_MS, d.delay_ms - d.jitter_ms) << d.host;
+    EXPECT_NEAR(*t.average, d.delay_ms, d.jitter_ms + 1 + LUMORET_NET_SLACK_MS) << d.host;
+    EXPECT_LE(*t.max, d.delay_ms + d.jitter_ms + 1 + 25 * LUMORET_NET_SLACK_MS) << d.host;
+  }
+}
+
+TEST_F(Scenario, DuplicatesCountOnceAndKeepThePause) {
+  for (const char* host : {"198.18.3.1", "198.18.3.2"}) {
+    const EngineTarget& t = run_->Target(host);
+    const ProberRecord* r = run_->RecordFor(t);
+    ASSERT_NE(r, nullptr);
+    // Two copies of every reply; the later copy of the last one may still wait at the end.
+    EXPECT_GE(r->duplicates + 1, 2 * r->replies) << host;
+    EXPECT_LE(r->duplicates, 2 * r->replies) << host;
+    EXPECT_GT(t.replies, 3u) << host;
+    EXPECT_LE(r->max_early_ms, LUMORET_NET_EARLY_MS) << host << ": a duplicate cut the pause short";
+  }
+}
+
+TEST_F(Scenario, FaultyAndLateRepliesAreTimeoutsEveryFiveSeconds) {
+  for (const char* host : kNeverAccepted) {
+    const EngineTarget& t = run_->Target(host);
+    const ProberRecord* r = run_->RecordFor(t);
+    ASSERT_NE(r, nullptr) << host;
+    EXPECT_EQ(t.replies, 0u) << host;
+    EXPECT_FALSE(t.last || t.min || t.max) << host;
+    // Requests at 0, 5 and 10 s: the third still waits when the run ends.
+    EXPECT_EQ(t.sent, 3u) << host;
+    EXPECT_EQ(t.timeouts, 2u) << host;
+    EXPECT_EQ(r->on_schedule + r->behind, 2u) << host;
+    EXPECT_LE(r->max_behind_ms, 20 + 25 * LUMORET_NET_SLACK_MS) << host;
+    if (host == std::string("198.18.3.3")) {
+      EXPECT_EQ(r->late, 2u) << "late replies at 5.5 and 10.5 s";
+    } else {
+      EXPECT_EQ(r->faulty + r->lost, 3u) << host;
+    }
+  }
+}
+
+TEST_F(Scenario, UnresolvableNamesAreNeverProbed) {
+  for (const char* host : kUnresolvable) {
+    const EngineTarget& t = run_->Target(host);
+    EXPECT_FALSE(t.resolved) << host;
+    EXPECT_EQ(t.sent + t.replies + t.timeouts, 0u) << host;
+    EXPECT_FALSE(t.last || t.min || t.max || t.average) << host;
+  }
+}
+
+TEST_F(Scenario, TheSameAddressTwiceIsTwoTargets) {
+  std::vector<const ProberRecord*> probers;
+  for (const EngineTarget& t : run_->targets) {
+    if (t.host == "198.18.1.4") {
+      probers.push_back(run_->RecordFor(t));
+      ASSERT_NE(probers.back(), nullptr);
+      EXPECT_GT(t.replies, 5u);
+    }
+  }
+  ASSERT_EQ(probers.size(), 2u);
+  EXPECT_NE(probers[0]->identifier, probers[1]->identifier);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  return RunIfRoot(argc, argv);
+}

@@ -1,0 +1,141 @@
+// engine_run: runs the delay engine on the config.ini of the current directory for a given
+// time, stops it, and prints what every target counted, as CSV, plus the process's CPU time
+// and peak memory. A test and benchmark tool; the window program does not use it.
+#include <sys/resource.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <filesystem>
+#include <string>
+#include <thread>
+
+#include "engine/delay_time_mgr.h"
+#include "platform/platform.h"
+
+namespace {
+
+volatile std::sig_atomic_t stop_requested = 0;
+
+void RequestStop(int) {
+  stop_requested = 1;
+}
+
+double CpuSeconds() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
+         (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+long PeakRssKib() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return usage.ru_maxrss;
+}
+
+std::string Delay(std::uint32_t ms) {
+  return ms == DelayTarget::kNone ? "-" : std::to_string(ms);
+}
+
+// A host text is printed as written, in quotes when it holds a comma or a quote.
+std::string CsvField(const std::string& text) {
+  if (text.find_first_of(",\"\r\n") == std::string::npos) {
+    return text;
+  }
+  std::string quoted = "\"";
+  for (char c : text) {
+    quoted += c == '"' ? "\"\"" : std::string(1, c);
+  }
+  return quoted + "\"";
+}
+
+void PrintTargets(const DelayTimeMgr& manager) {
+  std::printf("index,host,resolved,sent,replies,timeouts,last,min,max,average,loss,open\n");
+  for (const auto& t : manager.targets) {
+    const std::uint32_t replies = t->reply_count;
+    const std::uint32_t timeouts = t->timeout_count;
+    const std::uint64_t probes = std::uint64_t{replies} + timeouts;
+    char average[32] = "-";
+    if (replies > 0) {
+      std::snprintf(average, sizeof average, "%.3f",
+                    static_cast<double>(t->total_delay_ms) / replies);
+    }
+    const std::string loss = probes == 0 ? "-" : std::to_string(timeouts * 100 / probes);
+    // sequence_number counts the requests sent; runs here are far shorter than its wrap.
+    std::printf("%d,%s,%d,%u,%u,%u,%s,%s,%s,%s,%s,%d\n", t->identifier_offset,
+                CsvField(t->host).c_str(), t->resolved ? 1 : 0, t->sequence_number, replies,
+                timeouts, Delay(t->last_delay_ms).c_str(), Delay(t->min_delay_ms).c_str(),
+                Delay(t->max_delay_ms).c_str(), average, loss.c_str(), t->request_open ? 1 : 0);
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // --receive-buffer replaces the socket buffer size the engine chose (SO_RCVBUF, capped
+  // by net.core.rmem_max), to see what the size changes under bursts.
+  int receive_buffer = 0;
+  if (argc == 4 && std::string(argv[1]) == "--receive-buffer") {
+    receive_buffer = std::atoi(argv[2]);
+    argv += 2;
+    argc -= 2;
+  }
+  char* end = nullptr;
+  const double seconds = argc == 2 ? std::strtod(argv[1], &end) : -1;
+  if (argc != 2 || *end != '\0' || !(seconds >= 0 && seconds <= 86400) || receive_buffer < 0) {
+    std::fprintf(stderr,
+                 "usage: engine_run [--receive-buffer BYTES] SECONDS\n"
+                 "Runs the engine on ./config.ini for SECONDS, then prints one CSV line per\n"
+                 "target and a #summary line. Needs the right to open raw sockets.\n");
+    return 2;
+  }
+  // Without config.ini the engine would write its default one, which names public hosts,
+  // and probe them: a test tool must never do that.
+  if (!std::filesystem::is_regular_file("config.ini")) {
+    std::fprintf(stderr, "engine_run: no config.ini in the current directory\n");
+    return 2;
+  }
+  std::signal(SIGTERM, RequestStop);
+  std::signal(SIGINT, RequestStop);
+  try {
+    using Clock = std::chrono::steady_clock;
+    const auto constructing = Clock::now();
+    DelayTimeMgr manager;
+    const auto constructed = Clock::now();
+    if (receive_buffer > 0) {
+      manager.icmp_socket.set_option(boost::asio::socket_base::receive_buffer_size(receive_buffer));
+    }
+    const double cpu_before = CpuSeconds();
+    manager.Start();
+    const auto deadline = constructed + std::chrono::duration_cast<Clock::duration>(
+                                            std::chrono::duration<double>(seconds));
+    while (!stop_requested && Clock::now() < deadline) {
+      std::this_thread::sleep_for(
+          std::min<Clock::duration>(std::chrono::milliseconds(50), deadline - Clock::now()));
+    }
+    manager.Stop();
+    const auto stopped = Clock::now();
+    const double cpu_after = CpuSeconds();
+
+    PrintTargets(manager);
+    std::printf(
+        "#summary,pid,%lu,targets,%zu,construct_seconds,%.6f,run_seconds,%.3f,"
+        "run_cpu_seconds,%.3f,cpu_seconds,%.3f,peak_rss_kib,%ld\n",
+        platform::GetPid(), manager.targets.size(),
+        std::chrono::duration<double>(constructed - constructing).count(),
+        std::chrono::duration<double>(stopped - constructed).count(), cpu_after - cpu_before,
+        cpu_after, PeakRssKib());
+    const std::string error = manager.LastError();
+    if (!error.empty()) {
+      std::fprintf(stderr, "engine_run: the worker ended with: %s\n", error.c_str());
+      return 1;
+    }
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "engine_run: %s\n", e.what());
+    return 1;
+  }
+  return 0;
+}

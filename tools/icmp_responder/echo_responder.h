@@ -1,0 +1,118 @@
+#ifndef LUMORET_TOOLS_ICMP_RESPONDER_ECHO_RESPONDER_H
+#define LUMORET_TOOLS_ICMP_RESPONDER_ECHO_RESPONDER_H
+
+#include <sys/socket.h>
+#include <chrono>
+#include <csignal>
+#include <cstdint>
+#include <ostream>
+#include <queue>
+#include <random>
+#include <unordered_map>
+#include <vector>
+
+#include "tools/icmp_responder/packet.h"
+#include "tools/icmp_responder/responder_rules.h"
+
+// Answers echo requests for every address of its network namespace on raw sockets, by the
+// rules, and keeps the truth of what it received and sent for each prober (probed address
+// and ICMP identifier), so a test can hold a prober's own counts against it.
+class EchoResponder {
+ public:
+  using Clock = std::chrono::steady_clock;
+
+  struct Options {
+    double flood_rate = 0;         // foreign echo replies a second, 0 for none
+    std::uint32_t flood_to = 0;    // where the flood goes
+    std::uint32_t flood_from = 0;  // the address it comes from
+    unsigned seed = 1;             // loss and jitter draws
+    double max_seconds = 600;      // Run ends by itself after this long
+  };
+
+  // Opens the raw sockets; throws std::system_error without the right to.
+  EchoResponder(const ResponderRules& rules, const Options& options);
+  ~EchoResponder();
+  EchoResponder(const EchoResponder&) = delete;
+  EchoResponder& operator=(const EchoResponder&) = delete;
+
+  // Serves until stop is set (from a signal handler) or max_seconds have passed.
+  void Run(const volatile std::sig_atomic_t& stop);
+  // One CSV line per prober, then a "#summary" line.
+  void WriteRecord(std::ostream& out) const;
+
+ private:
+  // What a datagram that leaves counts as in the record.
+  enum class Sent { kReply, kDuplicate, kLate, kFaulty };
+
+  // One prober: an (address, identifier) pair. A target of the program under test is one;
+  // another tool probing the same address is another.
+  struct Prober {
+    std::uint32_t address = 0;
+    std::uint16_t identifier = 0;
+    const ResponderRules::Rule* rule = nullptr;
+    std::uint64_t requests = 0;
+    std::uint16_t first_sequence = 0;
+    bool first_answered = false;  // a reply went out for the first request seen
+    std::uint64_t replies = 0;    // replies that answer their request in time
+    std::uint64_t lost = 0;       // requests deliberately left unanswered
+    std::uint64_t duplicates = 0;
+    std::uint64_t late = 0;          // replies that left 5 s or more after their request
+    std::uint64_t faulty = 0;        // datagrams built not to match the request
+    std::uint64_t bad_requests = 0;  // requests with a wrong checksum or code
+    // Whether each request left when the prober's schedule says it should: 1 s after the
+    // reply to the previous one, or 5 s after the previous one when that went unanswered.
+    std::uint64_t on_schedule = 0;
+    std::uint64_t early = 0;
+    std::uint64_t behind = 0;  // more than 20 ms after its time
+    double max_behind_ms = 0;
+    double max_early_ms = 0;  // how far before its time the earliest request came
+    std::uint16_t last_sequence = 0;
+    Clock::time_point last_request;
+    bool last_answered = false;
+    Clock::time_point last_reply;
+  };
+
+  struct Pending {
+    Clock::time_point due;
+    std::uint64_t order;  // keeps datagrams due at the same time in order
+    std::uint64_t key;
+    std::uint16_t sequence;
+    Sent sent;
+    std::uint32_t to;
+    std::vector<std::uint8_t> datagram;
+    bool operator>(const Pending& other) const {
+      return due != other.due ? due > other.due : order > other.order;
+    }
+  };
+
+  void Receive();
+  Clock::time_point ArrivalTime(const msghdr& message) const;
+  void HandleRequest(const packet::EchoRequest& request, Clock::time_point now);
+  void CheckSchedule(Prober& prober, Clock::time_point now);
+  void Schedule(Clock::time_point due, std::uint64_t key, std::uint16_t sequence, Sent sent,
+                std::uint32_t to, std::vector<std::uint8_t> datagram);
+  void SendDue(Clock::time_point now);
+  void SendFlood(Clock::time_point now);
+  void Send(const std::vector<std::uint8_t>& datagram, std::uint32_t to);
+
+  const ResponderRules& rules_;
+  Options options_;
+  int receive_socket_ = -1;
+  int send_socket_ = -1;
+  std::mt19937_64 random_;
+  std::unordered_map<std::uint64_t, Prober> probers_;
+  // Replies waiting for their time: a heap, so thousands of delayed replies cost
+  // O(log n) each and no thread or timer per packet.
+  std::priority_queue<Pending, std::vector<Pending>, std::greater<Pending>> pending_;
+  std::uint64_t order_ = 0;
+  std::vector<std::uint8_t> buffer_;
+  Clock::time_point started_;
+  std::uint64_t received_ = 0;
+  std::uint64_t not_requests_ = 0;
+  std::uint64_t flood_sent_ = 0;
+  std::uint64_t send_errors_ = 0;
+  std::uint64_t late_sends_ = 0;  // datagrams that left more than 1 ms after their time
+  double max_lag_ms_ = 0;
+};
+
+#endif  // LUMORET_TOOLS_ICMP_RESPONDER_ECHO_RESPONDER_H

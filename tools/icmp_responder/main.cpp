@@ -1,0 +1,120 @@
+// icmp_responder: answers ICMP echo requests for a whole address range by per-address
+// rules and writes down what it received and sent. Runs in the peer namespace of netbench.
+#include <arpa/inet.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <string>
+
+#include "tools/icmp_responder/echo_responder.h"
+#include "tools/icmp_responder/responder_rules.h"
+
+namespace {
+
+volatile std::sig_atomic_t stop_requested = 0;
+
+void RequestStop(int) {
+  stop_requested = 1;
+}
+
+int Usage() {
+  std::cerr << "usage: icmp_responder [--rules FILE] [--record FILE] [--ready FILE]\n"
+               "         [--flood RATE --flood-to ADDRESS --flood-from ADDRESS]\n"
+               "         [--seed N] [--max-seconds S]\n"
+               "Stops on SIGTERM or SIGINT and then writes its record (default: stdout).\n"
+               "Rules, one a line, the first whose range holds the address applies:\n"
+               "  ADDRESS[/PREFIX] [delay=MS] [jitter=MS] [loss=PERCENT] [kind=KIND]"
+               " [dup_after=MS]\n"
+               "KIND: reply dup wrong-id wrong-seq wrong-src bad-checksum options data cut\n"
+               "      unreachable bad-version (see tools/README.md)\n";
+  return 2;
+}
+
+bool ParseAddress(const char* text, std::uint32_t& address) {
+  in_addr a{};
+  if (inet_pton(AF_INET, text, &a) != 1) {
+    return false;
+  }
+  address = ntohl(a.s_addr);
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string rules_path, record_path, ready_path;
+  EchoResponder::Options options;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--help" || i + 1 >= argc) {
+      return Usage();
+    }
+    const char* value = argv[++i];
+    if (arg == "--rules") {
+      rules_path = value;
+    } else if (arg == "--record") {
+      record_path = value;
+    } else if (arg == "--ready") {
+      ready_path = value;
+    } else if (arg == "--flood") {
+      options.flood_rate = std::atof(value);
+    } else if (arg == "--flood-to") {
+      if (!ParseAddress(value, options.flood_to)) {
+        return Usage();
+      }
+    } else if (arg == "--flood-from") {
+      if (!ParseAddress(value, options.flood_from)) {
+        return Usage();
+      }
+    } else if (arg == "--seed") {
+      options.seed = static_cast<unsigned>(std::strtoul(value, nullptr, 10));
+    } else if (arg == "--max-seconds") {
+      options.max_seconds = std::atof(value);
+    } else {
+      return Usage();
+    }
+  }
+  if (options.flood_rate > 0 && (options.flood_to == 0 || options.flood_from == 0)) {
+    return Usage();
+  }
+
+  try {
+    ResponderRules rules;
+    if (!rules_path.empty()) {
+      std::ifstream in(rules_path);
+      if (!in) {
+        std::cerr << "icmp_responder: cannot read " << rules_path << "\n";
+        return 1;
+      }
+      rules.Read(in);
+    }
+    EchoResponder responder(rules, options);
+
+    struct sigaction action {};
+    action.sa_handler = RequestStop;
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGINT, &action, nullptr);
+    if (!ready_path.empty()) {
+      std::ofstream(ready_path) << "ready\n";
+    }
+    responder.Run(stop_requested);
+
+    if (record_path.empty()) {
+      responder.WriteRecord(std::cout);
+    } else {
+      std::ofstream out(record_path);
+      responder.WriteRecord(out);
+      if (!out) {
+        std::cerr << "icmp_responder: cannot write " << record_path << "\n";
+        return 1;
+      }
+    }
+  } catch (const std::exception& e) {
+    std::cerr << "icmp_responder: " << e.what() << "\n";
+    return 1;
+  }
+  return 0;
+}
