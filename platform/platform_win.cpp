@@ -1,10 +1,13 @@
 #include "platform/platform.h"
 
-// winsock2.h before windows.h, which would otherwise pull in the old winsock.h.
+// winsock2.h before windows.h, which would otherwise pull in the old winsock.h; both
+// before the headers that build on them.
+#include <winsock2.h>
+// (kept apart so include sorting cannot reorder them)
+#include <windows.h>
+
 #include <process.h>
 #include <shellapi.h>
-#include <windows.h>
-#include <winsock2.h>
 
 namespace platform {
 namespace {
