@@ -5,6 +5,7 @@
 //   gone       no window titled "Lumoret" is left
 //   about      the window menu's last item opens the About box, Esc closes it again
 //   help       the item before it starts Notepad (closed again)
+//   foreground the window is the foreground window
 //   close      closes the window
 #include <windows.h>
 
@@ -133,7 +134,7 @@ int Fail(const char* what) {
 
 int main(int argc, char** argv) {
   if (argc < 2) {
-    return Fail("usage: lumoret_probe window|replies|gone|about|help|close [seconds]");
+    return Fail("usage: lumoret_probe window|replies|gone|about|help|foreground|close [seconds]");
   }
   const std::string command = argv[1];
   const double seconds = argc > 2 ? std::atof(argv[2]) : 30.0;
@@ -175,11 +176,20 @@ int main(int argc, char** argv) {
                  [&] { return (notepad = ::FindWindowA("Notepad", nullptr)) != nullptr; })) {
       return Fail("the Help item started no Notepad");
     }
+    // Notepad names the file it opened in its title once it has read it.
     char title[256] = {};
-    ::GetWindowTextA(notepad, title, sizeof title);
+    const bool opened = WaitFor(seconds, [&] {
+      ::GetWindowTextA(notepad, title, sizeof title);
+      return std::strstr(title, "ReadMe") != nullptr;
+    });
     std::printf("notepad: %s\n", title);
     ::PostMessageW(notepad, WM_CLOSE, 0, 0);
-    return 0;
+    return opened ? 0 : Fail("Notepad did not open ReadMe.txt");
+  }
+  if (command == "foreground") {
+    return WaitFor(seconds, [&] { return ::GetForegroundWindow() == window; })
+               ? 0
+               : Fail("the window is not in the foreground");
   }
   if (command == "close") {
     ::PostMessageW(window, WM_CLOSE, 0, 0);
