@@ -57,6 +57,11 @@ void SuspendRawSocketRight();
 // socket.
 void ResumeRawSocketRight();
 
+#ifdef _WIN32
+// Entry id of the executable's string table, in UTF-8; empty when there is none.
+std::string LoadResourceString(unsigned id);
+#endif
+
 }  // namespace platform
 
 #endif  // LUMORET_PLATFORM_PLATFORM_H

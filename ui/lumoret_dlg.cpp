@@ -48,11 +48,17 @@ std::string StartupErrorText(const std::exception& error) {
   } else if (system_error != nullptr &&
              (system_error->code() == boost::system::errc::operation_not_permitted ||
               system_error->code() == boost::system::errc::permission_denied)) {
+#ifdef __WXMSW__
+    text +=
+        "Raw ICMP sockets need administrator rights. Start Lumoret with \"Run as "
+        "administrator\".\n";
+#else
     const std::string binary = wxStandardPaths::Get().GetExecutablePath().utf8_string();
     text +=
         "Raw ICMP sockets need the CAP_NET_RAW capability. Run Lumoret as root (sudo), or "
         "grant the capability to the program once:\n  sudo setcap cap_net_raw+ep " +
         binary + "\n";
+#endif
   } else if (dynamic_cast<const std::system_error*>(&error) != nullptr) {
     // Giving up privileges failed; going on with them is not an option.
     text +=
@@ -101,6 +107,19 @@ void CLumoretDlg::OnInitDialog(wxInitDialogEvent& event) {
   if (initialised_) {
     return;  // showing sends the event again
   }
+#ifdef __WXMSW__
+  // Windows lets a program extend its window menu: the two commands go there, after a
+  // separator, and come back as menu events like those of the Linux context menu.
+  if (wxMenu* system_menu = MSWGetSystemMenu()) {
+    const std::string about = platform::LoadResourceString(101);
+    const std::string help = platform::LoadResourceString(102);
+    if (!about.empty() && !help.empty()) {
+      system_menu->AppendSeparator();
+      system_menu->Append(kHelpCommand, wxString::FromUTF8(help));
+      system_menu->Append(kAboutCommand, wxString::FromUTF8(about));
+    }
+  }
+#endif
   SetIcon(icon);
   for (int column = 0; column < kColumnCount; ++column) {
     target_list->InsertColumn(column, wxString::FromUTF8(kColumns[column].title),
@@ -241,6 +260,8 @@ wxBEGIN_EVENT_TABLE(CLumoretDlg, wxDialog)
   EVT_SIZE(CLumoretDlg::OnSize)
   EVT_MENU(CLumoretDlg::kHelpCommand, CLumoretDlg::OnMenuCommand)
   EVT_MENU(CLumoretDlg::kAboutCommand, CLumoretDlg::OnMenuCommand)
+#ifndef __WXMSW__
   EVT_CONTEXT_MENU(CLumoretDlg::OnContextMenu)
+#endif
   EVT_CHAR_HOOK(CLumoretDlg::OnCharHook)
 wxEND_EVENT_TABLE()

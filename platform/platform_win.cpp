@@ -1,0 +1,100 @@
+#include "platform/platform.h"
+
+// winsock2.h before windows.h, which would otherwise pull in the old winsock.h; both
+// before the headers that build on them.
+#include <winsock2.h>
+// (kept apart so include sorting cannot reorder them)
+#include <windows.h>
+
+#include <process.h>
+#include <shellapi.h>
+
+namespace platform {
+namespace {
+
+HANDLE instance_mutex = nullptr;  // its existence is the lock; nobody waits on it
+
+}  // namespace
+
+unsigned long GetPid() {
+  return static_cast<unsigned long>(::_getpid());
+}
+
+void EnlargeReceiveBuffer(int socket, int bytes) {
+  // Winsock has no system-wide cap to get past; asking is all there is to do.
+  ::setsockopt(static_cast<SOCKET>(socket), SOL_SOCKET, SO_RCVBUF,
+               reinterpret_cast<const char*>(&bytes), sizeof bytes);
+}
+
+// Winsock stamps received datagrams only for UDP, and only from Windows 10 on: replies
+// are timed when the worker reads them.
+void EnableReceiveTimestamps(int /*socket*/) {}
+
+long long LastReceiveAge(int /*socket*/) {
+  return 0;
+}
+
+InstanceState AcquireInstance(const std::string& name) {
+  if (instance_mutex != nullptr) {
+    return InstanceState::kOnly;
+  }
+  HANDLE mutex = ::CreateMutexA(nullptr, FALSE, name.c_str());
+  if (::GetLastError() == ERROR_ALREADY_EXISTS) {
+    ::CloseHandle(mutex);
+    return InstanceState::kOtherRunning;
+  }
+  // A mutex that could not be made at all (null) counts as kOnly: better two windows
+  // than none.
+  instance_mutex = mutex;
+  return InstanceState::kOnly;
+}
+
+void ActivateOtherInstance(const std::string& /*name*/, const std::string& title) {
+  // Windows lets us raise the other process's window ourselves; nothing is restored.
+  HWND window = ::FindWindowA(nullptr, title.c_str());
+  if (window != nullptr) {
+    ::SetForegroundWindow(window);
+  }
+}
+
+// Nobody asks through us: a later start raises the window itself.
+bool ActivationRequested() {
+  return false;
+}
+
+void ReleaseInstance() {
+  if (instance_mutex != nullptr) {
+    ::CloseHandle(instance_mutex);
+    instance_mutex = nullptr;
+  }
+}
+
+void OpenHelpFile(const std::string& file) {
+  // The window the command came from owns the editor; the result does not matter.
+  ::ShellExecuteA(::GetActiveWindow(), "open", "notepad.exe", file.c_str(), "", SW_SHOWNORMAL);
+}
+
+// The manifest asks for the rights up front, and Windows has no capability to give up
+// once the socket is open.
+void DropPrivileges() {}
+void SuspendRawSocketRight() {}
+void ResumeRawSocketRight() {}
+
+std::string LoadResourceString(unsigned id) {
+  // With a zero length, LoadStringW hands out the read-only resource text itself.
+  const wchar_t* text = nullptr;
+  const int length =
+      ::LoadStringW(::GetModuleHandleW(nullptr), id, reinterpret_cast<LPWSTR>(&text), 0);
+  if (length <= 0 || text == nullptr) {
+    return std::string();
+  }
+  const int bytes = ::WideCharToMultiByte(CP_UTF8, 0, text, length, nullptr, 0, nullptr, nullptr);
+  if (bytes <= 0) {
+    return std::string();
+  }
+  std::string utf8(static_cast<std::size_t>(bytes), '\0');
+  ::WideCharToMultiByte(CP_UTF8, 0, text, length, &utf8[0], bytes, nullptr, nullptr);
+  return utf8;
+}
+
+}  // namespace platform

@@ -1,0 +1,199 @@
+// lumoret_probe <command> [seconds]: looks at a running Lumoret.exe from outside, as a
+// user would, and exits 0 when the check holds within the given time (default 30 s).
+//   window     a top-level window titled "Lumoret" exists
+//   replies    the first row's reply count reaches 2; prints every row
+//   gone       no window titled "Lumoret" is left
+//   about      the window menu's last item opens the About box, Esc closes it again
+//   help       the item before it starts Notepad (closed again)
+//   foreground the window is the foreground window
+//   close      closes the window
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+const char kTitle[] = "Lumoret";
+const wchar_t kAboutTitle[] = L"\x5173\x4e8e Lumoret";  // "关于 Lumoret"
+
+// Polls check every 100 ms until it holds or the time is up.
+template <typename Check>
+bool WaitFor(double seconds, Check check) {
+  const DWORD end = ::GetTickCount() + static_cast<DWORD>(seconds * 1000);
+  for (;;) {
+    if (check()) {
+      return true;
+    }
+    if (static_cast<LONG>(::GetTickCount() - end) >= 0) {
+      return false;
+    }
+    ::Sleep(100);
+  }
+}
+
+HWND MainWindow() {
+  return ::FindWindowA(nullptr, kTitle);
+}
+
+// The rows the hook in Lumoret's process sent last, one line each.
+std::string received_rows;
+
+LRESULT CALLBACK ReceiverProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+  if (message == WM_COPYDATA) {
+    const auto* data = reinterpret_cast<const COPYDATASTRUCT*>(lparam);
+    const char* text = static_cast<const char*>(data->lpData);
+    received_rows.assign(text, strnlen(text, data->cbData));
+    return TRUE;
+  }
+  return ::DefWindowProcW(window, message, wparam, lparam);
+}
+
+// The report list is read inside Lumoret's process by a hook DLL: under Wine on an
+// emulated CPU no process can read another's memory, which LVM_GETITEMTEXT would need.
+// Waits, handling messages, until check accepts the rows or the time is up.
+template <typename Check>
+bool WatchRows(HWND window, double seconds, Check check) {
+  HINSTANCE instance = ::GetModuleHandleW(nullptr);
+  WNDCLASSW receiver_class = {};
+  receiver_class.lpfnWndProc = ReceiverProc;
+  receiver_class.hInstance = instance;
+  receiver_class.lpszClassName = L"LumoretProbeReceiver";
+  ::RegisterClassW(&receiver_class);
+  HWND receiver = ::CreateWindowW(L"LumoretProbeReceiver", L"", WS_POPUP, 0, 0, 0, 0, nullptr,
+                                  nullptr, instance, nullptr);
+  HMODULE hook_dll = ::LoadLibraryW(L"lumoret_probe_hook.dll");
+  auto* hook_proc = hook_dll ? reinterpret_cast<HOOKPROC>(
+                                   reinterpret_cast<void*>(::GetProcAddress(hook_dll, "ProbeHook")))
+                             : nullptr;
+  HHOOK hook = hook_proc ? ::SetWindowsHookExW(WH_GETMESSAGE, hook_proc, hook_dll,
+                                               ::GetWindowThreadProcessId(window, nullptr))
+                         : nullptr;
+  if (receiver == nullptr || hook == nullptr) {
+    std::fprintf(stderr, "lumoret_probe: cannot hook Lumoret's thread (error %lu)\n",
+                 ::GetLastError());
+    return false;
+  }
+  const bool ok = WaitFor(seconds, [&] {
+    MSG message;
+    while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+      ::DispatchMessageW(&message);
+    }
+    return check(received_rows);
+  });
+  ::UnhookWindowsHookEx(hook);
+  ::DestroyWindow(receiver);
+  return ok;
+}
+
+// The cells of the first row.
+std::vector<std::string> FirstRow(const std::string& rows) {
+  std::vector<std::string> cells;
+  const std::string line = rows.substr(0, rows.find('\n'));
+  std::size_t at = 0;
+  for (;;) {
+    const std::size_t bar = line.find(" | ", at);
+    cells.push_back(line.substr(at, bar - at));
+    if (bar == std::string::npos) {
+      return cells;
+    }
+    at = bar + 3;
+  }
+}
+
+void Key(WORD key) {
+  INPUT input[2] = {};
+  input[0].type = input[1].type = INPUT_KEYBOARD;
+  input[0].ki.wVk = input[1].ki.wVk = key;
+  input[1].ki.dwFlags = KEYEVENTF_KEYUP;
+  ::SendInput(2, input, sizeof(INPUT));
+  ::Sleep(300);
+}
+
+// Opens the window menu as Alt+Space does, then picks an item counted from its end.
+void ChooseFromWindowMenu(HWND window, int up_from_last) {
+  ::SetForegroundWindow(window);
+  ::PostMessageW(window, WM_SYSCOMMAND, SC_KEYMENU, ' ');
+  ::Sleep(1000);
+  Key(VK_END);
+  for (int i = 0; i < up_from_last; ++i) {
+    Key(VK_UP);
+  }
+  Key(VK_RETURN);
+}
+
+int Fail(const char* what) {
+  std::fprintf(stderr, "lumoret_probe: %s\n", what);
+  return 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) {
+    return Fail("usage: lumoret_probe window|replies|gone|about|help|foreground|close [seconds]");
+  }
+  const std::string command = argv[1];
+  const double seconds = argc > 2 ? std::atof(argv[2]) : 30.0;
+  if (command == "window") {
+    return WaitFor(seconds, [] { return MainWindow() != nullptr; }) ? 0 : Fail("no window");
+  }
+  if (command == "gone") {
+    return WaitFor(seconds, [] { return MainWindow() == nullptr; }) ? 0 : Fail("window stays");
+  }
+  HWND window = MainWindow();
+  if (window == nullptr) {
+    return Fail("no window titled Lumoret");
+  }
+  if (command == "replies") {
+    const bool ok = WatchRows(window, seconds, [](const std::string& rows) {
+      const std::vector<std::string> cells = FirstRow(rows);
+      return cells.size() == 9 && std::atoi(cells[7].c_str()) >= 2;
+    });
+    std::printf("%s", received_rows.c_str());
+    return ok ? 0 : Fail("the first row got no replies");
+  }
+  if (command == "about") {
+    ChooseFromWindowMenu(window, 0);
+    HWND about = nullptr;
+    if (!WaitFor(seconds,
+                 [&] { return (about = ::FindWindowW(nullptr, kAboutTitle)) != nullptr; })) {
+      return Fail("the window menu's last item opened no About box");
+    }
+    ::SetForegroundWindow(about);
+    Key(VK_ESCAPE);
+    return WaitFor(seconds, [] { return ::FindWindowW(nullptr, kAboutTitle) == nullptr; })
+               ? 0
+               : Fail("Esc left the About box open");
+  }
+  if (command == "help") {
+    ChooseFromWindowMenu(window, 1);
+    HWND notepad = nullptr;
+    if (!WaitFor(seconds,
+                 [&] { return (notepad = ::FindWindowA("Notepad", nullptr)) != nullptr; })) {
+      return Fail("the Help item started no Notepad");
+    }
+    // Notepad names the file it opened in its title once it has read it.
+    char title[256] = {};
+    const bool opened = WaitFor(seconds, [&] {
+      ::GetWindowTextA(notepad, title, sizeof title);
+      return std::strstr(title, "ReadMe") != nullptr;
+    });
+    std::printf("notepad: %s\n", title);
+    ::PostMessageW(notepad, WM_CLOSE, 0, 0);
+    return opened ? 0 : Fail("Notepad did not open ReadMe.txt");
+  }
+  if (command == "foreground") {
+    return WaitFor(seconds, [&] { return ::GetForegroundWindow() == window; })
+               ? 0
+               : Fail("the window is not in the foreground");
+  }
+  if (command == "close") {
+    ::PostMessageW(window, WM_CLOSE, 0, 0);
+    return 0;
+  }
+  return Fail("unknown command");
+}
