@@ -38,6 +38,25 @@ std::map<std::string, double> Summary(const std::string& line) {
   return summary;
 }
 
+// Calls row with the fields of every data line of a CSV text that has the given number of
+// fields, skipping its header (first field header); its "#summary" line goes to summary.
+template <typename Row>
+void ForEachRow(const std::string& text, std::size_t fields, const char* header,
+                std::map<std::string, double>& summary, Row row) {
+  std::istringstream in(text);
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.rfind("#summary", 0) == 0) {
+      summary = Summary(line);
+      continue;
+    }
+    const auto f = Split(line);
+    if (f.size() == fields && f[0] != header) {
+      row(f);
+    }
+  }
+}
+
 std::string ReadAll(const std::filesystem::path& path) {
   std::ifstream in(path);
   std::ostringstream text;
@@ -70,19 +89,10 @@ BenchRun::BenchRun(const std::vector<std::string>& config_lines, const std::stri
   command << " -- '" << LUMORET_ENGINE_RUN << "' " << seconds << " >engine.csv 2>stderr.txt";
   const int raw = std::system(command.str().c_str());
   status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  output = ReadAll(dir / "engine.csv") + ReadAll(dir / "stderr.txt");
+  const std::string engine_csv = ReadAll(dir / "engine.csv");
+  output = engine_csv + ReadAll(dir / "stderr.txt");
 
-  std::istringstream engine(ReadAll(dir / "engine.csv"));
-  std::string line;
-  while (std::getline(engine, line)) {
-    if (line.rfind("#summary", 0) == 0) {
-      engine_summary = Summary(line);
-      continue;
-    }
-    const auto f = Split(line);
-    if (f.size() != 12 || f[0] == "index") {
-      continue;
-    }
+  ForEachRow(engine_csv, 12, "index", engine_summary, [this](const auto& f) {
     EngineTarget t;
     t.index = std::stoi(f[0]);
     t.host = f[1];
@@ -98,17 +108,8 @@ BenchRun::BenchRun(const std::vector<std::string>& config_lines, const std::stri
     }
     t.open = f[11] == "1";
     targets.push_back(t);
-  }
-  std::istringstream record(ReadAll(dir / "record.csv"));
-  while (std::getline(record, line)) {
-    if (line.rfind("#summary", 0) == 0) {
-      responder_summary = Summary(line);
-      continue;
-    }
-    const auto f = Split(line);
-    if (f.size() != 18 || f[0] == "address") {
-      continue;
-    }
+  });
+  ForEachRow(ReadAll(dir / "record.csv"), 18, "address", responder_summary, [this](const auto& f) {
     ProberRecord r;
     r.address = f[0];
     r.identifier = static_cast<std::uint32_t>(std::stoul(f[1]));
@@ -128,7 +129,7 @@ BenchRun::BenchRun(const std::vector<std::string>& config_lines, const std::stri
     r.max_behind_ms = std::stod(f[16]);
     r.max_early_ms = std::stod(f[17]);
     records.push_back(r);
-  }
+  });
   std::filesystem::remove_all(dir);
 }
 
