@@ -110,8 +110,9 @@ DelayTimeMgr::DelayTimeMgr()
     : icmp_socket(io_service, boost::asio::ip::icmp::v4()),
       resolver(io_service),
       receive_retry_timer(io_service) {
-  platform::EnlargeReceiveBuffer(static_cast<int>(icmp_socket.native_handle()),
-                                 kReceiveBufferBytes);
+  const int socket = static_cast<int>(icmp_socket.native_handle());
+  platform::EnlargeReceiveBuffer(socket, kReceiveBufferBytes);
+  platform::EnableReceiveTimestamps(socket);
   if (on_socket_open != nullptr) {
     on_socket_open();
   }
@@ -216,9 +217,8 @@ void DelayTimeMgr::HandleDatagram() {
     return;
   }
   // The kernel's receive stamp keeps the time the reply waited in the socket's queue
-  // (a burst from thousands of targets) out of the measured delay.
-  // The age is read against the wall clock; the monotonic clock is read right after it
-  // so that no time passes between the two readings.
+  // (a burst from thousands of targets) out of the measured delay. Its age is taken
+  // against the wall clock, so the monotonic clock is read right after it.
   const long long age = platform::LastReceiveAge(static_cast<int>(icmp_socket.native_handle()));
   target.HandleReply(age > 0 ? DelayTarget::Clock::now() - std::chrono::nanoseconds(age) : now);
 }
