@@ -128,7 +128,7 @@ void Listen(const std::string& path) {
     ::close(fd);
     return;
   }
-  GiveToInvokingUser(fd);
+  // The socket's file, not its descriptor, is what a later plain start connects to.
   if (::geteuid() == 0 && InvokingUid() != 0) {
     (void)::chown(path.c_str(), InvokingUid(), InvokingGid());
   }
