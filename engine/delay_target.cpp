@@ -1,10 +1,7 @@
 #include "engine/delay_target.h"
 
-#include <boost/asio/placeholders.hpp>
-#include <boost/bind/bind.hpp>
-#include <ostream>
+#include <boost/asio/buffer.hpp>
 
-#include "engine/icmp_header.h"
 #include "platform/platform.h"
 
 namespace {
@@ -25,15 +22,14 @@ std::size_t IndexForIdentifier(std::uint16_t identifier, unsigned long pid) {
   return static_cast<std::uint16_t>(identifier - pid);
 }
 
-DelayTarget::DelayTarget(boost::asio::io_service& io_service,
-                         boost::asio::ip::icmp::socket& icmp_socket,
+DelayTarget::DelayTarget(ProbeSchedule& schedule, boost::asio::ip::icmp::socket& icmp_socket,
                          boost::asio::ip::icmp::resolver& resolver, const std::string& host,
-                         int identifier_offset)
-    : icmp_socket(icmp_socket),
-      resolver(resolver),
-      reply_timer(io_service),
-      identifier_offset(identifier_offset),
-      host(host) {
+                         int identifier_offset, std::atomic<std::uint32_t>& send_errors)
+    : identifier_offset(identifier_offset),
+      host(host),
+      schedule_(schedule),
+      icmp_socket_(icmp_socket),
+      send_errors_(send_errors) {
   // No address-configured flag: with it glibc refuses even 127.0.0.1 on a machine
   // whose only IPv4 address is loopback.
   boost::system::error_code error;
@@ -46,69 +42,75 @@ DelayTarget::DelayTarget(boost::asio::io_service& io_service,
 }
 
 void DelayTarget::StartSend() {
-  IcmpHeader request;
-  request.type(IcmpHeader::kEchoRequest);
-  request.code(0);
-  request.identifier(IdentifierForIndex(platform::GetPid(), identifier_offset));
-  ++sequence_number;
-  request.sequence_number(sequence_number);
-  request.ComputeChecksum();
+  request_ = IcmpHeader();
+  request_.type(IcmpHeader::kEchoRequest);
+  request_.code(0);
+  request_.identifier(IdentifierForIndex(platform::GetPid(), identifier_offset));
+  ++sequence_number_;
+  request_.sequence_number(sequence_number_);
+  request_.ComputeChecksum();
 
-  request_buffer.consume(request_buffer.size());
-  std::ostream os(&request_buffer);
-  os << request;
   // Stamped before the send: on a busy machine the worker can lose the processor right
   // after handing the datagram over, and a later stamp would measure the delay short.
-  time_sent = Clock::now();
-  icmp_socket.async_send_to(
-      request_buffer.data(), destination,
-      boost::bind(&DelayTarget::HandleSend, this, boost::asio::placeholders::error));
+  time_sent_ = Clock::now();
+  // The socket does not block: a request the kernel cannot take at once is a failed send.
+  boost::system::error_code error;
+  icmp_socket_.send_to(boost::asio::buffer(request_.data(), IcmpHeader::kSize), destination, 0,
+                       error);
+  HandleSend(error);
 
-  request_open = true;
-  reply_timer.expires_after(kReplyWait);
-  reply_timer.async_wait(
-      boost::bind(&DelayTarget::HandleTimeout, this, boost::asio::placeholders::error));
+  ++requests_sent_;
+  answered_ <<= 1;
+  request_open_ = true;
+  schedule_.Set(reply_timer_, ProbeSchedule::Kind::kWait, time_sent_ + kReplyWait);
 }
 
-void DelayTarget::HandleSend(const boost::system::error_code& /*error*/) {
-  // A failed send shows as the timeout that follows.
-}
-
-void DelayTarget::HandleTimeout(const boost::system::error_code& error) {
-  if (!error && request_open) {
-    request_open = false;
-    timeout_count.store(timeout_count.load(std::memory_order_relaxed) + 1,
-                        std::memory_order_relaxed);
-    last_delay_ms.store(kNone, std::memory_order_relaxed);
-    // After a timeout the next request leaves at once.
-    StartSend();
-    return;
+void DelayTarget::HandleSend(const boost::system::error_code& error) {
+  if (error) {
+    Increment(send_errors_);
   }
-  // Cancelled by a reply, or ran out just after a reply was accounted: pause, then send.
-  // The pause counts from the reply's arrival, so a reply that waited in a busy queue
-  // does not push the next request back.
-  reply_timer.expires_at(time_replied + kPause);
-  reply_timer.async_wait(boost::bind(&DelayTarget::StartSend, this));
 }
 
-void DelayTarget::HandleReply(const Clock::time_point& now) {
-  // A duplicate or a reply to a request already timed out changes nothing and
-  // must not cut the pause short.
-  if (!request_open) {
-    return;
+void DelayTarget::HandleTimeout() {
+  request_open_ = false;
+  Increment(timeout_count);
+  last_delay_ms.store(kNone, std::memory_order_relaxed);
+  // After a timeout the next request leaves at once.
+  StartSend();
+}
+
+bool DelayTarget::HandleReply(std::uint16_t sequence, Clock::time_point arrival) {
+  // How many requests ago the answered one was sent; 16-bit arithmetic spans the wrap.
+  const auto age = static_cast<std::uint16_t>(sequence_number_ - sequence);
+  if (age >= requests_sent_) {
+    return false;  // never sent by us
   }
-  request_open = false;
-  time_replied = now;
+  if (age >= kAnsweredHistory) {
+    Increment(late_count);  // over a minute old: late, whatever else it may be
+    return true;
+  }
+  const std::uint64_t bit = std::uint64_t{1} << age;
+  const bool awaited = age == 0 && request_open_;
+  if (!awaited) {
+    // Only the first copy of a reply counts; its wait, if it ran out, was a timeout.
+    Increment((answered_ & bit) != 0 ? duplicate_count : late_count);
+    answered_ |= bit;
+    return true;
+  }
+  answered_ |= bit;
+  request_open_ = false;
+  // A reply is never dated before its request left, whatever the clocks did.
+  arrival = std::max(arrival, time_sent_);
   // The reply to the first request (and to requests 0 and 1 after a wrap) is not
   // accounted: it may carry the cost of resolving routes and neighbours.
-  if (sequence_number > 1) {
+  if (sequence_number_ > 1) {
     const std::int64_t elapsed_us =
-        std::chrono::duration_cast<std::chrono::microseconds>(now - time_sent).count();
+        std::chrono::duration_cast<std::chrono::microseconds>(arrival - time_sent_).count();
     // Truncated toward zero to whole milliseconds, then kept in 32 bits.
     const auto delay = static_cast<std::uint32_t>(elapsed_us / 1000);
     total_delay_ms.store(total_delay_ms.load(std::memory_order_relaxed) + delay,
                          std::memory_order_relaxed);
-    reply_count.store(reply_count.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+    Increment(reply_count);
     last_delay_ms.store(delay, std::memory_order_relaxed);
     const std::uint32_t max = max_delay_ms.load(std::memory_order_relaxed);
     if (max == kNone || max < delay) {
@@ -119,6 +121,8 @@ void DelayTarget::HandleReply(const Clock::time_point& now) {
       min_delay_ms.store(delay, std::memory_order_relaxed);
     }
   }
-  boost::system::error_code ignored;
-  reply_timer.cancel(ignored);
+  // The pause counts from the reply's arrival, so a reply that waited in a busy queue
+  // does not push the next request back.
+  schedule_.Set(reply_timer_, ProbeSchedule::Kind::kPause, arrival + kPause);
+  return true;
 }

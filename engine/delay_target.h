@@ -2,14 +2,14 @@
 #define LUMORET_ENGINE_DELAY_TARGET_H
 
 #include <atomic>
-#include <boost/asio/io_service.hpp>
 #include <boost/asio/ip/icmp.hpp>
-#include <boost/asio/steady_timer.hpp>
-#include <boost/asio/streambuf.hpp>
 #include <boost/system/error_code.hpp>
 #include <chrono>
 #include <cstdint>
 #include <string>
+
+#include "engine/icmp_header.h"
+#include "engine/probe_schedule.h"
 
 // The ICMP identifier of a target's requests: process id plus the target's index,
 // modulo 65536.
@@ -17,6 +17,12 @@ std::uint16_t IdentifierForIndex(unsigned long pid, int identifier_offset);
 // The inverse: which index a reply's identifier names (0 to 65535; the caller checks
 // it against the number of targets).
 std::size_t IndexForIdentifier(std::uint16_t identifier, unsigned long pid);
+
+// Adds one to a counter that only the worker thread writes: a plain load and store, as
+// no other writer can come in between, and the reader needs the value whole, not locked.
+inline void Increment(std::atomic<std::uint32_t>& counter) {
+  counter.store(counter.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+}
 
 // One probed host and its running statistics. Every handler runs on the engine's
 // worker thread; the GUI thread only reads the atomic statistics.
@@ -26,47 +32,66 @@ class DelayTarget {
   // Delay value meaning "none yet"; shown as "-".
   static constexpr std::uint32_t kNone = 0xFFFFFFFF;
 
-  // Resolves host synchronously; an unresolvable host leaves resolved false.
-  DelayTarget(boost::asio::io_service& io_service, boost::asio::ip::icmp::socket& icmp_socket,
+  // Resolves host synchronously; an unresolvable host leaves resolved false. Requests go
+  // out on icmp_socket, their waits and pauses are kept in schedule, and failed sends
+  // are counted in send_errors.
+  DelayTarget(ProbeSchedule& schedule, boost::asio::ip::icmp::socket& icmp_socket,
               boost::asio::ip::icmp::resolver& resolver, const std::string& host,
-              int identifier_offset);
+              int identifier_offset, std::atomic<std::uint32_t>& send_errors);
   DelayTarget(const DelayTarget&) = delete;
   DelayTarget& operator=(const DelayTarget&) = delete;
 
-  // Sends the next echo request and arms the 5-second reply wait.
+  // Sends the next echo request and sets the 5-second reply wait.
   void StartSend();
+  // The outcome of a send: a failure is counted, and shows as the timeout that follows.
   void HandleSend(const boost::system::error_code& error);
-  // Completion of the reply wait: a timeout when it ran out with the request still open,
-  // otherwise the start of the pause before the next request.
-  void HandleTimeout(const boost::system::error_code& error);
-  // A reply that carries this target's current sequence number, received at now.
-  void HandleReply(const Clock::time_point& now);
+  // The reply wait ran out: one timeout, and the next request at once.
+  void HandleTimeout();
+  // An echo reply to this target carrying sequence, received at arrival. The awaited one
+  // is accounted and starts the pause; a duplicate or late one is only counted. False
+  // when this target never sent that sequence number: the reply is someone else's.
+  bool HandleReply(std::uint16_t sequence, Clock::time_point arrival);
 
-  boost::asio::ip::icmp::socket& icmp_socket;   // shared by all targets
-  boost::asio::ip::icmp::resolver& resolver;    // used once, by the constructor
+  // Sequence number of the latest request; 65535 is followed by 0.
+  std::uint16_t sequence_number() const { return sequence_number_; }
+  // When the latest request left.
+  Clock::time_point time_sent() const { return time_sent_; }
+  // Whether the latest request still waits for its reply or its timeout.
+  bool awaiting_reply() const { return request_open_; }
+
+  const std::int32_t identifier_offset;         // index in the manager's list
+  const std::string host;                       // as written in config.ini
   boost::asio::ip::icmp::endpoint destination;  // first address the host resolved to
-  boost::asio::steady_timer reply_timer;        // runs the reply wait and the pause
-  Clock::time_point time_sent;                  // when the latest request left
-  Clock::time_point time_replied;               // when the latest reply arrived
-  std::int32_t identifier_offset;               // index in the manager's list
-  std::string host;                             // as written in config.ini
+  bool resolved = false;                        // whether it resolved; set once
 
   // Written by the worker thread only, read whole by the GUI thread.
-  std::atomic<std::uint64_t> total_delay_ms{0};  // sum of accounted delays
-  std::atomic<std::uint32_t> timeout_count{0};   // requests whose wait ran out
-  std::atomic<std::uint32_t> reply_count{0};     // accounted replies
-  std::atomic<std::uint32_t> max_delay_ms{kNone};
-  std::atomic<std::uint32_t> min_delay_ms{kNone};
+  std::atomic<std::uint64_t> total_delay_ms{0};     // sum of accounted delays
+  std::atomic<std::uint32_t> timeout_count{0};      // requests whose wait ran out
+  std::atomic<std::uint32_t> reply_count{0};        // accounted replies
+  std::atomic<std::uint32_t> max_delay_ms{kNone};   // largest accounted delay
+  std::atomic<std::uint32_t> min_delay_ms{kNone};   // smallest accounted delay
   std::atomic<std::uint32_t> last_delay_ms{kNone};  // none again after every timeout
+  std::atomic<std::uint32_t> duplicate_count{0};    // further copies of answered requests
+  std::atomic<std::uint32_t> late_count{0};         // replies that came after their wait ran out
 
-  std::uint16_t sequence_number = 0;  // of the latest request; 65535 is followed by 0
-  bool resolved = false;
+ private:
+  // How far back the answered/unanswered record of requests reaches.
+  static constexpr int kAnsweredHistory = 64;
 
+  ProbeSchedule& schedule_;                     // the engine's, shared by all targets
+  boost::asio::ip::icmp::socket& icmp_socket_;  // shared by all targets
+  std::atomic<std::uint32_t>& send_errors_;     // the engine's count of failed sends
+  ProbeSchedule::Entry reply_timer_{this};      // runs the reply wait and the pause
+  Clock::time_point time_sent_;                 // when the latest request left
+  std::uint16_t sequence_number_ = 0;           // of the latest request
+  std::uint64_t requests_sent_ = 0;             // tells a foreign sequence number apart
+  // Bit k: the request sent k requests ago has had its reply. A second copy of an
+  // answered request is a duplicate, a first reply to a timed-out one is late.
+  std::uint64_t answered_ = 0;
   // Whether the latest request still waits to be accounted, as a reply or a timeout.
   // Keeps a duplicate or late reply from counting one request twice.
-  bool request_open = false;
-  // Holds the 8 request bytes until the send completes; its storage is reused.
-  boost::asio::streambuf request_buffer;
+  bool request_open_ = false;
+  IcmpHeader request_;  // the latest request, kept until the next
 };
 
 #endif  // LUMORET_ENGINE_DELAY_TARGET_H

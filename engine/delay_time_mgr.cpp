@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <boost/asio/placeholders.hpp>
+#include <boost/asio/post.hpp>
 #include <boost/bind/bind.hpp>
 #include <boost/system/system_error.hpp>
 #include <cerrno>
@@ -19,8 +20,10 @@ constexpr char kDefaultConfig[] = "#IP Check\n8.8.8.8\n\n#Domain Name Check\nwww
 constexpr std::size_t kMaxLineLength = 65535;
 // Pause before receiving again after a failed receive.
 constexpr auto kReceiveRetry = std::chrono::milliseconds(100);
-// Room for the largest IPv4 datagram the socket can deliver.
-constexpr std::size_t kReceiveSpace = 65536;
+// Batches read in one go before the timers get their turn, under a flood.
+constexpr int kBatchesPerTurn = 16;
+// An arrival stamp older than this is taken for a step of the wall clock.
+constexpr auto kMaxStampAge = std::chrono::seconds(60);
 // Socket receive buffer: room for a burst of replies from about 10,000 targets.
 constexpr int kReceiveBufferBytes = 16 << 20;
 
@@ -106,13 +109,46 @@ DelayTimeMgr& DelayTimeMgr::GetInstance() {
   return instance;
 }
 
+ClockPair ClockPair::Now() {
+  ClockPair clocks;
+  clocks.steady = std::chrono::steady_clock::now();
+  clocks.wall_ns = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                       std::chrono::system_clock::now().time_since_epoch())
+                       .count();
+  return clocks;
+}
+
+std::chrono::steady_clock::time_point ArrivalTime(const std::optional<std::int64_t>& stamp_ns,
+                                                  const ClockPair& clocks) {
+  if (!stamp_ns) {
+    return clocks.steady;
+  }
+  const std::chrono::nanoseconds age(clocks.wall_ns - *stamp_ns);
+  if (age.count() < 0 || age > kMaxStampAge) {
+    return clocks.steady;
+  }
+  return clocks.steady - std::chrono::duration_cast<std::chrono::steady_clock::duration>(age);
+}
+
+void DelayTimeMgr::ByteSource::Reset(const unsigned char* data, std::size_t length) {
+  // The get area is only read from; std::streambuf just wants it writable in type.
+  char* begin = reinterpret_cast<char*>(const_cast<unsigned char*>(data));
+  setg(begin, begin, begin + length);
+}
+
 DelayTimeMgr::DelayTimeMgr()
     : icmp_socket(io_service, boost::asio::ip::icmp::v4()),
       resolver(io_service),
-      receive_retry_timer(io_service) {
+      reply_buffer(platform::kMaxReceiveBatch * kSlotSize),
+      received(platform::kMaxReceiveBatch),
+      receive_retry_timer(io_service),
+      schedule_timer(io_service),
+      schedule_wake(std::chrono::steady_clock::time_point::max()) {
   const int socket = static_cast<int>(icmp_socket.native_handle());
   platform::EnlargeReceiveBuffer(socket, kReceiveBufferBytes);
   platform::EnableReceiveTimestamps(socket);
+  // Requests are sent and replies read straight from the worker's handlers.
+  icmp_socket.non_blocking(true);
   if (on_socket_open != nullptr) {
     on_socket_open();
   }
@@ -120,14 +156,14 @@ DelayTimeMgr::DelayTimeMgr()
   const std::vector<std::string> hosts = ReadTargetList(file);
   targets.reserve(hosts.size());
   for (const std::string& host : hosts) {
-    targets.push_back(std::make_unique<DelayTarget>(io_service, icmp_socket, resolver, host,
-                                                    static_cast<int>(targets.size())));
+    targets.push_back(std::make_unique<DelayTarget>(
+        schedule, icmp_socket, resolver, host, static_cast<int>(targets.size()), send_error_count));
   }
 }
 
 DelayTimeMgr::~DelayTimeMgr() {
   Stop();
-  // The targets' timers belong to io_service, so they go first.
+  // The targets' schedule entries point into the schedule, so the targets go first.
   targets.clear();
 }
 
@@ -164,6 +200,7 @@ void DelayTimeMgr::Run() {
         target->StartSend();
       }
     }
+    ArmScheduleTimer();
     StartReceive();
     io_service.run();
   } catch (const std::exception& e) {
@@ -174,51 +211,116 @@ void DelayTimeMgr::Run() {
 }
 
 void DelayTimeMgr::StartReceive() {
-  reply_buffer.consume(reply_buffer.size());
-  icmp_socket.async_receive(
-      reply_buffer.prepare(kReceiveSpace),
-      boost::bind(&DelayTimeMgr::HandleReceive, this, boost::asio::placeholders::error,
-                  boost::asio::placeholders::bytes_transferred));
+  icmp_socket.async_wait(
+      boost::asio::socket_base::wait_read,
+      boost::bind(&DelayTimeMgr::HandleReceive, this, boost::asio::placeholders::error));
 }
 
-void DelayTimeMgr::HandleReceive(const boost::system::error_code& error, std::size_t length) {
+void DelayTimeMgr::HandleReceive(const boost::system::error_code& error) {
   if (error == boost::asio::error::operation_aborted) {
     return;  // shutting down
   }
-  if (error) {
-    // Try again after a pause instead of giving up on every reply for good.
-    receive_retry_timer.expires_after(kReceiveRetry);
-    receive_retry_timer.async_wait(boost::bind(&DelayTimeMgr::StartReceive, this));
+  const DrainResult result = error ? DrainResult::kFailed : DrainSocket();
+  ArmScheduleTimer();
+  if (result == DrainResult::kEmpty) {
+    StartReceive();
     return;
   }
-  reply_buffer.commit(length);
-  HandleDatagram();
-  StartReceive();
+  if (result == DrainResult::kMore) {
+    // Read on after the handlers waiting meanwhile (the timers) have had their turn.
+    boost::asio::post(io_service, [this] { HandleReceive(boost::system::error_code()); });
+    return;
+  }
+  Increment(receive_error_count);
+  // Try again after a pause instead of giving up on every reply for good. Whatever came
+  // meanwhile is read first: the wait reports only datagrams that arrive after it starts.
+  receive_retry_timer.expires_after(kReceiveRetry);
+  receive_retry_timer.async_wait([this](const boost::system::error_code& retry_error) {
+    if (retry_error != boost::asio::error::operation_aborted) {
+      HandleReceive(boost::system::error_code());
+    }
+  });
 }
 
-void DelayTimeMgr::HandleDatagram() {
+DelayTimeMgr::DrainResult DelayTimeMgr::DrainSocket() {
+  const int socket = static_cast<int>(icmp_socket.native_handle());
+  for (int batch = 0; batch < kBatchesPerTurn; ++batch) {
+    std::error_code error;
+    const int count = platform::ReceiveDatagrams(
+        socket, reply_buffer.data(), kSlotSize, received.data(), platform::kMaxReceiveBatch, error);
+    if (count < 0) {
+      return DrainResult::kFailed;
+    }
+    const ClockPair clocks = ClockPair::Now();
+    for (int i = 0; i < count; ++i) {
+      HandleDatagram(&reply_buffer[static_cast<std::size_t>(i) * kSlotSize], received[i].length,
+                     received[i].wall_stamp_ns, clocks);
+    }
+    if (count < platform::kMaxReceiveBatch) {
+      return DrainResult::kEmpty;
+    }
+  }
+  return DrainResult::kMore;
+}
+
+void DelayTimeMgr::HandleDatagram(const unsigned char* data, std::size_t length,
+                                  const std::optional<std::int64_t>& stamp_ns,
+                                  const ClockPair& clocks) {
+  reply_bytes.Reset(data, length);
   reply_stream.clear();
   reply_stream >> reply_ipv4_header >> reply_icmp_header;
-  const DelayTarget::Clock::time_point now = DelayTarget::Clock::now();
-  if (!reply_stream || reply_icmp_header.type() != IcmpHeader::kEchoReply) {
+  if (!reply_stream) {
+    Increment(malformed_count);
+    return;
+  }
+  if (reply_icmp_header.type() != IcmpHeader::kEchoReply) {
+    Increment(foreign_count);
     return;
   }
   const std::size_t index = IndexForIdentifier(reply_icmp_header.identifier(), platform::GetPid());
-  if (index >= targets.size()) {
-    return;
-  }
-  DelayTarget& target = *targets[index];
-  if (reply_icmp_header.sequence_number() != target.sequence_number) {
-    return;
-  }
   // An echo reply comes from the address its request went to (RFC 1122, 3.2.2.6); one
   // from elsewhere answers another program's request that happens to share our identifier.
-  if (reply_ipv4_header.source_address() != target.destination.address().to_v4()) {
+  if (index >= targets.size() ||
+      reply_ipv4_header.source_address() != targets[index]->destination.address().to_v4() ||
+      !targets[index]->HandleReply(reply_icmp_header.sequence_number(),
+                                   ArrivalTime(stamp_ns, clocks))) {
+    Increment(foreign_count);
+  }
+}
+
+void DelayTimeMgr::ArmScheduleTimer() {
+  const auto earliest = schedule.Earliest();
+  if (!earliest) {
     return;
   }
-  // The kernel's receive stamp keeps the time the reply waited in the socket's queue
-  // (a burst from thousands of targets) out of the measured delay. Its age is taken
-  // against the wall clock, so the monotonic clock is read right after it.
-  const long long age = platform::LastReceiveAge(static_cast<int>(icmp_socket.native_handle()));
-  target.HandleReply(age > 0 ? DelayTarget::Clock::now() - std::chrono::nanoseconds(age) : now);
+  // Rounded up to the millisecond, so that everything due within one shares a wake-up.
+  const std::chrono::steady_clock::time_point wake(
+      std::chrono::ceil<std::chrono::milliseconds>(earliest->time_since_epoch()));
+  if (wake >= schedule_wake) {
+    return;  // armed early enough already
+  }
+  schedule_wake = wake;
+  // Re-arming cancels the wait that was armed for later; its handler sees the abort.
+  schedule_timer.expires_at(wake);
+  schedule_timer.async_wait(
+      boost::bind(&DelayTimeMgr::HandleScheduleTimer, this, boost::asio::placeholders::error));
+}
+
+void DelayTimeMgr::HandleScheduleTimer(const boost::system::error_code& error) {
+  if (error == boost::asio::error::operation_aborted) {
+    return;  // re-armed for earlier, or shutting down
+  }
+  schedule_wake = std::chrono::steady_clock::time_point::max();
+  const auto now = std::chrono::steady_clock::now();
+  ProbeSchedule::Kind kind = ProbeSchedule::Kind::kNone;
+  // Each entry taken sends a request, whose new wait is due seconds from now: the loop
+  // ends with the entries that are due.
+  while (ProbeSchedule::Entry* entry = schedule.TakeDue(now, &kind)) {
+    if (kind == ProbeSchedule::Kind::kWait) {
+      entry->owner->HandleTimeout();
+    } else {
+      entry->owner->StartSend();
+    }
+  }
+  ArmScheduleTimer();
 }

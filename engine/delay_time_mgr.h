@@ -1,26 +1,46 @@
 #ifndef LUMORET_ENGINE_DELAY_TIME_MGR_H
 #define LUMORET_ENGINE_DELAY_TIME_MGR_H
 
+#include <atomic>
 #include <boost/asio/io_service.hpp>
 #include <boost/asio/ip/icmp.hpp>
 #include <boost/asio/steady_timer.hpp>
-#include <boost/asio/streambuf.hpp>
 #include <boost/system/error_code.hpp>
 #include <boost/thread/thread.hpp>
+#include <chrono>
+#include <cstdint>
 #include <istream>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "engine/delay_target.h"
 #include "engine/icmp_header.h"
 #include "engine/ipv4_header.h"
+#include "engine/probe_schedule.h"
+#include "platform/platform.h"
 
 // The host texts of a target list, one per line that defines a target, in file order:
 // the text before the first '#' or NUL, untrimmed; CR LF reads as LF; a line longer
 // than 65,535 characters defines nothing and reading goes on with the next one.
 std::vector<std::string> ReadTargetList(std::istream& in);
+
+// The steady and the wall clock, read back to back once per batch of datagrams: the
+// kernel stamps arrivals on the wall clock, and the pair turns a stamp into steady time.
+struct ClockPair {
+  std::chrono::steady_clock::time_point steady;  // the steady clock's reading
+  std::int64_t wall_ns = 0;                      // the wall clock's, ns since the epoch
+
+  static ClockPair Now();
+};
+
+// A datagram's arrival on the steady clock, from the kernel's wall-clock stamp. Never
+// after the pair's reading: without a stamp, or with one the wall clock makes out of
+// reason (stepped between the stamp and the reading), the arrival is the reading itself.
+std::chrono::steady_clock::time_point ArrivalTime(const std::optional<std::int64_t>& stamp_ns,
+                                                  const ClockPair& clocks);
 
 // The engine: one raw ICMP socket shared by every target, one worker thread running
 // every completion handler, and the receive path that hands each echo reply to its
@@ -47,34 +67,72 @@ class DelayTimeMgr {
   // Safe to call from any thread.
   std::string LastError() const;
 
+  // The receive path for one datagram as the socket delivered it, IPv4 header first:
+  // decodes it and hands an echo reply to its target. stamp_ns is the kernel's arrival
+  // stamp on the wall clock, if there is one; clocks were read after the datagram was.
+  // The worker calls it for every datagram; tests, benchmarks and fuzzers feed it bytes.
+  void HandleDatagram(const unsigned char* data, std::size_t length,
+                      const std::optional<std::int64_t>& stamp_ns, const ClockPair& clocks);
+
   // Called once the raw socket is open and before config.ini is touched; the program
   // sets it to give up the privileges the socket needed.
   static void (*on_socket_open)();
 
   std::vector<std::unique_ptr<DelayTarget>> targets;  // fixed after construction
+  // Runs every handler of the engine, on the worker thread.
   boost::asio::io_service io_service;
-  boost::asio::ip::icmp::socket icmp_socket;
-  boost::asio::ip::icmp::resolver resolver;
-  boost::asio::streambuf reply_buffer;  // the datagram being received
-  // Reads reply_buffer; made once, as building a stream costs more than decoding.
-  std::istream reply_stream{&reply_buffer};
-  bool running = false;  // GUI thread only
-  std::unique_ptr<boost::thread> worker_thread;
-  Ipv4Header reply_ipv4_header;
-  IcmpHeader reply_icmp_header;
-  // Restarts receiving after a failed receive, so a persistent error cannot spin.
-  boost::asio::steady_timer receive_retry_timer;
 
-  void Run();
-  void StartReceive();
-  void HandleReceive(const boost::system::error_code& error, std::size_t length);
-  // Decodes the datagram committed to reply_buffer and hands a matching echo reply to
-  // its target.
-  void HandleDatagram();
+  // Written by the worker thread only, read whole by any thread.
+  std::atomic<std::uint32_t> foreign_count{0};        // echo replies and other ICMP not ours
+  std::atomic<std::uint32_t> malformed_count{0};      // datagrams too short or not IPv4
+  std::atomic<std::uint32_t> send_error_count{0};     // requests the kernel refused
+  std::atomic<std::uint32_t> receive_error_count{0};  // failed waits and reads
 
  private:
-  mutable std::mutex error_mutex_;
-  std::string last_error_;
+  // Bytes kept of each datagram: enough for the largest IPv4 header and the ICMP header
+  // behind it, all that is decoded; the rest of a longer datagram is cut off.
+  static constexpr std::size_t kSlotSize = 128;
+
+  // Reads a datagram's bytes through the header decoders' stream interface without
+  // copying them or building a stream per datagram.
+  class ByteSource : public std::streambuf {
+   public:
+    void Reset(const unsigned char* data, std::size_t length);
+  };
+
+  // What one turn of reading the socket left behind.
+  enum class DrainResult { kEmpty, kMore, kFailed };
+
+  void Run();
+  // Waits until the socket has datagrams to read.
+  void StartReceive();
+  void HandleReceive(const boost::system::error_code& error);
+  // Reads and handles what is queued on the socket, a bounded number of batches.
+  DrainResult DrainSocket();
+  // Arms schedule_timer for the earliest wait or pause, unless it is armed early enough.
+  void ArmScheduleTimer();
+  // Runs out every wait and pause that is due.
+  void HandleScheduleTimer(const boost::system::error_code& error);
+
+  boost::asio::ip::icmp::socket icmp_socket;     // every request and reply, never blocks
+  boost::asio::ip::icmp::resolver resolver;      // used by the targets' constructors only
+  bool running = false;                          // GUI thread only
+  std::unique_ptr<boost::thread> worker_thread;  // runs Run from Start to Stop
+  // One slot of kSlotSize bytes per datagram of a batch.
+  std::vector<unsigned char> reply_buffer;
+  std::vector<platform::ReceivedDatagram> received;  // what each slot holds
+  ByteSource reply_bytes;                            // the datagram being decoded
+  std::istream reply_stream{&reply_bytes};           // decodes reply_bytes
+  Ipv4Header reply_ipv4_header;                      // of the datagram decoded last
+  IcmpHeader reply_icmp_header;                      // of the datagram decoded last
+  // Restarts receiving after a failed receive, so a persistent error cannot spin.
+  boost::asio::steady_timer receive_retry_timer;
+  ProbeSchedule schedule;                    // every target's wait or pause
+  boost::asio::steady_timer schedule_timer;  // wakes the worker for the earliest of them
+  // When schedule_timer is armed to expire; time_point::max() while it is not armed.
+  std::chrono::steady_clock::time_point schedule_wake;
+  mutable std::mutex error_mutex_;  // guards last_error_
+  std::string last_error_;          // what ended the worker thread
 };
 
 #endif  // LUMORET_ENGINE_DELAY_TIME_MGR_H

@@ -35,6 +35,9 @@ class IcmpHeader {
   void identifier(std::uint16_t n) { Encode(4, 5, n); }
   void sequence_number(std::uint16_t n) { Encode(6, 7, n); }
 
+  // The 8 bytes as they go on the wire.
+  const unsigned char* data() const { return rep_; }
+
   // Internet checksum (RFC 1071) of the 8 bytes, with the checksum word taken as zero.
   void ComputeChecksum();
 

@@ -1,7 +1,11 @@
 #ifndef LUMORET_PLATFORM_PLATFORM_H
 #define LUMORET_PLATFORM_PLATFORM_H
 
+#include <cstddef>
+#include <cstdint>
+#include <optional>
 #include <string>
+#include <system_error>
 
 // Every call Lumoret makes into the operating system goes through here, so that no
 // other file includes an OS header. platform_posix.cpp and platform_win.cpp hold
@@ -14,11 +18,22 @@ unsigned long GetPid();
 // Asks for a socket receive buffer of the given size, beyond the system's usual cap
 // where the process may (replies to thousands of targets arrive in bursts). Best effort.
 void EnlargeReceiveBuffer(int socket, int bytes);
-// Has the kernel stamp every datagram the socket receives.
+// Has the kernel stamp every datagram the socket receives with its arrival time.
 void EnableReceiveTimestamps(int socket);
-// Nanoseconds since the kernel received the datagram read last from the socket; 0 when
-// that is not known or the wall clock was stepped in between.
-long long LastReceiveAge(int socket);
+
+// One datagram read by ReceiveDatagrams.
+struct ReceivedDatagram {
+  std::size_t length = 0;                     // bytes stored in its slot
+  std::optional<std::int64_t> wall_stamp_ns;  // kernel's arrival time, wall clock
+};
+// The most datagrams one ReceiveDatagrams call reads.
+constexpr int kMaxReceiveBatch = 64;
+// Reads, without blocking, up to count (at most kMaxReceiveBatch) datagrams queued on the
+// socket, datagram i into slots + i * slot_size, cut to slot_size bytes, with its receive
+// stamp where the system keeps one. Returns how many were read, 0 when none was queued,
+// or -1 with error set.
+int ReceiveDatagrams(int socket, unsigned char* slots, std::size_t slot_size,
+                     ReceivedDatagram* datagrams, int count, std::error_code& error);
 
 // Single instance. The first process to call AcquireInstance with a name holds it
 // until ReleaseInstance or until the process ends, however it ends, so a crash never

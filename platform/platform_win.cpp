@@ -30,8 +30,29 @@ void EnlargeReceiveBuffer(int socket, int bytes) {
 // are timed when the worker reads them.
 void EnableReceiveTimestamps(int /*socket*/) {}
 
-long long LastReceiveAge(int /*socket*/) {
-  return 0;
+int ReceiveDatagrams(int socket, unsigned char* slots, std::size_t slot_size,
+                     ReceivedDatagram* datagrams, int count, std::error_code& error) {
+  count = count < kMaxReceiveBatch ? count : kMaxReceiveBatch;
+  int received = 0;
+  for (; received < count; ++received) {
+    char* slot = reinterpret_cast<char*>(slots + static_cast<std::size_t>(received) * slot_size);
+    const int length = ::recv(static_cast<SOCKET>(socket), slot, static_cast<int>(slot_size), 0);
+    if (length == SOCKET_ERROR) {
+      const int code = ::WSAGetLastError();
+      // A datagram longer than its slot arrives cut short, which is all the decoder needs.
+      if (code == WSAEMSGSIZE) {
+        datagrams[received] = {slot_size, std::nullopt};
+        continue;
+      }
+      if (code == WSAEWOULDBLOCK || received > 0) {
+        break;
+      }
+      error.assign(code, std::system_category());
+      return -1;
+    }
+    datagrams[received] = {static_cast<std::size_t>(length), std::nullopt};
+  }
+  return received;
 }
 
 InstanceState AcquireInstance(const std::string& name) {

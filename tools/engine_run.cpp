@@ -1,6 +1,7 @@
 // engine_run: runs the delay engine on the config.ini of the current directory for a given
-// time, stops it, and prints what every target counted, as CSV, plus the process's CPU time
-// and peak memory. A test and benchmark tool; the window program does not use it.
+// time, stops it, and prints what every target counted, as CSV, plus the engine's counts of
+// datagrams that were not replies and of failed sends and reads, the process's CPU time and
+// peak memory. A test and benchmark tool; the window program does not use it.
 #include <sys/resource.h>
 
 #include <chrono>
@@ -53,7 +54,9 @@ std::string CsvField(const std::string& text) {
 }
 
 void PrintTargets(const DelayTimeMgr& manager) {
-  std::printf("index,host,resolved,sent,replies,timeouts,last,min,max,average,loss,open\n");
+  std::printf(
+      "index,host,resolved,sent,replies,timeouts,last,min,max,average,loss,open,duplicates,"
+      "late\n");
   for (const auto& t : manager.targets) {
     const std::uint32_t replies = t->reply_count;
     const std::uint32_t timeouts = t->timeout_count;
@@ -65,29 +68,22 @@ void PrintTargets(const DelayTimeMgr& manager) {
     }
     const std::string loss = probes == 0 ? "-" : std::to_string(timeouts * 100 / probes);
     // sequence_number counts the requests sent; runs here are far shorter than its wrap.
-    std::printf("%d,%s,%d,%u,%u,%u,%s,%s,%s,%s,%s,%d\n", t->identifier_offset,
-                CsvField(t->host).c_str(), t->resolved ? 1 : 0, t->sequence_number, replies,
+    std::printf("%d,%s,%d,%u,%u,%u,%s,%s,%s,%s,%s,%d,%u,%u\n", t->identifier_offset,
+                CsvField(t->host).c_str(), t->resolved ? 1 : 0, t->sequence_number(), replies,
                 timeouts, Delay(t->last_delay_ms).c_str(), Delay(t->min_delay_ms).c_str(),
-                Delay(t->max_delay_ms).c_str(), average, loss.c_str(), t->request_open ? 1 : 0);
+                Delay(t->max_delay_ms).c_str(), average, loss.c_str(), t->awaiting_reply() ? 1 : 0,
+                t->duplicate_count.load(), t->late_count.load());
   }
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  // --receive-buffer replaces the socket buffer size the engine chose (SO_RCVBUF, capped
-  // by net.core.rmem_max), to see what the size changes under bursts.
-  int receive_buffer = 0;
-  if (argc == 4 && std::string(argv[1]) == "--receive-buffer") {
-    receive_buffer = std::atoi(argv[2]);
-    argv += 2;
-    argc -= 2;
-  }
   char* end = nullptr;
   const double seconds = argc == 2 ? std::strtod(argv[1], &end) : -1;
-  if (argc != 2 || *end != '\0' || !(seconds >= 0 && seconds <= 86400) || receive_buffer < 0) {
+  if (argc != 2 || *end != '\0' || !(seconds >= 0 && seconds <= 86400)) {
     std::fprintf(stderr,
-                 "usage: engine_run [--receive-buffer BYTES] SECONDS\n"
+                 "usage: engine_run SECONDS\n"
                  "Runs the engine on ./config.ini for SECONDS, then prints one CSV line per\n"
                  "target and a #summary line. Needs the right to open raw sockets.\n");
     return 2;
@@ -105,9 +101,6 @@ int main(int argc, char** argv) {
     const auto constructing = Clock::now();
     DelayTimeMgr manager;
     const auto constructed = Clock::now();
-    if (receive_buffer > 0) {
-      manager.icmp_socket.set_option(boost::asio::socket_base::receive_buffer_size(receive_buffer));
-    }
     const double cpu_before = CpuSeconds();
     manager.Start();
     const auto deadline = constructed + std::chrono::duration_cast<Clock::duration>(
@@ -123,11 +116,13 @@ int main(int argc, char** argv) {
     PrintTargets(manager);
     std::printf(
         "#summary,pid,%lu,targets,%zu,construct_seconds,%.6f,run_seconds,%.3f,"
-        "run_cpu_seconds,%.3f,cpu_seconds,%.3f,peak_rss_kib,%ld\n",
+        "run_cpu_seconds,%.3f,cpu_seconds,%.3f,peak_rss_kib,%ld,foreign,%u,malformed,%u,"
+        "send_errors,%u,receive_errors,%u\n",
         platform::GetPid(), manager.targets.size(),
         std::chrono::duration<double>(constructed - constructing).count(),
         std::chrono::duration<double>(stopped - constructed).count(), cpu_after - cpu_before,
-        cpu_after, PeakRssKib());
+        cpu_after, PeakRssKib(), manager.foreign_count.load(), manager.malformed_count.load(),
+        manager.send_error_count.load(), manager.receive_error_count.load());
     const std::string error = manager.LastError();
     if (!error.empty()) {
       std::fprintf(stderr, "engine_run: the worker ended with: %s\n", error.c_str());

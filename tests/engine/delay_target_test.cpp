@@ -8,29 +8,31 @@
 namespace {
 
 using std::chrono::microseconds;
+using std::chrono::seconds;
 
 // A target on an unopened socket: sends fail quietly, and the test drives the
 // handlers itself instead of running the I/O service.
 class DelayTargetTest : public ::testing::Test {
  protected:
   DelayTarget& Make(const std::string& host) {
-    target_ = std::make_unique<DelayTarget>(io_, socket_, resolver_, host, 0);
+    target_ = std::make_unique<DelayTarget>(schedule_, socket_, resolver_, host, 0, send_errors_);
     return *target_;
   }
   // Sends a request and answers it after the given time.
   static void Answer(DelayTarget& t, microseconds after) {
     t.StartSend();
-    t.HandleReply(t.time_sent + after);
-    t.HandleTimeout(boost::asio::error::operation_aborted);  // the cancelled wait
+    ASSERT_TRUE(t.HandleReply(t.sequence_number(), t.time_sent() + after));
   }
   static void TimeOut(DelayTarget& t) {
     t.StartSend();
-    t.HandleTimeout(boost::system::error_code());
+    t.HandleTimeout();
   }
 
   boost::asio::io_service io_;
   boost::asio::ip::icmp::socket socket_{io_};
   boost::asio::ip::icmp::resolver resolver_{io_};
+  ProbeSchedule schedule_;
+  std::atomic<std::uint32_t> send_errors_{0};
   std::unique_ptr<DelayTarget> target_;
 };
 
@@ -48,9 +50,10 @@ TEST_F(DelayTargetTest, UnresolvableHostKeepsInitialValues) {
   DelayTarget& t = Make("no-such-host.invalid");
   EXPECT_FALSE(t.resolved);
   EXPECT_EQ(t.destination.address().to_string(), "0.0.0.0");
-  t.HandleReply(DelayTarget::Clock::now());  // nothing was sent: nothing moves
-  EXPECT_EQ(t.sequence_number, 0);
-  EXPECT_EQ(t.reply_count, 0u);
+  // Nothing was sent, so no reply can be ours.
+  EXPECT_FALSE(t.HandleReply(0, DelayTarget::Clock::now()));
+  EXPECT_EQ(t.sequence_number(), 0);
+  EXPECT_EQ(t.reply_count + t.duplicate_count + t.late_count, 0u);
   EXPECT_EQ(t.last_delay_ms, kNone);
   EXPECT_FALSE(Make("   ").resolved);
 }
@@ -58,7 +61,7 @@ TEST_F(DelayTargetTest, UnresolvableHostKeepsInitialValues) {
 TEST_F(DelayTargetTest, FirstReplyIsNotAccountedLaterOnesAre) {
   DelayTarget& t = Make("127.0.0.1");
   Answer(t, microseconds(40000));
-  EXPECT_EQ(t.sequence_number, 1);
+  EXPECT_EQ(t.sequence_number(), 1);
   EXPECT_EQ(t.reply_count, 0u);
   EXPECT_EQ(t.max_delay_ms, kNone);
 
@@ -77,66 +80,79 @@ TEST_F(DelayTargetTest, FirstReplyIsNotAccountedLaterOnesAre) {
   EXPECT_EQ(t.max_delay_ms, 23u);
   EXPECT_EQ(t.min_delay_ms, 0u);
   EXPECT_EQ(t.timeout_count, 0u);
+  EXPECT_EQ(send_errors_, 4u) << "the unopened socket refuses every request";
 }
 
 TEST_F(DelayTargetTest, TimeoutClearsCurrentDelayAndSendsAtOnce) {
   DelayTarget& t = Make("127.0.0.1");
   Answer(t, microseconds(1000));
   Answer(t, microseconds(7000));
-  t.StartSend();
-  t.HandleTimeout(boost::system::error_code());
+  TimeOut(t);
   EXPECT_EQ(t.timeout_count, 1u);
   EXPECT_EQ(t.last_delay_ms, kNone);
   EXPECT_EQ(t.max_delay_ms, 7u);
   EXPECT_EQ(t.min_delay_ms, 7u);
   EXPECT_EQ(t.reply_count, 1u);
-  // The next request left without a pause.
-  EXPECT_EQ(t.sequence_number, 4);
-  EXPECT_TRUE(t.request_open);
+  // The next request left without a pause, and waits 5 s.
+  EXPECT_EQ(t.sequence_number(), 4);
+  EXPECT_TRUE(t.awaiting_reply());
+  EXPECT_EQ(schedule_.Earliest(), t.time_sent() + seconds(5));
 }
 
-TEST_F(DelayTargetTest, EachRequestIsAccountedOnce) {
+TEST_F(DelayTargetTest, DuplicatesAndLateRepliesAreCountedApart) {
   DelayTarget& t = Make("127.0.0.1");
   Answer(t, microseconds(1000));
-
-  // A duplicate of an accounted reply changes nothing.
   Answer(t, microseconds(5000));
-  t.HandleReply(t.time_sent + microseconds(9000));
+  const auto arrival = t.time_sent() + microseconds(5000);
+  EXPECT_EQ(schedule_.Earliest(), arrival + seconds(1)) << "the pause counts from the arrival";
+
+  // A second copy changes no statistic and leaves the pause alone.
+  EXPECT_TRUE(t.HandleReply(2, t.time_sent() + microseconds(9000)));
+  EXPECT_EQ(t.duplicate_count, 1u);
   EXPECT_EQ(t.reply_count, 1u);
   EXPECT_EQ(t.total_delay_ms, 5u);
+  EXPECT_EQ(schedule_.Earliest(), arrival + seconds(1));
 
-  // A reply handled after the wait expired but before its completion ran counts as
-  // the reply; the completion then pauses instead of counting a timeout.
+  // A reply to a request that timed out is late; a further copy of it a duplicate.
+  TimeOut(t);  // request 3 timed out, request 4 waits
+  EXPECT_TRUE(t.HandleReply(3, t.time_sent()));
+  EXPECT_TRUE(t.HandleReply(3, t.time_sent()));
+  EXPECT_EQ(t.late_count, 1u);
+  EXPECT_EQ(t.duplicate_count, 2u);
+  EXPECT_TRUE(t.awaiting_reply()) << "request 4 still waits";
+  EXPECT_EQ(t.timeout_count, 1u);
+  EXPECT_EQ(t.reply_count, 1u);
+  // A number this target has not sent yet is someone else's.
+  EXPECT_FALSE(t.HandleReply(5, t.time_sent()));
+  EXPECT_FALSE(t.HandleReply(40000, t.time_sent()));
+}
+
+TEST_F(DelayTargetTest, ReplyDatedBeforeItsRequestCountsAsNoDelay) {
+  // The wall clock was set back between the send and the kernel's stamp.
+  DelayTarget& t = Make("127.0.0.1");
+  Answer(t, microseconds(1000));
   t.StartSend();
-  const std::uint16_t sent = t.sequence_number;
-  t.HandleReply(t.time_sent + microseconds(5000000));
-  t.HandleTimeout(boost::system::error_code());
-  EXPECT_EQ(t.reply_count, 2u);
-  EXPECT_EQ(t.timeout_count, 0u);
-  EXPECT_EQ(t.last_delay_ms, 5000u);
-  EXPECT_EQ(t.sequence_number, sent) << "no request before the pause ends";
-  EXPECT_EQ(t.reply_timer.expiry(), t.time_sent + std::chrono::seconds(6))
-      << "the pause counts from the reply's arrival";
-
-  // Every expired wait counts once and sends the next request at once.
-  TimeOut(t);
-  t.HandleTimeout(boost::system::error_code());  // the next request times out too
-  EXPECT_EQ(t.timeout_count, 2u);
-  EXPECT_EQ(t.reply_count + t.timeout_count + 2u, t.sequence_number)
-      << "first reply unaccounted, one request outstanding";
+  EXPECT_TRUE(t.HandleReply(2, t.time_sent() - microseconds(3000)));
+  EXPECT_EQ(t.last_delay_ms, 0u);
+  EXPECT_EQ(t.max_delay_ms, 0u);
+  EXPECT_EQ(schedule_.Earliest(), t.time_sent() + seconds(1));
 }
 
 TEST_F(DelayTargetTest, SequenceWrapSkipsAccountingOfZeroAndOne) {
   DelayTarget& t = Make("127.0.0.1");
-  t.sequence_number = 65534;
+  while (t.sequence_number() != 65534) {
+    TimeOut(t);
+  }
+  const std::uint32_t timeouts = t.timeout_count;
   Answer(t, microseconds(3000));  // 65535
   EXPECT_EQ(t.reply_count, 1u);
   Answer(t, microseconds(3000));  // 0
-  EXPECT_EQ(t.sequence_number, 0);
+  EXPECT_EQ(t.sequence_number(), 0);
   Answer(t, microseconds(3000));  // 1
   EXPECT_EQ(t.reply_count, 1u);
   Answer(t, microseconds(3000));  // 2
   EXPECT_EQ(t.reply_count, 2u);
+  EXPECT_EQ(t.timeout_count, timeouts);
 }
 
 TEST(Identifier, MapsIndexAndBackAcrossTheWrap) {

@@ -92,7 +92,7 @@ BenchRun::BenchRun(const std::vector<std::string>& config_lines, const std::stri
   const std::string engine_csv = ReadAll(dir / "engine.csv");
   output = engine_csv + ReadAll(dir / "stderr.txt");
 
-  ForEachRow(engine_csv, 12, "index", engine_summary, [this](const auto& f) {
+  ForEachRow(engine_csv, 14, "index", engine_summary, [this](const auto& f) {
     EngineTarget t;
     t.index = std::stoi(f[0]);
     t.host = f[1];
@@ -107,6 +107,8 @@ BenchRun::BenchRun(const std::vector<std::string>& config_lines, const std::stri
       t.average = std::stod(f[9]);
     }
     t.open = f[11] == "1";
+    t.duplicates = static_cast<std::uint32_t>(std::stoul(f[12]));
+    t.late = static_cast<std::uint32_t>(std::stoul(f[13]));
     targets.push_back(t);
   });
   ForEachRow(ReadAll(dir / "record.csv"), 18, "address", responder_summary, [this](const auto& f) {

@@ -19,7 +19,9 @@ struct EngineTarget {
   std::uint32_t timeouts = 0;
   std::optional<std::uint32_t> last, min, max;  // empty for none
   std::optional<double> average;
-  bool open = false;  // a request was outstanding when the engine stopped
+  bool open = false;             // a request was outstanding when the engine stopped
+  std::uint32_t duplicates = 0;  // further copies of answered requests
+  std::uint32_t late = 0;        // replies after their wait ran out
 };
 
 // What the responder wrote down for one prober (address and identifier).
