@@ -1,0 +1,19 @@
+// Any bytes as config.ini: the reader must end, and every host it returns is non-empty
+// text without a line end, '#' or NUL, no longer than a line may be.
+#include <cstddef>
+#include <cstdint>
+#include <sstream>
+#include <string>
+
+#include "engine/delay_time_mgr.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  std::istringstream in(std::string(reinterpret_cast<const char*>(data), size));
+  for (const std::string& host : ReadTargetList(in)) {
+    if (host.empty() || host.size() > 65535 ||
+        host.find_first_of(std::string("#\n\0", 3)) != std::string::npos) {
+      __builtin_trap();
+    }
+  }
+  return 0;
+}
