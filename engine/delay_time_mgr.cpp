@@ -222,24 +222,23 @@ void DelayTimeMgr::HandleReceive(const boost::system::error_code& error) {
   }
   const DrainResult result = error ? DrainResult::kFailed : DrainSocket();
   ArmScheduleTimer();
-  if (result == DrainResult::kEmpty) {
-    StartReceive();
-    return;
+  switch (result) {
+    case DrainResult::kEmpty:
+      StartReceive();
+      return;
+    case DrainResult::kMore:
+      // Read on after the handlers waiting meanwhile (the timers) have had their turn.
+      boost::asio::post(io_service, [this] { HandleReceive(boost::system::error_code()); });
+      return;
+    case DrainResult::kFailed:
+      Increment(receive_error_count);
+      // Try again after a pause instead of giving up on every reply for good; waiting
+      // for the socket would report the failure again at once.
+      receive_retry_timer.expires_after(kReceiveRetry);
+      receive_retry_timer.async_wait(
+          boost::bind(&DelayTimeMgr::HandleReceive, this, boost::asio::placeholders::error));
+      return;
   }
-  if (result == DrainResult::kMore) {
-    // Read on after the handlers waiting meanwhile (the timers) have had their turn.
-    boost::asio::post(io_service, [this] { HandleReceive(boost::system::error_code()); });
-    return;
-  }
-  Increment(receive_error_count);
-  // Try again after a pause instead of giving up on every reply for good. Whatever came
-  // meanwhile is read first: the wait reports only datagrams that arrive after it starts.
-  receive_retry_timer.expires_after(kReceiveRetry);
-  receive_retry_timer.async_wait([this](const boost::system::error_code& retry_error) {
-    if (retry_error != boost::asio::error::operation_aborted) {
-      HandleReceive(boost::system::error_code());
-    }
-  });
 }
 
 DelayTimeMgr::DrainResult DelayTimeMgr::DrainSocket() {
@@ -311,7 +310,13 @@ void DelayTimeMgr::HandleScheduleTimer(const boost::system::error_code& error) {
     return;  // re-armed for earlier, or shutting down
   }
   schedule_wake = std::chrono::steady_clock::time_point::max();
-  const auto now = std::chrono::steady_clock::now();
+  auto now = std::chrono::steady_clock::now();
+  const auto first_wait = schedule.Earliest(ProbeSchedule::Kind::kWait);
+  if (first_wait && *first_wait <= now) {
+    // A reply that came within its wait may still be queued: it counts, not a timeout.
+    DrainSocket();
+    now = std::chrono::steady_clock::now();
+  }
   ProbeSchedule::Kind kind = ProbeSchedule::Kind::kNone;
   // Each entry taken sends a request, whose new wait is due seconds from now: the loop
   // ends with the entries that are due.

@@ -79,8 +79,9 @@ class DelayTimeMgr {
   static void (*on_socket_open)();
 
   std::vector<std::unique_ptr<DelayTarget>> targets;  // fixed after construction
-  // Runs every handler of the engine, on the worker thread.
-  boost::asio::io_service io_service;
+  // Runs every handler of the engine, on the worker thread alone: the hint of one thread
+  // lets a handler post work without waking the reactor.
+  boost::asio::io_service io_service{1};
 
   // Written by the worker thread only, read whole by any thread.
   std::atomic<std::uint32_t> foreign_count{0};        // echo replies and other ICMP not ours
@@ -100,7 +101,8 @@ class DelayTimeMgr {
     void Reset(const unsigned char* data, std::size_t length);
   };
 
-  // What one turn of reading the socket left behind.
+  // What one turn of reading the socket left behind: an empty queue, more than one turn
+  // reads, or a failure.
   enum class DrainResult { kEmpty, kMore, kFailed };
 
   void Run();
@@ -125,7 +127,7 @@ class DelayTimeMgr {
   std::istream reply_stream{&reply_bytes};           // decodes reply_bytes
   Ipv4Header reply_ipv4_header;                      // of the datagram decoded last
   IcmpHeader reply_icmp_header;                      // of the datagram decoded last
-  // Restarts receiving after a failed receive, so a persistent error cannot spin.
+  // Reads the socket again a while after a failed read, so an error cannot spin.
   boost::asio::steady_timer receive_retry_timer;
   ProbeSchedule schedule;                    // every target's wait or pause
   boost::asio::steady_timer schedule_timer;  // wakes the worker for the earliest of them

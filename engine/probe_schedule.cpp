@@ -47,6 +47,11 @@ std::optional<ProbeSchedule::Clock::time_point> ProbeSchedule::Earliest() const 
   return std::min(waits_.first->due, pauses_.first->due);
 }
 
+std::optional<ProbeSchedule::Clock::time_point> ProbeSchedule::Earliest(Kind kind) const {
+  const Entry* first = ListOf(kind).first;
+  return first != nullptr ? std::optional<Clock::time_point>(first->due) : std::nullopt;
+}
+
 ProbeSchedule::Entry* ProbeSchedule::TakeDue(Clock::time_point now, Kind* kind) {
   Entry* wait = waits_.first;
   Entry* pause = pauses_.first;

@@ -41,6 +41,8 @@ class ProbeSchedule {
   void Cancel(Entry& entry);
   // The earliest due time of all entries; empty when there are none.
   std::optional<Clock::time_point> Earliest() const;
+  // The earliest due time of one kind's entries; empty when there are none.
+  std::optional<Clock::time_point> Earliest(Kind kind) const;
   // Takes out and returns the earliest entry if it is due at now, else null; kind tells
   // what ran out.
   Entry* TakeDue(Clock::time_point now, Kind* kind);
@@ -52,6 +54,7 @@ class ProbeSchedule {
     Entry* last = nullptr;   // due latest
   };
   List& ListOf(Kind kind) { return kind == Kind::kWait ? waits_ : pauses_; }
+  const List& ListOf(Kind kind) const { return kind == Kind::kWait ? waits_ : pauses_; }
   void Unlink(Entry& entry);
 
   List waits_;   // reply waits
