@@ -11,6 +11,10 @@ constexpr auto kReplyWait = std::chrono::seconds(5);
 // Requests to one host leave no less than one second after the previous reply.
 constexpr auto kPause = std::chrono::seconds(1);
 
+std::int64_t SinceEpochNs(DelayTarget::Clock::time_point at) {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(at.time_since_epoch()).count();
+}
+
 }  // namespace
 
 std::uint16_t IdentifierForIndex(unsigned long pid, int identifier_offset) {
@@ -75,6 +79,8 @@ void DelayTarget::HandleTimeout() {
   request_open_ = false;
   Increment(timeout_count);
   last_delay_ms.store(kNone, std::memory_order_relaxed);
+  history.Add(time_sent_, std::nullopt);
+  EnterState(State::kDown, time_sent_);
   // After a timeout the next request leaves at once.
   StartSend();
 }
@@ -120,9 +126,22 @@ bool DelayTarget::HandleReply(std::uint16_t sequence, Clock::time_point arrival)
     if (min == kNone || min > delay) {
       min_delay_ms.store(delay, std::memory_order_relaxed);
     }
+    history.Add(time_sent_, delay);
   }
+  last_reply_ns.store(SinceEpochNs(arrival), std::memory_order_relaxed);
+  EnterState(State::kUp, arrival);
   // The pause counts from the reply's arrival, so a reply that waited in a busy queue
   // does not push the next request back.
   schedule_.Set(reply_timer_, ProbeSchedule::Kind::kPause, arrival + kPause);
   return true;
+}
+
+void DelayTarget::EnterState(State entered, Clock::time_point at) {
+  if (state.load(std::memory_order_relaxed) == entered) {
+    return;
+  }
+  // The time first, so that a reader seeing the new state never pairs it with the old
+  // state's start.
+  state_since_ns.store(SinceEpochNs(at), std::memory_order_relaxed);
+  state.store(entered, std::memory_order_release);
 }

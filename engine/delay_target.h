@@ -9,6 +9,7 @@
 #include <string>
 
 #include "engine/icmp_header.h"
+#include "engine/probe_history.h"
 #include "engine/probe_schedule.h"
 
 // The ICMP identifier of a target's requests: process id plus the target's index,
@@ -74,9 +75,22 @@ class DelayTarget {
   std::atomic<std::uint32_t> duplicate_count{0};    // further copies of answered requests
   std::atomic<std::uint32_t> late_count{0};         // replies that came after their wait ran out
 
+  // Whether the latest probe was answered, and since when that has held.
+  enum class State { kUnknown, kUp, kDown };
+  std::atomic<State> state{State::kUnknown};  // kUnknown until the first reply or timeout
+  // Steady-clock time (ns since its epoch) of the first reply after a timeout, or of the
+  // first request that timed out after a reply: the start of the current state.
+  std::atomic<std::int64_t> state_since_ns{0};
+  // Steady-clock time (ns since its epoch) of the latest reply that came in time; 0: none.
+  std::atomic<std::int64_t> last_reply_ns{0};
+  ProbeHistory history;  // the accounted probes of the last 10 minutes
+
  private:
   // How far back the answered/unanswered record of requests reaches.
   static constexpr int kAnsweredHistory = 64;
+
+  // Enters state at time, unless the target is in it already.
+  void EnterState(State entered, Clock::time_point at);
 
   ProbeSchedule& schedule_;                     // the engine's, shared by all targets
   boost::asio::ip::icmp::socket& icmp_socket_;  // shared by all targets

@@ -87,8 +87,16 @@ TEST_F(DelayTargetTest, TimeoutClearsCurrentDelayAndSendsAtOnce) {
   DelayTarget& t = Make("127.0.0.1");
   Answer(t, microseconds(1000));
   Answer(t, microseconds(7000));
+  const auto timed_out = t.time_sent() + DelayTarget::Clock::duration(1);
   TimeOut(t);
   EXPECT_EQ(t.timeout_count, 1u);
+  // Down since the request that went unanswered; the history holds what was accounted.
+  EXPECT_EQ(t.state, DelayTarget::State::kDown);
+  EXPECT_GE(t.state_since_ns, timed_out.time_since_epoch().count());
+  const auto probes = t.history.Snapshot();
+  ASSERT_EQ(probes.size(), 2u);
+  EXPECT_EQ(probes[0].delay_ms, 7u);
+  EXPECT_FALSE(probes[1].delay_ms);
   EXPECT_EQ(t.last_delay_ms, kNone);
   EXPECT_EQ(t.max_delay_ms, 7u);
   EXPECT_EQ(t.min_delay_ms, 7u);
