@@ -70,6 +70,51 @@ bool IsDirectory(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+bool Exists(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0;
+}
+
+std::string CurrentFolder() {
+  std::vector<char> cwd(PATH_MAX);
+  return ::getcwd(cwd.data(), cwd.size()) != nullptr ? std::string(cwd.data()) : std::string();
+}
+
+// The same folder, however it is spelt (symbolic links, trailing slashes).
+bool SameFolder(const std::string& a, const std::string& b) {
+  struct stat sa;
+  struct stat sb;
+  return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+         sa.st_ino == sb.st_ino;
+}
+
+// The invoking user's home: under sudo, HOME may still be root's.
+std::string InvokingHome() {
+  const char* home = std::getenv("HOME");
+  if (::geteuid() != 0 || InvokingUid() == 0) {
+    return home != nullptr && *home == '/' ? home : "";
+  }
+  std::vector<char> buffer(16384);
+  passwd entry;
+  passwd* found = nullptr;
+  ::getpwuid_r(InvokingUid(), &entry, buffer.data(), buffer.size(), &found);
+  return found != nullptr && found->pw_dir[0] == '/' ? found->pw_dir : "";
+}
+
+// Makes every missing folder of path (absolute), private to the invoking user as the
+// base directory rules ask. False when path is not a folder in the end.
+bool MakeFolders(const std::string& path) {
+  for (std::size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
+    const std::string part = path.substr(0, slash);
+    if (::mkdir(part.c_str(), 0700) == 0 && ::geteuid() == 0 && InvokingUid() != 0) {
+      (void)::chown(part.c_str(), InvokingUid(), InvokingGid());
+    }
+    if (slash == std::string::npos) {
+      return IsDirectory(path);
+    }
+  }
+}
+
 // A folder only the invoking user can write to, or "" when there is none.
 std::string RuntimeDir() {
   const char* xdg = std::getenv("XDG_RUNTIME_DIR");
@@ -255,9 +300,9 @@ void ReleaseInstance() {
 void OpenHelpFile(const std::string& file) {
   std::string path = file;
   if (path.empty() || path[0] != '/') {
-    std::vector<char> cwd(PATH_MAX);
-    if (::getcwd(cwd.data(), cwd.size()) != nullptr) {
-      path = std::string(cwd.data()) + "/" + file;
+    path = CurrentFolder() + "/" + file;
+    if (!Exists(path)) {
+      path = std::string(LUMORET_DOC_DIR) + "/" + file;
     }
   }
   // Everything the children need is prepared here: after fork only async-signal-safe
@@ -283,6 +328,30 @@ void OpenHelpFile(const std::string& file) {
   if (child > 0) {
     while (::waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
     }
+  }
+}
+
+void EnterWorkingFolder() {
+  const std::string cwd = CurrentFolder();
+  const std::string home = InvokingHome();
+  const bool menu_start =
+      (cwd == "/" || (!home.empty() && SameFolder(cwd, home))) && !Exists(cwd + "/config.ini");
+  if (!menu_start) {
+    return;
+  }
+  // Relative values are to be ignored, and sudo's would be root's.
+  const char* xdg = std::getenv("XDG_CONFIG_HOME");
+  std::string base;
+  if (xdg != nullptr && *xdg == '/' && (::geteuid() != 0 || InvokingUid() == 0)) {
+    base = xdg;
+  } else if (!home.empty()) {
+    base = home + "/.config";
+  } else {
+    return;
+  }
+  const std::string folder = base + "/lumoret";
+  if (MakeFolders(folder)) {
+    (void)::chdir(folder.c_str());
   }
 }
 

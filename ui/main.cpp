@@ -6,6 +6,7 @@
 wxIMPLEMENT_APP_NO_MAIN(CLumoretApp);
 
 int main(int argc, char** argv) {
+  platform::EnterWorkingFolder();
   // Before the toolkit starts threads of its own that would inherit the right.
   platform::SuspendRawSocketRight();
   // OnInit runs the whole program and returns false, so wxEntry's result is always
