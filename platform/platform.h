@@ -46,8 +46,8 @@ void OpenHelpFile(const std::string& file);
 // Where config.ini lives. A start from the desktop menu finds itself in the home folder
 // (or /) with no config.ini there; it moves to $XDG_CONFIG_HOME/lumoret (by default
 // ~/.config/lumoret), creating it. Any other working folder is kept, and so is one that
-// cannot be made. Call first thing in main. Nothing on Windows.
-void EnterWorkingFolder();
+// cannot be made. True when it moved. Call first thing in main. Nothing on Windows.
+bool EnterWorkingFolder();
 
 // Gives up what opening the raw ICMP socket needed: a root process started through
 // sudo becomes the invoking user (uid, gid and supplementary groups), and CAP_NET_RAW

@@ -101,13 +101,21 @@ std::string InvokingHome() {
   return found != nullptr && found->pw_dir[0] == '/' ? found->pw_dir : "";
 }
 
+// Files we make as root for someone who ran sudo stay theirs, so their later plain
+// start can use them. False when they could not be given away.
+bool GiveToInvokingUser(const std::string& path) {
+  return ::geteuid() != 0 || InvokingUid() == 0 ||
+         ::chown(path.c_str(), InvokingUid(), InvokingGid()) == 0;
+}
+
 // Makes every missing folder of path (absolute), private to the invoking user as the
 // base directory rules ask. False when path is not a folder in the end.
 bool MakeFolders(const std::string& path) {
   for (std::size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
     const std::string part = path.substr(0, slash);
-    if (::mkdir(part.c_str(), 0700) == 0 && ::geteuid() == 0 && InvokingUid() != 0) {
-      (void)::chown(part.c_str(), InvokingUid(), InvokingGid());
+    // A folder left root's would keep the user from writing config.ini.
+    if (::mkdir(part.c_str(), 0700) == 0 && !GiveToInvokingUser(part)) {
+      return false;
     }
     if (slash == std::string::npos) {
       return IsDirectory(path);
@@ -139,14 +147,6 @@ std::string RuntimeDir() {
   return tmp;
 }
 
-// Files we make as root for someone who ran sudo stay theirs, so their later plain
-// start can take the lock.
-void GiveToInvokingUser(int fd) {
-  if (::geteuid() == 0 && InvokingUid() != 0) {
-    (void)::fchown(fd, InvokingUid(), InvokingGid());
-  }
-}
-
 bool SocketAddress(const std::string& path, sockaddr_un* address) {
   if (path.size() >= sizeof(address->sun_path)) {
     return false;
@@ -174,9 +174,7 @@ void Listen(const std::string& path) {
     return;
   }
   // The socket's file, not its descriptor, is what a later plain start connects to.
-  if (::geteuid() == 0 && InvokingUid() != 0) {
-    (void)::chown(path.c_str(), InvokingUid(), InvokingGid());
-  }
+  GiveToInvokingUser(path);
   activation_fd = fd;
   activation_path = path;
 }
@@ -247,7 +245,7 @@ InstanceState AcquireInstance(const std::string& name) {
     ::close(fd);
     return held ? InstanceState::kOtherRunning : InstanceState::kOnly;
   }
-  GiveToInvokingUser(fd);
+  GiveToInvokingUser(base + ".lock");
   instance_lock_fd = fd;
   Listen(base + ".sock");
   return InstanceState::kOnly;
@@ -331,13 +329,13 @@ void OpenHelpFile(const std::string& file) {
   }
 }
 
-void EnterWorkingFolder() {
+bool EnterWorkingFolder() {
   const std::string cwd = CurrentFolder();
   const std::string home = InvokingHome();
   const bool menu_start =
       (cwd == "/" || (!home.empty() && SameFolder(cwd, home))) && !Exists(cwd + "/config.ini");
   if (!menu_start) {
-    return;
+    return false;
   }
   // Relative values are to be ignored, and sudo's would be root's.
   const char* xdg = std::getenv("XDG_CONFIG_HOME");
@@ -347,12 +345,10 @@ void EnterWorkingFolder() {
   } else if (!home.empty()) {
     base = home + "/.config";
   } else {
-    return;
+    return false;
   }
   const std::string folder = base + "/lumoret";
-  if (MakeFolders(folder)) {
-    (void)::chdir(folder.c_str());
-  }
+  return MakeFolders(folder) && ::chdir(folder.c_str()) == 0;
 }
 
 void DropPrivileges() {

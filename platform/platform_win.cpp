@@ -75,7 +75,9 @@ void OpenHelpFile(const std::string& file) {
 }
 
 // Windows programs are started in the folder that holds their config.ini.
-void EnterWorkingFolder() {}
+bool EnterWorkingFolder() {
+  return false;
+}
 
 // The manifest asks for the rights up front, and Windows has no capability to give up
 // once the socket is open.
