@@ -6,6 +6,7 @@
 wxIMPLEMENT_APP_NO_MAIN(CLumoretApp);
 
 int main(int argc, char** argv) {
+  // config.ini and ReadMe.txt are looked up in the working folder, so it is settled first.
   platform::EnterWorkingFolder();
   // Before the toolkit starts threads of its own that would inherit the right.
   platform::SuspendRawSocketRight();
