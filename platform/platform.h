@@ -52,10 +52,17 @@ bool ActivationRequested();
 // Gives the instance up. Safe to call when nothing is held.
 void ReleaseInstance();
 
-// Opens file (relative to the working directory) with the desktop's text viewer. The
-// outcome is not reported: a missing viewer or file is the viewer's business, and the
-// viewer's output does not reach our terminal.
+// Opens file (relative to the working directory) with the desktop's text viewer; when
+// the working directory has no such file, the copy installed with the program's
+// documentation instead. The outcome is not reported: a missing viewer or file is the
+// viewer's business, and the viewer's output does not reach our terminal.
 void OpenHelpFile(const std::string& file);
+
+// Where config.ini lives. A start from the desktop menu finds itself in the home folder
+// (or /) with no config.ini there; it moves to $XDG_CONFIG_HOME/lumoret (by default
+// ~/.config/lumoret), creating it. Any other working folder is kept, and so is one that
+// cannot be made. True when it moved. Call first thing in main. Nothing on Windows.
+bool EnterWorkingFolder();
 
 // Gives up what opening the raw ICMP socket needed: a root process started through
 // sudo becomes the invoking user (uid, gid and supplementary groups), and CAP_NET_RAW

@@ -68,6 +68,59 @@ bool IsDirectory(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+bool Exists(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0;
+}
+
+std::string CurrentFolder() {
+  std::vector<char> cwd(PATH_MAX);
+  return ::getcwd(cwd.data(), cwd.size()) != nullptr ? std::string(cwd.data()) : std::string();
+}
+
+// The same folder, however it is spelt (symbolic links, trailing slashes).
+bool SameFolder(const std::string& a, const std::string& b) {
+  struct stat sa;
+  struct stat sb;
+  return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+         sa.st_ino == sb.st_ino;
+}
+
+// The invoking user's home: under sudo, HOME may still be root's.
+std::string InvokingHome() {
+  const char* home = std::getenv("HOME");
+  if (::geteuid() != 0 || InvokingUid() == 0) {
+    return home != nullptr && *home == '/' ? home : "";
+  }
+  std::vector<char> buffer(16384);
+  passwd entry;
+  passwd* found = nullptr;
+  ::getpwuid_r(InvokingUid(), &entry, buffer.data(), buffer.size(), &found);
+  return found != nullptr && found->pw_dir[0] == '/' ? found->pw_dir : "";
+}
+
+// Files we make as root for someone who ran sudo stay theirs, so their later plain
+// start can use them. False when they could not be given away.
+bool GiveToInvokingUser(const std::string& path) {
+  return ::geteuid() != 0 || InvokingUid() == 0 ||
+         ::chown(path.c_str(), InvokingUid(), InvokingGid()) == 0;
+}
+
+// Makes every missing folder of path (absolute), private to the invoking user as the
+// base directory rules ask. False when path is not a folder in the end.
+bool MakeFolders(const std::string& path) {
+  for (std::size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
+    const std::string part = path.substr(0, slash);
+    // A folder left root's would keep the user from writing config.ini.
+    if (::mkdir(part.c_str(), 0700) == 0 && !GiveToInvokingUser(part)) {
+      return false;
+    }
+    if (slash == std::string::npos) {
+      return IsDirectory(path);
+    }
+  }
+}
+
 // A folder only the invoking user can write to, or "" when there is none.
 std::string RuntimeDir() {
   const char* xdg = std::getenv("XDG_RUNTIME_DIR");
@@ -90,14 +143,6 @@ std::string RuntimeDir() {
     return "";
   }
   return tmp;
-}
-
-// Files we make as root for someone who ran sudo stay theirs, so their later plain
-// start can take the lock.
-void GiveToInvokingUser(int fd) {
-  if (::geteuid() == 0 && InvokingUid() != 0) {
-    (void)::fchown(fd, InvokingUid(), InvokingGid());
-  }
 }
 
 bool SocketAddress(const std::string& path, sockaddr_un* address) {
@@ -127,9 +172,7 @@ void Listen(const std::string& path) {
     return;
   }
   // The socket's file, not its descriptor, is what a later plain start connects to.
-  if (::geteuid() == 0 && InvokingUid() != 0) {
-    (void)::chown(path.c_str(), InvokingUid(), InvokingGid());
-  }
+  GiveToInvokingUser(path);
   activation_fd = fd;
   activation_path = path;
 }
@@ -229,7 +272,7 @@ InstanceState AcquireInstance(const std::string& name) {
     ::close(fd);
     return held ? InstanceState::kOtherRunning : InstanceState::kOnly;
   }
-  GiveToInvokingUser(fd);
+  GiveToInvokingUser(base + ".lock");
   instance_lock_fd = fd;
   Listen(base + ".sock");
   return InstanceState::kOnly;
@@ -282,9 +325,9 @@ void ReleaseInstance() {
 void OpenHelpFile(const std::string& file) {
   std::string path = file;
   if (path.empty() || path[0] != '/') {
-    std::vector<char> cwd(PATH_MAX);
-    if (::getcwd(cwd.data(), cwd.size()) != nullptr) {
-      path = std::string(cwd.data()) + "/" + file;
+    path = CurrentFolder() + "/" + file;
+    if (!Exists(path)) {
+      path = std::string(LUMORET_DOC_DIR) + "/" + file;
     }
   }
   // Everything the children need is prepared here: after fork only async-signal-safe
@@ -311,6 +354,28 @@ void OpenHelpFile(const std::string& file) {
     while (::waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
     }
   }
+}
+
+bool EnterWorkingFolder() {
+  const std::string cwd = CurrentFolder();
+  const std::string home = InvokingHome();
+  const bool menu_start =
+      (cwd == "/" || (!home.empty() && SameFolder(cwd, home))) && !Exists(cwd + "/config.ini");
+  if (!menu_start) {
+    return false;
+  }
+  // Relative values are to be ignored, and sudo's would be root's.
+  const char* xdg = std::getenv("XDG_CONFIG_HOME");
+  std::string base;
+  if (xdg != nullptr && *xdg == '/' && (::geteuid() != 0 || InvokingUid() == 0)) {
+    base = xdg;
+  } else if (!home.empty()) {
+    base = home + "/.config";
+  } else {
+    return false;
+  }
+  const std::string folder = base + "/lumoret";
+  return MakeFolders(folder) && ::chdir(folder.c_str()) == 0;
 }
 
 void DropPrivileges() {

@@ -95,6 +95,11 @@ void OpenHelpFile(const std::string& file) {
   ::ShellExecuteA(::GetActiveWindow(), "open", "notepad.exe", file.c_str(), "", SW_SHOWNORMAL);
 }
 
+// Windows programs are started in the folder that holds their config.ini.
+bool EnterWorkingFolder() {
+  return false;
+}
+
 // The manifest asks for the rights up front, and Windows has no capability to give up
 // once the socket is open.
 void DropPrivileges() {}

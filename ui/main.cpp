@@ -6,6 +6,8 @@
 wxIMPLEMENT_APP_NO_MAIN(CLumoretApp);
 
 int main(int argc, char** argv) {
+  // config.ini and ReadMe.txt are looked up in the working folder, so it is settled first.
+  platform::EnterWorkingFolder();
   // Before the toolkit starts threads of its own that would inherit the right.
   platform::SuspendRawSocketRight();
   // OnInit runs the whole program and returns false, so wxEntry's result is always

@@ -62,8 +62,16 @@ TEST_F(PlatformTest, HelpOpensTheFileQuietlyAndLeavesNoChild) {
   FILE* err_file = std::fopen(err.c_str(), "w");
   ::dup2(::fileno(err_file), 2);
 
+  // The working folder's own copy first; without one, the installed copy.
+  { std::ofstream readme(dir_ / "ReadMe.txt"); }
   platform::OpenHelpFile("ReadMe.txt");
-  const bool opened = WaitFor([&] { return fs::exists(record); });
+  bool opened = WaitFor([&] { return fs::exists(record); });
+  std::string first;
+  std::getline(std::ifstream(record), first);
+  fs::remove(record);
+  fs::remove(dir_ / "ReadMe.txt");
+  platform::OpenHelpFile("ReadMe.txt");
+  opened = opened && WaitFor([&] { return fs::exists(record); });
 
   ::dup2(saved, 2);
   ::close(saved);
@@ -75,12 +83,54 @@ TEST_F(PlatformTest, HelpOpensTheFileQuietlyAndLeavesNoChild) {
   std::ifstream in(record);
   std::string argument;
   std::getline(in, argument);
-  EXPECT_EQ(argument, (dir_ / "ReadMe.txt").string());
+  EXPECT_EQ(first, (dir_ / "ReadMe.txt").string());
+  EXPECT_EQ(argument, LUMORET_DOC_DIR "/ReadMe.txt");
   EXPECT_EQ(fs::file_size(err), 0u);
   // Nothing left to reap: the viewer's parent was reaped, the viewer is not our child.
   errno = 0;
   EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1);
   EXPECT_EQ(errno, ECHILD);
+}
+
+// Run in a folder, with HOME and XDG_CONFIG_HOME set (nullptr: unset); the folder
+// EnterWorkingFolder leaves it in.
+fs::path WorkingFolderFor(const fs::path& start, const fs::path& home, const char* xdg) {
+  const fs::path old_cwd = fs::current_path();
+  const std::string old_home = std::getenv("HOME") != nullptr ? std::getenv("HOME") : "";
+  ::setenv("HOME", home.c_str(), 1);
+  xdg != nullptr ? ::setenv("XDG_CONFIG_HOME", xdg, 1) : ::unsetenv("XDG_CONFIG_HOME");
+  ::unsetenv("SUDO_UID");
+  fs::current_path(start);
+  platform::EnterWorkingFolder();
+  const fs::path result = fs::current_path();
+  fs::current_path(old_cwd);
+  ::setenv("HOME", old_home.c_str(), 1);
+  ::unsetenv("XDG_CONFIG_HOME");
+  return result;
+}
+
+TEST_F(PlatformTest, AMenuStartWorksInTheConfigFolderAndATerminalStartWhereItIs) {
+  const fs::path home = dir_ / "home";
+  const fs::path elsewhere = dir_ / "project";
+  fs::create_directories(elsewhere);
+  fs::create_directories(home);
+  // Trailing slash: the same folder spelt differently.
+  const fs::path made = WorkingFolderFor(home, home.string() + "/", nullptr);
+  EXPECT_EQ(made, home / ".config/lumoret");
+  EXPECT_EQ(fs::status(made).permissions() & fs::perms::all, fs::perms::owner_all);
+  EXPECT_EQ(WorkingFolderFor(home, home, (dir_ / "xdg").c_str()), dir_ / "xdg/lumoret");
+  // A relative XDG_CONFIG_HOME is not to be used.
+  EXPECT_EQ(WorkingFolderFor(home, home, "xdg"), home / ".config/lumoret");
+  // Some menus start programs in the root folder.
+  EXPECT_EQ(WorkingFolderFor("/", home, nullptr), home / ".config/lumoret");
+  EXPECT_EQ(WorkingFolderFor(elsewhere, home, nullptr), elsewhere);
+  // A config.ini in the home folder (kept from earlier versions) keeps it there.
+  { std::ofstream config(home / "config.ini"); }
+  EXPECT_EQ(WorkingFolderFor(home, home, nullptr), home);
+  fs::remove(home / "config.ini");
+  // A folder that cannot be made leaves the start where it was.
+  { std::ofstream blocker(dir_ / "file"); }
+  EXPECT_EQ(WorkingFolderFor(home, home, (dir_ / "file").c_str()), home);
 }
 
 }  // namespace
