@@ -186,6 +186,7 @@ void CLumoretDlg::OnMenuCommand(wxCommandEvent& event) {
 void CLumoretDlg::OnContextMenu(wxContextMenuEvent& /*event*/) {
   wxMenu menu;
   menu.Append(wxID_COPY, wxString::FromUTF8("&复制\tCtrl+C"));
+  menu.Enable(wxID_COPY, target_list->GetSelectedItemCount() > 0);
 #ifndef __WXMSW__
   // A program cannot add to the window manager's menu here, so the two commands live
   // in the window's own menu, in the same order, after a separator.
