@@ -25,14 +25,14 @@ struct TargetStats {
 constexpr int kColumnCount = 9;
 using RowTexts = std::array<std::string, kColumnCount>;
 
-// A column's title and its width in pixels.
+// One column of the list.
 struct ColumnSpec {
-  const char* title;
-  int width;
+  const char* title;  // UTF-8
+  int width;          // in pixels
 };
 extern const ColumnSpec kColumns[kColumnCount];
 
-// The truncated mean, of which a delay cell shows the low 32 bits; kNoDelay without
+// The low 32 bits of the truncated mean, as a delay cell shows them; kNoDelay without
 // replies.
 std::uint32_t AverageDelay(std::uint64_t total_delay_ms, std::uint32_t reply_count);
 // The truncated exact percentage of probes that timed out; 0 without probes.
