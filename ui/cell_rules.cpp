@@ -1,32 +1,43 @@
 #include "ui/cell_rules.h"
 
-namespace {
-constexpr std::uint32_t kNone = 0xFFFFFFFF;
-}  // namespace
+const ColumnSpec kColumns[kColumnCount] = {
+    {"IP或域名", 125}, {"平均延迟", 75}, {"当前延迟", 75}, {"最大延迟", 75}, {"最小延迟", 75},
+    {"丢包率", 75},    {"ping总数", 75}, {"成功次数", 75}, {"超时次数", 75},
+};
+
+std::uint32_t AverageDelay(std::uint64_t total_delay_ms, std::uint32_t reply_count) {
+  if (reply_count == 0) {
+    return kNoDelay;
+  }
+  // Only the low 32 bits of the mean are shown, as for any other delay.
+  return static_cast<std::uint32_t>(total_delay_ms / reply_count);
+}
+
+std::uint32_t LossPercent(std::uint32_t timeout_count, std::uint32_t reply_count) {
+  const std::uint32_t probes = timeout_count + reply_count;  // wraps like the counters
+  if (probes == 0) {
+    return 0;  // shown as "-" instead
+  }
+  // Integer arithmetic: through doubles, 29 of 100 would come out as 28%.
+  return static_cast<std::uint32_t>(std::uint64_t{timeout_count} * 100 / probes);
+}
 
 std::string DelayCell(std::uint32_t delay_ms) {
-  if (delay_ms == kNone) {
+  if (delay_ms == kNoDelay) {
     return "- ms";
   }
   return std::to_string(delay_ms) + " ms";
 }
 
 std::string AverageCell(std::uint64_t total_delay_ms, std::uint32_t reply_count) {
-  if (reply_count == 0) {
-    return DelayCell(kNone);
-  }
-  // Only the low 32 bits of the mean are shown, as for any other delay.
-  return DelayCell(static_cast<std::uint32_t>(total_delay_ms / reply_count));
+  return DelayCell(AverageDelay(total_delay_ms, reply_count));
 }
 
 std::string LossCell(std::uint32_t timeout_count, std::uint32_t reply_count) {
-  const std::uint32_t probes = timeout_count + reply_count;  // wraps like the counters
-  if (probes == 0) {
+  if (timeout_count + reply_count == 0) {
     return "-%";
   }
-  // Integer arithmetic: through doubles, 29 of 100 would come out as 28%.
-  const std::uint64_t percent = std::uint64_t{timeout_count} * 100 / probes;
-  return std::to_string(static_cast<std::uint32_t>(percent)) + "%";
+  return std::to_string(LossPercent(timeout_count, reply_count)) + "%";
 }
 
 std::string CountCell(std::uint32_t count) {
@@ -50,4 +61,23 @@ RowTexts UnresolvedRow(const std::string& host) {
   row.fill("*");
   row[0] = "*" + host;
   return row;
+}
+
+std::string TabSeparated(const std::vector<RowTexts>& rows) {
+  std::string text;
+  const auto append_line = [&text](const RowTexts& cells) {
+    for (int column = 0; column < kColumnCount; ++column) {
+      text += cells[column];
+      text += column + 1 < kColumnCount ? '\t' : '\n';
+    }
+  };
+  RowTexts titles;
+  for (int column = 0; column < kColumnCount; ++column) {
+    titles[column] = kColumns[column].title;
+  }
+  append_line(titles);
+  for (const RowTexts& row : rows) {
+    append_line(row);
+  }
+  return text;
 }

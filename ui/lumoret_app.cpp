@@ -24,6 +24,11 @@ CLumoretApp::CLumoretApp() {
   if (!wxGetEnv("NO_AT_BRIDGE", nullptr)) {
     wxSetEnv("NO_AT_BRIDGE", "1");
   }
+  // Nothing here draws with OpenGL, yet GDK probes GLX at start-up, which maps a whole
+  // Mesa driver into the process (about 50 MiB of it with llvmpipe).
+  if (!wxGetEnv("GDK_GL", nullptr)) {
+    wxSetEnv("GDK_GL", "disable");
+  }
 }
 
 bool CLumoretApp::OnInit() {

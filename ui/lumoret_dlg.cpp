@@ -14,28 +14,9 @@
 #include "ui/about_dlg.h"
 #include "ui/app_icon.h"
 #include "ui/cell_rules.h"
+#include "ui/target_list_ctrl.h"
 
 namespace {
-
-struct Column {
-  const char* title;
-  int width;
-};
-constexpr Column kColumns[kColumnCount] = {
-    {"IP或域名", 125}, {"平均延迟", 75}, {"当前延迟", 75}, {"最大延迟", 75}, {"最小延迟", 75},
-    {"丢包率", 75},    {"ping总数", 75}, {"成功次数", 75}, {"超时次数", 75},
-};
-
-TargetStats ReadStats(const DelayTarget& target) {
-  TargetStats stats;
-  stats.total_delay_ms = target.total_delay_ms.load();
-  stats.reply_count = target.reply_count.load();
-  stats.timeout_count = target.timeout_count.load();
-  stats.max_delay_ms = target.max_delay_ms.load();
-  stats.min_delay_ms = target.min_delay_ms.load();
-  stats.last_delay_ms = target.last_delay_ms.load();
-  return stats;
-}
 
 // What went wrong and what the user can do about it.
 std::string StartupErrorText(const std::exception& error) {
@@ -79,10 +60,11 @@ CLumoretDlg::CLumoretDlg(wxWindow* parent)
   Bind(wxEVT_TIMER, &CLumoretDlg::OnAbortTimer, this, kAbortTimerId);
   SetClientSize(ConvertDialogToPixels(wxSize(426, 175)));
   target_list =
-      new wxListCtrl(this, kListId, wxPoint(0, 0), ConvertDialogToPixels(wxSize(426, 174)),
-                     wxLC_REPORT | wxLC_HRULES | wxLC_VRULES);
-  wxAcceleratorEntry help_key(wxACCEL_NORMAL, WXK_F1, kHelpCommand);
-  SetAcceleratorTable(wxAcceleratorTable(1, &help_key));
+      new TargetListCtrl(this, kListId, wxPoint(0, 0), ConvertDialogToPixels(wxSize(426, 174)));
+  wxAcceleratorEntry keys[] = {{wxACCEL_NORMAL, WXK_F1, kHelpCommand},
+                               {wxACCEL_CTRL, 'A', wxID_SELECTALL},
+                               {wxACCEL_CTRL, 'C', wxID_COPY}};
+  SetAcceleratorTable(wxAcceleratorTable(WXSIZEOF(keys), keys));
   Centre();
 }
 
@@ -131,15 +113,7 @@ void CLumoretDlg::OnInitDialog(wxInitDialogEvent& event) {
     platform::ResumeRawSocketRight();
     DelayTimeMgr& manager = DelayTimeMgr::GetInstance();
     manager_ = &manager;
-    long row = 0;
-    for (const auto& target : manager.targets) {
-      // Nothing runs on the worker thread yet, so the statistics are read in peace.
-      const RowTexts texts = target->resolved ? ResolvedRow(target->host, ReadStats(*target))
-                                              : UnresolvedRow(target->host);
-      target_list->InsertItem(row, wxString::FromUTF8(texts[0]));
-      SetRow(row, texts.data(), 1);
-      ++row;
-    }
+    target_list->SetTargets(manager.targets);
     manager.Start();
   } catch (const std::exception& error) {
     startup_error_ = StartupErrorText(error);
@@ -150,28 +124,11 @@ void CLumoretDlg::OnInitDialog(wxInitDialogEvent& event) {
   timer_.Start(1000);
 }
 
-void CLumoretDlg::SetRow(long row, const std::string* texts, int first_column) {
-  for (int column = first_column; column < kColumnCount; ++column) {
-    target_list->SetItem(row, column, wxString::FromUTF8(texts[column]));
-  }
-}
-
-void CLumoretDlg::RefreshRows() {
-  long row = 0;
-  for (const auto& target : manager_->targets) {
-    // host and resolved are fixed once the manager exists; the statistics are atomic.
-    if (target->resolved) {
-      SetRow(row, ResolvedRow(target->host, ReadStats(*target)).data(), 1);
-    }
-    ++row;
-  }
-}
-
 void CLumoretDlg::OnTimer(wxTimerEvent& event) {
   if (event.GetId() != kTimerId || manager_ == nullptr) {
     return;
   }
-  RefreshRows();
+  target_list->RefreshRows();
   if (!worker_error_shown_ && !manager_->LastError().empty()) {
     worker_error_shown_ = true;
     // Not from inside the timer handler: the message box runs its own loop.
@@ -227,13 +184,25 @@ void CLumoretDlg::OnMenuCommand(wxCommandEvent& event) {
 }
 
 void CLumoretDlg::OnContextMenu(wxContextMenuEvent& /*event*/) {
+  wxMenu menu;
+  menu.Append(wxID_COPY, wxString::FromUTF8("&复制\tCtrl+C"));
+  menu.Enable(wxID_COPY, target_list->GetSelectedItemCount() > 0);
+#ifndef __WXMSW__
   // A program cannot add to the window manager's menu here, so the two commands live
   // in the window's own menu, in the same order, after a separator.
-  wxMenu menu;
   menu.AppendSeparator();
   menu.Append(kHelpCommand, wxString::FromUTF8("&帮助"));
   menu.Append(kAboutCommand, wxString::FromUTF8("&关于 Lumoret..."));
+#endif
   PopupMenu(&menu);
+}
+
+void CLumoretDlg::OnCopy(wxCommandEvent& /*event*/) {
+  target_list->CopySelection();
+}
+
+void CLumoretDlg::OnSelectAll(wxCommandEvent& /*event*/) {
+  target_list->SelectAll();
 }
 
 void CLumoretDlg::OnCharHook(wxKeyEvent& event) {
@@ -260,8 +229,8 @@ wxBEGIN_EVENT_TABLE(CLumoretDlg, wxDialog)
   EVT_SIZE(CLumoretDlg::OnSize)
   EVT_MENU(CLumoretDlg::kHelpCommand, CLumoretDlg::OnMenuCommand)
   EVT_MENU(CLumoretDlg::kAboutCommand, CLumoretDlg::OnMenuCommand)
-#ifndef __WXMSW__
+  EVT_MENU(wxID_COPY, CLumoretDlg::OnCopy)
+  EVT_MENU(wxID_SELECTALL, CLumoretDlg::OnSelectAll)
   EVT_CONTEXT_MENU(CLumoretDlg::OnContextMenu)
-#endif
   EVT_CHAR_HOOK(CLumoretDlg::OnCharHook)
 wxEND_EVENT_TABLE()

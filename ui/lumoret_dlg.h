@@ -3,12 +3,12 @@
 
 #include <wx/dialog.h>
 #include <wx/icon.h>
-#include <wx/listctrl.h>
 #include <wx/timer.h>
 
 #include <string>
 
 class DelayTimeMgr;
+class TargetListCtrl;
 
 // The main window: one report list, a row per target, refreshed every second from the
 // engine's statistics. Its initialisation creates and starts the engine.
@@ -39,7 +39,7 @@ class CLumoretDlg : public wxDialog {
   void OnSysCommand(unsigned id);
   void OnSize(wxSizeEvent& event);
 
-  wxListCtrl* target_list = nullptr;
+  TargetListCtrl* target_list = nullptr;
   wxRect client_rect;  // of the latest size event
   wxIcon icon;
 
@@ -47,8 +47,8 @@ class CLumoretDlg : public wxDialog {
   void OnMenuCommand(wxCommandEvent& event);
   void OnContextMenu(wxContextMenuEvent& event);
   void OnCharHook(wxKeyEvent& event);
-  void SetRow(long row, const std::string* texts, int first_column);
-  void RefreshRows();
+  void OnCopy(wxCommandEvent& event);
+  void OnSelectAll(wxCommandEvent& event);
   void ShowWorkerError();
   void OnAbortTimer(wxTimerEvent& event);
 

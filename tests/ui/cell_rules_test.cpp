@@ -62,4 +62,13 @@ TEST(CellRules, RowOfAnUnresolvedTarget) {
   EXPECT_EQ(UnresolvedRow("nothing.invalid"), expected);
 }
 
+TEST(CellRules, CopiedRowsAreTabSeparatedUnderTheTitles) {
+  const std::string titles =
+      "IP或域名\t平均延迟\t当前延迟\t最大延迟\t最小延迟\t丢包率\tping总数\t成功次数\t超时次数\n";
+  EXPECT_EQ(TabSeparated({}), titles);
+  EXPECT_EQ(TabSeparated({ResolvedRow("10.0.0.1", TargetStats{}), UnresolvedRow("x.invalid")}),
+            titles + "10.0.0.1\t- ms\t- ms\t- ms\t- ms\t-%\t0\t0\t0\n" +
+                "*x.invalid\t*\t*\t*\t*\t*\t*\t*\t*\n");
+}
+
 }  // namespace

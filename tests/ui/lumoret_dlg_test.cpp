@@ -10,6 +10,7 @@
 #include <wx/init.h>
 #include <wx/utils.h>
 
+#include <algorithm>
 #include <boost/asio/post.hpp>
 #include <cstdio>
 #include <cstdlib>
@@ -18,14 +19,16 @@
 #include <set>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "engine/delay_time_mgr.h"
+#include "ui/target_list_ctrl.h"
 
 namespace {
 
 // One window for the whole run, made in main: the engine starts once per process.
 CLumoretDlg* dlg = nullptr;
-wxListCtrl* list = nullptr;
+TargetListCtrl* list = nullptr;
 
 std::string Cell(long row, int column) {
   return list->GetItemText(row, column).utf8_string();
@@ -56,6 +59,13 @@ wxDialog* ModalBox() {
   return nullptr;
 }
 
+// A timer event with the given id, as the window's timer sends it.
+void Tick(int id) {
+  wxTimer timer(dlg, id);
+  wxTimerEvent event(timer);
+  dlg->GetEventHandler()->ProcessEvent(event);
+}
+
 void ExpectUnresolvedRowUntouched() {
   EXPECT_EQ(Cell(1, 0), "*nothing-here.invalid");
   for (int column = 1; column < 9; ++column) {
@@ -83,17 +93,71 @@ TEST(LumoretDlg, LoopbackRowsAdvanceOnTheRefreshTimerAndTheUnresolvedRowNever) {
     EXPECT_EQ(Cell(row, 8), "0");
   }
 
-  const auto tick = [](int id) {
-    wxTimer timer(dlg, id);
-    wxTimerEvent event(timer);
-    dlg->GetEventHandler()->ProcessEvent(event);
-  };
-  list->SetItem(0, 6, "stale");
-  tick(CLumoretDlg::kTimerId + 1);
-  EXPECT_EQ(Cell(0, 6), "stale") << "another timer rewrote the cells";
-  tick(CLumoretDlg::kTimerId);
-  EXPECT_NE(Cell(0, 6), "stale");
+  // The rows hold their texts until the next refresh, though the engine goes on.
+  const std::string shown = Cell(0, 6);
+  wxMilliSleep(2200);
+  Tick(CLumoretDlg::kTimerId + 1);
+  EXPECT_EQ(Cell(0, 6), shown) << "another timer refreshed the rows";
+  Tick(CLumoretDlg::kTimerId);
+  EXPECT_NE(Cell(0, 6), shown);
   ExpectUnresolvedRowUntouched();
+}
+
+std::vector<std::size_t> ShownTargets() {
+  std::vector<std::size_t> targets;
+  for (long row = 0; row < list->GetItemCount(); ++row) {
+    targets.push_back(list->TargetAt(row));
+  }
+  return targets;
+}
+
+std::vector<long> SelectedRows() {
+  std::vector<long> rows;
+  for (long row = list->GetNextItem(-1, wxLIST_NEXT_ALL, wxLIST_STATE_SELECTED); row != -1;
+       row = list->GetNextItem(row, wxLIST_NEXT_ALL, wxLIST_STATE_SELECTED)) {
+    rows.push_back(row);
+  }
+  return rows;
+}
+
+void ClickColumn(int column) {
+  wxListEvent event(wxEVT_LIST_COL_CLICK, list->GetId());
+  event.SetEventObject(list);
+  event.m_col = column;
+  list->GetEventHandler()->ProcessEvent(event);
+}
+
+TEST(LumoretDlg, SortingAndRefreshesKeepTheSelectionOnItsHost) {
+  using Targets = std::vector<std::size_t>;
+  list->SetItemState(-1, 0, wxLIST_STATE_SELECTED);
+  list->SetItemState(2, wxLIST_STATE_SELECTED, wxLIST_STATE_SELECTED);
+  // Timeouts: 0 for both loopback rows, a tie in config.ini order; "*" last.
+  ClickColumn(8);
+  EXPECT_EQ(ShownTargets(), (Targets{0, 2, 1}));
+  EXPECT_EQ(list->GetSortIndicator(), 8);
+  EXPECT_TRUE(list->IsAscendingSortIndicator());
+  EXPECT_EQ(SelectedRows(), std::vector<long>{1});
+  EXPECT_EQ(Cell(2, 0), "*nothing-here.invalid");
+  Tick(CLumoretDlg::kTimerId);
+  EXPECT_EQ(ShownTargets(), (Targets{0, 2, 1}));
+  EXPECT_EQ(SelectedRows(), std::vector<long>{1});
+
+  ClickColumn(8);
+  EXPECT_FALSE(list->IsAscendingSortIndicator());
+  EXPECT_EQ(ShownTargets(), (Targets{0, 2, 1})) << "reversed, ties and \"*\" rows stay";
+  ClickColumn(8);
+  EXPECT_EQ(list->GetSortIndicator(), -1);
+  EXPECT_EQ(ShownTargets(), (Targets{0, 1, 2}));
+  EXPECT_EQ(SelectedRows(), std::vector<long>{2});
+
+  // Ctrl+A selects every row; the copy has the titles and then the rows as shown.
+  wxCommandEvent select_all(wxEVT_MENU, wxID_SELECTALL);
+  dlg->GetEventHandler()->ProcessEvent(select_all);
+  EXPECT_EQ(SelectedRows(), (std::vector<long>{0, 1, 2}));
+  const std::string text = list->SelectedText();
+  EXPECT_EQ(text.rfind("IP或域名\t平均延迟\t", 0), 0u) << text;
+  EXPECT_NE(text.find("\n*nothing-here.invalid\t*\t"), std::string::npos) << text;
+  EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 4);
 }
 
 TEST(LumoretDlg, ListCoversTheClientAreaAfterResizeAndRestore) {

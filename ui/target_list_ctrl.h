@@ -1,0 +1,63 @@
+#ifndef LUMORET_UI_TARGET_LIST_CTRL_H
+#define LUMORET_UI_TARGET_LIST_CTRL_H
+
+#include <wx/listctrl.h>
+
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "ui/cell_rules.h"
+#include "ui/sort_rules.h"
+
+class DelayTarget;
+
+// The main window's report list. It holds no texts of its own: a row is formatted from
+// its target's statistics when it is drawn, so the work of a refresh follows the rows
+// on screen, not the number of targets. A click on a column title sorts by it.
+class TargetListCtrl : public wxListCtrl {
+ public:
+  using Targets = std::vector<std::unique_ptr<DelayTarget>>;
+
+  TargetListCtrl(wxWindow* parent, wxWindowID id, const wxPoint& pos, const wxSize& size);
+
+  // One row per target, in config.ini order; the targets must outlive the list, and
+  // host and resolved must no longer change.
+  void SetTargets(const Targets& targets);
+  // Reads the statistics again: re-sorts when a statistics column sorts, keeping the
+  // selection and the scroll position with their hosts, then redraws the rows on screen.
+  void RefreshRows();
+  void SelectAll();
+  // The selected rows in list order under the column titles, tab-separated.
+  std::string SelectedText() const;
+  // Puts SelectedText on the clipboard; nothing when no row is selected.
+  void CopySelection();
+  // Position in config.ini of the target shown in a row.
+  std::size_t TargetAt(long row) const { return order_[static_cast<std::size_t>(row)]; }
+
+ protected:
+  wxString OnGetItemText(long item, long column) const override;
+
+ private:
+  void OnColumnClick(wxListEvent& event);
+  std::vector<std::size_t> SortedOrder() const;
+  // Shows the rows in a new order, the selection, focus and scroll position following
+  // the hosts.
+  void ApplyOrder(std::vector<std::size_t> order);
+  // The range of rows on screen, last one partly visible included; false when empty.
+  bool VisibleRows(long* first, long* last) const;
+  RowTexts FreshTexts(std::size_t target) const;
+  // The texts a row shows until the next refresh, formatted once.
+  const RowTexts& ShownTexts(std::size_t target) const;
+
+  const Targets* targets_ = nullptr;                         // the engine's, read only
+  std::vector<std::size_t> order_;                           // target position shown in each row
+  std::vector<std::size_t> row_of_;                          // row showing each target
+  std::vector<SortKey> host_keys_;                           // hosts never change, so sorted once
+  SortState sort_;                                           // the column sorting the rows, if any
+  mutable std::unordered_map<std::size_t, RowTexts> shown_;  // by target, since the refresh
+};
+
+#endif  // LUMORET_UI_TARGET_LIST_CTRL_H
