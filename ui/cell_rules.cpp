@@ -1,5 +1,7 @@
 #include "ui/cell_rules.h"
 
+#include "ui/utf8_text.h"
+
 namespace {
 constexpr std::uint32_t kNone = 0xFFFFFFFF;
 }  // namespace
@@ -34,7 +36,7 @@ std::string CountCell(std::uint32_t count) {
 }
 
 RowTexts ResolvedRow(const std::string& host, const TargetStats& stats) {
-  return {host,
+  return {ValidUtf8(host),
           AverageCell(stats.total_delay_ms, stats.reply_count),
           DelayCell(stats.last_delay_ms),
           DelayCell(stats.max_delay_ms),
@@ -48,6 +50,6 @@ RowTexts ResolvedRow(const std::string& host, const TargetStats& stats) {
 RowTexts UnresolvedRow(const std::string& host) {
   RowTexts row;
   row.fill("*");
-  row[0] = "*" + host;
+  row[0] = "*" + ValidUtf8(host);
   return row;
 }
