@@ -26,22 +26,16 @@ std::size_t IndexForIdentifier(std::uint16_t identifier, unsigned long pid) {
 }
 
 DelayTarget::DelayTarget(boost::asio::io_service& io_service,
-                         boost::asio::ip::icmp::socket& icmp_socket,
-                         boost::asio::ip::icmp::resolver& resolver, const std::string& host,
-                         int identifier_offset)
+                         boost::asio::ip::icmp::socket& icmp_socket, const std::string& host,
+                         int identifier_offset,
+                         const std::optional<boost::asio::ip::icmp::endpoint>& destination)
     : icmp_socket(icmp_socket),
-      resolver(resolver),
       reply_timer(io_service),
       identifier_offset(identifier_offset),
-      host(host) {
-  // No address-configured flag: with it glibc refuses even 127.0.0.1 on a machine
-  // whose only IPv4 address is loopback.
-  boost::system::error_code error;
-  const auto results = resolver.resolve(boost::asio::ip::icmp::v4(), host, "",
-                                        boost::asio::ip::resolver_base::flags(), error);
-  resolved = !error && !results.empty();
-  if (resolved) {
-    destination = *results.begin();
+      host(host),
+      resolved(destination.has_value()) {
+  if (destination) {
+    this->destination = *destination;
   }
 }
 

@@ -9,6 +9,7 @@
 #include <boost/system/error_code.hpp>
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 // The ICMP identifier of a target's requests: process id plus the target's index,
@@ -26,10 +27,10 @@ class DelayTarget {
   // Delay value meaning "none yet"; shown as "-".
   static constexpr std::uint32_t kNone = 0xFFFFFFFF;
 
-  // Resolves host synchronously; an unresolvable host leaves resolved false.
+  // A target whose host resolved to destination; without one it stays unresolved.
   DelayTarget(boost::asio::io_service& io_service, boost::asio::ip::icmp::socket& icmp_socket,
-              boost::asio::ip::icmp::resolver& resolver, const std::string& host,
-              int identifier_offset);
+              const std::string& host, int identifier_offset,
+              const std::optional<boost::asio::ip::icmp::endpoint>& destination);
   DelayTarget(const DelayTarget&) = delete;
   DelayTarget& operator=(const DelayTarget&) = delete;
 
@@ -43,7 +44,6 @@ class DelayTarget {
   void HandleReply(const Clock::time_point& now);
 
   boost::asio::ip::icmp::socket& icmp_socket;   // shared by all targets
-  boost::asio::ip::icmp::resolver& resolver;    // used once, by the constructor
   boost::asio::ip::icmp::endpoint destination;  // first address the host resolved to
   boost::asio::steady_timer reply_timer;        // runs the reply wait and the pause
   Clock::time_point time_sent;                  // when the latest request left

@@ -7,6 +7,7 @@
 #include <boost/asio/streambuf.hpp>
 #include <boost/system/error_code.hpp>
 #include <boost/thread/thread.hpp>
+#include <functional>
 #include <istream>
 #include <memory>
 #include <mutex>
@@ -16,23 +17,28 @@
 #include "engine/delay_target.h"
 #include "engine/icmp_header.h"
 #include "engine/ipv4_header.h"
-
-// The host texts of a target list, one per line that defines a target, in file order:
-// the text before the first '#' or NUL, untrimmed; CR LF reads as LF; a line longer
-// than 65,535 characters defines nothing and reading goes on with the next one.
-std::vector<std::string> ReadTargetList(std::istream& in);
+#include "engine/name_resolver.h"
 
 // The engine: one raw ICMP socket shared by every target, one worker thread running
 // every completion handler, and the receive path that hands each echo reply to its
 // target.
 class DelayTimeMgr {
  public:
-  // The one manager of the process, created on first use. A failed construction
-  // raises boost::system::system_error and is tried again on the next call.
-  static DelayTimeMgr& GetInstance();
+  // Waits until the names are resolved, or gives up on some (NameResolver::Cancel),
+  // while the caller shows how far resolving has come.
+  using AwaitNames = std::function<void(NameResolver& names)>;
 
-  // Opens the socket, reads (or creates) config.ini in the working directory and
-  // resolves every target. The program creates its one manager through GetInstance.
+  // The one manager of the process, built by the first call around raw_socket and
+  // await_names (as the constructor); later calls return it and ignore both. A failed
+  // construction raises its error and is tried again on the next call.
+  static DelayTimeMgr& GetInstance(int raw_socket, const AwaitNames& await_names = nullptr);
+
+  // Takes over raw_socket, an open raw ICMP socket over IPv4, then reads (or creates)
+  // config.ini in the working directory and resolves every target, through await_names
+  // when given. Throws ConfigError for a target list that cannot be used.
+  explicit DelayTimeMgr(int raw_socket, const AwaitNames& await_names = nullptr);
+  // The same on a socket of its own; throws boost::system::system_error when the
+  // process may not open one.
   DelayTimeMgr();
   ~DelayTimeMgr();
   DelayTimeMgr(const DelayTimeMgr&) = delete;
@@ -47,14 +53,9 @@ class DelayTimeMgr {
   // Safe to call from any thread.
   std::string LastError() const;
 
-  // Called once the raw socket is open and before config.ini is touched; the program
-  // sets it to give up the privileges the socket needed.
-  static void (*on_socket_open)();
-
   std::vector<std::unique_ptr<DelayTarget>> targets;  // fixed after construction
   boost::asio::io_service io_service;
   boost::asio::ip::icmp::socket icmp_socket;
-  boost::asio::ip::icmp::resolver resolver;
   boost::asio::streambuf reply_buffer;  // the datagram being received
   // Reads reply_buffer; made once, as building a stream costs more than decoding.
   std::istream reply_stream{&reply_buffer};
@@ -73,6 +74,9 @@ class DelayTimeMgr {
   void HandleDatagram();
 
  private:
+  // Reads config.ini and creates the targets, their names resolved side by side.
+  void LoadTargets(const AwaitNames& await_names);
+
   mutable std::mutex error_mutex_;
   std::string last_error_;
 };

@@ -1,13 +1,35 @@
 #include <wx/app.h>
+#include <wx/utils.h>
+
+#include <exception>
 
 #include "platform/platform.h"
 #include "ui/lumoret_app.h"
 
-wxIMPLEMENT_APP_NO_MAIN(CLumoretApp);
-
 int main(int argc, char** argv) {
-  // Before the toolkit starts threads of its own that would inherit the right.
-  platform::SuspendRawSocketRight();
+  // Rights and the environment belong to the threads that exist when they change, so
+  // the socket is opened and every right given up while this is the only thread:
+  // before the toolkit starts threads of its own.
+  int raw_socket = -1;
+  std::exception_ptr failure;
+  try {
+    raw_socket = platform::OpenRawIcmpSocket();
+  } catch (const platform::RightsError&) {
+    failure = std::current_exception();
+  }
+  try {
+    platform::DropPrivileges();
+  } catch (const platform::RightsError&) {
+    failure = std::current_exception();  // going on with rights is not an option
+  }
+  // GTK would otherwise look for the accessibility bus and complain on stderr where
+  // there is none.
+  if (!wxGetEnv("NO_AT_BRIDGE", nullptr)) {
+    wxSetEnv("NO_AT_BRIDGE", "1");
+  }
+  platform::CatchQuitSignals();
+
+  wxApp::SetInstance(new CLumoretApp(raw_socket, failure));
   // OnInit runs the whole program and returns false, so wxEntry's result is always
   // "failed"; the application keeps the real status.
   wxEntry(argc, argv);

@@ -1,6 +1,7 @@
 #include "engine/delay_time_mgr.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <boost/system/system_error.hpp>
@@ -10,6 +11,8 @@
 #include <sstream>
 #include <thread>
 
+#include "engine/config_error.h"
+#include "engine/target_list.h"
 #include "platform/platform.h"
 
 namespace {
@@ -127,22 +130,54 @@ TEST_F(DelayTimeMgrTest, CreatesDefaultConfigWhenMissing) {
   EXPECT_FALSE(mgr->targets[1]->host.empty());
 }
 
-TEST_F(DelayTimeMgrTest, UnusableConfigFailsWithItsName) {
+TEST_F(DelayTimeMgrTest, RefusesWhatIsNotARegularFileAtOnce) {
   if (!MakeManager()) {
     GTEST_SKIP() << "no right to open raw ICMP sockets here";
   }
+  // Each case names the file and what it is; none may block or read without end.
+  const auto expect_refused = [](const std::string& what) {
+    try {
+      DelayTimeMgr mgr;
+      ADD_FAILURE() << "accepted " << what;
+    } catch (const ConfigError& e) {
+      EXPECT_EQ(e.kind, ConfigError::Kind::kNotRegularFile) << e.what();
+      EXPECT_NE(std::string(e.what()).find("config.ini is " + what), std::string::npos) << e.what();
+    }
+  };
   fs::remove("config.ini");
   fs::create_directory("config.ini");
-  try {
-    DelayTimeMgr mgr;
-    FAIL() << "a directory named config.ini was accepted";
-  } catch (const boost::system::system_error& e) {
-    EXPECT_NE(std::string(e.what()).find("config.ini"), std::string::npos) << e.what();
-  }
-  // A link into a missing folder can be neither read nor created.
+  expect_refused("a directory");
+  fs::remove("config.ini");
+  ASSERT_EQ(::mkfifo("config.ini", 0600), 0);
+  expect_refused("a FIFO");
+  fs::remove("config.ini");
+  fs::create_symlink("/dev/zero", "config.ini");
+  expect_refused("a link to a character device");
+  // A dangling link is neither read nor replaced by a file of our own.
   fs::remove("config.ini");
   fs::create_symlink(dir_ / "missing" / "config.ini", "config.ini");
-  EXPECT_THROW(DelayTimeMgr(), boost::system::system_error);
+  expect_refused("a link to a file that does not exist");
+  EXPECT_TRUE(fs::is_symlink("config.ini"));
+  EXPECT_EQ(std::distance(fs::directory_iterator("."), {}), 1) << "something was left behind";
+}
+
+TEST_F(DelayTimeMgrTest, RefusesMoreTargetsThanIdentifiers) {
+  {
+    std::ofstream config("config.ini");
+    for (std::size_t i = 0; i <= kMaxTargets; ++i) {
+      config << "127.0.0.1\n";
+    }
+  }
+  try {
+    DelayTimeMgr mgr;
+    FAIL() << "65,537 targets were accepted";
+  } catch (const ConfigError& e) {
+    EXPECT_EQ(e.kind, ConfigError::Kind::kTooManyTargets);
+    EXPECT_NE(std::string(e.what()).find("65537 targets; at most 65536"), std::string::npos)
+        << e.what();
+  } catch (const boost::system::system_error&) {
+    GTEST_SKIP() << "no right to open raw ICMP sockets here";
+  }
 }
 
 TEST_F(DelayTimeMgrTest, MatchesRepliesByIdentifierSequenceAndSource) {
@@ -221,18 +256,29 @@ TEST_F(DelayTimeMgrTest, ProbesLoopbackAndStopsPromptly) {
   EXPECT_EQ(mgr->targets[2]->sequence_number, 0);
 }
 
-TEST_F(DelayTimeMgrTest, GetInstanceRetriesAfterFailedConstruction) {
-  if (!MakeManager()) {
+TEST_F(DelayTimeMgrTest, GetInstanceTakesTheSocketAndRetriesAfterFailedConstruction) {
+  int socket = -1;
+  try {
+    socket = platform::OpenRawIcmpSocket();
+  } catch (const platform::RightsError&) {
     GTEST_SKIP() << "no right to open raw ICMP sockets here";
   }
-  fs::remove("config.ini");
   fs::create_directory("config.ini");
-  EXPECT_THROW(DelayTimeMgr::GetInstance(), boost::system::system_error);
+  EXPECT_THROW(DelayTimeMgr::GetInstance(socket), ConfigError);
   fs::remove("config.ini");
-  WriteConfig("127.0.0.1\n");
-  DelayTimeMgr& mgr = DelayTimeMgr::GetInstance();
-  EXPECT_EQ(&mgr, &DelayTimeMgr::GetInstance());
-  EXPECT_EQ(mgr.targets.size(), 1u);
+  WriteConfig("127.0.0.1\nlocalhost\n");
+  // The failed attempt closed its socket; the next one brings its own.
+  socket = platform::OpenRawIcmpSocket();
+  std::size_t awaited = 0;
+  DelayTimeMgr& mgr = DelayTimeMgr::GetInstance(socket, [&](NameResolver& names) {
+    names.Wait(std::chrono::seconds(10));
+    awaited = names.done();
+  });
+  EXPECT_EQ(&mgr, &DelayTimeMgr::GetInstance(-1));
+  EXPECT_EQ(static_cast<int>(mgr.icmp_socket.native_handle()), socket);
+  EXPECT_EQ(awaited, 2u);
+  ASSERT_EQ(mgr.targets.size(), 2u);
+  EXPECT_TRUE(mgr.targets[1]->resolved);
 }
 
 }  // namespace
