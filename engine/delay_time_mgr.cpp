@@ -20,6 +20,12 @@ constexpr int kReceiveBufferBytes = 16 << 20;
 
 }  // namespace
 
+int DelayTimeMgr::OpenRawSocket() {
+  const int socket = platform::OpenRawIcmpSocket();
+  platform::EnlargeReceiveBuffer(socket, kReceiveBufferBytes);
+  return socket;
+}
+
 DelayTimeMgr& DelayTimeMgr::GetInstance(int raw_socket, const AwaitNames& await_names) {
   // A constructor that throws leaves the static unconstructed, so the next call
   // tries again from the start.
@@ -35,13 +41,13 @@ DelayTimeMgr::DelayTimeMgr(int raw_socket, const AwaitNames& await_names)
 
 DelayTimeMgr::DelayTimeMgr()
     : icmp_socket(io_service, boost::asio::ip::icmp::v4()), receive_retry_timer(io_service) {
+  platform::EnlargeReceiveBuffer(static_cast<int>(icmp_socket.native_handle()),
+                                 kReceiveBufferBytes);
   LoadTargets(nullptr);
 }
 
 void DelayTimeMgr::LoadTargets(const AwaitNames& await_names) {
-  const int socket = static_cast<int>(icmp_socket.native_handle());
-  platform::EnlargeReceiveBuffer(socket, kReceiveBufferBytes);
-  platform::EnableReceiveTimestamps(socket);
+  platform::EnableReceiveTimestamps(static_cast<int>(icmp_socket.native_handle()));
   const std::vector<std::string> hosts = LoadTargetList(kConfigFile);
   NameResolver names(hosts);
   if (await_names) {

@@ -28,6 +28,11 @@ class DelayTimeMgr {
   // while the caller shows how far resolving has come.
   using AwaitNames = std::function<void(NameResolver& names)>;
 
+  // Opens the raw ICMP socket for the constructor, its receive buffer enlarged while the
+  // process may still go past the system's cap: call before giving up rights. Throws
+  // platform::RightsError.
+  static int OpenRawSocket();
+
   // The one manager of the process, built by the first call around raw_socket and
   // await_names (as the constructor); later calls return it and ignore both. A failed
   // construction raises its error and is tried again on the next call.

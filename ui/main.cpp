@@ -3,6 +3,7 @@
 
 #include <exception>
 
+#include "engine/delay_time_mgr.h"
 #include "platform/platform.h"
 #include "ui/lumoret_app.h"
 
@@ -13,7 +14,7 @@ int main(int argc, char** argv) {
   int raw_socket = -1;
   std::exception_ptr failure;
   try {
-    raw_socket = platform::OpenRawIcmpSocket();
+    raw_socket = DelayTimeMgr::OpenRawSocket();
   } catch (const platform::RightsError&) {
     failure = std::current_exception();
   }

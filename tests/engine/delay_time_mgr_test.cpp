@@ -259,7 +259,7 @@ TEST_F(DelayTimeMgrTest, ProbesLoopbackAndStopsPromptly) {
 TEST_F(DelayTimeMgrTest, GetInstanceTakesTheSocketAndRetriesAfterFailedConstruction) {
   int socket = -1;
   try {
-    socket = platform::OpenRawIcmpSocket();
+    socket = DelayTimeMgr::OpenRawSocket();
   } catch (const platform::RightsError&) {
     GTEST_SKIP() << "no right to open raw ICMP sockets here";
   }
@@ -268,7 +268,7 @@ TEST_F(DelayTimeMgrTest, GetInstanceTakesTheSocketAndRetriesAfterFailedConstruct
   fs::remove("config.ini");
   WriteConfig("127.0.0.1\nlocalhost\n");
   // The failed attempt closed its socket; the next one brings its own.
-  socket = platform::OpenRawIcmpSocket();
+  socket = DelayTimeMgr::OpenRawSocket();
   std::size_t awaited = 0;
   DelayTimeMgr& mgr = DelayTimeMgr::GetInstance(socket, [&](NameResolver& names) {
     names.Wait(std::chrono::seconds(10));
