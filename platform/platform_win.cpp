@@ -16,7 +16,8 @@
 namespace platform {
 namespace {
 
-HANDLE instance_mutex = nullptr;  // its existence is the lock; nobody waits on it
+HANDLE instance_mutex = nullptr;   // its existence is the lock; nobody waits on it
+volatile LONG quit_requested = 0;  // set by the console's close and break events
 
 }  // namespace
 
@@ -87,7 +88,8 @@ int OpenRawIcmpSocket() {
   const SOCKET fd = ::socket(AF_INET, SOCK_RAW, IPPROTO_ICMP);
   if (fd == INVALID_SOCKET) {
     const int error = ::WSAGetLastError();
-    // The error codes of Winsock are Windows error codes, not errno values.
+    // Winsock's codes are not errno values; the one for missing rights is mapped so that
+    // the message names the cause.
     throw RightsError(RightsError::Step::kOpenSocket, error == WSAEACCES ? EACCES : error,
                       "opening the raw ICMP socket");
   }
@@ -99,16 +101,16 @@ int OpenRawIcmpSocket() {
 void DropPrivileges() {}
 
 namespace {
-volatile LONG quit_requested = 0;  // set by the console's close and break events
+
+BOOL WINAPI OnConsoleEvent(DWORD /*event*/) {
+  ::InterlockedExchange(&quit_requested, 1);
+  return TRUE;
+}
+
 }  // namespace
 
 void CatchQuitSignals() {
-  ::SetConsoleCtrlHandler(
-      [](DWORD) -> BOOL {
-        ::InterlockedExchange(&quit_requested, 1);
-        return TRUE;
-      },
-      TRUE);
+  ::SetConsoleCtrlHandler(&OnConsoleEvent, TRUE);
 }
 
 bool QuitRequested() {

@@ -4,6 +4,7 @@
 #include <wx/msgdlg.h>
 
 #include <cstdio>
+#include <exception>
 
 #include "engine/delay_time_mgr.h"
 #include "platform/platform.h"
@@ -83,7 +84,13 @@ void CLumoretDlg::OnInitDialog(wxInitDialogEvent& event) {
     SetRow(row, texts.data(), 1);
     ++row;
   }
-  manager_->Start();
+  try {
+    manager_->Start();
+  } catch (const std::exception& error) {
+    // No worker thread: the rows stay as filled, and the box says why nothing moves.
+    CallAfter(&CLumoretDlg::ShowWorkerError, std::string(error.what()));
+    return;
+  }
   timer_.Start(1000);
 }
 
@@ -112,12 +119,12 @@ void CLumoretDlg::OnTimer(wxTimerEvent& event) {
   if (!worker_error_shown_ && !manager_->LastError().empty()) {
     worker_error_shown_ = true;
     // Not from inside the timer handler: the message box runs its own loop.
-    CallAfter(&CLumoretDlg::ShowWorkerError);
+    CallAfter(&CLumoretDlg::ShowWorkerError, manager_->LastError());
   }
 }
 
-void CLumoretDlg::ShowWorkerError() {
-  const std::string text = "Lumoret: the delay engine stopped: " + manager_->LastError() +
+void CLumoretDlg::ShowWorkerError(const std::string& error) {
+  const std::string text = "Lumoret: the delay engine stopped: " + error +
                            ".\nThe statistics no longer change; restart Lumoret to measure again.";
   std::fprintf(stderr, "%s\n", text.c_str());
   // The generic box is a window of ours like any other, so tests can find and close it.

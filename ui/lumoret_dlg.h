@@ -6,6 +6,8 @@
 #include <wx/listctrl.h>
 #include <wx/timer.h>
 
+#include <string>
+
 class DelayTimeMgr;
 
 // The main window: a view over the engine, one report list with a row per target,
@@ -40,7 +42,7 @@ class CLumoretDlg : public wxDialog {
   void OnCharHook(wxKeyEvent& event);
   void SetRow(long row, const std::string* texts, int first_column);
   void RefreshRows();
-  void ShowWorkerError();
+  void ShowWorkerError(const std::string& error);
 
   wxTimer timer_;
   DelayTimeMgr* manager_;  // the engine shown, built before the window

@@ -189,7 +189,7 @@ full_disk() {
   mount -t tmpfs -o size=4k tmpfs "$work/d" || return 77
   head -c 1M /dev/zero >"$work/d/filler" 2>/dev/null
   start d
-  within 3 grep -q . "$work/d.err"
+  within 3 grep -qs . "$work/d.err"
   kill -TERM "$pid"
   wait "$pid"
   local status=$?
