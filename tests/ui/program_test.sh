@@ -210,6 +210,30 @@ case $status in
   *) fail "a full disk: status $status" ;;
 esac
 
+# --- slow names: a progress window after half a second, whose Cancel goes on without
+# them. The name server sits behind a link whose far end (in this namespace too) has no
+# address, so nothing ever answers.
+make_dir r
+printf '127.0.0.1\nslow-1.test\nslow-2.test\n' >"$work/r/config.ini"
+slow_names() {
+  ip link add dark type veth peer name dark-end && ip addr add 10.99.0.1/24 dev dark &&
+    ip link set dark up && ip link set dark-end up &&
+    printf 'nameserver 10.99.0.2\noptions timeout:30 attempts:1\n' >"$work/resolv.conf" &&
+    mount --bind "$work/resolv.conf" /etc/resolv.conf || return 77
+  start r
+  shows '^Lumoret: resolving names$' "slow names bring up the progress window" &&
+    key_to "$window" Escape
+  shows '^Lumoret$' "its Cancel goes on to the main window" && key_to "$window" Escape
+  ends "$pid" 2 0 "and the program ends normally"
+}
+export -f slow_names shows visible key_to ends pass fail gone
+out=$(unshare --mount bash -c slow_names)
+case $? in
+  77) echo "program_test: no veth link or resolv.conf mount; the slow-name case is skipped" ;;
+  *) echo "$out" && ! grep -q '^FAIL' <<<"$out" || failures=$((failures + 1)) ;;
+esac
+ip link del dark 2>/dev/null
+
 # --- started through sudo: the invoking user's ids before config.ini is created
 make_dir s
 rm "$work/s/config.ini"
