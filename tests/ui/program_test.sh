@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # shellcheck disable=SC2015,SC2317  # A && pass || fail is meant; helpers run through within
-# Whole-program tests of the lumoret binary given as $1: single instance, shutdown,
-# rights. Runs inside a private network namespace (tests/isolated), since the engine
+# Whole-program tests of the lumoret binary given as $1: single instance, shutdown and
+# quit signals, rights, unusable target lists, slow names. Runs inside a private network namespace (tests/isolated), since the engine
 # starts for real, on the X display in $DISPLAY with a window manager. Exit 77 = skip.
 set -u
 bin=$1
@@ -44,9 +44,9 @@ key_to() { xdotool windowactivate --sync "$1" >/dev/null 2>&1 && xdotool key "$2
 # ambient and bounding (the tests run as root, which may change the bounding set).
 has_net_raw() {
   local v
-  for v in $(awk '/^Cap(Inh|Prm|Eff|Amb|Bnd):/ { print $2 }' /proc/"$1"/task/*/status); do
+  while read -r v; do
     (((0x$v >> 13) & 1)) && return 0
-  done
+  done < <(awk '/^Cap(Inh|Prm|Eff|Amb|Bnd):/ { print $2 }' /proc/"$1"/task/*/status)
   return 1
 }
 
@@ -194,7 +194,7 @@ full_disk() {
   wait "$pid"
   local status=$?
   ls -A "$work/d" >"$work/d.ls"
-  return $status
+  return "$status"
 }
 export -f full_disk start within
 export work bin slow
