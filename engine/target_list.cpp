@@ -31,23 +31,34 @@ std::string DescribeType(fs::file_type type) {
     case fs::file_type::socket:
       return "a socket";
     default:
-      return "not a regular file";
+      return "of an unknown type";
+  }
+}
+
+// What a link that does not lead to a regular file leads to, for the message.
+std::string DescribeLink(const std::string& file, fs::file_type target) {
+  std::error_code ignored;
+  const std::string to = " (" + fs::read_symlink(file, ignored).string() + ")";
+  switch (target) {
+    case fs::file_type::not_found:
+      return "a link to a file that does not exist" + to;
+    case fs::file_type::none:
+    case fs::file_type::unknown:
+      return "a link that cannot be followed" + to;
+    default:
+      return "a link to " + DescribeType(target);
   }
 }
 
 // Refuses anything but a regular file, before opening it: a FIFO would block the open,
 // and a device such as /dev/zero would never end.
-void CheckType(const std::string& file, const fs::file_status& target,
-               const fs::file_status& link) {
-  if (fs::is_regular_file(target)) {
+void CheckType(const std::string& file, const fs::file_status& link) {
+  std::error_code ignored;
+  const fs::file_type target = fs::status(file, ignored).type();
+  if (target == fs::file_type::regular) {
     return;
   }
-  std::string what = DescribeType(target.type());
-  if (fs::is_symlink(link)) {
-    what = target.type() == fs::file_type::not_found
-               ? "a link to a file that does not exist (" + fs::read_symlink(file).string() + ")"
-               : "a link to " + what;
-  }
+  const std::string what = fs::is_symlink(link) ? DescribeLink(file, target) : DescribeType(target);
   throw ConfigError(ConfigError::Kind::kNotRegularFile,
                     file + " is " + what + ", not a regular file");
 }
@@ -56,16 +67,16 @@ void CheckType(const std::string& file, const fs::file_status& target,
 // One that exists but cannot be read is left alone: overwriting it would lose the
 // user's list.
 std::ifstream OpenConfig(const std::string& file) {
-  std::error_code ignored;
-  const fs::file_status link = fs::symlink_status(file, ignored);
+  std::error_code status_error;
+  const fs::file_status link = fs::symlink_status(file, status_error);
   if (link.type() == fs::file_type::not_found) {
     const std::error_code written = platform::WriteFileReplacing(file, kDefaultConfig);
     if (written) {
       throw ConfigError(ConfigError::Kind::kCannotCreate, "cannot create " + file, written);
     }
-  } else {
-    CheckType(file, fs::status(file, ignored), link);
-  }
+  } else if (!status_error) {
+    CheckType(file, link);
+  }  // else opening it reports the cause
   errno = 0;
   std::ifstream in(file, std::ios::binary);
   if (!in.is_open()) {

@@ -351,6 +351,8 @@ bool QuitRequested() {
 
 std::error_code WriteFileReplacing(const std::string& path, const std::string& text) {
   const std::string temporary = path + ".new-" + std::to_string(::getpid());
+  // Left by an earlier process that had our id and was killed while writing.
+  ::unlink(temporary.c_str());
   const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
   if (fd < 0) {
     return std::error_code(errno, std::generic_category());

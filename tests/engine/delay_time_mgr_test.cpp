@@ -159,6 +159,14 @@ TEST_F(DelayTimeMgrTest, RefusesWhatIsNotARegularFileAtOnce) {
   expect_refused("a link to a file that does not exist");
   EXPECT_TRUE(fs::is_symlink("config.ini"));
   EXPECT_EQ(std::distance(fs::directory_iterator("."), {}), 1) << "something was left behind";
+  fs::remove("config.ini");
+  fs::create_symlink("config.ini", "config.ini");
+  expect_refused("a link that cannot be followed");
+  // A link to a regular file is read through.
+  fs::remove("config.ini");
+  std::ofstream("list") << "127.0.0.1\n";
+  fs::create_symlink("list", "config.ini");
+  EXPECT_EQ(DelayTimeMgr().targets.size(), 1u);
 }
 
 TEST_F(DelayTimeMgrTest, RefusesMoreTargetsThanIdentifiers) {
