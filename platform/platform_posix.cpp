@@ -317,11 +317,6 @@ void DropPrivileges() {
   }
   // Ambient capabilities would survive an exec of the help viewer.
   (void)::prctl(PR_CAP_AMBIENT, PR_CAP_AMBIENT_CLEAR_ALL, 0, 0, 0);
-  unsigned long uid = 0;
-  unsigned long gid = 0;
-  if (SudoIds(&uid, &gid) && uid != 0) {
-    BecomeUser(static_cast<uid_t>(uid), static_cast<gid_t>(gid));
-  }
   CapSets caps;
   if (!GetCaps(&caps)) {
     throw RightsError(RightsError::Step::kDropRight, errno, "reading the capabilities");
@@ -332,6 +327,12 @@ void DropPrivileges() {
   word.inheritable &= ~kNetRawBit;
   if (!SetCaps(&caps)) {
     throw RightsError(RightsError::Step::kDropRight, errno, "giving up CAP_NET_RAW");
+  }
+  // Last, so that a start whose switch fails is at least without the right.
+  unsigned long uid = 0;
+  unsigned long gid = 0;
+  if (SudoIds(&uid, &gid) && uid != 0) {
+    BecomeUser(static_cast<uid_t>(uid), static_cast<gid_t>(gid));
   }
 }
 

@@ -8,9 +8,9 @@
 #include "ui/lumoret_app.h"
 
 int main(int argc, char** argv) {
-  // Rights and the environment belong to the threads that exist when they change, so
-  // the socket is opened and every right given up while this is the only thread:
-  // before the toolkit starts threads of its own.
+  // Capabilities belong to the threads that exist when they change, and setenv is not
+  // safe beside other threads: the socket is opened and every right given up while this
+  // is the only thread, before the toolkit starts threads of its own.
   int raw_socket = -1;
   std::exception_ptr failure;
   try {

@@ -248,8 +248,10 @@ if shows '^Lumoret$' "a sudo start runs"; then
   ends "$pid" 2 0 "the sudo start ends with 0"
 fi
 start s env SUDO_UID=65534 SUDO_GID=x
-shows '^Lumoret: cannot start$' "a bad SUDO_GID is reported, not run as root" &&
+if shows '^Lumoret: cannot start$' "a bad SUDO_GID is reported, not run as root"; then
+  has_net_raw "$pid" && fail "CAP_NET_RAW kept after a failed switch"
   key_to "$window" Return
+fi
 ends "$pid" 3 1 "a bad SUDO_GID ends with status 1"
 
 [ "$failures" = 0 ] && echo "program_test: all passed"
