@@ -18,6 +18,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <csignal>
@@ -123,7 +124,10 @@ bool SetCaps(CapSets* caps) {
 constexpr unsigned kNetRawBit = 1u << (CAP_NET_RAW % 32);
 constexpr int kNetRawWord = CAP_NET_RAW / 32;
 
-volatile std::sig_atomic_t quit_requested = 0;  // set by the quit signals' handler
+// Set by the quit signals' handler, on whichever thread the signal lands; lock-free
+// atomics are safe to use there.
+std::atomic<bool> quit_requested{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "a signal handler needs a lock-free flag");
 
 // The one rule for a sudo start: a root process with SUDO_UID set. Then SUDO_UID and
 // SUDO_GID must both be plain ids; anything else is an error, never a silent root run.
@@ -338,7 +342,7 @@ void DropPrivileges() {
 
 void CatchQuitSignals() {
   struct sigaction action {};
-  action.sa_handler = [](int) { quit_requested = 1; };
+  action.sa_handler = [](int) { quit_requested.store(true); };
   sigemptyset(&action.sa_mask);
   action.sa_flags = SA_RESTART;
   for (int signal : {SIGTERM, SIGINT, SIGHUP}) {
@@ -347,7 +351,7 @@ void CatchQuitSignals() {
 }
 
 bool QuitRequested() {
-  return quit_requested != 0;
+  return quit_requested.load();
 }
 
 std::error_code WriteFileReplacing(const std::string& path, const std::string& text) {
