@@ -44,12 +44,16 @@ NameResolver::~NameResolver() {
 }
 
 std::optional<NameResolver::Address> NameResolver::ResolveFirst(const std::string& host) {
-  // One resolver per look-up thread; synchronous resolving needs no running service.
-  thread_local boost::asio::io_context context;
-  thread_local boost::asio::ip::icmp::resolver resolver(context);
-  // No address-configured flag: with it glibc refuses even 127.0.0.1 on a machine
-  // whose only IPv4 address is loopback.
+  // A dotted-quad literal needs no resolver: a list of thousands of them is read at once.
   boost::system::error_code error;
+  const auto literal = boost::asio::ip::make_address_v4(host, error);
+  if (!error) {
+    return Address(literal, 0);
+  }
+  // Synchronous resolving needs no running service. No address-configured flag: with it
+  // glibc refuses even 127.0.0.1 on a machine whose only IPv4 address is loopback.
+  boost::asio::io_context context;
+  boost::asio::ip::icmp::resolver resolver(context);
   const auto results = resolver.resolve(boost::asio::ip::icmp::v4(), host, "",
                                         boost::asio::ip::resolver_base::flags(), error);
   if (error || results.empty()) {
