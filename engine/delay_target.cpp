@@ -27,21 +27,17 @@ std::size_t IndexForIdentifier(std::uint16_t identifier, unsigned long pid) {
 }
 
 DelayTarget::DelayTarget(ProbeSchedule& schedule, boost::asio::ip::icmp::socket& icmp_socket,
-                         boost::asio::ip::icmp::resolver& resolver, const std::string& host,
-                         int identifier_offset, std::atomic<std::uint32_t>& send_errors)
+                         const std::string& host, int identifier_offset,
+                         const std::optional<boost::asio::ip::icmp::endpoint>& destination,
+                         std::atomic<std::uint32_t>& send_errors)
     : identifier_offset(identifier_offset),
       host(host),
+      resolved(destination.has_value()),
       schedule_(schedule),
       icmp_socket_(icmp_socket),
       send_errors_(send_errors) {
-  // No address-configured flag: with it glibc refuses even 127.0.0.1 on a machine
-  // whose only IPv4 address is loopback.
-  boost::system::error_code error;
-  const auto results = resolver.resolve(boost::asio::ip::icmp::v4(), host, "",
-                                        boost::asio::ip::resolver_base::flags(), error);
-  resolved = !error && !results.empty();
-  if (resolved) {
-    destination = *results.begin();
+  if (destination) {
+    this->destination = *destination;
   }
 }
 

@@ -6,6 +6,7 @@
 #include <boost/system/error_code.hpp>
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "engine/icmp_header.h"
@@ -33,12 +34,13 @@ class DelayTarget {
   // Delay value meaning "none yet"; shown as "-".
   static constexpr std::uint32_t kNone = 0xFFFFFFFF;
 
-  // Resolves host synchronously; an unresolvable host leaves resolved false. Requests go
-  // out on icmp_socket, their waits and pauses are kept in schedule, and failed sends
-  // are counted in send_errors.
+  // A target whose host resolved to destination; without one it stays unresolved.
+  // Requests go out on icmp_socket, their waits and pauses are kept in schedule, and
+  // failed sends are counted in send_errors.
   DelayTarget(ProbeSchedule& schedule, boost::asio::ip::icmp::socket& icmp_socket,
-              boost::asio::ip::icmp::resolver& resolver, const std::string& host,
-              int identifier_offset, std::atomic<std::uint32_t>& send_errors);
+              const std::string& host, int identifier_offset,
+              const std::optional<boost::asio::ip::icmp::endpoint>& destination,
+              std::atomic<std::uint32_t>& send_errors);
   DelayTarget(const DelayTarget&) = delete;
   DelayTarget& operator=(const DelayTarget&) = delete;
 

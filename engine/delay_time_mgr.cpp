@@ -1,23 +1,17 @@
 #include "engine/delay_time_mgr.h"
 
-#include <algorithm>
 #include <boost/asio/placeholders.hpp>
 #include <boost/asio/post.hpp>
 #include <boost/bind/bind.hpp>
 #include <boost/system/system_error.hpp>
-#include <cerrno>
-#include <filesystem>
-#include <fstream>
 
+#include "engine/target_list.h"
 #include "platform/platform.h"
 
 namespace {
 
+// The target list, in the working directory.
 constexpr char kConfigFile[] = "config.ini";
-// Written when config.ini does not exist: one address literal, one domain name.
-constexpr char kDefaultConfig[] = "#IP Check\n8.8.8.8\n\n#Domain Name Check\nwww.example.com";
-// The longest line that can define a target.
-constexpr std::size_t kMaxLineLength = 65535;
 // Pause before receiving again after a failed receive.
 constexpr auto kReceiveRetry = std::chrono::milliseconds(100);
 // Batches read in one go before the timers get their turn, under a flood.
@@ -27,85 +21,27 @@ constexpr auto kMaxStampAge = std::chrono::seconds(60);
 // Socket receive buffer: room for a burst of replies from about 10,000 targets.
 constexpr int kReceiveBufferBytes = 16 << 20;
 
-[[noreturn]] void ThrowConfigError(int error, const char* what) {
-  throw boost::system::system_error(error, boost::system::generic_category(),
-                                    std::string(what) + " " + kConfigFile);
-}
-
-// Opens config.ini for reading, creating it with the default content when it does not
-// exist. One that exists but cannot be read is left alone: overwriting it would lose
-// the user's list.
-std::ifstream OpenConfig() {
-  std::error_code status_error;
-  const auto status = std::filesystem::status(kConfigFile, status_error);
-  if (std::filesystem::is_directory(status)) {
-    ThrowConfigError(EISDIR, "cannot read");
-  }
-  std::ifstream in(kConfigFile, std::ios::binary);
-  if (in.is_open()) {
-    return in;
-  }
-  if (std::filesystem::exists(status)) {
-    ThrowConfigError(EACCES, "cannot read");
-  }
-  {
-    std::ofstream out(kConfigFile);
-    out << kDefaultConfig;
-    out.close();
-    if (!out) {
-      ThrowConfigError(errno ? errno : EIO, "cannot read or create");
-    }
-  }
-  in.open(kConfigFile, std::ios::binary);
-  if (!in.is_open()) {
-    ThrowConfigError(errno ? errno : EIO, "cannot read");
-  }
-  return in;
+// A raw ICMP socket opened through Asio, for tools and tests that build the engine on
+// their own: a missing right raises boost::system::system_error.
+int OpenOwnSocket() {
+  boost::asio::io_service io_service;
+  boost::asio::ip::icmp::socket socket(io_service, boost::asio::ip::icmp::v4());
+  platform::EnlargeReceiveBuffer(static_cast<int>(socket.native_handle()), kReceiveBufferBytes);
+  return static_cast<int>(socket.release());
 }
 
 }  // namespace
 
-void (*DelayTimeMgr::on_socket_open)() = nullptr;
-
-std::vector<std::string> ReadTargetList(std::istream& in) {
-  std::vector<std::string> hosts;
-  std::streambuf* buffer = in.rdbuf();
-  if (buffer == nullptr) {
-    return hosts;
-  }
-  std::string line;
-  int c = 0;
-  while (c != std::char_traits<char>::eof()) {
-    line.clear();
-    bool too_long = false;
-    // Keep one character more than the longest line, for a CR before the LF.
-    while ((c = buffer->sbumpc()) != std::char_traits<char>::eof() && c != '\n') {
-      if (line.size() <= kMaxLineLength) {
-        line.push_back(static_cast<char>(c));
-      } else {
-        too_long = true;
-      }
-    }
-    if (c == '\n' && !line.empty() && line.back() == '\r') {
-      line.pop_back();
-    }
-    if (too_long || line.size() > kMaxLineLength) {
-      continue;
-    }
-    // The text ends at the first '#' or NUL; nothing is trimmed.
-    const auto end =
-        std::find_if(line.begin(), line.end(), [](char ch) { return ch == '#' || ch == '\0'; });
-    if (end != line.begin()) {
-      hosts.emplace_back(line.begin(), end);
-    }
-  }
-  return hosts;
+int DelayTimeMgr::OpenRawSocket() {
+  const int socket = platform::OpenRawIcmpSocket();
+  platform::EnlargeReceiveBuffer(socket, kReceiveBufferBytes);
+  return socket;
 }
 
-DelayTimeMgr& DelayTimeMgr::GetInstance() {
+DelayTimeMgr& DelayTimeMgr::GetInstance(int raw_socket, const AwaitNames& await_names) {
   // A constructor that throws leaves the static unconstructed, so the next call
   // tries again from the start.
-  static DelayTimeMgr instance;
+  static DelayTimeMgr instance(raw_socket, await_names);
   return instance;
 }
 
@@ -136,28 +72,35 @@ void DelayTimeMgr::ByteSource::Reset(const unsigned char* data, std::size_t leng
   setg(begin, begin, begin + length);
 }
 
-DelayTimeMgr::DelayTimeMgr()
-    : icmp_socket(io_service, boost::asio::ip::icmp::v4()),
-      resolver(io_service),
+DelayTimeMgr::DelayTimeMgr(int raw_socket, const AwaitNames& await_names)
+    : icmp_socket(io_service, boost::asio::ip::icmp::v4(), raw_socket),
       reply_buffer(platform::kMaxReceiveBatch * kSlotSize),
       received(platform::kMaxReceiveBatch),
       receive_retry_timer(io_service),
       schedule_timer(io_service),
       schedule_wake(std::chrono::steady_clock::time_point::max()) {
+  LoadTargets(await_names);
+}
+
+DelayTimeMgr::DelayTimeMgr() : DelayTimeMgr(OpenOwnSocket()) {}
+
+void DelayTimeMgr::LoadTargets(const AwaitNames& await_names) {
   const int socket = static_cast<int>(icmp_socket.native_handle());
-  platform::EnlargeReceiveBuffer(socket, kReceiveBufferBytes);
   platform::EnableReceiveTimestamps(socket);
   // Requests are sent and replies read straight from the worker's handlers.
   icmp_socket.non_blocking(true);
-  if (on_socket_open != nullptr) {
-    on_socket_open();
+  const std::vector<std::string> hosts = LoadTargetList(kConfigFile);
+  NameResolver names(hosts);
+  if (await_names) {
+    await_names(names);
   }
-  std::ifstream file = OpenConfig();
-  const std::vector<std::string> hosts = ReadTargetList(file);
+  while (!names.Wait(std::chrono::hours(1))) {
+  }
+  const std::vector<std::optional<NameResolver::Address>> addresses = names.Results();
   targets.reserve(hosts.size());
-  for (const std::string& host : hosts) {
+  for (std::size_t i = 0; i < hosts.size(); ++i) {
     targets.push_back(std::make_unique<DelayTarget>(
-        schedule, icmp_socket, resolver, host, static_cast<int>(targets.size()), send_error_count));
+        schedule, icmp_socket, hosts[i], static_cast<int>(i), addresses[i], send_error_count));
   }
 }
 

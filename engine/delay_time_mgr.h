@@ -9,6 +9,7 @@
 #include <boost/thread/thread.hpp>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <istream>
 #include <memory>
 #include <mutex>
@@ -19,13 +20,9 @@
 #include "engine/delay_target.h"
 #include "engine/icmp_header.h"
 #include "engine/ipv4_header.h"
+#include "engine/name_resolver.h"
 #include "engine/probe_schedule.h"
 #include "platform/platform.h"
-
-// The host texts of a target list, one per line that defines a target, in file order:
-// the text before the first '#' or NUL, untrimmed; CR LF reads as LF; a line longer
-// than 65,535 characters defines nothing and reading goes on with the next one.
-std::vector<std::string> ReadTargetList(std::istream& in);
 
 // The steady and the wall clock, read back to back once per batch of datagrams: the
 // kernel stamps arrivals on the wall clock, and the pair turns a stamp into steady time.
@@ -47,12 +44,26 @@ std::chrono::steady_clock::time_point ArrivalTime(const std::optional<std::int64
 // target.
 class DelayTimeMgr {
  public:
-  // The one manager of the process, created on first use. A failed construction
-  // raises boost::system::system_error and is tried again on the next call.
-  static DelayTimeMgr& GetInstance();
+  // Waits until the names are resolved, or gives up on some (NameResolver::Cancel),
+  // while the caller shows how far resolving has come.
+  using AwaitNames = std::function<void(NameResolver& names)>;
 
-  // Opens the socket, reads (or creates) config.ini in the working directory and
-  // resolves every target. The program creates its one manager through GetInstance.
+  // Opens the raw ICMP socket for the constructor, its receive buffer enlarged while the
+  // process may still go past the system's cap: call before giving up rights. Throws
+  // platform::RightsError.
+  static int OpenRawSocket();
+
+  // The one manager of the process, built by the first call around raw_socket and
+  // await_names (as the constructor); later calls return it and ignore both. A failed
+  // construction raises its error and is tried again on the next call.
+  static DelayTimeMgr& GetInstance(int raw_socket, const AwaitNames& await_names = nullptr);
+
+  // Takes over raw_socket, an open raw ICMP socket over IPv4, then reads (or creates)
+  // config.ini in the working directory and resolves every target, through await_names
+  // when given. Throws ConfigError for a target list that cannot be used.
+  explicit DelayTimeMgr(int raw_socket, const AwaitNames& await_names = nullptr);
+  // The same on a socket of its own; throws boost::system::system_error when the
+  // process may not open one.
   DelayTimeMgr();
   ~DelayTimeMgr();
   DelayTimeMgr(const DelayTimeMgr&) = delete;
@@ -73,10 +84,6 @@ class DelayTimeMgr {
   // The worker calls it for every datagram; tests, benchmarks and fuzzers feed it bytes.
   void HandleDatagram(const unsigned char* data, std::size_t length,
                       const std::optional<std::int64_t>& stamp_ns, const ClockPair& clocks);
-
-  // Called once the raw socket is open and before config.ini is touched; the program
-  // sets it to give up the privileges the socket needed.
-  static void (*on_socket_open)();
 
   std::vector<std::unique_ptr<DelayTarget>> targets;  // fixed after construction
   // Runs every handler of the engine, on the worker thread alone: the hint of one thread
@@ -117,7 +124,6 @@ class DelayTimeMgr {
   void HandleScheduleTimer(const boost::system::error_code& error);
 
   boost::asio::ip::icmp::socket icmp_socket;     // every request and reply, never blocks
-  boost::asio::ip::icmp::resolver resolver;      // used by the targets' constructors only
   bool running = false;                          // GUI thread only
   std::unique_ptr<boost::thread> worker_thread;  // runs Run from Start to Stop
   // One slot of kSlotSize bytes per datagram of a batch.
@@ -133,6 +139,9 @@ class DelayTimeMgr {
   boost::asio::steady_timer schedule_timer;  // wakes the worker for the earliest of them
   // When schedule_timer is armed to expire; time_point::max() while it is not armed.
   std::chrono::steady_clock::time_point schedule_wake;
+  // Reads config.ini and creates the targets, their names resolved side by side.
+  void LoadTargets(const AwaitNames& await_names);
+
   mutable std::mutex error_mutex_;  // guards last_error_
   std::string last_error_;          // what ended the worker thread
 };

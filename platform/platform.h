@@ -44,7 +44,8 @@ int ReceiveDatagrams(int socket, unsigned char* slots, std::size_t slot_size,
 enum class InstanceState { kOnly, kOtherRunning };
 InstanceState AcquireInstance(const std::string& name);
 // Asks the instance holding name to bring its window titled title to the front, if it
-// has one. Does not wait for an answer; nothing happens when nobody listens.
+// has one. Does not wait for an answer and gives up after about a second when the
+// holder does not take the request; nothing happens when nobody listens.
 void ActivateOtherInstance(const std::string& name, const std::string& title);
 // True when later starts have asked for the window since the last call (the holder
 // polls this from a GUI timer; requests made before it first polls are kept).
@@ -61,23 +62,47 @@ void OpenHelpFile(const std::string& file);
 // Where config.ini lives. A start from the desktop menu finds itself in the home folder
 // (or /) with no config.ini there; it moves to $XDG_CONFIG_HOME/lumoret (by default
 // ~/.config/lumoret), creating it. Any other working folder is kept, and so is one that
-// cannot be made. True when it moved. Call first thing in main. Nothing on Windows.
+// cannot be made. True when it moved. Call once the process runs as the user it is for
+// (after DropPrivileges), before anything else looks at the working folder. Nothing on
+// Windows.
 bool EnterWorkingFolder();
 
-// Gives up what opening the raw ICMP socket needed: a root process started through
-// sudo becomes the invoking user (uid, gid and supplementary groups), and CAP_NET_RAW
-// leaves the effective, permitted and inheritable sets. Throws
-// std::system_error naming the failed step, so the engine does not go on with more
-// rights than it should.
+// A step of taking or giving up the rights the raw socket needs that failed, with the
+// system's error code.
+class RightsError : public std::system_error {
+ public:
+  enum class Step {
+    kOpenSocket,  // the raw ICMP socket could not be opened
+    kSudoIds,     // SUDO_UID or SUDO_GID is not a plain user or group id
+    kSwitchUser,  // becoming the user who ran sudo failed
+    kDropRight,   // the capability could not be given up
+  };
+  RightsError(Step step, int error, const std::string& what)
+      : std::system_error(error, std::generic_category(), what), step(step) {}
+  Step step;  // which step failed
+};
+
+// Opens a raw ICMP socket over IPv4 and returns its descriptor. Throws RightsError
+// (kOpenSocket) with the system's error.
+int OpenRawIcmpSocket();
+
+// Gives up, for the whole process, every right the raw socket needed: a root process
+// started through sudo becomes the user who ran it (uid, gid, supplementary groups,
+// HOME, USER, LOGNAME), and CAP_NET_RAW leaves every set (effective, permitted,
+// inheritable, ambient, and the bounding set where the process may change it).
+// Capabilities and the environment belong to the threads that exist when they change,
+// so this must run before any other thread is started. Throws RightsError.
 void DropPrivileges();
 
-// CAP_NET_RAW out of the effective set while the toolkit starts its helper threads,
-// which inherit the calling thread's sets: call first thing in main. Harmless without
-// the capability.
-void SuspendRawSocketRight();
-// Back into the effective set of the calling thread, right before the engine opens its
-// socket.
-void ResumeRawSocketRight();
+// From now on SIGTERM, SIGINT and SIGHUP only set a flag that QuitRequested reports,
+// so the program can close in order.
+void CatchQuitSignals();
+bool QuitRequested();
+
+// Writes text to a new file beside path and renames it into place, so that path is
+// either left as it was or holds the whole text; nothing else is left behind. Line
+// feeds become the platform's line ends. Returns the system's error.
+std::error_code WriteFileReplacing(const std::string& path, const std::string& text);
 
 #ifdef _WIN32
 // Entry id of the executable's string table, in UTF-8; empty when there is none.

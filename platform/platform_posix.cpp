@@ -3,8 +3,10 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <linux/capability.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <pwd.h>
+#include <spawn.h>
 #include <sys/file.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
@@ -14,8 +16,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -29,10 +33,6 @@ int instance_lock_fd = -1;    // holds the flock while we are the instance
 int activation_fd = -1;       // listening socket for "raise your window" requests
 std::string activation_path;  // unlinked again on release
 
-[[noreturn]] void ThrowErrno(const char* what) {
-  throw std::system_error(errno, std::generic_category(), what);
-}
-
 // A decimal id from the environment (SUDO_UID, SUDO_GID); false when absent or malformed.
 bool EnvId(const char* name, unsigned long* value) {
   const char* text = std::getenv(name);
@@ -43,24 +43,6 @@ bool EnvId(const char* name, unsigned long* value) {
   errno = 0;
   *value = std::strtoul(text, &end, 10);
   return errno == 0 && *end == '\0' && *value < UINT_MAX;
-}
-
-// The user the instance belongs to: under sudo, the one who ran sudo, so that a sudo
-// start and a plain start of the same person share one instance.
-uid_t InvokingUid() {
-  unsigned long uid = 0;
-  if (::geteuid() == 0 && EnvId("SUDO_UID", &uid)) {
-    return static_cast<uid_t>(uid);
-  }
-  return ::getuid();
-}
-
-gid_t InvokingGid() {
-  unsigned long gid = 0;
-  if (::geteuid() == 0 && EnvId("SUDO_GID", &gid)) {
-    return static_cast<gid_t>(gid);
-  }
-  return ::getgid();
 }
 
 bool IsDirectory(const std::string& path) {
@@ -86,35 +68,12 @@ bool SameFolder(const std::string& a, const std::string& b) {
          sa.st_ino == sb.st_ino;
 }
 
-// The invoking user's home: under sudo, HOME may still be root's.
-std::string InvokingHome() {
-  const char* home = std::getenv("HOME");
-  if (::geteuid() != 0 || InvokingUid() == 0) {
-    return home != nullptr && *home == '/' ? home : "";
-  }
-  std::vector<char> buffer(16384);
-  passwd entry;
-  passwd* found = nullptr;
-  ::getpwuid_r(InvokingUid(), &entry, buffer.data(), buffer.size(), &found);
-  return found != nullptr && found->pw_dir[0] == '/' ? found->pw_dir : "";
-}
-
-// Files we make as root for someone who ran sudo stay theirs, so their later plain
-// start can use them. False when they could not be given away.
-bool GiveToInvokingUser(const std::string& path) {
-  return ::geteuid() != 0 || InvokingUid() == 0 ||
-         ::chown(path.c_str(), InvokingUid(), InvokingGid()) == 0;
-}
-
-// Makes every missing folder of path (absolute), private to the invoking user as the
-// base directory rules ask. False when path is not a folder in the end.
+// Makes every missing folder of path (absolute), private to the user as the base
+// directory rules ask. False when path is not a folder in the end.
 bool MakeFolders(const std::string& path) {
   for (std::size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
     const std::string part = path.substr(0, slash);
-    // A folder left root's would keep the user from writing config.ini.
-    if (::mkdir(part.c_str(), 0700) == 0 && !GiveToInvokingUser(part)) {
-      return false;
-    }
+    ::mkdir(part.c_str(), 0700);
     if (slash == std::string::npos) {
       return IsDirectory(path);
     }
@@ -127,7 +86,8 @@ std::string RuntimeDir() {
   if (xdg != nullptr && *xdg == '/' && IsDirectory(xdg)) {
     return xdg;
   }
-  const uid_t uid = InvokingUid();
+  // A sudo start has become the invoking user by now, so this is that user's folder.
+  const uid_t uid = ::getuid();
   const std::string run_user = "/run/user/" + std::to_string(uid);
   if (IsDirectory(run_user)) {
     return run_user;
@@ -138,8 +98,8 @@ std::string RuntimeDir() {
   }
   // Someone else's folder of that name in /tmp must not decide who runs.
   struct stat st;
-  if (::lstat(tmp.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) ||
-      (st.st_uid != uid && st.st_uid != ::geteuid()) || (st.st_mode & 077) != 0) {
+  if (::lstat(tmp.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != uid ||
+      (st.st_mode & 077) != 0) {
     return "";
   }
   return tmp;
@@ -171,8 +131,6 @@ void Listen(const std::string& path) {
     ::close(fd);
     return;
   }
-  // The socket's file, not its descriptor, is what a later plain start connects to.
-  GiveToInvokingUser(path);
   activation_fd = fd;
   activation_path = path;
 }
@@ -193,6 +151,50 @@ bool SetCaps(CapSets* caps) {
 
 constexpr unsigned kNetRawBit = 1u << (CAP_NET_RAW % 32);
 constexpr int kNetRawWord = CAP_NET_RAW / 32;
+
+// Set by the quit signals' handler, on whichever thread the signal lands; lock-free
+// atomics are safe to use there.
+std::atomic<bool> quit_requested{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "a signal handler needs a lock-free flag");
+
+// The one rule for a sudo start: a root process with SUDO_UID set. Then SUDO_UID and
+// SUDO_GID must both be plain ids; anything else is an error, never a silent root run.
+bool SudoIds(unsigned long* uid, unsigned long* gid) {
+  if (::geteuid() != 0 || std::getenv("SUDO_UID") == nullptr) {
+    return false;
+  }
+  if (!EnvId("SUDO_UID", uid) || !EnvId("SUDO_GID", gid)) {
+    throw RightsError(RightsError::Step::kSudoIds, EINVAL,
+                      "reading SUDO_UID and SUDO_GID, set by sudo");
+  }
+  return true;
+}
+
+// Groups, then gid, then uid: once the uid is gone, so is the right to change the others.
+void BecomeUser(uid_t uid, gid_t gid) {
+  std::vector<char> buffer(16384);
+  passwd entry;
+  passwd* found = nullptr;
+  ::getpwuid_r(uid, &entry, buffer.data(), buffer.size(), &found);
+  const auto fail = [](const char* what) {
+    throw RightsError(RightsError::Step::kSwitchUser, errno, what);
+  };
+  if (found != nullptr ? ::initgroups(found->pw_name, gid) != 0 : ::setgroups(1, &gid) != 0) {
+    fail("setting the groups of the user who ran sudo");
+  }
+  if (::setresgid(gid, gid, gid) != 0) {
+    fail("becoming the group of the user who ran sudo");
+  }
+  if (::setresuid(uid, uid, uid) != 0) {
+    fail("becoming the user who ran sudo");
+  }
+  // Files the toolkit keeps under $HOME belong in the user's home, not root's.
+  if (found != nullptr) {
+    ::setenv("HOME", found->pw_dir, 1);
+    ::setenv("USER", found->pw_name, 1);
+    ::setenv("LOGNAME", found->pw_name, 1);
+  }
+}
 
 }  // namespace
 
@@ -272,7 +274,6 @@ InstanceState AcquireInstance(const std::string& name) {
     ::close(fd);
     return held ? InstanceState::kOtherRunning : InstanceState::kOnly;
   }
-  GiveToInvokingUser(base + ".lock");
   instance_lock_fd = fd;
   Listen(base + ".sock");
   return InstanceState::kOnly;
@@ -285,11 +286,21 @@ void ActivateOtherInstance(const std::string& name, const std::string& /*title*/
   if (dir.empty() || !SocketAddress(dir + "/lumoret-" + name + ".sock", &address)) {
     return;
   }
-  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
   if (fd < 0) {
     return;
   }
-  (void)::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address));
+  // A holder that does not accept (stuck, or stopped) fills its backlog; a non-blocking
+  // connect then fails with EAGAIN at once, and is tried again for a bounded time.
+  constexpr int kAttempts = 20;
+  constexpr int kAttemptPauseMs = 50;
+  for (int attempt = 0; attempt < kAttempts; ++attempt) {
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0 ||
+        errno != EAGAIN) {
+      break;
+    }
+    ::poll(nullptr, 0, kAttemptPauseMs);
+  }
   ::close(fd);
 }
 
@@ -330,27 +341,21 @@ void OpenHelpFile(const std::string& file) {
       path = std::string(LUMORET_DOC_DIR) + "/" + file;
     }
   }
-  // Everything the children need is prepared here: after fork only async-signal-safe
-  // calls are allowed, as other threads (the engine's) run on.
-  const char* argv[] = {"xdg-open", path.c_str(), nullptr};
-  const pid_t child = ::fork();
-  if (child == 0) {
-    // The grandchild runs the viewer; its parent ends at once and is reaped below, so
-    // no zombie is left however long the viewer runs.
-    if (::fork() == 0) {
-      const int null_fd = ::open("/dev/null", O_RDWR);
-      if (null_fd >= 0) {
-        ::dup2(null_fd, 0);
-        ::dup2(null_fd, 1);
-        ::dup2(null_fd, 2);
-      }
-      ::setsid();
-      ::execvp(argv[0], const_cast<char* const*>(argv));
-      ::_exit(127);
-    }
-    ::_exit(0);
+  // A shell starts the opener in the background, in a session of its own and without
+  // our terminal, and ends at once: it is reaped here, and the opener, however long it
+  // runs, is not our child. posix_spawn, unlike fork, is safe beside other threads.
+  const char* argv[] = {"sh", "-c",         "xdg-open \"$1\" </dev/null >/dev/null 2>&1 &",
+                        "sh", path.c_str(), nullptr};
+  posix_spawnattr_t attributes;
+  if (::posix_spawnattr_init(&attributes) != 0) {
+    return;
   }
-  if (child > 0) {
+  ::posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
+  pid_t child = -1;
+  const int error = ::posix_spawnp(&child, argv[0], nullptr, &attributes,
+                                   const_cast<char* const*>(argv), environ);
+  ::posix_spawnattr_destroy(&attributes);
+  if (error == 0) {
     while (::waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
     }
   }
@@ -358,16 +363,17 @@ void OpenHelpFile(const std::string& file) {
 
 bool EnterWorkingFolder() {
   const std::string cwd = CurrentFolder();
-  const std::string home = InvokingHome();
+  const char* home_variable = std::getenv("HOME");
+  const std::string home = home_variable != nullptr && *home_variable == '/' ? home_variable : "";
   const bool menu_start =
       (cwd == "/" || (!home.empty() && SameFolder(cwd, home))) && !Exists(cwd + "/config.ini");
   if (!menu_start) {
     return false;
   }
-  // Relative values are to be ignored, and sudo's would be root's.
+  // Relative values are to be ignored.
   const char* xdg = std::getenv("XDG_CONFIG_HOME");
   std::string base;
-  if (xdg != nullptr && *xdg == '/' && (::geteuid() != 0 || InvokingUid() == 0)) {
+  if (xdg != nullptr && *xdg == '/') {
     base = xdg;
   } else if (!home.empty()) {
     base = home + "/.config";
@@ -378,68 +384,87 @@ bool EnterWorkingFolder() {
   return MakeFolders(folder) && ::chdir(folder.c_str()) == 0;
 }
 
+int OpenRawIcmpSocket() {
+  const int fd = ::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);
+  if (fd < 0) {
+    throw RightsError(RightsError::Step::kOpenSocket, errno, "opening the raw ICMP socket");
+  }
+  return fd;
+}
+
 void DropPrivileges() {
-  unsigned long uid = 0;
-  unsigned long gid = 0;
-  if (::geteuid() == 0 && EnvId("SUDO_UID", &uid) && EnvId("SUDO_GID", &gid) && uid != 0) {
-    // Groups first: once the uid is gone, so is the right to change them.
-    std::vector<char> buffer(16384);
-    passwd entry;
-    passwd* found = nullptr;
-    ::getpwuid_r(static_cast<uid_t>(uid), &entry, buffer.data(), buffer.size(), &found);
-    if (found != nullptr) {
-      if (::initgroups(found->pw_name, static_cast<gid_t>(gid)) != 0) {
-        ThrowErrno("dropping privileges: initgroups");
-      }
-    } else {
-      const gid_t only = static_cast<gid_t>(gid);
-      if (::setgroups(1, &only) != 0) {
-        ThrowErrno("dropping privileges: setgroups");
-      }
-    }
-    if (::setresgid(gid, gid, gid) != 0) {
-      ThrowErrno("dropping privileges: setresgid");
-    }
-    if (::setresuid(uid, uid, uid) != 0) {
-      ThrowErrno("dropping privileges: setresuid");
-    }
-    // Files the toolkit keeps under $HOME belong in the user's home, not root's.
-    if (found != nullptr) {
-      ::setenv("HOME", found->pw_dir, 1);
-      ::setenv("USER", found->pw_name, 1);
-      ::setenv("LOGNAME", found->pw_name, 1);
-    }
+  // The bounding set needs CAP_SETPCAP, which only a root process has; without it
+  // nothing the process runs can gain the right through a file capability anyway.
+  if (::prctl(PR_CAPBSET_DROP, CAP_NET_RAW, 0, 0, 0) != 0 && errno != EPERM && errno != EINVAL) {
+    throw RightsError(RightsError::Step::kDropRight, errno,
+                      "dropping CAP_NET_RAW from the bounding set");
   }
   // Ambient capabilities would survive an exec of the help viewer.
   (void)::prctl(PR_CAP_AMBIENT, PR_CAP_AMBIENT_CLEAR_ALL, 0, 0, 0);
   CapSets caps;
   if (!GetCaps(&caps)) {
-    ThrowErrno("dropping privileges: capget");
+    throw RightsError(RightsError::Step::kDropRight, errno, "reading the capabilities");
   }
   auto& word = caps.data[kNetRawWord];
   word.effective &= ~kNetRawBit;
   word.permitted &= ~kNetRawBit;
   word.inheritable &= ~kNetRawBit;
   if (!SetCaps(&caps)) {
-    ThrowErrno("dropping privileges: capset");
+    throw RightsError(RightsError::Step::kDropRight, errno, "giving up CAP_NET_RAW");
+  }
+  // Last, so that a start whose switch fails is at least without the right.
+  unsigned long uid = 0;
+  unsigned long gid = 0;
+  if (SudoIds(&uid, &gid) && uid != 0) {
+    BecomeUser(static_cast<uid_t>(uid), static_cast<gid_t>(gid));
   }
 }
 
-void SuspendRawSocketRight() {
-  CapSets caps;
-  if (GetCaps(&caps)) {
-    caps.data[kNetRawWord].effective &= ~kNetRawBit;
-    caps.data[kNetRawWord].inheritable &= ~kNetRawBit;
-    (void)SetCaps(&caps);
+void CatchQuitSignals() {
+  struct sigaction action {};
+  action.sa_handler = [](int) { quit_requested.store(true); };
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  for (int signal : {SIGTERM, SIGINT, SIGHUP}) {
+    ::sigaction(signal, &action, nullptr);
   }
 }
 
-void ResumeRawSocketRight() {
-  CapSets caps;
-  if (GetCaps(&caps) && (caps.data[kNetRawWord].permitted & kNetRawBit) != 0) {
-    caps.data[kNetRawWord].effective |= kNetRawBit;
-    (void)SetCaps(&caps);
+bool QuitRequested() {
+  return quit_requested.load();
+}
+
+std::error_code WriteFileReplacing(const std::string& path, const std::string& text) {
+  const std::string temporary = path + ".new-" + std::to_string(::getpid());
+  // Left by an earlier process that had our id and was killed while writing.
+  ::unlink(temporary.c_str());
+  const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    return std::error_code(errno, std::generic_category());
   }
+  int error = 0;
+  for (std::size_t written = 0; error == 0 && written < text.size();) {
+    const ssize_t n = ::write(fd, text.data() + written, text.size() - written);
+    if (n < 0 && errno != EINTR) {
+      error = errno;
+    } else if (n > 0) {
+      written += static_cast<std::size_t>(n);
+    }
+  }
+  // A full disk may show only when the data reaches it.
+  if (error == 0 && ::fsync(fd) != 0) {
+    error = errno;
+  }
+  if (::close(fd) != 0 && error == 0) {
+    error = errno;
+  }
+  if (error == 0 && ::rename(temporary.c_str(), path.c_str()) != 0) {
+    error = errno;
+  }
+  if (error != 0) {
+    ::unlink(temporary.c_str());
+  }
+  return std::error_code(error, std::generic_category());
 }
 
 }  // namespace platform

@@ -9,10 +9,15 @@
 #include <process.h>
 #include <shellapi.h>
 
+#include <cerrno>
+#include <cstdio>
+#include <fstream>
+
 namespace platform {
 namespace {
 
-HANDLE instance_mutex = nullptr;  // its existence is the lock; nobody waits on it
+HANDLE instance_mutex = nullptr;   // its existence is the lock; nobody waits on it
+volatile LONG quit_requested = 0;  // set by the console's close and break events
 
 }  // namespace
 
@@ -100,11 +105,64 @@ bool EnterWorkingFolder() {
   return false;
 }
 
+int OpenRawIcmpSocket() {
+  WSADATA data;
+  const int started = ::WSAStartup(MAKEWORD(2, 2), &data);
+  if (started != 0) {
+    throw RightsError(RightsError::Step::kOpenSocket, started, "starting Windows Sockets");
+  }
+  const SOCKET fd = ::socket(AF_INET, SOCK_RAW, IPPROTO_ICMP);
+  if (fd == INVALID_SOCKET) {
+    const int error = ::WSAGetLastError();
+    // Winsock's codes are not errno values; the one for missing rights is mapped so that
+    // the message names the cause.
+    throw RightsError(RightsError::Step::kOpenSocket, error == WSAEACCES ? EACCES : error,
+                      "opening the raw ICMP socket");
+  }
+  return static_cast<int>(fd);
+}
+
 // The manifest asks for the rights up front, and Windows has no capability to give up
 // once the socket is open.
 void DropPrivileges() {}
-void SuspendRawSocketRight() {}
-void ResumeRawSocketRight() {}
+
+namespace {
+
+BOOL WINAPI OnConsoleEvent(DWORD /*event*/) {
+  ::InterlockedExchange(&quit_requested, 1);
+  return TRUE;
+}
+
+}  // namespace
+
+void CatchQuitSignals() {
+  ::SetConsoleCtrlHandler(&OnConsoleEvent, TRUE);
+}
+
+bool QuitRequested() {
+  return ::InterlockedCompareExchange(&quit_requested, 0, 0) != 0;
+}
+
+std::error_code WriteFileReplacing(const std::string& path, const std::string& text) {
+  const std::string temporary = path + ".new-" + std::to_string(::_getpid());
+  {
+    // Text mode: each line feed is stored as CR LF.
+    std::ofstream out(temporary);
+    out << text;
+    out.close();
+    if (!out) {
+      const int error = errno != 0 ? errno : EIO;
+      std::remove(temporary.c_str());
+      return std::error_code(error, std::generic_category());
+    }
+  }
+  if (!::MoveFileExA(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+    const DWORD error = ::GetLastError();
+    std::remove(temporary.c_str());
+    return std::error_code(static_cast<int>(error), std::system_category());
+  }
+  return std::error_code();
+}
 
 std::string LoadResourceString(unsigned id) {
   // With a zero length, LoadStringW hands out the read-only resource text itself.

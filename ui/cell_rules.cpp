@@ -1,5 +1,7 @@
 #include "ui/cell_rules.h"
 
+#include "ui/utf8_text.h"
+
 const ColumnSpec kColumns[kColumnCount] = {
     {"IP或域名", 125}, {"平均延迟", 75}, {"当前延迟", 75}, {"最大延迟", 75}, {"最小延迟", 75},
     {"丢包率", 75},    {"ping总数", 75}, {"成功次数", 75}, {"超时次数", 75},
@@ -45,7 +47,7 @@ std::string CountCell(std::uint32_t count) {
 }
 
 RowTexts ResolvedRow(const std::string& host, const TargetStats& stats) {
-  return {host,
+  return {ValidUtf8(host),
           AverageCell(stats.total_delay_ms, stats.reply_count),
           DelayCell(stats.last_delay_ms),
           DelayCell(stats.max_delay_ms),
@@ -59,7 +61,7 @@ RowTexts ResolvedRow(const std::string& host, const TargetStats& stats) {
 RowTexts UnresolvedRow(const std::string& host) {
   RowTexts row;
   row.fill("*");
-  row[0] = "*" + host;
+  row[0] = "*" + ValidUtf8(host);
   return row;
 }
 

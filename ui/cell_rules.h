@@ -47,7 +47,8 @@ std::string LossCell(std::uint32_t timeout_count, std::uint32_t reply_count);
 // A 32-bit count as the list has always shown it: printed as signed.
 std::string CountCell(std::uint32_t count);
 
-// Columns 0 to 8 of a resolved target's row.
+// Columns 0 to 8 of a resolved target's row. Host texts that are not valid UTF-8 are
+// shown with U+FFFD in place of the stray bytes.
 RowTexts ResolvedRow(const std::string& host, const TargetStats& stats);
 // "*host" and "*" in every other column.
 RowTexts UnresolvedRow(const std::string& host);

@@ -1,35 +1,55 @@
 #include "ui/lumoret_app.h"
 
 #include <wx/msgdlg.h>
+#include <wx/stdpaths.h>
 #include <wx/utils.h>
 
+#include <chrono>
 #include <cstdio>
 
 #include "engine/delay_time_mgr.h"
 #include "platform/platform.h"
 #include "ui/lumoret_dlg.h"
+#include "ui/resolve_progress_dlg.h"
+#include "ui/startup_message.h"
 
 namespace {
+
 const char kInstanceName[] = "mutex_for_readcount";
 const char kWindowTitle[] = "Lumoret";
-constexpr int kActivationTimerId = 1;
-constexpr int kActivationPollMs = 100;
+constexpr int kPollTimerId = 1;
+constexpr int kPollMs = 100;
+// Names that settle within this time need no progress window.
+constexpr std::chrono::milliseconds kProgressDelay(500);
+
+// Shows the progress window while names take long; its Cancel, or a quit signal, gives
+// up on the names still pending.
+void AwaitNames(NameResolver& names) {
+  if (names.Wait(kProgressDelay)) {
+    return;
+  }
+  CResolveProgressDlg progress(names);
+  if (progress.ShowModal() != wxID_OK) {
+    names.Cancel();
+  }
+}
+
+// Ends every modal loop, innermost first, so that each returns to its caller.
+void EndModalLoops() {
+  for (auto it = wxTopLevelWindows.rbegin(); it != wxTopLevelWindows.rend(); ++it) {
+    auto* dialog = dynamic_cast<wxDialog*>(*it);
+    if (dialog != nullptr && dialog->IsModal()) {
+      dialog->EndModal(wxID_CANCEL);
+    }
+  }
+}
+
 }  // namespace
 
 int CLumoretApp::exit_status = 1;
 
-CLumoretApp::CLumoretApp() {
-  // GTK would otherwise look for the accessibility bus and complain on stderr where
-  // there is none; this has to happen before the toolkit starts.
-  if (!wxGetEnv("NO_AT_BRIDGE", nullptr)) {
-    wxSetEnv("NO_AT_BRIDGE", "1");
-  }
-  // Nothing here draws with OpenGL, yet GDK probes GLX at start-up, which maps a whole
-  // Mesa driver into the process (about 50 MiB of it with llvmpipe).
-  if (!wxGetEnv("GDK_GL", nullptr)) {
-    wxSetEnv("GDK_GL", "disable");
-  }
-}
+CLumoretApp::CLumoretApp(int raw_socket, std::exception_ptr failure)
+    : raw_socket_(raw_socket), failure_(std::move(failure)) {}
 
 bool CLumoretApp::OnInit() {
   // The command line is not examined, so wxApp::OnInit's parser is not called.
@@ -38,37 +58,52 @@ bool CLumoretApp::OnInit() {
     exit_status = 0;
     return false;
   }
-  // Runs inside the engine's construction, between opening the socket and touching
-  // config.ini.
-  DelayTimeMgr::on_socket_open = &platform::DropPrivileges;
-
-  wxTimer activation_timer(this, kActivationTimerId);
-  Bind(wxEVT_TIMER, &CLumoretApp::OnActivationPoll, this, kActivationTimerId);
-  activation_timer.Start(kActivationPollMs);
-  {
-    CLumoretDlg dlg;
-    SetTopWindow(&dlg);
-    dlg.ShowModal();
-    activation_timer.Stop();
-    // Only an engine that came into being is stopped.
-    if (dlg.manager() != nullptr) {
-      dlg.manager()->Stop();
-    }
-    if (dlg.startup_error().empty()) {
-      exit_status = 0;
-    } else {
-      std::fputs(dlg.startup_error().c_str(), stderr);
-      wxMessageBox(wxString::FromUTF8(dlg.startup_error()), "Lumoret: cannot start",
-                   wxOK | wxICON_ERROR);
-      exit_status = 1;
-    }
-    SetTopWindow(nullptr);
-  }
+  wxTimer poll_timer(this, kPollTimerId);
+  Bind(wxEVT_TIMER, &CLumoretApp::OnPoll, this, kPollTimerId);
+  poll_timer.Start(kPollMs);
+  exit_status = RunWindow();
+  poll_timer.Stop();
   platform::ReleaseInstance();
   return false;
 }
 
-void CLumoretApp::OnActivationPoll(wxTimerEvent& /*event*/) {
+int CLumoretApp::RunWindow() {
+  if (failure_) {
+    ReportStartupFailure(failure_);
+    return 1;
+  }
+  DelayTimeMgr* manager = nullptr;
+  try {
+    manager = &DelayTimeMgr::GetInstance(raw_socket_, &AwaitNames);
+  } catch (const std::exception&) {
+    ReportStartupFailure(std::current_exception());
+    return 1;
+  }
+  if (!platform::QuitRequested()) {
+    CLumoretDlg dlg(*manager);
+    SetTopWindow(&dlg);
+    dlg.ShowModal();
+    SetTopWindow(nullptr);
+  }
+  manager->Stop();
+  return 0;
+}
+
+void CLumoretApp::ReportStartupFailure(const std::exception_ptr& error) {
+  const std::string text = StartupMessage(error, wxGetCwd().utf8_string(),
+                                          wxStandardPaths::Get().GetExecutablePath().utf8_string());
+  std::fputs(text.c_str(), stderr);
+  // The generic box is a dialog of ours, so a quit signal can end its loop too.
+  wxGenericMessageDialog box(nullptr, wxString::FromUTF8(text), "Lumoret: cannot start",
+                             wxOK | wxICON_ERROR);
+  box.ShowModal();
+}
+
+void CLumoretApp::OnPoll(wxTimerEvent& /*event*/) {
+  if (platform::QuitRequested()) {
+    EndModalLoops();
+    return;
+  }
   if (!platform::ActivationRequested()) {
     return;
   }

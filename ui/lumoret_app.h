@@ -4,11 +4,17 @@
 #include <wx/app.h>
 #include <wx/timer.h>
 
-// The process: single-instance rule, the main window's modal loop as the only loop,
-// and the engine stopped before the process ends.
+#include <exception>
+
+// The process: single-instance rule, the engine built from the socket main opened, the
+// main window's modal loop as the only loop, and the engine stopped before the process
+// ends.
 class CLumoretApp : public wxApp {
  public:
-  CLumoretApp();
+  // raw_socket: the open raw ICMP socket, or -1 with failure saying why there is none
+  // or why the rights could not be given up (failure, if set, is reported instead of
+  // starting).
+  CLumoretApp(int raw_socket, std::exception_ptr failure);
   // Runs the whole program and returns false on every path, so that no second loop
   // starts after the window has closed.
   bool OnInit() override;
@@ -18,9 +24,15 @@ class CLumoretApp : public wxApp {
   static int exit_status;
 
  private:
-  void OnActivationPoll(wxTimerEvent& event);
-};
+  // Builds the engine, runs the window over it and stops the engine; the exit status.
+  int RunWindow();
+  // Shows why the program cannot start, on stderr and in a message box.
+  void ReportStartupFailure(const std::exception_ptr& error);
+  // Later starts asking for the window, and quit signals.
+  void OnPoll(wxTimerEvent& event);
 
-wxDECLARE_APP(CLumoretApp);
+  int raw_socket_;              // handed to the engine
+  std::exception_ptr failure_;  // what went wrong before the toolkit started
+};
 
 #endif  // LUMORET_UI_LUMORET_APP_H

@@ -2,12 +2,9 @@
 
 #include <wx/menu.h>
 #include <wx/msgdlg.h>
-#include <wx/stdpaths.h>
 
-#include <boost/system/system_error.hpp>
 #include <cstdio>
 #include <exception>
-#include <system_error>
 
 #include "engine/delay_time_mgr.h"
 #include "platform/platform.h"
@@ -16,48 +13,12 @@
 #include "ui/cell_rules.h"
 #include "ui/target_list_ctrl.h"
 
-namespace {
-
-// What went wrong and what the user can do about it.
-std::string StartupErrorText(const std::exception& error) {
-  const std::string what = error.what();
-  std::string text = "Lumoret cannot start the delay engine: " + what + ".\n";
-  const auto* system_error = dynamic_cast<const boost::system::system_error*>(&error);
-  if (what.find("config.ini") != std::string::npos) {
-    text += "Check that config.ini in " + wxGetCwd().utf8_string() +
-            " can be read, or created when it is missing.\n";
-  } else if (system_error != nullptr &&
-             (system_error->code() == boost::system::errc::operation_not_permitted ||
-              system_error->code() == boost::system::errc::permission_denied)) {
-#ifdef __WXMSW__
-    text +=
-        "Raw ICMP sockets need administrator rights. Start Lumoret with \"Run as "
-        "administrator\".\n";
-#else
-    const std::string binary = wxStandardPaths::Get().GetExecutablePath().utf8_string();
-    text +=
-        "Raw ICMP sockets need the CAP_NET_RAW capability. Run Lumoret as root (sudo), or "
-        "grant the capability to the program once:\n  sudo setcap cap_net_raw+ep " +
-        binary + "\n";
-#endif
-  } else if (dynamic_cast<const std::system_error*>(&error) != nullptr) {
-    // Giving up privileges failed; going on with them is not an option.
-    text +=
-        "Lumoret does not run with more rights than it needs. Start it as your own user "
-        "after granting the capability with setcap instead.\n";
-  }
-  return text;
-}
-
-}  // namespace
-
-CLumoretDlg::CLumoretDlg(wxWindow* parent)
+CLumoretDlg::CLumoretDlg(DelayTimeMgr& manager, wxWindow* parent)
     : wxDialog(parent, wxID_ANY, "Lumoret", wxDefaultPosition, wxDefaultSize,
                wxDEFAULT_DIALOG_STYLE | wxRESIZE_BORDER | wxMINIMIZE_BOX | wxMAXIMIZE_BOX),
       icon(AppIcon()),
       timer_(this, kTimerId),
-      abort_timer_(this, kAbortTimerId) {
-  Bind(wxEVT_TIMER, &CLumoretDlg::OnAbortTimer, this, kAbortTimerId);
+      manager_(&manager) {
   SetClientSize(ConvertDialogToPixels(wxSize(426, 175)));
   target_list =
       new TargetListCtrl(this, kListId, wxPoint(0, 0), ConvertDialogToPixels(wxSize(426, 174)));
@@ -70,25 +31,10 @@ CLumoretDlg::CLumoretDlg(wxWindow* parent)
 
 CLumoretDlg::~CLumoretDlg() {
   timer_.Stop();
-  abort_timer_.Stop();
-}
-
-bool CLumoretDlg::Show(bool show) {
-  if (show && !initialised_) {
-    InitDialog();
-    initialised_ = true;
-    if (!startup_error_.empty()) {
-      return false;
-    }
-  }
-  return wxDialog::Show(show);
 }
 
 void CLumoretDlg::OnInitDialog(wxInitDialogEvent& event) {
   wxDialog::OnInitDialog(event);
-  if (initialised_) {
-    return;  // showing sends the event again
-  }
 #ifdef __WXMSW__
   // Windows lets a program extend its window menu: the two commands go there, after a
   // separator, and come back as menu events like those of the Linux context menu.
@@ -107,46 +53,31 @@ void CLumoretDlg::OnInitDialog(wxInitDialogEvent& event) {
     target_list->InsertColumn(column, wxString::FromUTF8(kColumns[column].title),
                               wxLIST_FORMAT_LEFT, kColumns[column].width);
   }
+  target_list->SetTargets(manager_->targets);
   try {
-    // Only this thread gets the right back, until the engine drops it for good once its
-    // socket is open.
-    platform::ResumeRawSocketRight();
-    DelayTimeMgr& manager = DelayTimeMgr::GetInstance();
-    manager_ = &manager;
-    target_list->SetTargets(manager.targets);
-    manager.Start();
+    manager_->Start();
   } catch (const std::exception& error) {
-    startup_error_ = StartupErrorText(error);
-    // The modal loop has not started yet; end it from one of its first turns.
-    abort_timer_.Start(10);
+    // No worker thread: the rows stay as filled, and the box says why nothing moves.
+    CallAfter(&CLumoretDlg::ShowWorkerError, std::string(error.what()));
     return;
   }
   timer_.Start(1000);
 }
 
 void CLumoretDlg::OnTimer(wxTimerEvent& event) {
-  if (event.GetId() != kTimerId || manager_ == nullptr) {
+  if (event.GetId() != kTimerId) {
     return;
   }
   target_list->RefreshRows();
   if (!worker_error_shown_ && !manager_->LastError().empty()) {
     worker_error_shown_ = true;
     // Not from inside the timer handler: the message box runs its own loop.
-    CallAfter(&CLumoretDlg::ShowWorkerError);
+    CallAfter(&CLumoretDlg::ShowWorkerError, manager_->LastError());
   }
 }
 
-void CLumoretDlg::OnAbortTimer(wxTimerEvent& /*event*/) {
-  if (IsModal()) {
-    abort_timer_.Stop();
-    EndModal(wxID_ABORT);
-  } else if (++abort_ticks_ > 500) {
-    abort_timer_.Stop();  // hosted without a modal loop: nothing to end
-  }
-}
-
-void CLumoretDlg::ShowWorkerError() {
-  const std::string text = "Lumoret: the delay engine stopped: " + manager_->LastError() +
+void CLumoretDlg::ShowWorkerError(const std::string& error) {
+  const std::string text = "Lumoret: the delay engine stopped: " + error +
                            ".\nThe statistics no longer change; restart Lumoret to measure again.";
   std::fprintf(stderr, "%s\n", text.c_str());
   // The generic box is a window of ours like any other, so tests can find and close it.

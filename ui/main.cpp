@@ -1,15 +1,44 @@
 #include <wx/app.h>
+#include <wx/utils.h>
 
+#include <exception>
+
+#include "engine/delay_time_mgr.h"
 #include "platform/platform.h"
 #include "ui/lumoret_app.h"
 
-wxIMPLEMENT_APP_NO_MAIN(CLumoretApp);
-
 int main(int argc, char** argv) {
-  // config.ini and ReadMe.txt are looked up in the working folder, so it is settled first.
+  // Capabilities belong to the threads that exist when they change, and setenv is not
+  // safe beside other threads: the socket is opened and every right given up while this
+  // is the only thread, before the toolkit starts threads of its own.
+  int raw_socket = -1;
+  std::exception_ptr failure;
+  try {
+    raw_socket = DelayTimeMgr::OpenRawSocket();
+  } catch (const platform::RightsError&) {
+    failure = std::current_exception();
+  }
+  try {
+    platform::DropPrivileges();
+  } catch (const platform::RightsError&) {
+    failure = std::current_exception();  // going on with rights is not an option
+  }
+  // config.ini and ReadMe.txt are looked up in the working folder, so it is settled
+  // next, as the user Lumoret now runs as.
   platform::EnterWorkingFolder();
-  // Before the toolkit starts threads of its own that would inherit the right.
-  platform::SuspendRawSocketRight();
+  // GTK would otherwise look for the accessibility bus and complain on stderr where
+  // there is none.
+  if (!wxGetEnv("NO_AT_BRIDGE", nullptr)) {
+    wxSetEnv("NO_AT_BRIDGE", "1");
+  }
+  // Nothing here draws with OpenGL, yet GDK probes GLX at start-up, which maps a whole
+  // Mesa driver into the process (about 50 MiB of it with llvmpipe).
+  if (!wxGetEnv("GDK_GL", nullptr)) {
+    wxSetEnv("GDK_GL", "disable");
+  }
+  platform::CatchQuitSignals();
+
+  wxApp::SetInstance(new CLumoretApp(raw_socket, failure));
   // OnInit runs the whole program and returns false, so wxEntry's result is always
   // "failed"; the application keeps the real status.
   wxEntry(argc, argv);

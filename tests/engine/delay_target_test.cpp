@@ -5,6 +5,8 @@
 #include <boost/asio/io_service.hpp>
 #include <chrono>
 
+#include "engine/name_resolver.h"
+
 namespace {
 
 using std::chrono::microseconds;
@@ -15,7 +17,8 @@ using std::chrono::seconds;
 class DelayTargetTest : public ::testing::Test {
  protected:
   DelayTarget& Make(const std::string& host) {
-    target_ = std::make_unique<DelayTarget>(schedule_, socket_, resolver_, host, 0, send_errors_);
+    target_ = std::make_unique<DelayTarget>(schedule_, socket_, host, 0,
+                                            NameResolver::ResolveFirst(host), send_errors_);
     return *target_;
   }
   // Sends a request and answers it after the given time.
@@ -30,7 +33,6 @@ class DelayTargetTest : public ::testing::Test {
 
   boost::asio::io_service io_;
   boost::asio::ip::icmp::socket socket_{io_};
-  boost::asio::ip::icmp::resolver resolver_{io_};
   ProbeSchedule schedule_;
   std::atomic<std::uint32_t> send_errors_{0};
   std::unique_ptr<DelayTarget> target_;

@@ -1,6 +1,7 @@
 #include "engine/delay_time_mgr.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <boost/asio/ip/udp.hpp>
@@ -11,6 +12,8 @@
 #include <sstream>
 #include <thread>
 
+#include "engine/config_error.h"
+#include "engine/target_list.h"
 #include "platform/platform.h"
 
 namespace {
@@ -127,22 +130,43 @@ TEST_F(DelayTimeMgrTest, CreatesDefaultConfigWhenMissing) {
   EXPECT_FALSE(mgr->targets[1]->host.empty());
 }
 
-TEST_F(DelayTimeMgrTest, UnusableConfigFailsWithItsName) {
+TEST_F(DelayTimeMgrTest, RefusesWhatIsNotARegularFileAtOnce) {
   if (!MakeManager()) {
     GTEST_SKIP() << "no right to open raw ICMP sockets here";
   }
+  // Each case names the file and what it is; none may block or read without end.
+  const auto expect_refused = [](const std::string& what) {
+    try {
+      DelayTimeMgr mgr;
+      ADD_FAILURE() << "accepted " << what;
+    } catch (const ConfigError& e) {
+      EXPECT_EQ(e.kind, ConfigError::Kind::kNotRegularFile) << e.what();
+      EXPECT_NE(std::string(e.what()).find("config.ini is " + what), std::string::npos) << e.what();
+    }
+  };
   fs::remove("config.ini");
   fs::create_directory("config.ini");
-  try {
-    DelayTimeMgr mgr;
-    FAIL() << "a directory named config.ini was accepted";
-  } catch (const boost::system::system_error& e) {
-    EXPECT_NE(std::string(e.what()).find("config.ini"), std::string::npos) << e.what();
-  }
-  // A link into a missing folder can be neither read nor created.
+  expect_refused("a directory");
+  fs::remove("config.ini");
+  ASSERT_EQ(::mkfifo("config.ini", 0600), 0);
+  expect_refused("a FIFO");
+  fs::remove("config.ini");
+  fs::create_symlink("/dev/zero", "config.ini");
+  expect_refused("a link to a character device");
+  // A dangling link is neither read nor replaced by a file of our own.
   fs::remove("config.ini");
   fs::create_symlink(dir_ / "missing" / "config.ini", "config.ini");
-  EXPECT_THROW(DelayTimeMgr(), boost::system::system_error);
+  expect_refused("a link to a file that does not exist");
+  EXPECT_TRUE(fs::is_symlink("config.ini"));
+  EXPECT_EQ(std::distance(fs::directory_iterator("."), {}), 1) << "something was left behind";
+  fs::remove("config.ini");
+  fs::create_symlink("config.ini", "config.ini");
+  expect_refused("a link that cannot be followed");
+  // A link to a regular file is read through.
+  fs::remove("config.ini");
+  std::ofstream("list") << "127.0.0.1\n";
+  fs::create_symlink("list", "config.ini");
+  EXPECT_EQ(DelayTimeMgr().targets.size(), 1u);
 }
 
 TEST_F(DelayTimeMgrTest, MatchesRepliesByIdentifierSequenceAndSource) {
@@ -292,18 +316,28 @@ TEST_F(DelayTimeMgrTest, BurstOfLoopbackRepliesKeepsItsDelays) {
   EXPECT_LE(static_cast<double>(total_ms) / count, 5.0);
 }
 
-TEST_F(DelayTimeMgrTest, GetInstanceRetriesAfterFailedConstruction) {
-  if (!MakeManager()) {
+TEST_F(DelayTimeMgrTest, GetInstanceTakesTheSocketAndRetriesAfterFailedConstruction) {
+  int socket = -1;
+  try {
+    socket = DelayTimeMgr::OpenRawSocket();
+  } catch (const platform::RightsError&) {
     GTEST_SKIP() << "no right to open raw ICMP sockets here";
   }
-  fs::remove("config.ini");
   fs::create_directory("config.ini");
-  EXPECT_THROW(DelayTimeMgr::GetInstance(), boost::system::system_error);
+  EXPECT_THROW(DelayTimeMgr::GetInstance(socket), ConfigError);
   fs::remove("config.ini");
-  WriteConfig("127.0.0.1\n");
-  DelayTimeMgr& mgr = DelayTimeMgr::GetInstance();
-  EXPECT_EQ(&mgr, &DelayTimeMgr::GetInstance());
-  EXPECT_EQ(mgr.targets.size(), 1u);
+  WriteConfig("127.0.0.1\nlocalhost\n");
+  // The failed attempt closed its socket; the next one brings its own.
+  socket = DelayTimeMgr::OpenRawSocket();
+  std::size_t awaited = 0;
+  DelayTimeMgr& mgr = DelayTimeMgr::GetInstance(socket, [&](NameResolver& names) {
+    names.Wait(std::chrono::seconds(10));
+    awaited = names.done();
+  });
+  EXPECT_EQ(&mgr, &DelayTimeMgr::GetInstance(-1));
+  EXPECT_EQ(awaited, 2u);
+  ASSERT_EQ(mgr.targets.size(), 2u);
+  EXPECT_TRUE(mgr.targets[1]->resolved);
 }
 
 }  // namespace

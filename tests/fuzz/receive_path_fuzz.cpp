@@ -24,7 +24,7 @@ namespace {
 
 DelayTimeMgr* manager = nullptr;
 char work_dir[] = "/tmp/lumoret-fuzz.XXXXXX";  // the manager's config.ini, removed at exit
-constexpr int kResendEvery = 4096;  // inputs between two rounds of fresh requests
+constexpr int kResendEvery = 4096;             // inputs between two rounds of fresh requests
 
 void SendRound() {
   for (const auto& target : manager->targets) {

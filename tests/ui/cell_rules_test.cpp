@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "ui/utf8_text.h"
+
 namespace {
 
 TEST(CellRules, DelayCells) {
@@ -69,6 +71,17 @@ TEST(CellRules, CopiedRowsAreTabSeparatedUnderTheTitles) {
   EXPECT_EQ(TabSeparated({ResolvedRow("10.0.0.1", TargetStats{}), UnresolvedRow("x.invalid")}),
             titles + "10.0.0.1\t- ms\t- ms\t- ms\t- ms\t-%\t0\t0\t0\n" +
                 "*x.invalid\t*\t*\t*\t*\t*\t*\t*\t*\n");
+}
+
+TEST(CellRules, HostTextThatIsNotUtf8KeepsItsValidPartsAndMarksTheRest) {
+  const std::string r = "\xEF\xBF\xBD";  // U+FFFD
+  EXPECT_EQ(UnresolvedRow("bad-\xFF\xC0")[0], "*bad-" + r + r);
+  EXPECT_EQ(ResolvedRow("\xE4\xB8\xAD.cn", TargetStats())[0], "\xE4\xB8\xAD.cn");
+  EXPECT_EQ(ValidUtf8("\xF0\x9F\x98\x80 \xC3"), "\xF0\x9F\x98\x80 " + r) << "cut short";
+  EXPECT_EQ(ValidUtf8("\xC0\xAF"), r + r) << "overlong";
+  EXPECT_EQ(ValidUtf8("\xED\xA0\x80"), r + r + r) << "surrogate";
+  EXPECT_EQ(ValidUtf8("\xF4\x90\x80\x80"), r + r + r + r) << "beyond U+10FFFF";
+  EXPECT_EQ(ValidUtf8("\xE0\xA0\x80\xF4\x8F\xBF\xBF"), "\xE0\xA0\x80\xF4\x8F\xBF\xBF");
 }
 
 }  // namespace

@@ -11,17 +11,23 @@
 #include <wx/utils.h>
 
 #include <algorithm>
+#include <atomic>
 #include <boost/asio/post.hpp>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <set>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "engine/delay_time_mgr.h"
+#include "engine/name_resolver.h"
+#include "ui/resolve_progress_dlg.h"
 #include "ui/target_list_ctrl.h"
 
 namespace {
@@ -217,6 +223,44 @@ TEST(LumoretDlg, AboutBoxShowsItsTextsWhileTheListRefreshes) {
   EXPECT_TRUE(refreshed) << "the list did not refresh behind the About box";
 }
 
+TEST(ResolveProgressDlg, CountsTheNameWaitedForAndCancelGivesUpOnTheRest) {
+  // "fast" resolves at once; "slow" hangs until the test lets it go.
+  auto release = std::make_shared<std::atomic<bool>>(false);
+  NameResolver names(
+      {"fast", "slow-\xFF", "slow-2"},
+      [release](const std::string& host) -> std::optional<NameResolver::Address> {
+        while (host != "fast" && !*release) {
+          std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return NameResolver::Address();
+      },
+      2);
+  CResolveProgressDlg progress(names);
+  std::string count;
+  std::string waiting;
+  wxTimer probe;
+  probe.Bind(wxEVT_TIMER, [&](wxTimerEvent&) {
+    if (names.done() == 1 && progress.IsModal()) {
+      wxMilliSleep(150);  // one more update of the texts
+      wxTheApp->Yield(true);
+      count = progress.count_text->GetLabel().utf8_string();
+      waiting = progress.waiting_text->GetLabel().utf8_string();
+      wxCommandEvent click(wxEVT_BUTTON, wxID_CANCEL);
+      progress.FindWindow(wxID_CANCEL)->GetEventHandler()->ProcessEvent(click);
+    }
+  });
+  probe.Start(50);
+  EXPECT_EQ(progress.ShowModal(), wxID_CANCEL);
+  probe.Stop();
+  names.Cancel();
+  EXPECT_EQ(count, "Resolving host names: 1 of 3 done");
+  EXPECT_EQ(waiting, "Waiting for: slow-\xEF\xBF\xBD");
+  const auto results = names.Results();
+  EXPECT_TRUE(results[0]);
+  EXPECT_FALSE(results[1] || results[2]);
+  *release = true;
+}
+
 // Last: it ends the engine's worker for good.
 TEST(LumoretDlg, AnErrorThatEndsTheWorkerIsShownOnce) {
   boost::asio::post(dlg->manager()->io_service,
@@ -261,16 +305,18 @@ int main(int argc, char** argv) {
     std::puts("lumoret_dlg_test: cannot start wxWidgets on this display; skipped");
     return 77;
   }
-  dlg = new CLumoretDlg();
-  dlg->Show();  // sends the init-dialog event, which creates and starts the engine
-  list = dlg->target_list;
-  int result = 1;
-  if (dlg->manager() == nullptr || !dlg->startup_error().empty()) {
-    std::printf("lumoret_dlg_test: the engine did not start: %s\n", dlg->startup_error().c_str());
-  } else {
-    result = RUN_ALL_TESTS();
-    dlg->manager()->Stop();
+  std::unique_ptr<DelayTimeMgr> manager;
+  try {
+    manager = std::make_unique<DelayTimeMgr>();
+  } catch (const std::exception& e) {
+    std::printf("lumoret_dlg_test: the engine did not start: %s\n", e.what());
+    return 1;
   }
+  dlg = new CLumoretDlg(*manager);
+  dlg->Show();  // sends the init-dialog event, which fills the list and starts the engine
+  list = dlg->target_list;
+  const int result = RUN_ALL_TESTS();
+  manager->Stop();
   dlg->Destroy();
   WaitFor([] { return false; }, 50);
   wxTheApp->OnExit();

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # shellcheck disable=SC2015,SC2317  # A && pass || fail is meant; helpers run through within
-# Whole-program tests of the lumoret binary given as $1: single instance, shutdown,
-# rights. Runs inside a private network namespace (tests/isolated), since the engine
+# Whole-program tests of the lumoret binary given as $1: single instance, shutdown and
+# quit signals, rights, unusable target lists, slow names. Runs inside a private network namespace (tests/isolated), since the engine
 # starts for real, on the X display in $DISPLAY with a window manager. Exit 77 = skip.
 set -u
 bin=$1
@@ -40,20 +40,22 @@ active() { [ "$(xdotool getactivewindow getwindowpid 2>/dev/null)" = "$1" ]; }
 # Real key presses (GTK ignores synthetic ones) after making the window active.
 key_to() { xdotool windowactivate --sync "$1" >/dev/null 2>&1 && xdotool key "$2"; }
 
-# CAP_NET_RAW (bit 13) in any set of the main thread or in any thread's effective set.
+# CAP_NET_RAW (bit 13) in any set of any thread: effective, permitted, inheritable,
+# ambient and bounding (the tests run as root, which may change the bounding set).
 has_net_raw() {
   local v
-  for v in $(awk '/^Cap(Inh|Prm|Eff|Amb):/ { print $2 }' "/proc/$1/status") \
-    $(awk '$1 == "CapEff:" { print $2 }' /proc/"$1"/task/*/status); do
+  while read -r v; do
     (((0x$v >> 13) & 1)) && return 0
-  done
+  done < <(awk '/^Cap(Inh|Prm|Eff|Amb|Bnd):/ { print $2 }' /proc/"$1"/task/*/status)
   return 1
 }
 
 # A working directory with its own config.ini and its own runtime folder (the lock).
+# The host text that is not UTF-8 must not make the toolkit complain on stderr.
 make_dir() {
   mkdir -p "$work/$1" "$work/$1.run" && chmod 700 "$work/$1.run"
-  printf '127.0.0.1\nnothing-here.invalid\n# the same host twice\n127.0.0.1\n' >"$work/$1/config.ini"
+  printf '127.0.0.1\nnothing-here.invalid\n# the same host twice\n127.0.0.1\nbad-\377\300\n' \
+    >"$work/$1/config.ini"
 }
 
 # start <dir> [command prefix...]: $bin run there with its lock; the pid in $pid.
@@ -85,7 +87,7 @@ start a
 a=$pid
 shows '^Lumoret$' "the first instance shows its window" || exit 1
 a_window=$window
-has_net_raw "$a" && fail "CAP_NET_RAW left after the socket was opened" && grep Cap "/proc/$a/status"
+has_net_raw "$a" && fail "CAP_NET_RAW left in a thread" && grep Cap /proc/"$a"/task/*/status
 
 # --- another instance (a lock of its own) in front, then a second start of the first
 make_dir b
@@ -106,6 +108,24 @@ ends "$a" 1 0 "Esc closes the window and the process exits 0 within a second"
 key_to "$b_window" alt+F4
 ends "$b" 1 0 "the close box ends the process with 0 within a second"
 
+# --- a first instance that does not answer: later starts still end at once
+start a
+shows '^Lumoret$' "a first instance for the stuck case"
+kill -STOP "$pid"
+stuck=$pid
+for i in $(seq 10); do
+  start a
+  ends "$pid" 3 0 "start $i against a stopped first instance exits 0" || break
+done
+kill -CONT "$stuck"
+# --- quit signals close the window in order, with status 0
+kill -TERM "$stuck"
+ends "$stuck" 2 0 "SIGTERM closes the program with status 0"
+start a
+shows '^Lumoret$' "the lock was released on SIGTERM"
+kill -INT "$pid"
+ends "$pid" 2 0 "SIGINT closes the program with status 0"
+
 # --- the lock goes with the process: after a normal exit and after SIGKILL
 start a
 shows '^Lumoret$' "a new start runs after the first has exited"
@@ -116,6 +136,31 @@ ends "$pid" 2 0 "Enter ends it with 0"
 for d in a b; do
   [ -s "$work/$d.err" ] && fail "a normal run wrote to stderr:" && cat "$work/$d.err"
 done
+
+# refused <dir> <stderr pattern> <what>: a message box within a second, status 1, the
+# cause on stderr.
+refused() {
+  start "$1"
+  if within 1 visible "$pid" '^Lumoret: cannot start$'; then
+    pass "$3: a message at once"
+    key_to "$window" Return
+  else
+    fail "$3: no message within a second"
+  fi
+  ends "$pid" 3 1 "$3: status 1"
+  grep -q "$2" "$work/$1.err" || fail "$3: stderr lacks '$2': $(cat "$work/$1.err")"
+}
+
+# --- target lists that cannot be used
+make_dir f
+rm "$work/f/config.ini" && mkfifo "$work/f/config.ini"
+refused f 'config.ini is a FIFO' "a FIFO as config.ini"
+make_dir z
+ln -sf /dev/zero "$work/z/config.ini"
+refused z 'config.ini is a link to a character device' "a link to /dev/zero"
+make_dir m
+for ((i = 0; i <= 65536; i++)); do echo 127.0.0.1; done >"$work/m/config.ini"
+refused m 'lists 65537 targets; at most 65536' "65,537 targets"
 
 # The remaining cases change users, which only root can do.
 nobody=(setpriv --reuid=65534 --regid=65534 --clear-groups)
@@ -136,10 +181,63 @@ ends "$pid" 3 1 "the program ends cleanly (status 1) after the message"
 grep -q 'setcap cap_net_raw+ep' "$work/n.err" && grep -q 'Operation not permitted' "$work/n.err" ||
   fail "stderr names not both the remedy and the cause: $(cat "$work/n.err")"
 
+# --- a full disk when the default config.ini is written: nothing is left behind. The
+# program runs in a mount namespace of its own, on a one-page tmpfs already full.
+make_dir d
+rm "$work/d/config.ini"
+full_disk() {
+  mount -t tmpfs -o size=4k tmpfs "$work/d" || return 77
+  head -c 1M /dev/zero >"$work/d/filler" 2>/dev/null
+  start d
+  within 3 grep -qs . "$work/d.err"
+  kill -TERM "$pid"
+  wait "$pid"
+  local status=$?
+  ls -A "$work/d" >"$work/d.ls"
+  return "$status"
+}
+export -f full_disk start within
+export work bin slow
+unshare --mount bash -c full_disk
+status=$?
+case $status in
+  77) echo "program_test: no tmpfs could be mounted; the full-disk case is skipped" ;;
+  1)
+    [ "$(cat "$work/d.ls")" = filler ] || fail "a full disk left files behind: $(cat "$work/d.ls")"
+    grep -q 'cannot create config.ini: No space left on device' "$work/d.err" &&
+      pass "a full disk is reported with its cause, status 1" || fail "full disk: $(cat "$work/d.err")"
+    ;;
+  *) fail "a full disk: status $status" ;;
+esac
+
+# --- slow names: a progress window after half a second, whose Cancel goes on without
+# them. The name server sits behind a link whose far end (in this namespace too) has no
+# address, so nothing ever answers.
+make_dir r
+printf '127.0.0.1\nslow-1.test\nslow-2.test\n' >"$work/r/config.ini"
+slow_names() {
+  ip link add dark type veth peer name dark-end && ip addr add 10.99.0.1/24 dev dark &&
+    ip link set dark up && ip link set dark-end up &&
+    printf 'nameserver 10.99.0.2\noptions timeout:30 attempts:1\n' >"$work/resolv.conf" &&
+    mount --bind "$work/resolv.conf" /etc/resolv.conf || return 77
+  start r
+  shows '^Lumoret: resolving names$' "slow names bring up the progress window" &&
+    key_to "$window" Escape
+  shows '^Lumoret$' "its Cancel goes on to the main window" && key_to "$window" Escape
+  ends "$pid" 2 0 "and the program ends normally"
+}
+export -f slow_names shows visible key_to ends pass fail gone
+out=$(unshare --mount bash -c slow_names)
+case $? in
+  77) echo "program_test: no veth link or resolv.conf mount; the slow-name case is skipped" ;;
+  *) echo "$out" && ! grep -q '^FAIL' <<<"$out" || failures=$((failures + 1)) ;;
+esac
+ip link del dark 2>/dev/null
+
 # --- started through sudo: the invoking user's ids before config.ini is created
 make_dir s
 rm "$work/s/config.ini"
-chown 65534:65534 "$work/s"
+chown 65534:65534 "$work/s" "$work/s.run"
 start s env SUDO_UID=65534 SUDO_GID=65534
 if shows '^Lumoret$' "a sudo start runs"; then
   uids=$(awk '$1 == "Uid:" { print $2, $3, $4, $5 }' "/proc/$pid/status")
@@ -149,6 +247,12 @@ if shows '^Lumoret$' "a sudo start runs"; then
   key_to "$window" Escape
   ends "$pid" 2 0 "the sudo start ends with 0"
 fi
+start s env SUDO_UID=65534 SUDO_GID=x
+if shows '^Lumoret: cannot start$' "a bad SUDO_GID is reported, not run as root"; then
+  has_net_raw "$pid" && fail "CAP_NET_RAW kept after a failed switch"
+  key_to "$window" Return
+fi
+ends "$pid" 3 1 "a bad SUDO_GID ends with status 1"
 
 [ "$failures" = 0 ] && echo "program_test: all passed"
 exit $((failures > 0))
