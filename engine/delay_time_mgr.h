@@ -101,7 +101,7 @@ class DelayTimeMgr {
 
   // Written by the worker thread only, read whole by any thread.
   std::atomic<std::uint32_t> foreign_count{0};        // echo replies and other ICMP not ours
-  std::atomic<std::uint32_t> malformed_count{0};      // datagrams too short or not IPv4
+  std::atomic<std::uint32_t> malformed_count{0};      // too short, or (raw) not IPv4
   std::atomic<std::uint32_t> send_error_count{0};     // requests the kernel refused
   std::atomic<std::uint32_t> receive_error_count{0};  // failed waits and reads
 

@@ -31,8 +31,8 @@ struct ReceivedDatagram {
 constexpr int kMaxReceiveBatch = 64;
 // Reads, without blocking, up to count (at most kMaxReceiveBatch) datagrams queued on the
 // socket, datagram i into slots + i * slot_size, cut to slot_size bytes, with its receive
-// stamp where the system keeps one and its sender where the system tells it. Returns how many were
-// read, 0 when none was queued, or -1 with error set.
+// stamp where the system keeps one and its sender where the system tells it. Returns how
+// many were read, 0 when none was queued, or -1 with error set.
 int ReceiveDatagrams(int socket, unsigned char* slots, std::size_t slot_size,
                      ReceivedDatagram* datagrams, int count, std::error_code& error);
 
