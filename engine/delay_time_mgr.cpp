@@ -4,7 +4,6 @@
 #include <boost/asio/post.hpp>
 #include <boost/bind/bind.hpp>
 #include <boost/system/system_error.hpp>
-#include <cerrno>
 #include <system_error>
 
 #include "engine/target_list.h"
@@ -31,14 +30,13 @@ int OpenDatagramSocket() {
 }
 
 // A datagram socket for one more listing of an address. A host listed many times needs
-// many, so the descriptor limit is raised as far as the system lets the process.
+// many, so the limit on descriptors (often 1,024) is raised as far as the system lets
+// the process, before the socket is opened rather than after a failure.
 int OpenExtraDatagramSocket() {
+  platform::RaiseDescriptorLimit();
   try {
     return OpenDatagramSocket();
   } catch (const platform::RightsError& e) {
-    if (e.code().value() == EMFILE && platform::RaiseDescriptorLimit()) {
-      return OpenExtraDatagramSocket();
-    }
     // Not a matter of rights (the first one opened): most likely out of descriptors.
     throw std::system_error(e.code(),
                             "opening an ICMP datagram socket for an address listed "
