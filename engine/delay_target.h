@@ -13,8 +13,8 @@
 #include "engine/probe_history.h"
 #include "engine/probe_schedule.h"
 
-// The ICMP identifier of a target's requests: process id plus the target's index,
-// modulo 65536.
+// The ICMP identifier of a target's requests on a raw socket: process id plus the
+// target's index, modulo 65536 (a datagram socket puts in its own).
 std::uint16_t IdentifierForIndex(unsigned long pid, int identifier_offset);
 // The inverse: which index a reply's identifier names (0 to 65535; the caller checks
 // it against the number of targets).

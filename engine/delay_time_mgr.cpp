@@ -4,6 +4,7 @@
 #include <boost/asio/post.hpp>
 #include <boost/bind/bind.hpp>
 #include <boost/system/system_error.hpp>
+#include <system_error>
 
 #include "engine/target_list.h"
 #include "platform/platform.h"
@@ -21,27 +22,66 @@ constexpr auto kMaxStampAge = std::chrono::seconds(60);
 // Socket receive buffer: room for a burst of replies from about 10,000 targets.
 constexpr int kReceiveBufferBytes = 16 << 20;
 
-// A raw ICMP socket opened through Asio, for tools and tests that build the engine on
-// their own: a missing right raises boost::system::system_error.
-int OpenOwnSocket() {
-  boost::asio::io_service io_service;
-  boost::asio::ip::icmp::socket socket(io_service, boost::asio::ip::icmp::v4());
-  platform::EnlargeReceiveBuffer(static_cast<int>(socket.native_handle()), kReceiveBufferBytes);
-  return static_cast<int>(socket.release());
-}
-
-}  // namespace
-
-int DelayTimeMgr::OpenRawSocket() {
-  const int socket = platform::OpenRawIcmpSocket();
+// An ICMP datagram socket with room for bursts. Throws platform::RightsError.
+int OpenDatagramSocket() {
+  const int socket = platform::OpenDatagramIcmpSocket();
   platform::EnlargeReceiveBuffer(socket, kReceiveBufferBytes);
   return socket;
 }
 
-DelayTimeMgr& DelayTimeMgr::GetInstance(int raw_socket, const AwaitNames& await_names) {
+// A datagram socket for one more listing of an address. A host listed many times needs
+// many, so the limit on descriptors (often 1,024) is raised as far as the system lets
+// the process, before the socket is opened rather than after a failure.
+int OpenExtraDatagramSocket() {
+  platform::RaiseDescriptorLimit();
+  try {
+    return OpenDatagramSocket();
+  } catch (const platform::RightsError& e) {
+    // Not a matter of rights (the first one opened): most likely out of descriptors.
+    throw std::system_error(e.code(),
+                            "opening an ICMP datagram socket for an address listed "
+                            "more than once");
+  }
+}
+
+// An ICMP socket opened through Asio, for tools and tests that build the engine on their
+// own: raw, or datagram without the right; neither raises boost::system::system_error.
+int OpenOwnSocket() {
+  boost::asio::io_service io_service;
+  try {
+    boost::asio::ip::icmp::socket socket(io_service, boost::asio::ip::icmp::v4());
+    platform::EnlargeReceiveBuffer(static_cast<int>(socket.native_handle()), kReceiveBufferBytes);
+    return static_cast<int>(socket.release());
+  } catch (const boost::system::system_error& raw_error) {
+    try {
+      return OpenDatagramSocket();
+    } catch (const platform::RightsError&) {
+      throw raw_error;  // names the right that is missing
+    }
+  }
+}
+
+}  // namespace
+
+int DelayTimeMgr::OpenIcmpSocket() {
+  int socket = -1;
+  try {
+    socket = platform::OpenRawIcmpSocket();
+  } catch (const platform::RightsError& raw_error) {
+    try {
+      return OpenDatagramSocket();
+    } catch (const platform::RightsError&) {
+      throw raw_error;  // names the right; the message gives both remedies
+    }
+  }
+  platform::EnlargeReceiveBuffer(socket, kReceiveBufferBytes);
+  return socket;
+}
+
+DelayTimeMgr& DelayTimeMgr::GetInstance(int icmp_socket, const AwaitNames& await_names) {
   // A constructor that throws leaves the static unconstructed, so the next call
   // tries again from the start.
-  static DelayTimeMgr instance(raw_socket, await_names);
+  static DelayTimeMgr instance(icmp_socket, await_names);
   return instance;
 }
 
@@ -72,23 +112,26 @@ void DelayTimeMgr::ByteSource::Reset(const unsigned char* data, std::size_t leng
   setg(begin, begin, begin + length);
 }
 
-DelayTimeMgr::DelayTimeMgr(int raw_socket, const AwaitNames& await_names)
-    : icmp_socket(io_service, boost::asio::ip::icmp::v4(), raw_socket),
+DelayTimeMgr::Channel::Channel(boost::asio::io_service& io_service, int descriptor)
+    : socket(io_service, boost::asio::ip::icmp::v4(), descriptor), receive_retry_timer(io_service) {
+  platform::EnableReceiveTimestamps(descriptor);
+  // Requests are sent and replies read straight from the worker's handlers.
+  this->socket.non_blocking(true);
+}
+
+DelayTimeMgr::DelayTimeMgr(int icmp_socket, const AwaitNames& await_names)
+    : socket_kind(platform::GetSocketKind(icmp_socket)),
       reply_buffer(platform::kMaxReceiveBatch * kSlotSize),
       received(platform::kMaxReceiveBatch),
-      receive_retry_timer(io_service),
       schedule_timer(io_service),
       schedule_wake(std::chrono::steady_clock::time_point::max()) {
+  channels.push_back(std::make_unique<Channel>(io_service, icmp_socket));
   LoadTargets(await_names);
 }
 
 DelayTimeMgr::DelayTimeMgr() : DelayTimeMgr(OpenOwnSocket()) {}
 
 void DelayTimeMgr::LoadTargets(const AwaitNames& await_names) {
-  const int socket = static_cast<int>(icmp_socket.native_handle());
-  platform::EnableReceiveTimestamps(socket);
-  // Requests are sent and replies read straight from the worker's handlers.
-  icmp_socket.non_blocking(true);
   const std::vector<std::string> hosts = LoadTargetList(kConfigFile);
   NameResolver names(hosts);
   if (await_names) {
@@ -98,10 +141,27 @@ void DelayTimeMgr::LoadTargets(const AwaitNames& await_names) {
   }
   const std::vector<std::optional<NameResolver::Address>> addresses = names.Results();
   targets.reserve(hosts.size());
+  std::unordered_map<std::uint32_t, std::size_t> listings;  // of each address so far
   for (std::size_t i = 0; i < hosts.size(); ++i) {
+    Channel& channel = ChannelFor(i, addresses[i], listings);
     targets.push_back(std::make_unique<DelayTarget>(
-        schedule, icmp_socket, hosts[i], static_cast<int>(i), addresses[i], send_error_count));
+        schedule, channel.socket, hosts[i], static_cast<int>(i), addresses[i], send_error_count));
   }
+}
+
+DelayTimeMgr::Channel& DelayTimeMgr::ChannelFor(
+    std::size_t index, const std::optional<boost::asio::ip::icmp::endpoint>& destination,
+    std::unordered_map<std::uint32_t, std::size_t>& listings) {
+  if (socket_kind == platform::SocketKind::kRaw || !destination) {
+    return *channels.front();
+  }
+  const std::uint32_t address = destination->address().to_v4().to_uint();
+  const std::size_t listing = listings[address]++;
+  if (listing == channels.size()) {
+    channels.push_back(std::make_unique<Channel>(io_service, OpenExtraDatagramSocket()));
+  }
+  channels[listing]->targets.emplace(address, index);
+  return *channels[listing];
 }
 
 DelayTimeMgr::~DelayTimeMgr() {
@@ -144,7 +204,9 @@ void DelayTimeMgr::Run() {
       }
     }
     ArmScheduleTimer();
-    StartReceive();
+    for (std::size_t channel = 0; channel < channels.size(); ++channel) {
+      StartReceive(channel);
+    }
     io_service.run();
   } catch (const std::exception& e) {
     // Nothing above the worker thread could catch it; the window shows it instead.
@@ -153,39 +215,42 @@ void DelayTimeMgr::Run() {
   }
 }
 
-void DelayTimeMgr::StartReceive() {
-  icmp_socket.async_wait(
+void DelayTimeMgr::StartReceive(std::size_t channel) {
+  channels[channel]->socket.async_wait(
       boost::asio::socket_base::wait_read,
-      boost::bind(&DelayTimeMgr::HandleReceive, this, boost::asio::placeholders::error));
+      boost::bind(&DelayTimeMgr::HandleReceive, this, channel, boost::asio::placeholders::error));
 }
 
-void DelayTimeMgr::HandleReceive(const boost::system::error_code& error) {
+void DelayTimeMgr::HandleReceive(std::size_t channel, const boost::system::error_code& error) {
   if (error == boost::asio::error::operation_aborted) {
     return;  // shutting down
   }
-  const DrainResult result = error ? DrainResult::kFailed : DrainSocket();
+  const DrainResult result = error ? DrainResult::kFailed : DrainSocket(channel);
   ArmScheduleTimer();
   switch (result) {
     case DrainResult::kEmpty:
-      StartReceive();
+      StartReceive(channel);
       return;
     case DrainResult::kMore:
       // Read on after the handlers waiting meanwhile (the timers) have had their turn.
-      boost::asio::post(io_service, [this] { HandleReceive(boost::system::error_code()); });
+      boost::asio::post(io_service,
+                        [this, channel] { HandleReceive(channel, boost::system::error_code()); });
       return;
-    case DrainResult::kFailed:
+    case DrainResult::kFailed: {
       Increment(receive_error_count);
       // Try again after a pause instead of giving up on every reply for good; waiting
       // for the socket would report the failure again at once.
-      receive_retry_timer.expires_after(kReceiveRetry);
-      receive_retry_timer.async_wait(
-          boost::bind(&DelayTimeMgr::HandleReceive, this, boost::asio::placeholders::error));
+      boost::asio::steady_timer& retry = channels[channel]->receive_retry_timer;
+      retry.expires_after(kReceiveRetry);
+      retry.async_wait(boost::bind(&DelayTimeMgr::HandleReceive, this, channel,
+                                   boost::asio::placeholders::error));
       return;
+    }
   }
 }
 
-DelayTimeMgr::DrainResult DelayTimeMgr::DrainSocket() {
-  const int socket = static_cast<int>(icmp_socket.native_handle());
+DelayTimeMgr::DrainResult DelayTimeMgr::DrainSocket(std::size_t channel) {
+  const int socket = static_cast<int>(channels[channel]->socket.native_handle());
   for (int batch = 0; batch < kBatchesPerTurn; ++batch) {
     std::error_code error;
     const int count = platform::ReceiveDatagrams(
@@ -195,8 +260,8 @@ DelayTimeMgr::DrainResult DelayTimeMgr::DrainSocket() {
     }
     const ClockPair clocks = ClockPair::Now();
     for (int i = 0; i < count; ++i) {
-      HandleDatagram(&reply_buffer[static_cast<std::size_t>(i) * kSlotSize], received[i].length,
-                     received[i].wall_stamp_ns, clocks);
+      HandleDatagram(channel, &reply_buffer[static_cast<std::size_t>(i) * kSlotSize],
+                     received[i].length, received[i].source_v4, received[i].wall_stamp_ns, clocks);
     }
     if (count < platform::kMaxReceiveBatch) {
       return DrainResult::kEmpty;
@@ -205,29 +270,49 @@ DelayTimeMgr::DrainResult DelayTimeMgr::DrainSocket() {
   return DrainResult::kMore;
 }
 
-void DelayTimeMgr::HandleDatagram(const unsigned char* data, std::size_t length,
+void DelayTimeMgr::HandleDatagram(std::size_t channel, const unsigned char* data,
+                                  std::size_t length, std::uint32_t source_v4,
                                   const std::optional<std::int64_t>& stamp_ns,
                                   const ClockPair& clocks) {
   reply_bytes.Reset(data, length);
   reply_stream.clear();
-  reply_stream >> reply_ipv4_header >> reply_icmp_header;
+  // A datagram socket hands over the ICMP message alone.
+  if (socket_kind == platform::SocketKind::kRaw) {
+    reply_stream >> reply_ipv4_header;
+  }
+  reply_stream >> reply_icmp_header;
   if (!reply_stream) {
     Increment(malformed_count);
     return;
   }
-  if (reply_icmp_header.type() != IcmpHeader::kEchoReply) {
+  DelayTarget* target = reply_icmp_header.type() == IcmpHeader::kEchoReply
+                            ? ReplyTarget(channel, source_v4)
+                            : nullptr;
+  if (target == nullptr ||
+      !target->HandleReply(reply_icmp_header.sequence_number(), ArrivalTime(stamp_ns, clocks))) {
     Increment(foreign_count);
-    return;
+  }
+}
+
+DelayTarget* DelayTimeMgr::ReplyTarget(std::size_t channel, std::uint32_t source_v4) {
+  if (socket_kind == platform::SocketKind::kDatagram) {
+    // The system delivers only replies carrying the socket's identifier, so the sender
+    // and the socket name the target.
+    if (channel >= channels.size()) {
+      return nullptr;
+    }
+    const auto& sent_to = channels[channel]->targets;
+    const auto found = sent_to.find(source_v4);
+    return found == sent_to.end() ? nullptr : targets[found->second].get();
   }
   const std::size_t index = IndexForIdentifier(reply_icmp_header.identifier(), platform::GetPid());
   // An echo reply comes from the address its request went to (RFC 1122, 3.2.2.6); one
   // from elsewhere answers another program's request that happens to share our identifier.
   if (index >= targets.size() ||
-      reply_ipv4_header.source_address() != targets[index]->destination.address().to_v4() ||
-      !targets[index]->HandleReply(reply_icmp_header.sequence_number(),
-                                   ArrivalTime(stamp_ns, clocks))) {
-    Increment(foreign_count);
+      reply_ipv4_header.source_address() != targets[index]->destination.address().to_v4()) {
+    return nullptr;
   }
+  return targets[index].get();
 }
 
 void DelayTimeMgr::ArmScheduleTimer() {
@@ -257,7 +342,9 @@ void DelayTimeMgr::HandleScheduleTimer(const boost::system::error_code& error) {
   const auto first_wait = schedule.Earliest(ProbeSchedule::Kind::kWait);
   if (first_wait && *first_wait <= now) {
     // A reply that came within its wait may still be queued: it counts, not a timeout.
-    DrainSocket();
+    for (std::size_t channel = 0; channel < channels.size(); ++channel) {
+      DrainSocket(channel);
+    }
     now = std::chrono::steady_clock::now();
   }
   ProbeSchedule::Kind kind = ProbeSchedule::Kind::kNone;

@@ -15,6 +15,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "engine/delay_target.h"
@@ -39,31 +40,34 @@ struct ClockPair {
 std::chrono::steady_clock::time_point ArrivalTime(const std::optional<std::int64_t>& stamp_ns,
                                                   const ClockPair& clocks);
 
-// The engine: one raw ICMP socket shared by every target, one worker thread running
-// every completion handler, and the receive path that hands each echo reply to its
-// target.
+// The engine: one raw ICMP socket shared by every target (or, without the right to raw
+// sockets, ICMP datagram sockets), one worker thread running every completion handler,
+// and the receive path that hands each echo reply to its target.
 class DelayTimeMgr {
  public:
   // Waits until the names are resolved, or gives up on some (NameResolver::Cancel),
   // while the caller shows how far resolving has come.
   using AwaitNames = std::function<void(NameResolver& names)>;
 
-  // Opens the raw ICMP socket for the constructor, its receive buffer enlarged while the
-  // process may still go past the system's cap: call before giving up rights. Throws
-  // platform::RightsError.
-  static int OpenRawSocket();
+  // Opens the ICMP socket for the constructor, raw where the process has the right and
+  // else datagram, its receive buffer enlarged while the process may still go past the
+  // system's cap: call before giving up rights. Throws the raw socket's
+  // platform::RightsError when neither kind can be opened.
+  static int OpenIcmpSocket();
 
-  // The one manager of the process, built by the first call around raw_socket and
+  // The one manager of the process, built by the first call around icmp_socket and
   // await_names (as the constructor); later calls return it and ignore both. A failed
   // construction raises its error and is tried again on the next call.
-  static DelayTimeMgr& GetInstance(int raw_socket, const AwaitNames& await_names = nullptr);
+  static DelayTimeMgr& GetInstance(int icmp_socket, const AwaitNames& await_names = nullptr);
 
-  // Takes over raw_socket, an open raw ICMP socket over IPv4, then reads (or creates)
-  // config.ini in the working directory and resolves every target, through await_names
-  // when given. Throws ConfigError for a target list that cannot be used.
-  explicit DelayTimeMgr(int raw_socket, const AwaitNames& await_names = nullptr);
+  // Takes over icmp_socket, an open ICMP socket over IPv4, raw or datagram, then reads
+  // (or creates) config.ini in the working directory and resolves every target, through
+  // await_names when given. With a datagram socket, each further listing of an address
+  // gets a datagram socket of its own. Throws ConfigError for a target list that cannot
+  // be used, std::system_error when those sockets cannot be opened.
+  explicit DelayTimeMgr(int icmp_socket, const AwaitNames& await_names = nullptr);
   // The same on a socket of its own; throws boost::system::system_error when the
-  // process may not open one.
+  // process may open neither kind.
   DelayTimeMgr();
   ~DelayTimeMgr();
   DelayTimeMgr(const DelayTimeMgr&) = delete;
@@ -78,13 +82,18 @@ class DelayTimeMgr {
   // Safe to call from any thread.
   std::string LastError() const;
 
-  // The receive path for one datagram as the socket delivered it, IPv4 header first:
-  // decodes it and hands an echo reply to its target. stamp_ns is the kernel's arrival
-  // stamp on the wall clock, if there is one; clocks were read after the datagram was.
-  // The worker calls it for every datagram; tests, benchmarks and fuzzers feed it bytes.
-  void HandleDatagram(const unsigned char* data, std::size_t length,
-                      const std::optional<std::int64_t>& stamp_ns, const ClockPair& clocks);
+  // The receive path for one datagram as socket number channel delivered it (a raw
+  // socket's IPv4 header first; a datagram socket's ICMP message alone, from source_v4,
+  // host order): decodes it and hands an echo reply to its target. stamp_ns is the
+  // kernel's arrival stamp on the wall clock, if there is one; clocks were read after the
+  // datagram was. The worker calls it for every datagram; tests, benchmarks and fuzzers
+  // feed it bytes.
+  void HandleDatagram(std::size_t channel, const unsigned char* data, std::size_t length,
+                      std::uint32_t source_v4, const std::optional<std::int64_t>& stamp_ns,
+                      const ClockPair& clocks);
 
+  // How requests go out: a raw socket, or datagram sockets. Fixed by the constructor.
+  const platform::SocketKind socket_kind;
   std::vector<std::unique_ptr<DelayTarget>> targets;  // fixed after construction
   // Runs every handler of the engine, on the worker thread alone: the hint of one thread
   // lets a handler post work without waking the reactor.
@@ -92,7 +101,7 @@ class DelayTimeMgr {
 
   // Written by the worker thread only, read whole by any thread.
   std::atomic<std::uint32_t> foreign_count{0};        // echo replies and other ICMP not ours
-  std::atomic<std::uint32_t> malformed_count{0};      // datagrams too short or not IPv4
+  std::atomic<std::uint32_t> malformed_count{0};      // too short, or (raw) not IPv4
   std::atomic<std::uint32_t> send_error_count{0};     // requests the kernel refused
   std::atomic<std::uint32_t> receive_error_count{0};  // failed waits and reads
 
@@ -112,18 +121,37 @@ class DelayTimeMgr {
   // reads, or a failure.
   enum class DrainResult { kEmpty, kMore, kFailed };
 
+  // One socket with the targets whose requests it carries.
+  struct Channel {
+    explicit Channel(boost::asio::io_service& io_service, int descriptor);
+    boost::asio::ip::icmp::socket socket;  // its targets' requests and replies, never blocks
+    // Reads the socket again a while after a failed read, so an error cannot spin.
+    boost::asio::steady_timer receive_retry_timer;
+    // Datagram sockets: index of the target for each IPv4 address (host order) sent to.
+    std::unordered_map<std::uint32_t, std::size_t> targets;
+  };
+
   void Run();
-  // Waits until the socket has datagrams to read.
-  void StartReceive();
-  void HandleReceive(const boost::system::error_code& error);
-  // Reads and handles what is queued on the socket, a bounded number of batches.
-  DrainResult DrainSocket();
+  // Waits until socket number channel has datagrams to read.
+  void StartReceive(std::size_t channel);
+  void HandleReceive(std::size_t channel, const boost::system::error_code& error);
+  // Reads and handles what is queued on a socket, a bounded number of batches.
+  DrainResult DrainSocket(std::size_t channel);
+  // The target an echo reply just decoded answers, or nullptr when it is none of ours.
+  DelayTarget* ReplyTarget(std::size_t channel, std::uint32_t source_v4);
+  // The socket for the target at index, sending to destination: with datagram sockets,
+  // the one for its listing of that address (listings counts them), opened when needed.
+  Channel& ChannelFor(std::size_t index,
+                      const std::optional<boost::asio::ip::icmp::endpoint>& destination,
+                      std::unordered_map<std::uint32_t, std::size_t>& listings);
   // Arms schedule_timer for the earliest wait or pause, unless it is armed early enough.
   void ArmScheduleTimer();
   // Runs out every wait and pause that is due.
   void HandleScheduleTimer(const boost::system::error_code& error);
 
-  boost::asio::ip::icmp::socket icmp_socket;     // every request and reply, never blocks
+  // The raw socket alone, or one datagram socket per listing of an address: the first
+  // listing of each address goes through the first, the second through the second, ...
+  std::vector<std::unique_ptr<Channel>> channels;
   bool running = false;                          // GUI thread only
   std::unique_ptr<boost::thread> worker_thread;  // runs Run from Start to Stop
   // One slot of kSlotSize bytes per datagram of a batch.
@@ -133,10 +161,8 @@ class DelayTimeMgr {
   std::istream reply_stream{&reply_bytes};           // decodes reply_bytes
   Ipv4Header reply_ipv4_header;                      // of the datagram decoded last
   IcmpHeader reply_icmp_header;                      // of the datagram decoded last
-  // Reads the socket again a while after a failed read, so an error cannot spin.
-  boost::asio::steady_timer receive_retry_timer;
-  ProbeSchedule schedule;                    // every target's wait or pause
-  boost::asio::steady_timer schedule_timer;  // wakes the worker for the earliest of them
+  ProbeSchedule schedule;                            // every target's wait or pause
+  boost::asio::steady_timer schedule_timer;          // wakes the worker for the earliest of them
   // When schedule_timer is armed to expire; time_point::max() while it is not armed.
   std::chrono::steady_clock::time_point schedule_wake;
   // Reads config.ini and creates the targets, their names resolved side by side.

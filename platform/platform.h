@@ -25,13 +25,14 @@ void EnableReceiveTimestamps(int socket);
 struct ReceivedDatagram {
   std::size_t length = 0;                     // bytes stored in its slot
   std::optional<std::int64_t> wall_stamp_ns;  // kernel's arrival time, wall clock
+  std::uint32_t source_v4 = 0;                // sender's IPv4 address, host order; 0: unknown
 };
 // The most datagrams one ReceiveDatagrams call reads.
 constexpr int kMaxReceiveBatch = 64;
 // Reads, without blocking, up to count (at most kMaxReceiveBatch) datagrams queued on the
 // socket, datagram i into slots + i * slot_size, cut to slot_size bytes, with its receive
-// stamp where the system keeps one. Returns how many were read, 0 when none was queued,
-// or -1 with error set.
+// stamp where the system keeps one and its sender where the system tells it. Returns how
+// many were read, 0 when none was queued, or -1 with error set.
 int ReceiveDatagrams(int socket, unsigned char* slots, std::size_t slot_size,
                      ReceivedDatagram* datagrams, int count, std::error_code& error);
 
@@ -72,7 +73,7 @@ bool EnterWorkingFolder();
 class RightsError : public std::system_error {
  public:
   enum class Step {
-    kOpenSocket,  // the raw ICMP socket could not be opened
+    kOpenSocket,  // no ICMP socket could be opened, raw or datagram
     kSudoIds,     // SUDO_UID or SUDO_GID is not a plain user or group id
     kSwitchUser,  // becoming the user who ran sudo failed
     kDropRight,   // the capability could not be given up
@@ -85,6 +86,18 @@ class RightsError : public std::system_error {
 // Opens a raw ICMP socket over IPv4 and returns its descriptor. Throws RightsError
 // (kOpenSocket) with the system's error.
 int OpenRawIcmpSocket();
+// Opens an ICMP datagram socket over IPv4, which needs no right where the system lets the
+// process's groups use them (Linux: net.ipv4.ping_group_range). The system chooses the
+// identifier of its requests and delivers only the replies that carry it, without their
+// IP header. Throws RightsError (kOpenSocket) with the system's error; always on Windows.
+int OpenDatagramIcmpSocket();
+// Raises the process's limit on open descriptors as far as the system allows; false
+// when it cannot go higher.
+bool RaiseDescriptorLimit();
+// How an ICMP socket sends and receives: raw (whole IP datagrams in, our identifiers) or
+// datagram (ICMP messages only, the system's identifier).
+enum class SocketKind { kRaw, kDatagram };
+SocketKind GetSocketKind(int socket);
 
 // Gives up, for the whole process, every right the raw socket needed: a root process
 // started through sudo becomes the user who ran it (uid, gid, supplementary groups,

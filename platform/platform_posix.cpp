@@ -9,6 +9,7 @@
 #include <spawn.h>
 #include <sys/file.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -224,6 +225,7 @@ int ReceiveDatagrams(int socket, unsigned char* slots, std::size_t slot_size,
   constexpr std::size_t kControlSize = CMSG_SPACE(sizeof(timespec));
   mmsghdr messages[kMaxReceiveBatch];
   iovec vectors[kMaxReceiveBatch];
+  sockaddr_in sources[kMaxReceiveBatch];
   alignas(cmsghdr) unsigned char control[kMaxReceiveBatch][kControlSize];
   count = count < kMaxReceiveBatch ? count : kMaxReceiveBatch;
   for (int i = 0; i < count; ++i) {
@@ -231,6 +233,8 @@ int ReceiveDatagrams(int socket, unsigned char* slots, std::size_t slot_size,
     messages[i] = {};
     messages[i].msg_hdr.msg_iov = &vectors[i];
     messages[i].msg_hdr.msg_iovlen = 1;
+    messages[i].msg_hdr.msg_name = &sources[i];
+    messages[i].msg_hdr.msg_namelen = sizeof sources[i];
     messages[i].msg_hdr.msg_control = control[i];
     messages[i].msg_hdr.msg_controllen = kControlSize;
   }
@@ -247,6 +251,9 @@ int ReceiveDatagrams(int socket, unsigned char* slots, std::size_t slot_size,
     datagrams[i].length = messages[i].msg_len;
     datagrams[i].wall_stamp_ns.reset();
     msghdr& header = messages[i].msg_hdr;
+    const bool has_source =
+        header.msg_namelen >= sizeof(sockaddr_in) && sources[i].sin_family == AF_INET;
+    datagrams[i].source_v4 = has_source ? ntohl(sources[i].sin_addr.s_addr) : 0;
     for (cmsghdr* c = CMSG_FIRSTHDR(&header); c != nullptr; c = CMSG_NXTHDR(&header, c)) {
       if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_TIMESTAMPNS) {
         timespec stamp;
@@ -390,6 +397,30 @@ int OpenRawIcmpSocket() {
     throw RightsError(RightsError::Step::kOpenSocket, errno, "opening the raw ICMP socket");
   }
   return fd;
+}
+
+int OpenDatagramIcmpSocket() {
+  const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_ICMP);
+  if (fd < 0) {
+    throw RightsError(RightsError::Step::kOpenSocket, errno, "opening an ICMP datagram socket");
+  }
+  return fd;
+}
+
+bool RaiseDescriptorLimit() {
+  rlimit limit{};
+  if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur >= limit.rlim_max) {
+    return false;
+  }
+  limit.rlim_cur = limit.rlim_max;
+  return ::setrlimit(RLIMIT_NOFILE, &limit) == 0;
+}
+
+SocketKind GetSocketKind(int socket) {
+  int type = 0;
+  socklen_t size = sizeof type;
+  ::getsockopt(socket, SOL_SOCKET, SO_TYPE, &type, &size);
+  return type == SOCK_DGRAM ? SocketKind::kDatagram : SocketKind::kRaw;
 }
 
 void DropPrivileges() {

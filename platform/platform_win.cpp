@@ -122,6 +122,21 @@ int OpenRawIcmpSocket() {
   return static_cast<int>(fd);
 }
 
+// Winsock has no unprivileged ICMP socket; the manifest asks for the raw socket's rights.
+int OpenDatagramIcmpSocket() {
+  throw RightsError(RightsError::Step::kOpenSocket, EAFNOSUPPORT,
+                    "ICMP datagram sockets are not available on Windows");
+}
+
+// Winsock has no such limit to raise.
+bool RaiseDescriptorLimit() {
+  return false;
+}
+
+SocketKind GetSocketKind(int /*socket*/) {
+  return SocketKind::kRaw;
+}
+
 // The manifest asks for the rights up front, and Windows has no capability to give up
 // once the socket is open.
 void DropPrivileges() {}

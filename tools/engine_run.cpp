@@ -1,7 +1,8 @@
 // engine_run: runs the delay engine on the config.ini of the current directory for a given
 // time, stops it, and prints what every target counted, as CSV, plus the engine's counts of
 // datagrams that were not replies and of failed sends and reads, the process's CPU time and
-// peak memory. A test and benchmark tool; the window program does not use it.
+// peak memory, and which kind of socket carried the probes. A test and benchmark tool; the window
+// program does not use it.
 #include <sys/resource.h>
 
 #include <chrono>
@@ -85,7 +86,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr,
                  "usage: engine_run SECONDS\n"
                  "Runs the engine on ./config.ini for SECONDS, then prints one CSV line per\n"
-                 "target and a #summary line. Needs the right to open raw sockets.\n");
+                 "target, a #summary line and a #mode line (raw or datagram sockets). Needs the\n"
+                 "right to open raw sockets, or ICMP datagram sockets allowed to its groups.\n");
     return 2;
   }
   // Without config.ini the engine would write its default one, which names public hosts,
@@ -123,6 +125,8 @@ int main(int argc, char** argv) {
         std::chrono::duration<double>(stopped - constructed).count(), cpu_after - cpu_before,
         cpu_after, PeakRssKib(), manager.foreign_count.load(), manager.malformed_count.load(),
         manager.send_error_count.load(), manager.receive_error_count.load());
+    std::printf("#mode,%s\n",
+                manager.socket_kind == platform::SocketKind::kRaw ? "raw" : "datagram");
     const std::string error = manager.LastError();
     if (!error.empty()) {
       std::fprintf(stderr, "engine_run: the worker ended with: %s\n", error.c_str());

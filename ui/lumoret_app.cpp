@@ -48,8 +48,8 @@ void EndModalLoops() {
 
 int CLumoretApp::exit_status = 1;
 
-CLumoretApp::CLumoretApp(int raw_socket, std::exception_ptr failure)
-    : raw_socket_(raw_socket), failure_(std::move(failure)) {}
+CLumoretApp::CLumoretApp(int icmp_socket, std::exception_ptr failure)
+    : icmp_socket_(icmp_socket), failure_(std::move(failure)) {}
 
 bool CLumoretApp::OnInit() {
   // The command line is not examined, so wxApp::OnInit's parser is not called.
@@ -74,7 +74,7 @@ int CLumoretApp::RunWindow() {
   }
   DelayTimeMgr* manager = nullptr;
   try {
-    manager = &DelayTimeMgr::GetInstance(raw_socket_, &AwaitNames);
+    manager = &DelayTimeMgr::GetInstance(icmp_socket_, &AwaitNames);
   } catch (const std::exception&) {
     ReportStartupFailure(std::current_exception());
     return 1;

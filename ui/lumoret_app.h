@@ -11,10 +11,10 @@
 // ends.
 class CLumoretApp : public wxApp {
  public:
-  // raw_socket: the open raw ICMP socket, or -1 with failure saying why there is none
-  // or why the rights could not be given up (failure, if set, is reported instead of
+  // icmp_socket: the open ICMP socket (raw or datagram), or -1 with failure saying why there is
+  // none or why the rights could not be given up (failure, if set, is reported instead of
   // starting).
-  CLumoretApp(int raw_socket, std::exception_ptr failure);
+  CLumoretApp(int icmp_socket, std::exception_ptr failure);
   // Runs the whole program and returns false on every path, so that no second loop
   // starts after the window has closed.
   bool OnInit() override;
@@ -31,7 +31,7 @@ class CLumoretApp : public wxApp {
   // Later starts asking for the window, and quit signals.
   void OnPoll(wxTimerEvent& event);
 
-  int raw_socket_;              // handed to the engine
+  int icmp_socket_;             // handed to the engine
   std::exception_ptr failure_;  // what went wrong before the toolkit started
 };
 

@@ -11,10 +11,11 @@ int main(int argc, char** argv) {
   // Capabilities belong to the threads that exist when they change, and setenv is not
   // safe beside other threads: the socket is opened and every right given up while this
   // is the only thread, before the toolkit starts threads of its own.
-  int raw_socket = -1;
+  // Raw where the process has the right; else a datagram socket, which needs none.
+  int icmp_socket = -1;
   std::exception_ptr failure;
   try {
-    raw_socket = DelayTimeMgr::OpenRawSocket();
+    icmp_socket = DelayTimeMgr::OpenIcmpSocket();
   } catch (const platform::RightsError&) {
     failure = std::current_exception();
   }
@@ -38,7 +39,7 @@ int main(int argc, char** argv) {
   }
   platform::CatchQuitSignals();
 
-  wxApp::SetInstance(new CLumoretApp(raw_socket, failure));
+  wxApp::SetInstance(new CLumoretApp(icmp_socket, failure));
   // OnInit runs the whole program and returns false, so wxEntry's result is always
   // "failed"; the application keeps the real status.
   wxEntry(argc, argv);

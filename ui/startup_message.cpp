@@ -15,9 +15,14 @@ std::string RightsAdvice(const platform::RightsError& error, const std::string& 
   return "Raw ICMP sockets need administrator rights. Start Lumoret with \"Run as "
          "administrator\".\n";
 #else
-  return "Raw ICMP sockets need the CAP_NET_RAW capability. Run Lumoret as root (sudo), or "
-         "grant the capability to the program once:\n  sudo setcap cap_net_raw+ep " +
-         binary + "\n";
+  return "Lumoret probes through a raw ICMP socket, which needs the CAP_NET_RAW capability, "
+         "or else through ICMP datagram sockets, which the system must allow to one of your "
+         "groups. Either grant the capability to the program once:\n  sudo setcap "
+         "cap_net_raw+ep " +
+         binary +
+         "\nor allow ICMP datagram sockets to every group (most desktop systems do):\n  sudo "
+         "sysctl -w net.ipv4.ping_group_range=\"0 2147483647\"\n(Starting Lumoret as root "
+         "with sudo works too.)\n";
 #endif
 }
 

@@ -1,6 +1,7 @@
 #include "engine/delay_time_mgr.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -71,10 +72,11 @@ class DelayTimeMgrTest : public ::testing::Test {
     fs::remove_all(dir_);
   }
   static void WriteConfig(const std::string& text) { std::ofstream("config.ini") << text; }
-  // Skips the test where raw sockets cannot be opened.
+  // An engine on a raw socket; nullptr (the test skips) where none can be opened.
   std::unique_ptr<DelayTimeMgr> MakeManager() {
     try {
-      return std::make_unique<DelayTimeMgr>();
+      auto mgr = std::make_unique<DelayTimeMgr>();
+      return mgr->socket_kind == platform::SocketKind::kRaw ? std::move(mgr) : nullptr;
     } catch (const boost::system::system_error& e) {
       if (e.code() == boost::system::errc::operation_not_permitted) {
         return nullptr;
@@ -82,11 +84,23 @@ class DelayTimeMgrTest : public ::testing::Test {
       throw;
     }
   }
-  // Feeds one datagram to the receive path as if the socket had delivered it, stamped
-  // on arrival by the kernel.
-  static void Deliver(DelayTimeMgr& mgr, const std::string& datagram) {
+  // The same on ICMP datagram sockets, which need no right once the namespace's
+  // ping_group_range admits our group; nullptr where it cannot be set.
+  std::unique_ptr<DelayTimeMgr> MakeDatagramManager() {
+    if (!(std::ofstream("/proc/sys/net/ipv4/ping_group_range") << "0 2147483647\n")) {
+      return nullptr;
+    }
+    auto mgr = std::make_unique<DelayTimeMgr>(platform::OpenDatagramIcmpSocket());
+    EXPECT_EQ(mgr->socket_kind, platform::SocketKind::kDatagram);
+    return mgr;
+  }
+  // Feeds one datagram to the receive path as if socket channel had delivered it from
+  // source, stamped on arrival by the kernel.
+  static void Deliver(DelayTimeMgr& mgr, const std::string& datagram, std::size_t channel = 0,
+                      const char* source = "0.0.0.0") {
     const ClockPair clocks = ClockPair::Now();
-    mgr.HandleDatagram(reinterpret_cast<const unsigned char*>(datagram.data()), datagram.size(),
+    mgr.HandleDatagram(channel, reinterpret_cast<const unsigned char*>(datagram.data()),
+                       datagram.size(), boost::asio::ip::make_address_v4(source).to_uint(),
                        clocks.wall_ns, clocks);
   }
   // An echo reply as a peer would send it, built without the engine's header classes.
@@ -96,6 +110,11 @@ class DelayTimeMgrTest : public ::testing::Test {
     d[0] = static_cast<char>(0x45 + options / 4);
     const auto src = boost::asio::ip::make_address_v4(source).to_bytes();
     std::copy(src.begin(), src.end(), d.begin() + 12);
+    return d + IcmpReply(identifier, sequence, type);
+  }
+  // An ICMP echo reply message alone, as a datagram socket delivers it.
+  static std::string IcmpReply(std::uint16_t identifier, std::uint16_t sequence,
+                               std::uint8_t type = 0) {
     const unsigned char icmp[8] = {type,
                                    0,
                                    0x12,
@@ -104,16 +123,16 @@ class DelayTimeMgrTest : public ::testing::Test {
                                    static_cast<unsigned char>(identifier),
                                    static_cast<unsigned char>(sequence >> 8),
                                    static_cast<unsigned char>(sequence)};
-    return d + std::string(reinterpret_cast<const char*>(icmp), 8);
+    return std::string(reinterpret_cast<const char*>(icmp), 8);
   }
 
   fs::path old_dir_;
   fs::path dir_;
 };
 
-#define REQUIRE_RAW_SOCKET(mgr)                               \
-  if (!(mgr)) {                                               \
-    GTEST_SKIP() << "no right to open raw ICMP sockets here"; \
+#define REQUIRE_RAW_SOCKET(mgr)                           \
+  if (!(mgr)) {                                           \
+    GTEST_SKIP() << "no right to open ICMP sockets here"; \
   }
 
 TEST_F(DelayTimeMgrTest, CreatesDefaultConfigWhenMissing) {
@@ -132,7 +151,7 @@ TEST_F(DelayTimeMgrTest, CreatesDefaultConfigWhenMissing) {
 
 TEST_F(DelayTimeMgrTest, RefusesWhatIsNotARegularFileAtOnce) {
   if (!MakeManager()) {
-    GTEST_SKIP() << "no right to open raw ICMP sockets here";
+    GTEST_SKIP() << "no right to open ICMP sockets here";
   }
   // Each case names the file and what it is; none may block or read without end.
   const auto expect_refused = [](const std::string& what) {
@@ -248,11 +267,10 @@ TEST(ReceiveStamps, DatagramHeldInTheQueueIsDatedByItsArrival) {
   EXPECT_EQ(platform::ReceiveDatagrams(socket, slots[0], 64, datagrams, 2, error), 0);
 }
 
-TEST_F(DelayTimeMgrTest, ProbesLoopbackAndStopsPromptly) {
-  WriteConfig(
-      "127.0.0.1\r\n# two independent rows for one host\n127.0.0.1\nno-such-host.invalid\n");
-  auto mgr = MakeManager();
-  REQUIRE_RAW_SOCKET(mgr);
+// Config for ExpectLoopbackProbed: two independent rows for one host, and one unresolved.
+constexpr char kLoopbackTwice[] = "127.0.0.1\r\n# a comment\n127.0.0.1\nno-such-host.invalid\n";
+
+void ExpectLoopbackProbed(std::unique_ptr<DelayTimeMgr> mgr) {
   ASSERT_EQ(mgr->targets.size(), 3u);
   mgr->Stop();  // never started: nothing happens
   ASSERT_TRUE(mgr->Start());
@@ -279,6 +297,74 @@ TEST_F(DelayTimeMgrTest, ProbesLoopbackAndStopsPromptly) {
   }
   EXPECT_EQ(mgr->targets[2]->sequence_number(), 0);
   EXPECT_EQ(mgr->send_error_count + mgr->receive_error_count + mgr->malformed_count, 0u);
+}
+
+TEST_F(DelayTimeMgrTest, ProbesLoopbackAndStopsPromptly) {
+  WriteConfig(kLoopbackTwice);
+  auto mgr = MakeManager();
+  REQUIRE_RAW_SOCKET(mgr);
+  EXPECT_EQ(mgr->socket_kind, platform::SocketKind::kRaw);
+  ExpectLoopbackProbed(std::move(mgr));
+}
+
+TEST_F(DelayTimeMgrTest, ProbesLoopbackThroughDatagramSockets) {
+  WriteConfig(kLoopbackTwice);
+  auto mgr = MakeDatagramManager();
+  if (!mgr) {
+    GTEST_SKIP() << "ping_group_range cannot be set here";
+  }
+  ExpectLoopbackProbed(std::move(mgr));
+}
+
+// A datagram socket's reply names its target by the socket (one per listing of an
+// address) and its sender; the identifier is the system's.
+TEST_F(DelayTimeMgrTest, MatchesDatagramRepliesBySocketSourceAndSequence) {
+  WriteConfig("127.0.0.1\n127.0.0.2\n127.0.0.1\n");
+  auto mgr = MakeDatagramManager();
+  if (!mgr) {
+    GTEST_SKIP() << "ping_group_range cannot be set here";
+  }
+  DelayTarget& again = *mgr->targets[2];
+  again.StartSend();
+  Deliver(*mgr, IcmpReply(7, 1), 1, "127.0.0.1");
+  again.StartSend();
+  Deliver(*mgr, IcmpReply(7, 2), 0, "127.0.0.1");  // the first listing's socket
+  Deliver(*mgr, IcmpReply(7, 2), 1, "127.0.0.2");  // nobody sent there on this one
+  Deliver(*mgr, IcmpReply(7, 2), 2, "127.0.0.1");  // no such socket
+  Deliver(*mgr, IcmpReply(7, 2, 8), 1, "127.0.0.1");
+  Deliver(*mgr, EchoReply("127.0.0.1", 7, 2), 1, "127.0.0.1");  // an IPv4 header is no ICMP
+  EXPECT_EQ(mgr->foreign_count, 5u);
+  Deliver(*mgr, IcmpReply(7, 2).substr(0, 7), 1, "127.0.0.1");
+  EXPECT_EQ(mgr->malformed_count, 1u);
+  EXPECT_TRUE(again.awaiting_reply());
+  Deliver(*mgr, IcmpReply(9, 2), 1, "127.0.0.1");
+  EXPECT_FALSE(again.awaiting_reply());
+  EXPECT_EQ(again.reply_count, 1u);
+  EXPECT_EQ(mgr->targets[0]->reply_count + mgr->targets[0]->late_count, 0u);
+}
+
+// Each listing of a host needs a datagram socket of its own, past the usual soft limit
+// on descriptors.
+TEST_F(DelayTimeMgrTest, HostListedMoreOftenThanTheSoftDescriptorLimit) {
+  rlimit saved{};
+  ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+  if (saved.rlim_max < 1024) {
+    GTEST_SKIP() << "hard descriptor limit too low";
+  }
+  rlimit low = saved;
+  low.rlim_cur = 64;
+  ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &low), 0);
+  std::string config;
+  for (int i = 0; i < 200; ++i) {
+    config += "127.0.0.1\n";
+  }
+  WriteConfig(config);
+  std::unique_ptr<DelayTimeMgr> mgr;
+  EXPECT_NO_THROW(mgr = MakeDatagramManager());
+  ::setrlimit(RLIMIT_NOFILE, &saved);
+  if (mgr) {
+    EXPECT_EQ(mgr->targets.size(), 200u);
+  }
 }
 
 // Thousands of replies at once queue up in the socket; each is still timed by its arrival,
@@ -319,16 +405,16 @@ TEST_F(DelayTimeMgrTest, BurstOfLoopbackRepliesKeepsItsDelays) {
 TEST_F(DelayTimeMgrTest, GetInstanceTakesTheSocketAndRetriesAfterFailedConstruction) {
   int socket = -1;
   try {
-    socket = DelayTimeMgr::OpenRawSocket();
+    socket = DelayTimeMgr::OpenIcmpSocket();
   } catch (const platform::RightsError&) {
-    GTEST_SKIP() << "no right to open raw ICMP sockets here";
+    GTEST_SKIP() << "no right to open ICMP sockets here";
   }
   fs::create_directory("config.ini");
   EXPECT_THROW(DelayTimeMgr::GetInstance(socket), ConfigError);
   fs::remove("config.ini");
   WriteConfig("127.0.0.1\nlocalhost\n");
   // The failed attempt closed its socket; the next one brings its own.
-  socket = DelayTimeMgr::OpenRawSocket();
+  socket = DelayTimeMgr::OpenIcmpSocket();
   std::size_t awaited = 0;
   DelayTimeMgr& mgr = DelayTimeMgr::GetInstance(socket, [&](NameResolver& names) {
     names.Wait(std::chrono::seconds(10));

@@ -1,11 +1,14 @@
-// Any datagram through the engine's receive path, as the socket would deliver it, against
-// a few targets that have requests outstanding. Needs the right to open raw sockets, and
-// runs in a private network namespace: the targets' requests go to loopback only.
+// Any datagram through the engine's receive path, as a raw or a datagram socket would
+// deliver it, against a few targets that have requests outstanding. Needs the right to
+// open raw sockets, and runs in a private network namespace: the targets' requests go to
+// loopback only, and the namespace's ping_group_range may be opened for datagram sockets.
 //
-// Input: one byte of flags (bit 0: the datagram carries a kernel stamp), four bytes of
-// the stamp's age in microseconds (signed, big-endian), then the datagram. The harness
-// adds the process id to the ICMP identifier, so that inputs name target indices and
-// keep their meaning from run to run.
+// Input: one byte of flags (bit 0: the datagram carries a kernel stamp; bit 1: it came
+// through a datagram socket), four bytes of the stamp's age in microseconds (signed,
+// big-endian), for a datagram socket one byte naming it (bits 0-1) and the sender
+// 127.0.0.x (x = 1 + bits 2-3), then the datagram. For a raw socket the harness adds the
+// process id to the ICMP identifier, so that inputs name target indices and keep their
+// meaning from run to run.
 #include <unistd.h>
 
 #include <cstddef>
@@ -22,15 +25,40 @@
 
 namespace {
 
-DelayTimeMgr* manager = nullptr;
+DelayTimeMgr* manager = nullptr;               // on a raw socket
+DelayTimeMgr* datagram_manager = nullptr;      // on datagram sockets; none where not allowed
 char work_dir[] = "/tmp/lumoret-fuzz.XXXXXX";  // the manager's config.ini, removed at exit
 constexpr int kResendEvery = 4096;             // inputs between two rounds of fresh requests
 
 void SendRound() {
-  for (const auto& target : manager->targets) {
-    if (target->resolved) {
-      target->StartSend();
+  for (DelayTimeMgr* m : {manager, datagram_manager}) {
+    for (std::size_t i = 0; m != nullptr && i < m->targets.size(); ++i) {
+      if (m->targets[i]->resolved) {
+        m->targets[i]->StartSend();
+      }
     }
+  }
+}
+
+// Opens the namespace's ping_group_range to every group and builds the engine on an
+// ICMP datagram socket; nullptr where that cannot be done.
+std::unique_ptr<DelayTimeMgr> MakeDatagramManager() {
+  try {
+    std::ofstream("/proc/sys/net/ipv4/ping_group_range") << "0 2147483647\n";
+    return std::make_unique<DelayTimeMgr>(platform::OpenDatagramIcmpSocket());
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "receive_path_fuzz: no datagram sockets: %s\n", e.what());
+    return nullptr;
+  }
+}
+
+// Hands datagram to the engine on a datagram socket as selected by the byte naming it.
+void FeedDatagramSocket(unsigned char origin, const std::vector<unsigned char>& datagram,
+                        const std::optional<std::int64_t>& stamp, const ClockPair& clocks) {
+  if (datagram_manager != nullptr) {
+    const std::uint32_t source = 0x7F000001u + ((origin >> 2) & 3u);
+    datagram_manager->HandleDatagram(origin & 3u, datagram.data(), datagram.size(), source, stamp,
+                                     clocks);
   }
 }
 
@@ -51,6 +79,8 @@ extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
     std::exit(1);
   }
   manager = instance.get();
+  static std::unique_ptr<DelayTimeMgr> datagram_instance = MakeDatagramManager();
+  datagram_manager = datagram_instance.get();
   SendRound();
   return 0;
 }
@@ -64,9 +94,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     return 0;
   }
   const bool stamped = (data[0] & 1) != 0;
+  const bool through_datagram_socket = (data[0] & 2) != 0;
   const auto age_us = static_cast<std::int32_t>(static_cast<std::uint32_t>(data[1]) << 24 |
                                                 static_cast<std::uint32_t>(data[2]) << 16 |
                                                 static_cast<std::uint32_t>(data[3]) << 8 | data[4]);
+  const ClockPair clocks = ClockPair::Now();
+  std::optional<std::int64_t> stamp;
+  if (stamped) {
+    stamp = clocks.wall_ns - std::int64_t{age_us} * 1000;
+  }
+  if (through_datagram_socket) {
+    if (size > 5) {
+      FeedDatagramSocket(data[5], std::vector<unsigned char>(data + 6, data + size), stamp, clocks);
+    }
+    return 0;
+  }
   std::vector<unsigned char> datagram(data + 5, data + size);
   const std::size_t icmp = datagram.empty() ? 0 : (datagram[0] & 0xF) * 4u;
   if (icmp >= 20 && datagram.size() >= icmp + 6) {
@@ -75,11 +117,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     datagram[icmp + 4] = static_cast<unsigned char>(identifier >> 8);
     datagram[icmp + 5] = static_cast<unsigned char>(identifier);
   }
-  const ClockPair clocks = ClockPair::Now();
-  std::optional<std::int64_t> stamp;
-  if (stamped) {
-    stamp = clocks.wall_ns - std::int64_t{age_us} * 1000;
-  }
-  manager->HandleDatagram(datagram.data(), datagram.size(), stamp, clocks);
+  manager->HandleDatagram(0, datagram.data(), datagram.size(), 0, stamp, clocks);
   return 0;
 }

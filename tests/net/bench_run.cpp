@@ -3,6 +3,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -67,7 +68,7 @@ std::string ReadAll(const std::filesystem::path& path) {
 }  // namespace
 
 BenchRun::BenchRun(const std::vector<std::string>& config_lines, const std::string& rules,
-                   double seconds, double flood_rate) {
+                   double seconds, double flood_rate, bool unprivileged) {
   char pattern[] = "/tmp/lumoret-net.XXXXXX";
   if (mkdtemp(pattern) == nullptr) {
     throw std::runtime_error("mkdtemp failed");
@@ -86,11 +87,29 @@ BenchRun::BenchRun(const std::vector<std::string>& config_lines, const std::stri
   if (flood_rate > 0) {
     command << " --flood " << flood_rate;
   }
-  command << " -- '" << LUMORET_ENGINE_RUN << "' " << seconds << " >engine.csv 2>stderr.txt";
+  command << " -- ";
+  if (unprivileged) {
+    // A copy, in a folder nobody may enter: no file capability comes along.
+    std::filesystem::copy_file(LUMORET_ENGINE_RUN, dir / "engine_run");
+    std::filesystem::permissions(
+        dir, std::filesystem::perms::others_read | std::filesystem::perms::others_exec,
+        std::filesystem::perm_options::add);
+    command << "sh -c 'sysctl -qw net.ipv4.ping_group_range=\"0 2147483647\" && exec setpriv "
+               "--reuid=65534 --regid=65534 --clear-groups --inh-caps=-all --bounding-set=-all "
+               "./engine_run "
+            << seconds << "'";
+  } else {
+    command << "'" << LUMORET_ENGINE_RUN << "' " << seconds;
+  }
+  command << " >engine.csv 2>stderr.txt";
   const int raw = std::system(command.str().c_str());
   status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
   const std::string engine_csv = ReadAll(dir / "engine.csv");
   output = engine_csv + ReadAll(dir / "stderr.txt");
+  const std::size_t mode_at = engine_csv.find("\n#mode,");
+  if (mode_at != std::string::npos) {
+    mode = engine_csv.substr(mode_at + 7, engine_csv.find('\n', mode_at + 1) - mode_at - 7);
+  }
 
   ForEachRow(engine_csv, 14, "index", engine_summary, [this](const auto& f) {
     EngineTarget t;
@@ -136,6 +155,21 @@ BenchRun::BenchRun(const std::vector<std::string>& config_lines, const std::stri
 }
 
 const ProberRecord* BenchRun::RecordFor(const EngineTarget& target) const {
+  if (mode == "datagram") {
+    std::size_t listing = 0;
+    for (const EngineTarget& t : targets) {
+      listing += t.index < target.index && t.host == target.host ? 1 : 0;
+    }
+    std::vector<const ProberRecord*> probers;
+    for (const ProberRecord& r : records) {
+      if (r.address == target.host) {
+        probers.push_back(&r);
+      }
+    }
+    std::sort(probers.begin(), probers.end(),
+              [](const auto* a, const auto* b) { return a->identifier < b->identifier; });
+    return listing < probers.size() ? probers[listing] : nullptr;
+  }
   const auto pid = static_cast<std::uint64_t>(engine_summary.at("pid"));
   const auto identifier = static_cast<std::uint32_t>((pid + target.index) % 65536);
   for (const ProberRecord& r : records) {

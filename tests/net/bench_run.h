@@ -38,13 +38,17 @@ struct ProberRecord {
 
 // One engine run on the test network: writes config.ini and the responder's rules into a
 // fresh directory, runs engine_run there through netbench, and reads both sides' records.
+// With unprivileged, engine_run runs as nobody without capabilities, where the client
+// namespace's ping_group_range admits every group: on ICMP datagram sockets.
 class BenchRun {
  public:
   BenchRun(const std::vector<std::string>& config_lines, const std::string& rules, double seconds,
-           double flood_rate = 0);
+           double flood_rate = 0, bool unprivileged = false);
 
-  // The responder's record of the prober that is this target: its address and the
-  // identifier the engine should use for it (process id + index).
+  // The responder's record of the prober that is this target. On a raw socket: its
+  // address and the identifier the engine should use for it (process id + index). On
+  // datagram sockets the system picks identifiers, in ascending order as the sockets
+  // first send: the n-th listing of an address is the n-th lowest identifier there.
   const ProberRecord* RecordFor(const EngineTarget& target) const;
   const EngineTarget& Target(const std::string& host) const;
 
@@ -55,6 +59,7 @@ class BenchRun {
 
   int status = -1;     // netbench's exit status
   std::string output;  // engine_run's standard output and everything on standard error
+  std::string mode;    // the sockets engine_run reported: "raw" or "datagram"
   std::vector<EngineTarget> targets;
   std::vector<ProberRecord> records;
   std::map<std::string, double> engine_summary;

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # shellcheck disable=SC2015,SC2317  # A && pass || fail is meant; helpers run through within
 # Whole-program tests of the lumoret binary given as $1: single instance, shutdown and
-# quit signals, rights, unusable target lists, slow names. Runs inside a private network namespace (tests/isolated), since the engine
+# quit signals, rights (raw or datagram sockets), unusable target lists, slow names. Runs inside a private network namespace (tests/isolated), since the engine
 # starts for real, on the X display in $DISPLAY with a window manager. Exit 77 = skip.
 set -u
 bin=$1
@@ -169,7 +169,9 @@ if [ "$(id -u)" != 0 ] || ! "${nobody[@]}" true 2>/dev/null; then
   exit $((failures > 0))
 fi
 
-# --- without the right to open raw sockets: a clear message, a clean end
+# --- without the right to open raw sockets, and no ICMP datagram sockets allowed to the
+# user (the namespace's ping_group_range admits nobody): a clear message, a clean end
+echo "1 0" >/proc/sys/net/ipv4/ping_group_range
 make_dir n
 chown 65534:65534 "$work/n" "$work/n.run"
 # A copy carries no file capability that scripts/run may have given the build.
@@ -178,8 +180,21 @@ bin=$work/n/lumoret start n "${nobody[@]}"
 shows '^Lumoret: cannot start$' "missing rights are reported in a message box" &&
   key_to "$window" Return
 ends "$pid" 3 1 "the program ends cleanly (status 1) after the message"
-grep -q 'setcap cap_net_raw+ep' "$work/n.err" && grep -q 'Operation not permitted' "$work/n.err" ||
-  fail "stderr names not both the remedy and the cause: $(cat "$work/n.err")"
+grep -q 'setcap cap_net_raw+ep' "$work/n.err" && grep -q 'ping_group_range=' "$work/n.err" &&
+  grep -q 'Operation not permitted' "$work/n.err" ||
+  fail "stderr names not both remedies and the cause: $(cat "$work/n.err")"
+
+# --- the same user where ICMP datagram sockets are allowed to every group: it runs
+if echo "0 2147483647" >/proc/sys/net/ipv4/ping_group_range; then
+  make_dir g
+  chown 65534:65534 "$work/g" "$work/g.run"
+  cp "$bin" "$work/g/lumoret"
+  bin=$work/g/lumoret start g "${nobody[@]}" --inh-caps=-all --bounding-set=-all
+  shows '^Lumoret$' "without the right, the window comes up on ICMP datagram sockets" &&
+    key_to "$window" Escape
+  ends "$pid" 3 0 "and closes cleanly"
+  echo "1 0" >/proc/sys/net/ipv4/ping_group_range
+fi
 
 # --- a full disk when the default config.ini is written: nothing is left behind. The
 # program runs in a mount namespace of its own, on a one-page tmpfs already full.
