@@ -85,6 +85,12 @@ void DelayGraph::DrawAxes(wxDC& dc, const wxRect& plot, double scale) const {
   const wxString time_title = wxString::FromUTF8("时间（分钟，0 = 现在）");
   dc.DrawText(time_title, plot.GetLeft() + (plot.GetWidth() - dc.GetTextExtent(time_title).x) / 2,
               plot.GetBottom() + 2 + dc.GetCharHeight());
+  // The band above the plot holds the timeout marks.
+  dc.SetTextForeground(*wxRED);
+  const wxString timeout_title = wxString::FromUTF8("超时");
+  dc.DrawText(timeout_title, plot.GetLeft() - dc.GetTextExtent(timeout_title).x - 4,
+              plot.GetTop() - kTopMargin + 2);
+  dc.SetTextForeground(*wxBLACK);
   const wxString delay_title = wxString::FromUTF8("延迟 (ms)");
   dc.DrawRotatedText(delay_title, 2,
                      plot.GetTop() + (plot.GetHeight() + dc.GetTextExtent(delay_title).x) / 2, 90);
