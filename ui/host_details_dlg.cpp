@@ -43,6 +43,14 @@ CHostDetailsDlg::CHostDetailsDlg(wxWindow* parent, const DelayTarget& target,
   }
   SetSizerAndFit(sizer);
   Bind(wxEVT_CLOSE_WINDOW, &CHostDetailsDlg::OnClose, this);
+  // Esc closes it like the close box (a modeless dialog would only hide itself).
+  Bind(wxEVT_CHAR_HOOK, [this](wxKeyEvent& event) {
+    if (event.GetKeyCode() == WXK_ESCAPE) {
+      Close();
+      return;
+    }
+    event.Skip();
+  });
 }
 
 void CHostDetailsDlg::AddFigures(wxSizer* sizer) {
