@@ -137,9 +137,14 @@ void DelayGraph::DrawProbes(wxDC& dc, const wxRect& plot, double scale) const {
     const int y = delay_y(average);
     dc.SetPen(wxPen(kAverageColour, 1, wxPENSTYLE_LONG_DASH));
     dc.DrawLine(plot.GetLeft(), y, plot.GetRight(), y);
+    // At the left end, where the 10-minute history starts filling last, on white so the
+    // delays behind it cannot hide it.
     dc.SetTextForeground(kAverageColour);
+    dc.SetTextBackground(*wxWHITE);
+    dc.SetBackgroundMode(wxBRUSHSTYLE_SOLID);
     const wxString label = wxString::FromUTF8("平均 ") + wxString::Format("%.1f ms", average);
-    dc.DrawText(label, plot.GetRight() - dc.GetTextExtent(label).x - 2, y - dc.GetCharHeight() - 1);
+    dc.DrawText(label, plot.GetLeft() + 4, std::max(plot.GetTop(), y - dc.GetCharHeight() - 1));
+    dc.SetBackgroundMode(wxBRUSHSTYLE_TRANSPARENT);
   }
 }
 
