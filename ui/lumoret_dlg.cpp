@@ -199,8 +199,9 @@ void CLumoretDlg::OnExport(wxCommandEvent& /*event*/) {
   }
   const std::error_code error = ExportTo(dialog.GetPath());
   if (error) {
+    // The system's message comes in the locale's encoding, not always UTF-8.
     const wxString text = wxString::FromUTF8("无法写入 ") + dialog.GetPath() +
-                          wxString::FromUTF8("：") + wxString::FromUTF8(error.message()) +
+                          wxString::FromUTF8("：") + wxString(error.message()) +
                           wxString::FromUTF8("\n文件保持原样。");
     wxGenericMessageDialog box(this, text, wxString::FromUTF8("Lumoret: 导出失败"),
                                wxOK | wxICON_ERROR);
