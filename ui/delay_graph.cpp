@@ -6,10 +6,11 @@
 #include <chrono>
 #include <cmath>
 
+#include "ui/host_figures.h"
+
 namespace {
 
-constexpr int kMinutesShown = 10;
-constexpr std::chrono::seconds kSpan{kMinutesShown * 60};
+constexpr int kMinutesShown = kRecentSpan.count();
 // Room around the plot for the tick labels and the axis titles, in pixels.
 constexpr int kLeftMargin = 64;
 constexpr int kRightMargin = 12;
@@ -57,7 +58,7 @@ double DelayGraph::DelayScale() const {
 
 int DelayGraph::TimeX(const wxRect& plot, ProbeHistory::Clock::time_point at) const {
   const double age = std::chrono::duration<double>(now_ - at).count();
-  const double fraction = 1.0 - age / std::chrono::duration<double>(kSpan).count();
+  const double fraction = 1.0 - age / std::chrono::duration<double>(kRecentSpan).count();
   return plot.GetLeft() + static_cast<int>(std::lround(fraction * (plot.GetWidth() - 1)));
 }
 
@@ -101,7 +102,6 @@ void DelayGraph::DrawProbes(wxDC& dc, const wxRect& plot, double scale) const {
     return plot.GetBottom() -
            static_cast<int>(std::lround(delay_ms / scale * (plot.GetHeight() - 1)));
   };
-  const auto earliest = now_ - kSpan;
   double sum = 0;
   int replies = 0;
   std::vector<wxPoint> line;  // consecutive replies, broken at every timeout
@@ -117,9 +117,6 @@ void DelayGraph::DrawProbes(wxDC& dc, const wxRect& plot, double scale) const {
     line.clear();
   };
   for (const auto& probe : probes_) {
-    if (probe.sent < earliest) {
-      continue;
-    }
     const int x = TimeX(plot, probe.sent);
     if (!probe.delay_ms) {
       flush();

@@ -13,7 +13,8 @@ class DelayGraph : public wxPanel {
  public:
   explicit DelayGraph(wxWindow* parent);
 
-  // Shows probes, oldest first, on a time axis that ends at now.
+  // Shows probes, oldest first and none older than kRecentSpan, on a time axis that ends
+  // at now.
   void SetProbes(std::vector<ProbeHistory::Probe> probes, ProbeHistory::Clock::time_point now);
 
  private:

@@ -68,8 +68,8 @@ void CHostDetailsDlg::RefreshFigures() {
   if (!target_.resolved) {
     return;
   }
-  const auto now = ProbeHistory::Clock::now();
-  std::vector<ProbeHistory::Probe> probes = target_.history.Snapshot();
+  ProbeHistory::Clock::time_point now;
+  std::vector<ProbeHistory::Probe> probes = RecentProbes(target_, &now);
   const RowTexts cells = ReadRow(target_);
   const DetailTexts details = ReadDetails(target_, probes);
   for (int column = 1; column < kColumnCount; ++column) {

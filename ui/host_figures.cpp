@@ -2,6 +2,7 @@
 
 #include <wx/datetime.h>
 
+#include <algorithm>
 #include <chrono>
 
 #include "engine/delay_target.h"
@@ -32,6 +33,17 @@ std::string StateOf(const DelayTarget& target) {
 }
 
 }  // namespace
+
+std::vector<ProbeHistory::Probe> RecentProbes(const DelayTarget& target,
+                                              ProbeHistory::Clock::time_point* now) {
+  std::vector<ProbeHistory::Probe> probes = target.history.Snapshot();
+  *now = ProbeHistory::Clock::now();
+  // A run of timeouts, 5 seconds each, makes the history reach further back.
+  const auto start = *now - kRecentSpan;
+  probes.erase(probes.begin(), std::find_if(probes.begin(), probes.end(),
+                                            [start](const auto& p) { return p.sent >= start; }));
+  return probes;
+}
 
 TargetStats ReadStats(const DelayTarget& target) {
   TargetStats stats;

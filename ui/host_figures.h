@@ -1,6 +1,7 @@
 #ifndef LUMORET_UI_HOST_FIGURES_H
 #define LUMORET_UI_HOST_FIGURES_H
 
+#include <chrono>
 #include <vector>
 
 #include "engine/probe_history.h"
@@ -12,6 +13,13 @@ class DelayTarget;
 // Reading a target's figures for the screen and the export. The statistics are atomics
 // and the history takes copies, so these are safe while the engine runs.
 
+// How far back the details look: the graph's time axis, jitter and deviation.
+constexpr std::chrono::minutes kRecentSpan{10};
+
+// The target's probes sent in the kRecentSpan up to now, oldest first; now is read after
+// the copy is taken, so no probe lies beyond it.
+std::vector<ProbeHistory::Probe> RecentProbes(const DelayTarget& target,
+                                              ProbeHistory::Clock::time_point* now);
 // The nine statistics, each read whole.
 TargetStats ReadStats(const DelayTarget& target);
 // The nine cells of the target's row.

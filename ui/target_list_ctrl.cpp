@@ -193,7 +193,8 @@ std::vector<ExportRow> TargetListCtrl::ExportRows() const {
   rows.reserve(order_.size());
   for (std::size_t target : order_) {
     const DelayTarget& t = *(*targets_)[target];
-    rows.push_back({ReadRow(t), ReadDetails(t, t.history.Snapshot())});
+    ProbeHistory::Clock::time_point now;
+    rows.push_back({ReadRow(t), ReadDetails(t, RecentProbes(t, &now))});
   }
   return rows;
 }
