@@ -225,9 +225,12 @@ int main(int argc, char** argv) {
       return Fail("the context menu's details item opened no details window");
     }
     ::PostMessageW(details, WM_CLOSE, 0, 0);
-    return WaitFor(seconds, [] { return DetailsWindow() == nullptr; })
-               ? 0
-               : Fail("the details window did not close");
+    if (WaitFor(seconds, [] { return DetailsWindow() == nullptr; })) {
+      return 0;
+    }
+    std::fprintf(stderr, "lumoret_probe: closed %p, still open %p\n", static_cast<void*>(details),
+                 static_cast<void*>(DetailsWindow()));
+    return Fail("the details window did not close");
   }
   if (command == "foreground") {
     return WaitFor(seconds, [&] { return ::GetForegroundWindow() == window; })
