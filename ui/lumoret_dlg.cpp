@@ -1,5 +1,6 @@
 #include "ui/lumoret_dlg.h"
 
+#include <wx/filedlg.h>
 #include <wx/menu.h>
 #include <wx/msgdlg.h>
 
@@ -11,6 +12,8 @@
 #include "ui/about_dlg.h"
 #include "ui/app_icon.h"
 #include "ui/cell_rules.h"
+#include "ui/detail_texts.h"
+#include "ui/host_details_dlg.h"
 #include "ui/target_list_ctrl.h"
 
 CLumoretDlg::CLumoretDlg(DelayTimeMgr& manager, wxWindow* parent)
@@ -26,11 +29,18 @@ CLumoretDlg::CLumoretDlg(DelayTimeMgr& manager, wxWindow* parent)
                                {wxACCEL_CTRL, 'A', wxID_SELECTALL},
                                {wxACCEL_CTRL, 'C', wxID_COPY}};
   SetAcceleratorTable(wxAcceleratorTable(WXSIZEOF(keys), keys));
+  target_list->Bind(wxEVT_LIST_ITEM_ACTIVATED, &CLumoretDlg::OnRowActivated, this);
   Centre();
 }
 
 CLumoretDlg::~CLumoretDlg() {
   timer_.Stop();
+  // Before the base class takes the children down, while their callbacks may still
+  // reach the list of open ones.
+  for (auto& [target, window] : details_) {
+    delete window;
+  }
+  details_.clear();
 }
 
 void CLumoretDlg::OnInitDialog(wxInitDialogEvent& event) {
@@ -69,6 +79,9 @@ void CLumoretDlg::OnTimer(wxTimerEvent& event) {
     return;
   }
   target_list->RefreshRows();
+  for (auto& [target, window] : details_) {
+    window->RefreshFigures();
+  }
   if (!worker_error_shown_ && !manager_->LastError().empty()) {
     worker_error_shown_ = true;
     // Not from inside the timer handler: the message box runs its own loop.
@@ -118,6 +131,9 @@ void CLumoretDlg::OnContextMenu(wxContextMenuEvent& /*event*/) {
   wxMenu menu;
   menu.Append(wxID_COPY, wxString::FromUTF8("&复制\tCtrl+C"));
   menu.Enable(wxID_COPY, target_list->GetSelectedItemCount() > 0);
+  menu.Append(kDetailsCommand, wxString::FromUTF8("详细信息(&D)..."));
+  menu.Enable(kDetailsCommand, target_list->GetSelectedItemCount() > 0);
+  menu.Append(kExportCommand, wxString::FromUTF8("导出为 CSV(&E)..."));
 #ifndef __WXMSW__
   // A program cannot add to the window manager's menu here, so the two commands live
   // in the window's own menu, in the same order, after a separator.
@@ -130,6 +146,67 @@ void CLumoretDlg::OnContextMenu(wxContextMenuEvent& /*event*/) {
 
 void CLumoretDlg::OnCopy(wxCommandEvent& /*event*/) {
   target_list->CopySelection();
+}
+
+CHostDetailsDlg* CLumoretDlg::OpenDetails(std::size_t target) {
+  auto open = details_.find(target);
+  if (open == details_.end()) {
+    auto* window = new CHostDetailsDlg(this, *manager_->targets[target],
+                                       [this, target] { details_.erase(target); });
+    open = details_.emplace(target, window).first;
+    window->Show();
+  }
+  if (open->second->IsIconized()) {
+    open->second->Iconize(false);
+  }
+  open->second->Raise();
+  return open->second;
+}
+
+void CLumoretDlg::OnDetails(wxCommandEvent& /*event*/) {
+  // The focused row when it is selected, else the first selected one.
+  long row = target_list->GetNextItem(-1, wxLIST_NEXT_ALL, wxLIST_STATE_FOCUSED);
+  if (row < 0 || target_list->GetItemState(row, wxLIST_STATE_SELECTED) == 0) {
+    row = target_list->GetNextItem(-1, wxLIST_NEXT_ALL, wxLIST_STATE_SELECTED);
+  }
+  if (row >= 0) {
+    OpenDetails(target_list->TargetAt(row));
+  }
+}
+
+void CLumoretDlg::OnRowActivated(wxListEvent& event) {
+  OpenDetails(target_list->TargetAt(event.GetIndex()));
+}
+
+std::error_code CLumoretDlg::ExportTo(const wxString& path) const {
+#ifdef __WXMSW__
+  // The file is written in text mode there, which turns each line feed into CR LF.
+  const char* const line_end = "\n";
+#else
+  const char* const line_end = "\r\n";
+#endif
+  // The file name in the encoding the system's file functions take.
+  return platform::WriteFileReplacing(std::string(path.mb_str(wxConvFile)),
+                                      CsvText(target_list->ExportRows(), line_end));
+}
+
+void CLumoretDlg::OnExport(wxCommandEvent& /*event*/) {
+  wxFileDialog dialog(this, wxString::FromUTF8("导出为 CSV"), wxString(), "lumoret.csv",
+                      wxString::FromUTF8("CSV 文件 (*.csv)|*.csv|所有文件|*"),
+                      wxFD_SAVE | wxFD_OVERWRITE_PROMPT);
+  if (dialog.ShowModal() != wxID_OK) {
+    return;
+  }
+  const std::error_code error = ExportTo(dialog.GetPath());
+  if (error) {
+    // The system's message comes in the locale's encoding, not always UTF-8.
+    const wxString text = wxString::FromUTF8("无法写入 ") + dialog.GetPath() +
+                          wxString::FromUTF8("：") + wxString(error.message()) +
+                          wxString::FromUTF8("\n文件保持原样。");
+    wxGenericMessageDialog box(this, text, wxString::FromUTF8("Lumoret: 导出失败"),
+                               wxOK | wxICON_ERROR);
+    box.ShowModal();
+  }
 }
 
 void CLumoretDlg::OnSelectAll(wxCommandEvent& /*event*/) {
@@ -162,6 +239,8 @@ wxBEGIN_EVENT_TABLE(CLumoretDlg, wxDialog)
   EVT_MENU(CLumoretDlg::kAboutCommand, CLumoretDlg::OnMenuCommand)
   EVT_MENU(wxID_COPY, CLumoretDlg::OnCopy)
   EVT_MENU(wxID_SELECTALL, CLumoretDlg::OnSelectAll)
+  EVT_MENU(CLumoretDlg::kDetailsCommand, CLumoretDlg::OnDetails)
+  EVT_MENU(CLumoretDlg::kExportCommand, CLumoretDlg::OnExport)
   EVT_CONTEXT_MENU(CLumoretDlg::OnContextMenu)
   EVT_CHAR_HOOK(CLumoretDlg::OnCharHook)
 wxEND_EVENT_TABLE()

@@ -7,22 +7,12 @@
 #include <numeric>
 
 #include "engine/delay_target.h"
+#include "ui/host_figures.h"
 
 namespace {
 
 // More rows than any screen shows; beyond it the formatted rows are dropped early.
 constexpr std::size_t kShownLimit = 4096;
-
-TargetStats ReadStats(const DelayTarget& target) {
-  TargetStats stats;
-  stats.total_delay_ms = target.total_delay_ms.load();
-  stats.reply_count = target.reply_count.load();
-  stats.timeout_count = target.timeout_count.load();
-  stats.max_delay_ms = target.max_delay_ms.load();
-  stats.min_delay_ms = target.min_delay_ms.load();
-  stats.last_delay_ms = target.last_delay_ms.load();
-  return stats;
-}
 
 }  // namespace
 
@@ -49,9 +39,7 @@ void TargetListCtrl::SetTargets(const Targets& targets) {
 }
 
 RowTexts TargetListCtrl::FreshTexts(std::size_t target) const {
-  // host and resolved are fixed once the manager exists; the statistics are atomic.
-  const DelayTarget& t = *(*targets_)[target];
-  return t.resolved ? ResolvedRow(t.host, ReadStats(t)) : UnresolvedRow(t.host);
+  return ReadRow(*(*targets_)[target]);
 }
 
 const RowTexts& TargetListCtrl::ShownTexts(std::size_t target) const {
@@ -198,4 +186,15 @@ void TargetListCtrl::CopySelection() {
     return;  // another program holds it; the next Ctrl+C tries again
   }
   wxTheClipboard->SetData(new wxTextDataObject(wxString::FromUTF8(SelectedText())));
+}
+
+std::vector<ExportRow> TargetListCtrl::ExportRows() const {
+  std::vector<ExportRow> rows;
+  rows.reserve(order_.size());
+  for (std::size_t target : order_) {
+    const DelayTarget& t = *(*targets_)[target];
+    ProbeHistory::Clock::time_point now;
+    rows.push_back({ReadRow(t), ReadDetails(t, RecentProbes(t, &now))});
+  }
+  return rows;
 }

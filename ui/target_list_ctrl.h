@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "ui/cell_rules.h"
+#include "ui/detail_texts.h"
 #include "ui/sort_rules.h"
 
 class DelayTarget;
@@ -34,6 +35,8 @@ class TargetListCtrl : public wxListCtrl {
   std::string SelectedText() const;
   // Puts SelectedText on the clipboard; nothing when no row is selected.
   void CopySelection();
+  // Every row in the order on screen, its cells read afresh, with the extra figures.
+  std::vector<ExportRow> ExportRows() const;
   // Position in config.ini of the target shown in a row.
   std::size_t TargetAt(long row) const { return order_[static_cast<std::size_t>(row)]; }
 

@@ -27,6 +27,8 @@
 
 #include "engine/delay_time_mgr.h"
 #include "engine/name_resolver.h"
+#include "ui/delay_graph.h"
+#include "ui/host_details_dlg.h"
 #include "ui/resolve_progress_dlg.h"
 #include "ui/target_list_ctrl.h"
 
@@ -221,6 +223,66 @@ TEST(LumoretDlg, AboutBoxShowsItsTextsWhileTheListRefreshes) {
     EXPECT_EQ(texts.count(text), 1u) << text;
   }
   EXPECT_TRUE(refreshed) << "the list did not refresh behind the About box";
+}
+
+int DetailsWindows() {
+  return static_cast<int>(std::count_if(
+      wxTopLevelWindows.begin(), wxTopLevelWindows.end(),
+      [](wxWindow* window) { return dynamic_cast<CHostDetailsDlg*>(window) != nullptr; }));
+}
+
+TEST(LumoretDlg, DetailsOfALoopbackRowAdvanceAndOpenOnce) {
+  CHostDetailsDlg* details = dlg->OpenDetails(0);
+  ASSERT_NE(details, nullptr);
+  EXPECT_NE(details->graph, nullptr);
+  EXPECT_EQ(details->detail_texts[kAddress]->GetLabel(), "127.0.0.1");
+  const auto probes = [details] { return details->cell_texts[6]->GetLabel().utf8_string(); };
+  const std::string before = probes();
+  EXPECT_TRUE(WaitFor([&] { return probes() != before; }, 5000))
+      << "the details stayed at " << before << " probes";
+  EXPECT_EQ(details->cell_texts[5]->GetLabel(), "0%");
+  EXPECT_EQ(details->detail_texts[kState]->GetLabel().utf8_string().rfind("正常 自 ", 0), 0u);
+  EXPECT_NE(details->detail_texts[kLatestReply]->GetLabel(), "-");
+
+  details->Iconize();
+  EXPECT_EQ(dlg->OpenDetails(0), details);
+  EXPECT_FALSE(details->IsIconized()) << "the open window was not brought back";
+  EXPECT_EQ(DetailsWindows(), 1);
+
+  CHostDetailsDlg* unresolved = dlg->OpenDetails(1);
+  EXPECT_NE(unresolved, details);
+  EXPECT_EQ(unresolved->graph, nullptr);
+  EXPECT_EQ(unresolved->detail_texts[kState], nullptr);
+  EXPECT_EQ(DetailsWindows(), 2);
+
+  // Closed, a host's window is gone; the next open makes a new one.
+  unresolved->Close();
+  details->Close();
+  WaitFor([] { return DetailsWindows() == 0; }, 2000);
+  EXPECT_EQ(DetailsWindows(), 0);
+}
+
+TEST(LumoretDlg, ExportWritesEveryRowOrLeavesNothing) {
+  EXPECT_FALSE(dlg->ExportTo("rows.csv"));
+  std::ifstream in("rows.csv");
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(in, line);) {
+    lines.push_back(line);
+  }
+  ASSERT_EQ(lines.size(), 4u);
+  EXPECT_EQ(lines[0].rfind("\xEF\xBB\xBFIP或域名,", 0), 0u) << lines[0];
+  EXPECT_EQ(lines[1].rfind("127.0.0.1,", 0), 0u) << lines[1];
+  EXPECT_NE(lines[1].find(",127.0.0.1,"), std::string::npos) << "no address probed";
+  EXPECT_EQ(lines[2].rfind("*nothing-here.invalid,*,", 0), 0u) << lines[2];
+
+  EXPECT_TRUE(dlg->ExportTo("no-such-folder/rows.csv"));
+  std::filesystem::remove("rows.csv");
+  // Nothing half-written is left behind, by either export.
+  std::vector<std::string> left;
+  for (const auto& entry : std::filesystem::directory_iterator(".")) {
+    left.push_back(entry.path().filename().string());
+  }
+  EXPECT_EQ(left, std::vector<std::string>{"config.ini"});
 }
 
 TEST(ResolveProgressDlg, CountsTheNameWaitedForAndCancelGivesUpOnTheRest) {

@@ -5,6 +5,8 @@
 //   gone       no window titled "Lumoret" is left
 //   about      the window menu's last item opens the About box, Esc closes it again
 //   help       the item before it starts Notepad (closed again)
+//   details    the context menu's details item opens the first row's details window,
+//              WM_CLOSE closes it again
 //   foreground the window is the foreground window
 //   close      closes the window
 #include <windows.h>
@@ -12,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
 #include <string>
 #include <vector>
 
@@ -19,6 +22,8 @@ namespace {
 
 const char kTitle[] = "Lumoret";
 const wchar_t kAboutTitle[] = L"\x5173\x4e8e Lumoret";  // "关于 Lumoret"
+// How a details window's title ends, after the host.
+const wchar_t kDetailsTitleEnd[] = L" - \x8be6\x7ec6\x4fe1\x606f - Lumoret";  // "详细信息"
 
 // Polls check every 100 ms until it holds or the time is up.
 template <typename Check>
@@ -125,6 +130,25 @@ void ChooseFromWindowMenu(HWND window, int up_from_last) {
   Key(VK_RETURN);
 }
 
+BOOL CALLBACK FindDetailsWindow(HWND window, LPARAM result) {
+  wchar_t title[256] = {};
+  const int length = ::GetWindowTextW(window, title, 256);
+  const int end_length = static_cast<int>(std::wcslen(kDetailsTitleEnd));
+  if (::IsWindowVisible(window) && length > end_length &&
+      std::wcscmp(title + length - end_length, kDetailsTitleEnd) == 0) {
+    *reinterpret_cast<HWND*>(result) = window;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+// The first visible top-level window whose title ends with kDetailsTitleEnd.
+HWND DetailsWindow() {
+  HWND found = nullptr;
+  ::EnumWindows(FindDetailsWindow, reinterpret_cast<LPARAM>(&found));
+  return found;
+}
+
 int Fail(const char* what) {
   std::fprintf(stderr, "lumoret_probe: %s\n", what);
   return 1;
@@ -134,7 +158,8 @@ int Fail(const char* what) {
 
 int main(int argc, char** argv) {
   if (argc < 2) {
-    return Fail("usage: lumoret_probe window|replies|gone|about|help|foreground|close [seconds]");
+    return Fail(
+        "usage: lumoret_probe window|replies|gone|about|help|details|foreground|close [seconds]");
   }
   const std::string command = argv[1];
   const double seconds = argc > 2 ? std::atof(argv[2]) : 30.0;
@@ -185,6 +210,27 @@ int main(int argc, char** argv) {
     std::printf("notepad: %s\n", title);
     ::PostMessageW(notepad, WM_CLOSE, 0, 0);
     return opened ? 0 : Fail("Notepad did not open ReadMe.txt");
+  }
+  if (command == "details") {
+    // Home selects the first row, the Menu key opens the list's context menu, D its
+    // details item.
+    ::SetForegroundWindow(window);
+    ::Sleep(500);
+    Key(VK_HOME);
+    Key(VK_APPS);
+    ::Sleep(700);
+    Key('D');
+    HWND details = nullptr;
+    if (!WaitFor(seconds, [&] { return (details = DetailsWindow()) != nullptr; })) {
+      return Fail("the context menu's details item opened no details window");
+    }
+    ::PostMessageW(details, WM_CLOSE, 0, 0);
+    if (WaitFor(seconds, [] { return DetailsWindow() == nullptr; })) {
+      return 0;
+    }
+    std::fprintf(stderr, "lumoret_probe: closed %p, still open %p\n", static_cast<void*>(details),
+                 static_cast<void*>(DetailsWindow()));
+    return Fail("the details window did not close");
   }
   if (command == "foreground") {
     return WaitFor(seconds, [&] { return ::GetForegroundWindow() == window; })

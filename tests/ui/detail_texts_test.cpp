@@ -1,0 +1,53 @@
+#include "ui/detail_texts.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+TEST(DetailTexts, CsvQuotesOnlyWhatNeedsItAndDoublesQuotes) {
+  EXPECT_EQ(CsvField("127.0.0.1"), "127.0.0.1");
+  EXPECT_EQ(CsvField("a,b"), "\"a,b\"");
+  EXPECT_EQ(CsvField("say \"hi\""), "\"say \"\"hi\"\"\"");
+  EXPECT_EQ(CsvField("\""), "\"\"\"\"");
+  EXPECT_EQ(CsvField("two\nlines"), "\"two\nlines\"");
+  EXPECT_EQ(CsvField("主机.例子"), "主机.例子");  // UTF-8 bytes pass untouched
+  EXPECT_EQ(CsvField(""), "");
+}
+
+TEST(DetailTexts, CsvHasTitlesThenOneLinePerRowInOrder) {
+  ExportRow first;
+  first.cells.fill("0");
+  first.cells[0] = "host,\"x\"";
+  first.details.fill("-");
+  first.details[kState] = "中断 自 12:03:14，持续 4 分 10 秒";
+  ExportRow second;
+  second.cells.fill("*");
+  second.cells[0] = "*测试";
+  second.details.fill("*");
+  const std::string text = CsvText({first, second});
+
+  const std::string bom = "\xEF\xBB\xBF";
+  const std::string titles =
+      "IP或域名,平均延迟,当前延迟,最大延迟,最小延迟,丢包率,ping总数,成功次数,超时次数,"
+      "探测地址,抖动,标准差,重复回复,迟到回复,最近回复时间,状态\r\n";
+  const std::string line1 =
+      "\"host,\"\"x\"\"\",0,0,0,0,0,0,0,0,-,-,-,-,-,-,中断 自 12:03:14，持续 4 分 10 秒\r\n";
+  const std::string line2 = "*测试,*,*,*,*,*,*,*,*,*,*,*,*,*,*,*\r\n";
+  EXPECT_EQ(text, bom + titles + line1 + line2);
+  EXPECT_EQ(CsvText({}, "\n"), bom + titles.substr(0, titles.size() - 2) + "\n");
+}
+
+TEST(DetailTexts, FiguresAndStateTexts) {
+  EXPECT_EQ(MillisText(std::nullopt), "-");
+  EXPECT_EQ(MillisText(1.25), "1.2 ms");
+  EXPECT_EQ(MillisText(12.0), "12.0 ms");
+  EXPECT_EQ(DurationText(0), "0 秒");
+  EXPECT_EQ(DurationText(-1), "0 秒");  // clocks read a moment apart
+  EXPECT_EQ(DurationText(250), "4 分 10 秒");
+  EXPECT_EQ(DurationText(3600), "1 小时 0 分 0 秒");
+  EXPECT_EQ(DurationText(90061), "25 小时 1 分 1 秒");
+  EXPECT_EQ(StateText(false, "12:03:14", 250), "中断 自 12:03:14，持续 4 分 10 秒");
+  EXPECT_EQ(StateText(true, "08:00:00", 5), "正常 自 08:00:00，持续 5 秒");
+}
+
+}  // namespace

@@ -1,0 +1,75 @@
+#include "ui/detail_texts.h"
+
+#include <cstdio>
+
+const char* const kDetailTitles[kDetailCount] = {
+    "探测地址", "抖动", "标准差", "重复回复", "迟到回复", "最近回复时间", "状态",
+};
+
+std::string MillisText(std::optional<double> ms) {
+  if (!ms) {
+    return "-";
+  }
+  char text[64];
+  std::snprintf(text, sizeof text, "%.1f ms", *ms);
+  return text;
+}
+
+std::string DurationText(std::int64_t seconds) {
+  if (seconds < 0) {
+    seconds = 0;  // the two clocks were read a moment apart
+  }
+  std::string text;
+  if (seconds >= 3600) {
+    text = std::to_string(seconds / 3600) + " 小时 ";
+  }
+  if (seconds >= 60) {
+    text += std::to_string(seconds / 60 % 60) + " 分 ";
+  }
+  return text + std::to_string(seconds % 60) + " 秒";
+}
+
+std::string StateText(bool up, const std::string& since_clock, std::int64_t lasted_seconds) {
+  return std::string(up ? "正常" : "中断") + " 自 " + since_clock + "，持续 " +
+         DurationText(lasted_seconds);
+}
+
+std::string CsvField(const std::string& text) {
+  if (text.find_first_of(",\"\r\n") == std::string::npos) {
+    return text;
+  }
+  std::string quoted = "\"";
+  for (char c : text) {
+    quoted += c;
+    if (c == '"') {
+      quoted += '"';
+    }
+  }
+  return quoted + '"';
+}
+
+std::string CsvText(const std::vector<ExportRow>& rows, const char* line_end) {
+  std::string text = "\xEF\xBB\xBF";
+  const auto append_line = [&text, line_end](const RowTexts& cells, const DetailTexts& details) {
+    for (const std::string& cell : cells) {
+      text += CsvField(cell) + ',';
+    }
+    for (int field = 0; field < kDetailCount; ++field) {
+      text += CsvField(details[field]);
+      text += field + 1 < kDetailCount ? "," : line_end;
+    }
+  };
+  RowTexts titles;
+  for (int column = 0; column < kColumnCount; ++column) {
+    titles[column] = kColumns[column].title;
+  }
+  DetailTexts detail_titles;
+  for (int field = 0; field < kDetailCount; ++field) {
+    detail_titles[field] = kDetailTitles[field];
+  }
+  append_line(titles, detail_titles);
+  for (const ExportRow& row : rows) {
+    append_line(row.cells, row.details);
+  }
+  return text;
+}

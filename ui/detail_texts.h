@@ -1,0 +1,41 @@
+#ifndef LUMORET_UI_DETAIL_TEXTS_H
+#define LUMORET_UI_DETAIL_TEXTS_H
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "ui/cell_rules.h"
+
+// The texts of a host's figures beyond its row, for the details window and the export,
+// free of any toolkit type like the cell texts.
+
+// The extra figures, in the order the details window and the export list them.
+enum DetailField { kAddress, kJitter, kDeviation, kDuplicates, kLate, kLatestReply, kState };
+constexpr int kDetailCount = 7;
+using DetailTexts = std::array<std::string, kDetailCount>;
+// Titles of the extra figures, UTF-8.
+extern const char* const kDetailTitles[kDetailCount];
+
+// '1.3 ms', or '-' when there is no value.
+std::string MillisText(std::optional<double> ms);
+// '4 分 10 秒', with hours in front from one hour on.
+std::string DurationText(std::int64_t seconds);
+// '正常 自 12:03:14，持续 4 分 10 秒', or '中断 …' for a host that is down; since_clock is the
+// wall-clock time the state began.
+std::string StateText(bool up, const std::string& since_clock, std::int64_t lasted_seconds);
+
+// One row of the export: the nine cells as shown, then the extra figures.
+struct ExportRow {
+  RowTexts cells;       // columns 0 to 8
+  DetailTexts details;  // in DetailField order
+};
+// A field quoted when it holds a comma, a quote or a line break, quotes doubled.
+std::string CsvField(const std::string& text);
+// The rows as CSV under a title line, each line ended by line_end: UTF-8 with a
+// byte-order mark, so that spreadsheets read the Chinese titles right.
+std::string CsvText(const std::vector<ExportRow>& rows, const char* line_end = "\r\n");
+
+#endif  // LUMORET_UI_DETAIL_TEXTS_H
