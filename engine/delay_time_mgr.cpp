@@ -127,6 +127,12 @@ DelayTimeMgr::DelayTimeMgr(int icmp_socket, const AwaitNames& await_names)
       schedule_wake(std::chrono::steady_clock::time_point::max()) {
   channels.push_back(std::make_unique<Channel>(io_service, icmp_socket));
   LoadTargets(await_names);
+  if (socket_kind == platform::SocketKind::kRaw) {
+    // A raw socket sees every program's ICMP: only replies to our identifiers get through.
+    platform::AcceptOnlyEchoReplies(static_cast<int>(channels[0]->socket.native_handle()),
+                                    IdentifierForIndex(platform::GetPid(), 0),
+                                    static_cast<std::uint32_t>(targets.size()));
+  }
 }
 
 DelayTimeMgr::DelayTimeMgr() : DelayTimeMgr(OpenOwnSocket()) {}

@@ -21,6 +21,12 @@ void EnlargeReceiveBuffer(int socket, int bytes);
 // Has the kernel stamp every datagram the socket receives with its arrival time.
 void EnableReceiveTimestamps(int socket);
 
+// Has the kernel keep from a raw ICMP socket every datagram but the echo replies whose
+// identifier lies in [first_identifier, first_identifier + count) modulo 65536, so that
+// other programs' ICMP traffic costs neither a wake-up nor a read. Best effort: where
+// the system cannot filter, everything still arrives and is sorted out on receipt.
+void AcceptOnlyEchoReplies(int socket, std::uint16_t first_identifier, std::uint32_t count);
+
 // One datagram read by ReceiveDatagrams.
 struct ReceivedDatagram {
   std::size_t length = 0;                     // bytes stored in its slot

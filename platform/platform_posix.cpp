@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <linux/capability.h>
+#include <linux/filter.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <pwd.h>
@@ -216,6 +217,25 @@ void EnlargeReceiveBuffer(int socket, int bytes) {
 void EnableReceiveTimestamps(int socket) {
   const int on = 1;
   ::setsockopt(socket, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on);
+}
+
+void AcceptOnlyEchoReplies(int socket, std::uint16_t first_identifier, std::uint32_t count) {
+  // Classic BPF over the IPv4 datagram: X = header length; drop unless the ICMP type is
+  // 0 (echo reply) and (identifier - first) mod 65536 < count. Loads past the end of a
+  // short datagram drop it.
+  sock_filter program[] = {
+      BPF_STMT(BPF_LDX | BPF_B | BPF_MSH, 0),
+      BPF_STMT(BPF_LD | BPF_B | BPF_IND, 0),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, 0, 0, 5),
+      BPF_STMT(BPF_LD | BPF_H | BPF_IND, 4),
+      BPF_STMT(BPF_ALU | BPF_SUB | BPF_K, first_identifier),
+      BPF_STMT(BPF_ALU | BPF_AND | BPF_K, 0xFFFF),
+      BPF_JUMP(BPF_JMP | BPF_JGE | BPF_K, count, 1, 0),
+      BPF_STMT(BPF_RET | BPF_K, 0xFFFFFFFF),
+      BPF_STMT(BPF_RET | BPF_K, 0),
+  };
+  sock_fprog filter{static_cast<unsigned short>(sizeof program / sizeof program[0]), program};
+  (void)::setsockopt(socket, SOL_SOCKET, SO_ATTACH_FILTER, &filter, sizeof filter);
 }
 
 int ReceiveDatagrams(int socket, unsigned char* slots, std::size_t slot_size,

@@ -35,6 +35,10 @@ void EnlargeReceiveBuffer(int socket, int bytes) {
 // are timed when the worker reads them.
 void EnableReceiveTimestamps(int /*socket*/) {}
 
+// Winsock has no socket filter: every datagram arrives and is sorted out on receipt.
+void AcceptOnlyEchoReplies(int /*socket*/, std::uint16_t /*first_identifier*/,
+                           std::uint32_t /*count*/) {}
+
 int ReceiveDatagrams(int socket, unsigned char* slots, std::size_t slot_size,
                      ReceivedDatagram* datagrams, int count, std::error_code& error) {
   count = count < kMaxReceiveBatch ? count : kMaxReceiveBatch;
