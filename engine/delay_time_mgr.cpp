@@ -17,6 +17,10 @@ constexpr char kConfigFile[] = "config.ini";
 constexpr auto kReceiveRetry = std::chrono::milliseconds(100);
 // Batches read in one go before the timers get their turn, under a flood.
 constexpr int kBatchesPerTurn = 16;
+// Waits and pauses due within one such step are run out in one wake-up of the worker:
+// a request may leave up to 4 ms after its time, and the worker wakes, and re-arms the
+// kernel's timer, a quarter as often as at a millisecond.
+using ScheduleGrain = std::chrono::duration<std::int64_t, std::ratio<1, 250>>;
 // An arrival stamp older than this is taken for a step of the wall clock.
 constexpr auto kMaxStampAge = std::chrono::seconds(60);
 // Socket receive buffer: room for a burst of replies from about 10,000 targets.
@@ -326,9 +330,9 @@ void DelayTimeMgr::ArmScheduleTimer() {
   if (!earliest) {
     return;
   }
-  // Rounded up to the millisecond, so that everything due within one shares a wake-up.
+  // Rounded up to the grain, so that everything due within one shares a wake-up.
   const std::chrono::steady_clock::time_point wake(
-      std::chrono::ceil<std::chrono::milliseconds>(earliest->time_since_epoch()));
+      std::chrono::ceil<ScheduleGrain>(earliest->time_since_epoch()));
   if (wake >= schedule_wake) {
     return;  // armed early enough already
   }
