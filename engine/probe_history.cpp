@@ -5,17 +5,18 @@
 #include <cstdlib>
 
 void ProbeHistory::Add(Clock::time_point sent, std::optional<std::uint32_t> delay_ms) {
-  Entry entry;
-  entry.delay_ms =
-      delay_ms ? static_cast<std::uint16_t>(std::min<std::uint32_t>(*delay_ms, kTimedOut - 1))
-               : kTimedOut;
+  const std::uint32_t delay = delay_ms ? std::min(*delay_ms, kTimedOut - 1) : kTimedOut;
   std::lock_guard<std::mutex> lock(mutex_);
   const auto gap =
       count_ == 0 ? GapUnit::zero() : std::chrono::duration_cast<GapUnit>(sent - newest_);
-  entry.gap = static_cast<std::uint16_t>(std::clamp<std::int64_t>(gap.count(), 0, 0xFFFF));
-  // The newest time moves by the gap as kept, so the times read back add up exactly.
-  newest_ = count_ == 0 ? sent : newest_ + GapUnit(entry.gap);
-  entries_[next_] = entry;
+  const auto kept_gap = static_cast<std::uint32_t>(
+      std::clamp<std::int64_t>(gap.count(), 0, static_cast<std::int64_t>(kMaxGap)));
+  // The newest time moves by the gap as kept, so the times read back add up exactly and
+  // the rounding never drifts by more than one unit.
+  newest_ = count_ == 0 ? sent : newest_ + GapUnit(kept_gap);
+  const std::uint32_t word = delay | kept_gap << 13;
+  entries_[next_] = {static_cast<std::uint8_t>(word), static_cast<std::uint8_t>(word >> 8),
+                     static_cast<std::uint8_t>(word >> 16)};
   next_ = (next_ + 1) % kCapacity;
   count_ = std::min(count_ + 1, kCapacity);
 }
@@ -27,12 +28,13 @@ std::vector<ProbeHistory::Probe> ProbeHistory::Snapshot() const {
   // Walk back from the newest, undoing each gap.
   for (std::size_t i = 0; i < count_; ++i) {
     const Entry& entry = entries_[(next_ + kCapacity - 1 - i) % kCapacity];
+    const std::uint32_t word = entry[0] | entry[1] << 8 | std::uint32_t{entry[2]} << 16;
     Probe& probe = probes[count_ - 1 - i];
     probe.sent = sent;
-    if (entry.delay_ms != kTimedOut) {
-      probe.delay_ms = entry.delay_ms;
+    if ((word & kTimedOut) != kTimedOut) {
+      probe.delay_ms = word & kTimedOut;
     }
-    sent -= GapUnit(entry.gap);
+    sent -= GapUnit(word >> 13);
   }
   return probes;
 }
