@@ -307,15 +307,6 @@ TEST_F(DelayTimeMgrTest, ProbesLoopbackAndStopsPromptly) {
   ExpectLoopbackProbed(std::move(mgr));
 }
 
-TEST_F(DelayTimeMgrTest, ProbesLoopbackThroughDatagramSockets) {
-  WriteConfig(kLoopbackTwice);
-  auto mgr = MakeDatagramManager();
-  if (!mgr) {
-    GTEST_SKIP() << "ping_group_range cannot be set here";
-  }
-  ExpectLoopbackProbed(std::move(mgr));
-}
-
 // A datagram socket's reply names its target by the socket (one per listing of an
 // address) and its sender; the identifier is the system's.
 TEST_F(DelayTimeMgrTest, MatchesDatagramRepliesBySocketSourceAndSequence) {

@@ -37,21 +37,4 @@ TEST(IcmpHeader, ChecksumFoldsCarriesTwice) {
   EXPECT_EQ(EchoRequest(0xF7FF, 0).checksum(), 0x0000);
 }
 
-TEST(IcmpHeader, ReadsBackWhatItWrote) {
-  std::istringstream is(std::string("\x00\x03\xAB\xCD\x12\x34\xFF\xFE", 8));
-  IcmpHeader header;
-  ASSERT_TRUE(is >> header);
-  EXPECT_EQ(header.type(), 0);
-  EXPECT_EQ(header.code(), 3);
-  EXPECT_EQ(header.checksum(), 0xABCD);
-  EXPECT_EQ(header.identifier(), 0x1234);
-  EXPECT_EQ(header.sequence_number(), 0xFFFE);
-}
-
-TEST(IcmpHeader, ShortReadFails) {
-  std::istringstream is(std::string("\x00\x00\x00\x00\x00\x00\x00", 7));
-  IcmpHeader header;
-  EXPECT_FALSE(is >> header);
-}
-
 }  // namespace

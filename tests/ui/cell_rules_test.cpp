@@ -36,11 +36,6 @@ TEST(CellRules, CountsPrintAsSigned32Bit) {
   EXPECT_EQ(CountCell(0xFFFFFFFF), "-1");
 }
 
-TEST(CellRules, RowOfAFreshTarget) {
-  const RowTexts expected = {"example.org", "- ms", "- ms", "- ms", "- ms", "-%", "0", "0", "0"};
-  EXPECT_EQ(ResolvedRow("example.org", TargetStats{}), expected);
-}
-
 TEST(CellRules, RowAfterTwoRepliesAndAfterATimeout) {
   TargetStats stats;
   stats.total_delay_ms = 31;
