@@ -1,7 +1,5 @@
 #include "engine/delay_target.h"
 
-#include <boost/asio/buffer.hpp>
-
 #include "platform/platform.h"
 
 namespace {
@@ -26,8 +24,8 @@ std::size_t IndexForIdentifier(std::uint16_t identifier, unsigned long pid) {
   return static_cast<std::uint16_t>(identifier - pid);
 }
 
-DelayTarget::DelayTarget(ProbeSchedule& schedule, boost::asio::ip::icmp::socket& icmp_socket,
-                         const std::string& host, int identifier_offset,
+DelayTarget::DelayTarget(ProbeSchedule& schedule, int icmp_socket, const std::string& host,
+                         int identifier_offset,
                          const std::optional<boost::asio::ip::icmp::endpoint>& destination,
                          std::atomic<std::uint32_t>& send_errors)
     : identifier_offset(identifier_offset),
@@ -54,10 +52,8 @@ void DelayTarget::StartSend() {
   // after handing the datagram over, and a later stamp would measure the delay short.
   time_sent_ = Clock::now();
   // The socket does not block: a request the kernel cannot take at once is a failed send.
-  boost::system::error_code error;
-  icmp_socket_.send_to(boost::asio::buffer(request_.data(), IcmpHeader::kSize), destination, 0,
-                       error);
-  HandleSend(error);
+  HandleSend(platform::SendDatagram(icmp_socket_, request_.data(), IcmpHeader::kSize,
+                                    destination.data(), destination.size()));
 
   ++requests_sent_;
   answered_ <<= 1;
@@ -65,7 +61,7 @@ void DelayTarget::StartSend() {
   schedule_.Set(reply_timer_, ProbeSchedule::Kind::kWait, time_sent_ + kReplyWait);
 }
 
-void DelayTarget::HandleSend(const boost::system::error_code& error) {
+void DelayTarget::HandleSend(const std::error_code& error) {
   if (error) {
     Increment(send_errors_);
   }

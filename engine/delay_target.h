@@ -3,11 +3,11 @@
 
 #include <atomic>
 #include <boost/asio/ip/icmp.hpp>
-#include <boost/system/error_code.hpp>
 #include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <system_error>
 
 #include "engine/icmp_header.h"
 #include "engine/probe_history.h"
@@ -35,10 +35,10 @@ class DelayTarget {
   static constexpr std::uint32_t kNone = 0xFFFFFFFF;
 
   // A target whose host resolved to destination; without one it stays unresolved.
-  // Requests go out on icmp_socket, their waits and pauses are kept in schedule, and
-  // failed sends are counted in send_errors.
-  DelayTarget(ProbeSchedule& schedule, boost::asio::ip::icmp::socket& icmp_socket,
-              const std::string& host, int identifier_offset,
+  // Requests go out on icmp_socket (a descriptor the engine owns), their waits and pauses
+  // are kept in schedule, and failed sends are counted in send_errors.
+  DelayTarget(ProbeSchedule& schedule, int icmp_socket, const std::string& host,
+              int identifier_offset,
               const std::optional<boost::asio::ip::icmp::endpoint>& destination,
               std::atomic<std::uint32_t>& send_errors);
   DelayTarget(const DelayTarget&) = delete;
@@ -47,7 +47,7 @@ class DelayTarget {
   // Sends the next echo request and sets the 5-second reply wait.
   void StartSend();
   // The outcome of a send: a failure is counted, and shows as the timeout that follows.
-  void HandleSend(const boost::system::error_code& error);
+  void HandleSend(const std::error_code& error);
   // The reply wait ran out: one timeout, and the next request at once.
   void HandleTimeout();
   // An echo reply to this target carrying sequence, received at arrival. The awaited one
@@ -94,13 +94,13 @@ class DelayTarget {
   // Enters state at time, unless the target is in it already.
   void EnterState(State entered, Clock::time_point at);
 
-  ProbeSchedule& schedule_;                     // the engine's, shared by all targets
-  boost::asio::ip::icmp::socket& icmp_socket_;  // shared by all targets
-  std::atomic<std::uint32_t>& send_errors_;     // the engine's count of failed sends
-  ProbeSchedule::Entry reply_timer_{this};      // runs the reply wait and the pause
-  Clock::time_point time_sent_;                 // when the latest request left
-  std::uint16_t sequence_number_ = 0;           // of the latest request
-  std::uint64_t requests_sent_ = 0;             // tells a foreign sequence number apart
+  ProbeSchedule& schedule_;                  // the engine's, shared by all targets
+  const int icmp_socket_;                    // shared with other targets, never blocks
+  std::atomic<std::uint32_t>& send_errors_;  // the engine's count of failed sends
+  ProbeSchedule::Entry reply_timer_{this};   // runs the reply wait and the pause
+  Clock::time_point time_sent_;              // when the latest request left
+  std::uint16_t sequence_number_ = 0;        // of the latest request
+  std::uint64_t requests_sent_ = 0;          // tells a foreign sequence number apart
   // Bit k: the request sent k requests ago has had its reply. A second copy of an
   // answered request is a duplicate, a first reply to a timed-out one is late.
   std::uint64_t answered_ = 0;

@@ -1,5 +1,6 @@
 #include "engine/delay_time_mgr.h"
 
+#include <algorithm>
 #include <boost/asio/placeholders.hpp>
 #include <boost/asio/post.hpp>
 #include <boost/bind/bind.hpp>
@@ -21,6 +22,10 @@ constexpr int kBatchesPerTurn = 16;
 // a request may leave up to 4 ms after its time, and the worker wakes, and re-arms the
 // kernel's timer, a quarter as often as at a millisecond.
 using ScheduleGrain = std::chrono::duration<std::int64_t, std::ratio<1, 250>>;
+// A socket carrying this many targets sends, at one-second pauses, about a request every
+// grain: the schedule wakes the worker that often anyway, so replies are read then (their
+// kernel stamps keep the timing exact) rather than at one more wake-up each.
+constexpr std::size_t kPolledFrom = std::chrono::seconds(1) / ScheduleGrain(1);
 // An arrival stamp older than this is taken for a step of the wall clock.
 constexpr auto kMaxStampAge = std::chrono::seconds(60);
 // Socket receive buffer: room for a burst of replies from about 10,000 targets.
@@ -48,20 +53,14 @@ int OpenExtraDatagramSocket() {
   }
 }
 
-// An ICMP socket opened through Asio, for tools and tests that build the engine on their
-// own: raw, or datagram without the right; neither raises boost::system::system_error.
+// The ICMP socket of an engine that tools and tests build on its own: neither kind
+// raises boost::system::system_error, which they test for.
 int OpenOwnSocket() {
-  boost::asio::io_service io_service;
   try {
-    boost::asio::ip::icmp::socket socket(io_service, boost::asio::ip::icmp::v4());
-    platform::EnlargeReceiveBuffer(static_cast<int>(socket.native_handle()), kReceiveBufferBytes);
-    return static_cast<int>(socket.release());
-  } catch (const boost::system::system_error& raw_error) {
-    try {
-      return OpenDatagramSocket();
-    } catch (const platform::RightsError&) {
-      throw raw_error;  // names the right that is missing
-    }
+    return DelayTimeMgr::OpenIcmpSocket();
+  } catch (const platform::RightsError& e) {
+    throw boost::system::system_error(e.code().value(), boost::system::generic_category(),
+                                      e.what());
   }
 }
 
@@ -117,10 +116,14 @@ void DelayTimeMgr::ByteSource::Reset(const unsigned char* data, std::size_t leng
 }
 
 DelayTimeMgr::Channel::Channel(boost::asio::io_service& io_service, int descriptor)
-    : socket(io_service, boost::asio::ip::icmp::v4(), descriptor), receive_retry_timer(io_service) {
+    : descriptor(descriptor), receive_retry_timer(io_service) {
   platform::EnableReceiveTimestamps(descriptor);
-  // Requests are sent and replies read straight from the worker's handlers.
-  this->socket.non_blocking(true);
+}
+
+DelayTimeMgr::Channel::~Channel() {
+  if (!waiter) {
+    platform::CloseSocket(descriptor);
+  }
 }
 
 DelayTimeMgr::DelayTimeMgr(int icmp_socket, const AwaitNames& await_names)
@@ -133,9 +136,24 @@ DelayTimeMgr::DelayTimeMgr(int icmp_socket, const AwaitNames& await_names)
   LoadTargets(await_names);
   if (socket_kind == platform::SocketKind::kRaw) {
     // A raw socket sees every program's ICMP: only replies to our identifiers get through.
-    platform::AcceptOnlyEchoReplies(static_cast<int>(channels[0]->socket.native_handle()),
-                                    IdentifierForIndex(platform::GetPid(), 0),
+    platform::AcceptOnlyEchoReplies(icmp_socket, IdentifierForIndex(platform::GetPid(), 0),
                                     static_cast<std::uint32_t>(targets.size()));
+  }
+  WatchArrivals();
+}
+
+void DelayTimeMgr::WatchArrivals() {
+  for (const auto& channel : channels) {
+    // Without kernel stamps a reply must be read at once to be timed right; and a socket
+    // with few targets would otherwise wake the worker every grain while it waits.
+    if (platform::kKernelReceiveStamps && channel->target_count >= kPolledFrom) {
+      polling = true;
+      continue;
+    }
+    channel->waiter = std::make_unique<boost::asio::ip::icmp::socket>(
+        io_service, boost::asio::ip::icmp::v4(), channel->descriptor);
+    // Requests are sent and replies read straight from the worker's handlers.
+    channel->waiter->non_blocking(true);
   }
 }
 
@@ -154,8 +172,10 @@ void DelayTimeMgr::LoadTargets(const AwaitNames& await_names) {
   std::unordered_map<std::uint32_t, std::size_t> listings;  // of each address so far
   for (std::size_t i = 0; i < hosts.size(); ++i) {
     Channel& channel = ChannelFor(i, addresses[i], listings);
-    targets.push_back(std::make_unique<DelayTarget>(
-        schedule, channel.socket, hosts[i], static_cast<int>(i), addresses[i], send_error_count));
+    channel.target_count += addresses[i] ? 1 : 0;
+    targets.push_back(std::make_unique<DelayTarget>(schedule, channel.descriptor, hosts[i],
+                                                    static_cast<int>(i), addresses[i],
+                                                    send_error_count));
   }
 }
 
@@ -215,7 +235,9 @@ void DelayTimeMgr::Run() {
     }
     ArmScheduleTimer();
     for (std::size_t channel = 0; channel < channels.size(); ++channel) {
-      StartReceive(channel);
+      if (channels[channel]->waiter) {
+        StartReceive(channel);
+      }
     }
     io_service.run();
   } catch (const std::exception& e) {
@@ -226,7 +248,7 @@ void DelayTimeMgr::Run() {
 }
 
 void DelayTimeMgr::StartReceive(std::size_t channel) {
-  channels[channel]->socket.async_wait(
+  channels[channel]->waiter->async_wait(
       boost::asio::socket_base::wait_read,
       boost::bind(&DelayTimeMgr::HandleReceive, this, channel, boost::asio::placeholders::error));
 }
@@ -260,7 +282,7 @@ void DelayTimeMgr::HandleReceive(std::size_t channel, const boost::system::error
 }
 
 DelayTimeMgr::DrainResult DelayTimeMgr::DrainSocket(std::size_t channel) {
-  const int socket = static_cast<int>(channels[channel]->socket.native_handle());
+  const int socket = channels[channel]->descriptor;
   for (int batch = 0; batch < kBatchesPerTurn; ++batch) {
     std::error_code error;
     const int count = platform::ReceiveDatagrams(
@@ -326,7 +348,14 @@ DelayTarget* DelayTimeMgr::ReplyTarget(std::size_t channel, std::uint32_t source
 }
 
 void DelayTimeMgr::ArmScheduleTimer() {
-  const auto earliest = schedule.Earliest();
+  auto earliest = schedule.Earliest();
+  if (polling && schedule.Earliest(ProbeSchedule::Kind::kWait)) {
+    // Replies are awaited on a socket that is only read at wake-ups: one every grain.
+    const std::chrono::steady_clock::time_point next_grain(
+        std::chrono::floor<ScheduleGrain>(std::chrono::steady_clock::now().time_since_epoch()) +
+        ScheduleGrain(1));
+    earliest = std::min(*earliest, next_grain);
+  }
   if (!earliest) {
     return;
   }
@@ -343,6 +372,20 @@ void DelayTimeMgr::ArmScheduleTimer() {
       boost::bind(&DelayTimeMgr::HandleScheduleTimer, this, boost::asio::placeholders::error));
 }
 
+void DelayTimeMgr::ReadQueuedReplies(bool due_waits) {
+  for (std::size_t channel = 0; channel < channels.size(); ++channel) {
+    // A socket with a waiter is read when its datagrams arrive; but a reply that came
+    // within its wait may still be queued when the wait is due: it counts, not a timeout.
+    if (channels[channel]->waiter && !due_waits) {
+      continue;
+    }
+    // The next wake-up reads on after a flood or a failure.
+    if (DrainSocket(channel) == DrainResult::kFailed && !channels[channel]->waiter) {
+      Increment(receive_error_count);
+    }
+  }
+}
+
 void DelayTimeMgr::HandleScheduleTimer(const boost::system::error_code& error) {
   if (error == boost::asio::error::operation_aborted) {
     return;  // re-armed for earlier, or shutting down
@@ -350,11 +393,9 @@ void DelayTimeMgr::HandleScheduleTimer(const boost::system::error_code& error) {
   schedule_wake = std::chrono::steady_clock::time_point::max();
   auto now = std::chrono::steady_clock::now();
   const auto first_wait = schedule.Earliest(ProbeSchedule::Kind::kWait);
-  if (first_wait && *first_wait <= now) {
-    // A reply that came within its wait may still be queued: it counts, not a timeout.
-    for (std::size_t channel = 0; channel < channels.size(); ++channel) {
-      DrainSocket(channel);
-    }
+  const bool due_waits = first_wait && *first_wait <= now;
+  if (polling || due_waits) {
+    ReadQueuedReplies(due_waits);
     now = std::chrono::steady_clock::now();
   }
   ProbeSchedule::Kind kind = ProbeSchedule::Kind::kNone;

@@ -123,15 +123,26 @@ class DelayTimeMgr {
 
   // One socket with the targets whose requests it carries.
   struct Channel {
-    explicit Channel(boost::asio::io_service& io_service, int descriptor);
-    boost::asio::ip::icmp::socket socket;  // its targets' requests and replies, never blocks
+    Channel(boost::asio::io_service& io_service, int descriptor);
+    ~Channel();
+    Channel(const Channel&) = delete;
+    Channel& operator=(const Channel&) = delete;
+
+    const int descriptor;  // its targets' requests and replies; owned, through waiter if any
+    // Wakes the worker when a datagram arrives. Without it, the socket is read at the
+    // schedule's wake-ups instead (see WatchArrivals).
+    std::unique_ptr<boost::asio::ip::icmp::socket> waiter;
     // Reads the socket again a while after a failed read, so an error cannot spin.
     boost::asio::steady_timer receive_retry_timer;
+    std::size_t target_count = 0;  // resolved targets whose requests it carries
     // Datagram sockets: index of the target for each IPv4 address (host order) sent to.
     std::unordered_map<std::uint32_t, std::size_t> targets;
   };
 
   void Run();
+  // Gives a waiter to each socket that is better read as datagrams arrive than on the
+  // schedule's cadence.
+  void WatchArrivals();
   // Waits until socket number channel has datagrams to read.
   void StartReceive(std::size_t channel);
   void HandleReceive(std::size_t channel, const boost::system::error_code& error);
@@ -144,14 +155,18 @@ class DelayTimeMgr {
   Channel& ChannelFor(std::size_t index,
                       const std::optional<boost::asio::ip::icmp::endpoint>& destination,
                       std::unordered_map<std::uint32_t, std::size_t>& listings);
-  // Arms schedule_timer for the earliest wait or pause, unless it is armed early enough.
+  // Arms schedule_timer for the earliest wait or pause (and, while replies are awaited
+  // on a socket without waiter, for the next grain), unless it is armed early enough.
   void ArmScheduleTimer();
+  // Reads the sockets without waiter, and with due_waits the others too.
+  void ReadQueuedReplies(bool due_waits);
   // Runs out every wait and pause that is due.
   void HandleScheduleTimer(const boost::system::error_code& error);
 
   // The raw socket alone, or one datagram socket per listing of an address: the first
   // listing of each address goes through the first, the second through the second, ...
   std::vector<std::unique_ptr<Channel>> channels;
+  bool polling = false;                          // some socket has no waiter
   bool running = false;                          // GUI thread only
   std::unique_ptr<boost::thread> worker_thread;  // runs Run from Start to Stop
   // One slot of kSlotSize bytes per datagram of a batch.

@@ -20,6 +20,21 @@ unsigned long GetPid();
 void EnlargeReceiveBuffer(int socket, int bytes);
 // Has the kernel stamp every datagram the socket receives with its arrival time.
 void EnableReceiveTimestamps(int socket);
+// Whether ReceiveDatagrams brings the kernel's arrival stamps (after
+// EnableReceiveTimestamps): a datagram read a while after it came is still timed right.
+#ifdef _WIN32
+constexpr bool kKernelReceiveStamps = false;
+#else
+constexpr bool kKernelReceiveStamps = true;
+#endif
+
+// Sends one datagram to address (a socket address of address_length bytes) without
+// blocking: a datagram the system cannot take at once is an error. Returns the system's
+// error, empty on success.
+std::error_code SendDatagram(int socket, const void* data, std::size_t length, const void* address,
+                             std::size_t address_length);
+// Closes a socket that nothing else owns.
+void CloseSocket(int socket);
 
 // Has the kernel keep from a raw ICMP socket every datagram but the echo replies whose
 // identifier lies in [first_identifier, first_identifier + count) modulo 65536, so that

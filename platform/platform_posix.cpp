@@ -238,6 +238,18 @@ void AcceptOnlyEchoReplies(int socket, std::uint16_t first_identifier, std::uint
   (void)::setsockopt(socket, SOL_SOCKET, SO_ATTACH_FILTER, &filter, sizeof filter);
 }
 
+std::error_code SendDatagram(int socket, const void* data, std::size_t length, const void* address,
+                             std::size_t address_length) {
+  const ssize_t sent =
+      ::sendto(socket, data, length, MSG_DONTWAIT | MSG_NOSIGNAL,
+               static_cast<const sockaddr*>(address), static_cast<socklen_t>(address_length));
+  return sent < 0 ? std::error_code(errno, std::generic_category()) : std::error_code();
+}
+
+void CloseSocket(int socket) {
+  ::close(socket);
+}
+
 int ReceiveDatagrams(int socket, unsigned char* slots, std::size_t slot_size,
                      ReceivedDatagram* datagrams, int count, std::error_code& error) {
   // One recvmmsg serves every queued datagram, and each brings its stamp along as a

@@ -39,6 +39,20 @@ void EnableReceiveTimestamps(int /*socket*/) {}
 void AcceptOnlyEchoReplies(int /*socket*/, std::uint16_t /*first_identifier*/,
                            std::uint32_t /*count*/) {}
 
+std::error_code SendDatagram(int socket, const void* data, std::size_t length, const void* address,
+                             std::size_t address_length) {
+  // The socket was made non-blocking when the engine took it over.
+  const int sent = ::sendto(static_cast<SOCKET>(socket), static_cast<const char*>(data),
+                            static_cast<int>(length), 0, static_cast<const sockaddr*>(address),
+                            static_cast<int>(address_length));
+  return sent == SOCKET_ERROR ? std::error_code(::WSAGetLastError(), std::system_category())
+                              : std::error_code();
+}
+
+void CloseSocket(int socket) {
+  ::closesocket(static_cast<SOCKET>(socket));
+}
+
 int ReceiveDatagrams(int socket, unsigned char* slots, std::size_t slot_size,
                      ReceivedDatagram* datagrams, int count, std::error_code& error) {
   count = count < kMaxReceiveBatch ? count : kMaxReceiveBatch;

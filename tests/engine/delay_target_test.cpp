@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <boost/asio/io_service.hpp>
 #include <chrono>
 
 #include "engine/name_resolver.h"
@@ -31,8 +30,7 @@ class DelayTargetTest : public ::testing::Test {
     t.HandleTimeout();
   }
 
-  boost::asio::io_service io_;
-  boost::asio::ip::icmp::socket socket_{io_};
+  int socket_ = -1;  // no socket at all
   ProbeSchedule schedule_;
   std::atomic<std::uint32_t> send_errors_{0};
   std::unique_ptr<DelayTarget> target_;

@@ -36,6 +36,9 @@ const char* const kNeverAccepted[] = {"198.18.3.3",  "198.18.3.4",  "198.18.3.5"
 // checksum: these replies are lost there. A raw socket gets its copy before the check.
 constexpr char kBadChecksum[] = "198.18.3.7";
 const char* const kUnresolvable[] = {"no-such-host.invalid", "256.1.2.3", "bad host name"};
+// Plain targets in 198.18.6.0/24 that make the list as long as the lists the engine reads
+// on its schedule's cadence, not as each reply arrives: the faults above are met there.
+constexpr int kPlain = 250;
 
 const char kRules[] = R"(# address rule
 198.18.1.1 delay=0
@@ -60,6 +63,7 @@ const char kRules[] = R"(# address rule
 198.18.3.11 kind=unreachable
 198.18.3.12 kind=bad-version
 198.18.3.13 loss=100
+198.18.6.0/24 delay=20
 )";
 
 std::vector<std::string> Config() {
@@ -78,6 +82,9 @@ std::vector<std::string> Config() {
   }
   for (const char* host : kUnresolvable) {
     lines.push_back(host);
+  }
+  for (int i = 1; i <= kPlain; ++i) {
+    lines.push_back("198.18.6." + std::to_string(i));
   }
   lines.push_back("198.18.1.4");  // the same address again: a second target
   return lines;
