@@ -49,7 +49,7 @@ std::vector<unsigned char> Datagram(int ihl, std::uint8_t type, std::uint16_t id
 
 // Fed as part of a batch: the clocks were read once, the stamp is 50 us older.
 void Feed(const std::vector<unsigned char>& d, const ClockPair& clocks) {
-  manager->HandleDatagram(0, d.data(), d.size(), 0, clocks.wall_ns - 50000, clocks);
+  manager->HandleDatagram(0, d.data(), d.size(), {}, clocks.wall_ns - 50000, clocks);
 }
 
 std::uint16_t IdentifierOf(int index) {

@@ -41,7 +41,8 @@ DelayTarget::DelayTarget(ProbeSchedule& schedule, int icmp_socket, const std::st
 
 void DelayTarget::StartSend() {
   request_ = IcmpHeader();
-  request_.type(IcmpHeader::kEchoRequest);
+  request_.type(destination.protocol() == boost::asio::ip::icmp::v6() ? IcmpHeader::kEchoRequestV6
+                                                                      : IcmpHeader::kEchoRequest);
   request_.code(0);
   request_.identifier(IdentifierForIndex(platform::GetPid(), identifier_offset));
   ++sequence_number_;

@@ -5,6 +5,7 @@
 #include <boost/asio/post.hpp>
 #include <boost/bind/bind.hpp>
 #include <boost/system/system_error.hpp>
+#include <cstring>
 #include <system_error>
 
 #include "engine/target_list.h"
@@ -32,8 +33,8 @@ constexpr auto kMaxStampAge = std::chrono::seconds(60);
 constexpr int kReceiveBufferBytes = 16 << 20;
 
 // An ICMP datagram socket with room for bursts. Throws platform::RightsError.
-int OpenDatagramSocket() {
-  const int socket = platform::OpenDatagramIcmpSocket();
+int OpenDatagramSocket(platform::IpFamily family) {
+  const int socket = platform::OpenDatagramIcmpSocket(family);
   platform::EnlargeReceiveBuffer(socket, kReceiveBufferBytes);
   return socket;
 }
@@ -41,10 +42,10 @@ int OpenDatagramSocket() {
 // A datagram socket for one more listing of an address. A host listed many times needs
 // many, so the limit on descriptors (often 1,024) is raised as far as the system lets
 // the process, before the socket is opened rather than after a failure.
-int OpenExtraDatagramSocket() {
+int OpenExtraDatagramSocket(platform::IpFamily family) {
   platform::RaiseDescriptorLimit();
   try {
-    return OpenDatagramSocket();
+    return OpenDatagramSocket(family);
   } catch (const platform::RightsError& e) {
     // Not a matter of rights (the first one opened): most likely out of descriptors.
     throw std::system_error(e.code(),
@@ -66,13 +67,13 @@ int OpenOwnSocket() {
 
 }  // namespace
 
-int DelayTimeMgr::OpenIcmpSocket() {
+int DelayTimeMgr::OpenIcmpSocket(platform::IpFamily family) {
   int socket = -1;
   try {
-    socket = platform::OpenRawIcmpSocket();
+    socket = platform::OpenRawIcmpSocket(family);
   } catch (const platform::RightsError& raw_error) {
     try {
-      return OpenDatagramSocket();
+      return OpenDatagramSocket(family);
     } catch (const platform::RightsError&) {
       throw raw_error;  // names the right; the message gives both remedies
     }
@@ -81,11 +82,23 @@ int DelayTimeMgr::OpenIcmpSocket() {
   return socket;
 }
 
-DelayTimeMgr& DelayTimeMgr::GetInstance(int icmp_socket, const AwaitNames& await_names) {
+DelayTimeMgr& DelayTimeMgr::GetInstance(int icmp_socket, const AwaitNames& await_names,
+                                        int icmpv6_socket) {
   // A constructor that throws leaves the static unconstructed, so the next call
   // tries again from the start.
-  static DelayTimeMgr instance(icmp_socket, await_names);
+  static DelayTimeMgr instance(icmp_socket, await_names, icmpv6_socket);
   return instance;
+}
+
+platform::AddressBytes AddressBytesOf(const boost::asio::ip::address& address) {
+  if (address.is_v6()) {
+    return address.to_v6().to_bytes();
+  }
+  platform::AddressBytes bytes{};
+  bytes[10] = bytes[11] = 0xFF;
+  const auto v4 = address.to_v4().to_bytes();
+  std::copy(v4.begin(), v4.end(), bytes.begin() + 12);
+  return bytes;
 }
 
 ClockPair ClockPair::Now() {
@@ -115,8 +128,20 @@ void DelayTimeMgr::ByteSource::Reset(const unsigned char* data, std::size_t leng
   setg(begin, begin, begin + length);
 }
 
-DelayTimeMgr::Channel::Channel(boost::asio::io_service& io_service, int descriptor)
-    : descriptor(descriptor), receive_retry_timer(io_service) {
+std::size_t DelayTimeMgr::AddressHash::operator()(const platform::AddressBytes& address) const {
+  std::uint64_t high = 0;
+  std::uint64_t low = 0;
+  std::memcpy(&high, address.data(), sizeof high);
+  std::memcpy(&low, address.data() + sizeof high, sizeof low);
+  return static_cast<std::size_t>((high * 0x9E3779B97F4A7C15u) ^ low);
+}
+
+DelayTimeMgr::Channel::Channel(boost::asio::io_service& io_service, int descriptor,
+                               platform::IpFamily family)
+    : descriptor(descriptor),
+      family(family),
+      kind(platform::GetSocketKind(descriptor)),
+      receive_retry_timer(io_service) {
   platform::EnableReceiveTimestamps(descriptor);
 }
 
@@ -126,20 +151,36 @@ DelayTimeMgr::Channel::~Channel() {
   }
 }
 
-DelayTimeMgr::DelayTimeMgr(int icmp_socket, const AwaitNames& await_names)
+DelayTimeMgr::DelayTimeMgr(int icmp_socket, const AwaitNames& await_names, int icmpv6_socket)
     : socket_kind(platform::GetSocketKind(icmp_socket)),
       reply_buffer(platform::kMaxReceiveBatch * kSlotSize),
       received(platform::kMaxReceiveBatch),
       schedule_timer(io_service),
       schedule_wake(std::chrono::steady_clock::time_point::max()) {
-  channels.push_back(std::make_unique<Channel>(io_service, icmp_socket));
+  AddChannel(icmp_socket, platform::IpFamily::kV4);
+  if (icmpv6_socket >= 0) {
+    AddChannel(icmpv6_socket, platform::IpFamily::kV6);
+  }
   LoadTargets(await_names);
-  if (socket_kind == platform::SocketKind::kRaw) {
-    // A raw socket sees every program's ICMP: only replies to our identifiers get through.
-    platform::AcceptOnlyEchoReplies(icmp_socket, IdentifierForIndex(platform::GetPid(), 0),
-                                    static_cast<std::uint32_t>(targets.size()));
+  for (const auto& channel : channels) {
+    if (channel->kind == platform::SocketKind::kRaw) {
+      // A raw socket sees every program's ICMP: only replies to our identifiers get through.
+      platform::AcceptOnlyEchoReplies(channel->descriptor,
+                                      IdentifierForIndex(platform::GetPid(), 0),
+                                      static_cast<std::uint32_t>(targets.size()));
+    }
   }
   WatchArrivals();
+}
+
+std::size_t DelayTimeMgr::AddChannel(int descriptor, platform::IpFamily family) {
+  try {
+    channels.push_back(std::make_unique<Channel>(io_service, descriptor, family));
+  } catch (...) {
+    platform::CloseSocket(descriptor);
+    throw;
+  }
+  return channels.size() - 1;
 }
 
 void DelayTimeMgr::WatchArrivals() {
@@ -151,7 +192,10 @@ void DelayTimeMgr::WatchArrivals() {
       continue;
     }
     channel->waiter = std::make_unique<boost::asio::ip::icmp::socket>(
-        io_service, boost::asio::ip::icmp::v4(), channel->descriptor);
+        io_service,
+        channel->family == platform::IpFamily::kV6 ? boost::asio::ip::icmp::v6()
+                                                   : boost::asio::ip::icmp::v4(),
+        channel->descriptor);
     // Requests are sent and replies read straight from the worker's handlers.
     channel->waiter->non_blocking(true);
   }
@@ -169,29 +213,63 @@ void DelayTimeMgr::LoadTargets(const AwaitNames& await_names) {
   }
   const std::vector<std::optional<NameResolver::Address>> addresses = names.Results();
   targets.reserve(hosts.size());
-  std::unordered_map<std::uint32_t, std::size_t> listings;  // of each address so far
+  ChannelPlan plan;
+  for (std::size_t channel = 0; channel < channels.size(); ++channel) {
+    plan.by_listing[channels[channel]->family == platform::IpFamily::kV6 ? 1 : 0].push_back(
+        channel);
+  }
   for (std::size_t i = 0; i < hosts.size(); ++i) {
-    Channel& channel = ChannelFor(i, addresses[i], listings);
-    channel.target_count += addresses[i] ? 1 : 0;
-    targets.push_back(std::make_unique<DelayTarget>(schedule, channel.descriptor, hosts[i],
-                                                    static_cast<int>(i), addresses[i],
+    std::optional<NameResolver::Address> destination = addresses[i];
+    Channel* channel = destination ? ChannelFor(i, *destination, plan) : nullptr;
+    if (channel == nullptr) {
+      destination.reset();  // never sent to: its requests would have no socket
+      channel = channels.front().get();
+    } else {
+      ++channel->target_count;
+    }
+    targets.push_back(std::make_unique<DelayTarget>(schedule, channel->descriptor, hosts[i],
+                                                    static_cast<int>(i), destination,
                                                     send_error_count));
+  }
+  // The ICMPv6 socket handed over, unless some target needs it.
+  if (channels.size() > 1 && channels[1]->family == platform::IpFamily::kV6 &&
+      channels[1]->target_count == 0) {
+    channels.erase(channels.begin() + 1);
   }
 }
 
-DelayTimeMgr::Channel& DelayTimeMgr::ChannelFor(
-    std::size_t index, const std::optional<boost::asio::ip::icmp::endpoint>& destination,
-    std::unordered_map<std::uint32_t, std::size_t>& listings) {
-  if (socket_kind == platform::SocketKind::kRaw || !destination) {
-    return *channels.front();
+DelayTimeMgr::Channel* DelayTimeMgr::ChannelFor(std::size_t index,
+                                                const boost::asio::ip::icmp::endpoint& destination,
+                                                ChannelPlan& plan) {
+  const bool v6 = destination.address().is_v6();
+  const platform::IpFamily family = v6 ? platform::IpFamily::kV6 : platform::IpFamily::kV4;
+  std::vector<std::size_t>& sockets = plan.by_listing[v6 ? 1 : 0];
+  if (sockets.empty()) {  // the first IPv6 target, and no socket for it handed over
+    if (!icmpv6_error.empty()) {
+      return nullptr;
+    }
+    try {
+      sockets.push_back(AddChannel(OpenIcmpSocket(family), family));
+    } catch (const platform::RightsError& e) {
+      icmpv6_error = e.what();
+      return nullptr;
+    }
   }
-  const std::uint32_t address = destination->address().to_v4().to_uint();
-  const std::size_t listing = listings[address]++;
-  if (listing == channels.size()) {
-    channels.push_back(std::make_unique<Channel>(io_service, OpenExtraDatagramSocket()));
+  Channel& first = *channels[sockets.front()];
+  if (v6) {
+    socket_kind_v6 = first.kind;
   }
-  channels[listing]->targets.emplace(address, index);
-  return *channels[listing];
+  if (first.kind == platform::SocketKind::kRaw) {
+    return &first;
+  }
+  const platform::AddressBytes address = AddressBytesOf(destination.address());
+  const std::size_t listing = plan.listings[address]++;
+  if (listing == sockets.size()) {
+    sockets.push_back(AddChannel(OpenExtraDatagramSocket(family), family));
+  }
+  Channel& channel = *channels[sockets[listing]];
+  channel.targets.emplace(address, index);
+  return &channel;
 }
 
 DelayTimeMgr::~DelayTimeMgr() {
@@ -293,7 +371,7 @@ DelayTimeMgr::DrainResult DelayTimeMgr::DrainSocket(std::size_t channel) {
     const ClockPair clocks = ClockPair::Now();
     for (int i = 0; i < count; ++i) {
       HandleDatagram(channel, &reply_buffer[static_cast<std::size_t>(i) * kSlotSize],
-                     received[i].length, received[i].source_v4, received[i].wall_stamp_ns, clocks);
+                     received[i].length, received[i].source, received[i].wall_stamp_ns, clocks);
     }
     if (count < platform::kMaxReceiveBatch) {
       return DrainResult::kEmpty;
@@ -303,13 +381,19 @@ DelayTimeMgr::DrainResult DelayTimeMgr::DrainSocket(std::size_t channel) {
 }
 
 void DelayTimeMgr::HandleDatagram(std::size_t channel, const unsigned char* data,
-                                  std::size_t length, std::uint32_t source_v4,
+                                  std::size_t length, const platform::AddressBytes& source,
                                   const std::optional<std::int64_t>& stamp_ns,
                                   const ClockPair& clocks) {
+  if (channel >= channels.size()) {
+    Increment(foreign_count);  // no socket of ours
+    return;
+  }
+  const Channel& from = *channels[channel];
+  const bool v6 = from.family == platform::IpFamily::kV6;
   reply_bytes.Reset(data, length);
   reply_stream.clear();
-  // A datagram socket hands over the ICMP message alone.
-  if (socket_kind == platform::SocketKind::kRaw) {
+  // Only a raw IPv4 socket hands over the IP header; the others the ICMP message alone.
+  if (from.kind == platform::SocketKind::kRaw && !v6) {
     reply_stream >> reply_ipv4_header;
   }
   reply_stream >> reply_icmp_header;
@@ -317,34 +401,35 @@ void DelayTimeMgr::HandleDatagram(std::size_t channel, const unsigned char* data
     Increment(malformed_count);
     return;
   }
-  DelayTarget* target = reply_icmp_header.type() == IcmpHeader::kEchoReply
-                            ? ReplyTarget(channel, source_v4)
-                            : nullptr;
+  const std::uint8_t echo_reply = v6 ? IcmpHeader::kEchoReplyV6 : IcmpHeader::kEchoReply;
+  DelayTarget* target =
+      reply_icmp_header.type() == echo_reply ? ReplyTarget(channel, source) : nullptr;
   if (target == nullptr ||
       !target->HandleReply(reply_icmp_header.sequence_number(), ArrivalTime(stamp_ns, clocks))) {
     Increment(foreign_count);
   }
 }
 
-DelayTarget* DelayTimeMgr::ReplyTarget(std::size_t channel, std::uint32_t source_v4) {
-  if (socket_kind == platform::SocketKind::kDatagram) {
+DelayTarget* DelayTimeMgr::ReplyTarget(std::size_t channel, const platform::AddressBytes& source) {
+  const Channel& from = *channels[channel];
+  if (from.kind == platform::SocketKind::kDatagram) {
     // The system delivers only replies carrying the socket's identifier, so the sender
     // and the socket name the target.
-    if (channel >= channels.size()) {
-      return nullptr;
-    }
-    const auto& sent_to = channels[channel]->targets;
-    const auto found = sent_to.find(source_v4);
-    return found == sent_to.end() ? nullptr : targets[found->second].get();
+    const auto found = from.targets.find(source);
+    return found == from.targets.end() ? nullptr : targets[found->second].get();
   }
   const std::size_t index = IndexForIdentifier(reply_icmp_header.identifier(), platform::GetPid());
-  // An echo reply comes from the address its request went to (RFC 1122, 3.2.2.6); one
-  // from elsewhere answers another program's request that happens to share our identifier.
-  if (index >= targets.size() ||
-      reply_ipv4_header.source_address() != targets[index]->destination.address().to_v4()) {
+  if (index >= targets.size()) {
     return nullptr;
   }
-  return targets[index].get();
+  // An echo reply comes from the address its request went to (RFC 1122, 3.2.2.6); one
+  // from elsewhere answers another program's request that happens to share our identifier.
+  const boost::asio::ip::address& sent_to = targets[index]->destination.address();
+  const bool from_destination =
+      from.family == platform::IpFamily::kV6
+          ? sent_to.is_v6() && sent_to.to_v6().to_bytes() == source
+          : sent_to == boost::asio::ip::address(reply_ipv4_header.source_address());
+  return from_destination ? targets[index].get() : nullptr;
 }
 
 void DelayTimeMgr::ArmScheduleTimer() {

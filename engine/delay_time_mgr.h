@@ -40,32 +40,40 @@ struct ClockPair {
 std::chrono::steady_clock::time_point ArrivalTime(const std::optional<std::int64_t>& stamp_ns,
                                                   const ClockPair& clocks);
 
-// The engine: one raw ICMP socket shared by every target (or, without the right to raw
-// sockets, ICMP datagram sockets), one worker thread running every completion handler,
-// and the receive path that hands each echo reply to its target.
+// An address as the receive path names senders.
+platform::AddressBytes AddressBytesOf(const boost::asio::ip::address& address);
+
+// The engine: one raw ICMP socket shared by every target, and one raw ICMPv6 socket for
+// targets with an IPv6 address (or, without the right to raw sockets, ICMP datagram
+// sockets of each family), one worker thread running every completion handler, and the
+// receive path that hands each echo reply to its target.
 class DelayTimeMgr {
  public:
   // Waits until the names are resolved, or gives up on some (NameResolver::Cancel),
   // while the caller shows how far resolving has come.
   using AwaitNames = std::function<void(NameResolver& names)>;
 
-  // Opens the ICMP socket for the constructor, raw where the process has the right and
-  // else datagram, its receive buffer enlarged while the process may still go past the
-  // system's cap: call before giving up rights. Throws the raw socket's
+  // Opens an ICMP socket of family for the constructor, raw where the process has the
+  // right and else datagram, its receive buffer enlarged while the process may still go
+  // past the system's cap: call before giving up rights. Throws the raw socket's
   // platform::RightsError when neither kind can be opened.
-  static int OpenIcmpSocket();
+  static int OpenIcmpSocket(platform::IpFamily family = platform::IpFamily::kV4);
 
-  // The one manager of the process, built by the first call around icmp_socket and
-  // await_names (as the constructor); later calls return it and ignore both. A failed
-  // construction raises its error and is tried again on the next call.
-  static DelayTimeMgr& GetInstance(int icmp_socket, const AwaitNames& await_names = nullptr);
+  // The one manager of the process, built by the first call around its arguments (as the
+  // constructor); later calls return it and ignore them. A failed construction raises
+  // its error and is tried again on the next call.
+  static DelayTimeMgr& GetInstance(int icmp_socket, const AwaitNames& await_names = nullptr,
+                                   int icmpv6_socket = -1);
 
   // Takes over icmp_socket, an open ICMP socket over IPv4, raw or datagram, then reads
   // (or creates) config.ini in the working directory and resolves every target, through
-  // await_names when given. With a datagram socket, each further listing of an address
-  // gets a datagram socket of its own. Throws ConfigError for a target list that cannot
-  // be used, std::system_error when those sockets cannot be opened.
-  explicit DelayTimeMgr(int icmp_socket, const AwaitNames& await_names = nullptr);
+  // await_names when given. Targets with an IPv6 address go out on icmpv6_socket, which
+  // is closed when none has; without one (-1), one is opened when some target needs it.
+  // With datagram sockets, each further listing of an address gets a socket of its own.
+  // Throws ConfigError for a target list that cannot be used, std::system_error when
+  // those sockets cannot be opened.
+  explicit DelayTimeMgr(int icmp_socket, const AwaitNames& await_names = nullptr,
+                        int icmpv6_socket = -1);
   // The same on a socket of its own; throws boost::system::system_error when the
   // process may open neither kind.
   DelayTimeMgr();
@@ -82,18 +90,24 @@ class DelayTimeMgr {
   // Safe to call from any thread.
   std::string LastError() const;
 
-  // The receive path for one datagram as socket number channel delivered it (a raw
-  // socket's IPv4 header first; a datagram socket's ICMP message alone, from source_v4,
-  // host order): decodes it and hands an echo reply to its target. stamp_ns is the
+  // The receive path for one datagram as socket number channel delivered it, from source
+  // (a raw IPv4 socket's datagram has its IPv4 header first; the others bring the ICMP
+  // message alone): decodes it and hands an echo reply to its target. stamp_ns is the
   // kernel's arrival stamp on the wall clock, if there is one; clocks were read after the
   // datagram was. The worker calls it for every datagram; tests, benchmarks and fuzzers
   // feed it bytes.
   void HandleDatagram(std::size_t channel, const unsigned char* data, std::size_t length,
-                      std::uint32_t source_v4, const std::optional<std::int64_t>& stamp_ns,
-                      const ClockPair& clocks);
+                      const platform::AddressBytes& source,
+                      const std::optional<std::int64_t>& stamp_ns, const ClockPair& clocks);
 
   // How requests go out: a raw socket, or datagram sockets. Fixed by the constructor.
   const platform::SocketKind socket_kind;
+  // The same for targets with an IPv6 address; empty when there are none. Fixed by the
+  // constructor.
+  std::optional<platform::SocketKind> socket_kind_v6;
+  // Why targets with an IPv6 address go unprobed (no ICMPv6 socket could be had), shown
+  // as unresolved; empty when they are probed or there are none. Fixed by the constructor.
+  std::string icmpv6_error;
   std::vector<std::unique_ptr<DelayTarget>> targets;  // fixed after construction
   // Runs every handler of the engine, on the worker thread alone: the hint of one thread
   // lets a handler post work without waking the reactor.
@@ -121,22 +135,36 @@ class DelayTimeMgr {
   // reads, or a failure.
   enum class DrainResult { kEmpty, kMore, kFailed };
 
+  // Hashes an address for the datagram sockets' tables.
+  struct AddressHash {
+    std::size_t operator()(const platform::AddressBytes& address) const;
+  };
+
   // One socket with the targets whose requests it carries.
   struct Channel {
-    Channel(boost::asio::io_service& io_service, int descriptor);
+    Channel(boost::asio::io_service& io_service, int descriptor, platform::IpFamily family);
     ~Channel();
     Channel(const Channel&) = delete;
     Channel& operator=(const Channel&) = delete;
 
     const int descriptor;  // its targets' requests and replies; owned, through waiter if any
+    const platform::IpFamily family;  // ICMP over IPv4, or ICMPv6
+    const platform::SocketKind kind;  // raw or datagram
     // Wakes the worker when a datagram arrives. Without it, the socket is read at the
     // schedule's wake-ups instead (see WatchArrivals).
     std::unique_ptr<boost::asio::ip::icmp::socket> waiter;
     // Reads the socket again a while after a failed read, so an error cannot spin.
     boost::asio::steady_timer receive_retry_timer;
     std::size_t target_count = 0;  // resolved targets whose requests it carries
-    // Datagram sockets: index of the target for each IPv4 address (host order) sent to.
-    std::unordered_map<std::uint32_t, std::size_t> targets;
+    // Datagram sockets: index of the target for each address sent to.
+    std::unordered_map<platform::AddressBytes, std::size_t, AddressHash> targets;
+  };
+
+  // While the targets are made: the sockets of each family in order of listing (a raw
+  // socket serves every listing), and how often each address was listed so far.
+  struct ChannelPlan {
+    std::vector<std::size_t> by_listing[2];  // channel numbers; [0] IPv4, [1] IPv6
+    std::unordered_map<platform::AddressBytes, std::size_t, AddressHash> listings;
   };
 
   void Run();
@@ -149,12 +177,14 @@ class DelayTimeMgr {
   // Reads and handles what is queued on a socket, a bounded number of batches.
   DrainResult DrainSocket(std::size_t channel);
   // The target an echo reply just decoded answers, or nullptr when it is none of ours.
-  DelayTarget* ReplyTarget(std::size_t channel, std::uint32_t source_v4);
+  DelayTarget* ReplyTarget(std::size_t channel, const platform::AddressBytes& source);
   // The socket for the target at index, sending to destination: with datagram sockets,
-  // the one for its listing of that address (listings counts them), opened when needed.
-  Channel& ChannelFor(std::size_t index,
-                      const std::optional<boost::asio::ip::icmp::endpoint>& destination,
-                      std::unordered_map<std::uint32_t, std::size_t>& listings);
+  // the one for its listing of that address, opened when needed. Null when no socket of
+  // that family can be had (icmpv6_error says why).
+  Channel* ChannelFor(std::size_t index, const boost::asio::ip::icmp::endpoint& destination,
+                      ChannelPlan& plan);
+  // Adds a channel of family on descriptor; returns its number.
+  std::size_t AddChannel(int descriptor, platform::IpFamily family);
   // Arms schedule_timer for the earliest wait or pause (and, while replies are awaited
   // on a socket without waiter, for the next grain), unless it is armed early enough.
   void ArmScheduleTimer();
@@ -163,8 +193,9 @@ class DelayTimeMgr {
   // Runs out every wait and pause that is due.
   void HandleScheduleTimer(const boost::system::error_code& error);
 
-  // The raw socket alone, or one datagram socket per listing of an address: the first
-  // listing of each address goes through the first, the second through the second, ...
+  // Of each family in use, the raw socket alone, or one datagram socket per listing of an
+  // address: the first listing of each address goes through the first, the second
+  // through the second, ... The IPv4 one handed to the constructor comes first.
   std::vector<std::unique_ptr<Channel>> channels;
   bool polling = false;                          // some socket has no waiter
   bool running = false;                          // GUI thread only

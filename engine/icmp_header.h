@@ -5,7 +5,7 @@
 #include <istream>
 #include <ostream>
 
-// ICMP echo header, as it stands on the wire.
+// ICMP (or ICMPv6) echo header, as it stands on the wire.
 //
 //  0               8               16                             31
 // +---------------+---------------+------------------------------+      ---
@@ -18,7 +18,13 @@
 // by byte, so the layout never depends on the host's byte order.
 class IcmpHeader {
  public:
-  enum : std::uint8_t { kEchoReply = 0, kEchoRequest = 8 };
+  // ICMP's echo types, and ICMPv6's (same header, other numbers).
+  enum : std::uint8_t {
+    kEchoReply = 0,
+    kEchoRequest = 8,
+    kEchoRequestV6 = 128,
+    kEchoReplyV6 = 129
+  };
   static constexpr std::size_t kSize = 8;
 
   IcmpHeader() = default;

@@ -44,22 +44,39 @@ NameResolver::~NameResolver() {
 }
 
 std::optional<NameResolver::Address> NameResolver::ResolveFirst(const std::string& host) {
-  // A dotted-quad literal needs no resolver: a list of thousands of them is read at once.
+  // An address literal needs no resolver: a list of thousands of them is read at once.
   boost::system::error_code error;
   const auto literal = boost::asio::ip::make_address_v4(host, error);
   if (!error) {
     return Address(literal, 0);
   }
+  const auto literal6 = boost::asio::ip::make_address_v6(host, error);
+  if (!error) {
+    // ::ffff:a.b.c.d names an IPv4 host, which no ICMPv6 request can reach.
+    if (literal6.is_v4_mapped()) {
+      return Address(boost::asio::ip::make_address_v4(boost::asio::ip::v4_mapped, literal6), 0);
+    }
+    return Address(literal6, 0);
+  }
   // Synchronous resolving needs no running service. No address-configured flag: with it
-  // glibc refuses even 127.0.0.1 on a machine whose only IPv4 address is loopback.
+  // glibc refuses even 127.0.0.1 on a machine whose only IPv4 address is loopback. Both
+  // families in one query, so that a name with no IPv4 address costs no second one.
   boost::asio::io_context context;
   boost::asio::ip::icmp::resolver resolver(context);
-  const auto results = resolver.resolve(boost::asio::ip::icmp::v4(), host, "",
-                                        boost::asio::ip::resolver_base::flags(), error);
-  if (error || results.empty()) {
+  const auto results = resolver.resolve(host, "", boost::asio::ip::resolver_base::flags(), error);
+  if (error) {
     return std::nullopt;
   }
-  return *results.begin();
+  std::optional<Address> first_v6;
+  for (const auto& result : results) {
+    if (result.endpoint().address().is_v4()) {
+      return result.endpoint();
+    }
+    if (!first_v6) {
+      first_v6 = result.endpoint();
+    }
+  }
+  return first_v6;
 }
 
 void NameResolver::Work(const std::shared_ptr<State>& state) {

@@ -18,7 +18,7 @@
 class NameResolver {
  public:
   using Address = boost::asio::ip::icmp::endpoint;
-  // Looks up one host: its first IPv4 address, or nothing when it does not resolve.
+  // Looks up one host: its address (see ResolveFirst), or nothing when it does not resolve.
   // Runs on the look-up threads, several at once.
   using ResolveFunction = std::function<std::optional<Address>(const std::string& host)>;
   // How many look-ups run at once by default.
@@ -32,7 +32,8 @@ class NameResolver {
   NameResolver(const NameResolver&) = delete;
   NameResolver& operator=(const NameResolver&) = delete;
 
-  // The system's resolver: the first IPv4 address of a literal or a name.
+  // The system's resolver: a literal's address, or a name's first IPv4 address, or its
+  // first IPv6 address when it has no IPv4 one.
   static std::optional<Address> ResolveFirst(const std::string& host);
 
   // True once every host is settled (or Cancel was called); waits at most timeout.

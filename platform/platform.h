@@ -1,6 +1,7 @@
 #ifndef LUMORET_PLATFORM_PLATFORM_H
 #define LUMORET_PLATFORM_PLATFORM_H
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -36,17 +37,22 @@ std::error_code SendDatagram(int socket, const void* data, std::size_t length, c
 // Closes a socket that nothing else owns.
 void CloseSocket(int socket);
 
-// Has the kernel keep from a raw ICMP socket every datagram but the echo replies whose
-// identifier lies in [first_identifier, first_identifier + count) modulo 65536, so that
-// other programs' ICMP traffic costs neither a wake-up nor a read. Best effort: where
-// the system cannot filter, everything still arrives and is sorted out on receipt.
+// Has the kernel keep from a raw ICMP or ICMPv6 socket every datagram but the echo
+// replies whose identifier lies in [first_identifier, first_identifier + count) modulo
+// 65536, so that other programs' ICMP traffic costs neither a wake-up nor a read. Best
+// effort: where the system cannot filter, everything still arrives and is sorted out on
+// receipt.
 void AcceptOnlyEchoReplies(int socket, std::uint16_t first_identifier, std::uint32_t count);
+
+// An IP address as IPv6 bytes in network order; an IPv4 address takes its IPv4-mapped
+// form (::ffff:a.b.c.d), so one type serves both families.
+using AddressBytes = std::array<unsigned char, 16>;
 
 // One datagram read by ReceiveDatagrams.
 struct ReceivedDatagram {
   std::size_t length = 0;                     // bytes stored in its slot
   std::optional<std::int64_t> wall_stamp_ns;  // kernel's arrival time, wall clock
-  std::uint32_t source_v4 = 0;                // sender's IPv4 address, host order; 0: unknown
+  AddressBytes source{};                      // its sender; all zero where not told
 };
 // The most datagrams one ReceiveDatagrams call reads.
 constexpr int kMaxReceiveBatch = 64;
@@ -104,14 +110,18 @@ class RightsError : public std::system_error {
   Step step;  // which step failed
 };
 
-// Opens a raw ICMP socket over IPv4 and returns its descriptor. Throws RightsError
-// (kOpenSocket) with the system's error.
-int OpenRawIcmpSocket();
-// Opens an ICMP datagram socket over IPv4, which needs no right where the system lets the
-// process's groups use them (Linux: net.ipv4.ping_group_range). The system chooses the
-// identifier of its requests and delivers only the replies that carry it, without their
-// IP header. Throws RightsError (kOpenSocket) with the system's error; always on Windows.
-int OpenDatagramIcmpSocket();
+// The protocol an ICMP socket speaks: ICMP over IPv4, or ICMPv6.
+enum class IpFamily { kV4, kV6 };
+// Opens a raw ICMP socket of family and returns its descriptor. An ICMPv6 one delivers
+// replies without their IP header. Throws RightsError (kOpenSocket) with the system's
+// error; always for IPv6 on Windows.
+int OpenRawIcmpSocket(IpFamily family = IpFamily::kV4);
+// Opens an ICMP datagram socket of family, which needs no right where the system lets the
+// process's groups use them (Linux: net.ipv4.ping_group_range, for both families). The
+// system chooses the identifier of its requests and delivers only the replies that carry
+// it, without their IP header. Throws RightsError (kOpenSocket) with the system's error;
+// always on Windows.
+int OpenDatagramIcmpSocket(IpFamily family = IpFamily::kV4);
 // Raises the process's limit on open descriptors as far as the system allows; false
 // when it cannot go higher.
 bool RaiseDescriptorLimit();

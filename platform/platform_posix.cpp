@@ -4,7 +4,9 @@
 #include <grp.h>
 #include <linux/capability.h>
 #include <linux/filter.h>
+#include <netinet/icmp6.h>
 #include <netinet/in.h>
+#include <netinet/ip_icmp.h>
 #include <poll.h>
 #include <pwd.h>
 #include <spawn.h>
@@ -198,6 +200,20 @@ void BecomeUser(uid_t uid, gid_t gid) {
   }
 }
 
+// A received datagram's sender, from the address recvmmsg filled in.
+AddressBytes SourceBytes(const sockaddr_in6& source, socklen_t length) {
+  AddressBytes bytes{};
+  if (source.sin6_family == AF_INET6 && length >= sizeof(sockaddr_in6)) {
+    std::memcpy(bytes.data(), &source.sin6_addr, bytes.size());
+  } else if (source.sin6_family == AF_INET && length >= sizeof(sockaddr_in)) {
+    sockaddr_in v4;
+    std::memcpy(&v4, &source, sizeof v4);
+    bytes[10] = bytes[11] = 0xFF;
+    std::memcpy(bytes.data() + 12, &v4.sin_addr, 4);
+  }
+  return bytes;
+}
+
 }  // namespace
 
 unsigned long GetPid() {
@@ -220,13 +236,18 @@ void EnableReceiveTimestamps(int socket) {
 }
 
 void AcceptOnlyEchoReplies(int socket, std::uint16_t first_identifier, std::uint32_t count) {
-  // Classic BPF over the IPv4 datagram: X = header length; drop unless the ICMP type is
-  // 0 (echo reply) and (identifier - first) mod 65536 < count. Loads past the end of a
-  // short datagram drop it.
+  int domain = AF_INET;
+  socklen_t size = sizeof domain;
+  ::getsockopt(socket, SOL_SOCKET, SO_DOMAIN, &domain, &size);
+  const bool v6 = domain == AF_INET6;
+  // Classic BPF: X = where the ICMP message starts (after the IPv4 header; an ICMPv6
+  // socket sees no IP header); drop unless the type is echo reply and (identifier -
+  // first) mod 65536 < count. Loads past the end of a short datagram drop it.
   sock_filter program[] = {
-      BPF_STMT(BPF_LDX | BPF_B | BPF_MSH, 0),
+      v6 ? sock_filter BPF_STMT(BPF_LDX | BPF_IMM, 0)
+         : sock_filter BPF_STMT(BPF_LDX | BPF_B | BPF_MSH, 0),
       BPF_STMT(BPF_LD | BPF_B | BPF_IND, 0),
-      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, 0, 0, 5),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, v6 ? ICMP6_ECHO_REPLY : ICMP_ECHOREPLY + 0u, 0, 5),
       BPF_STMT(BPF_LD | BPF_H | BPF_IND, 4),
       BPF_STMT(BPF_ALU | BPF_SUB | BPF_K, first_identifier),
       BPF_STMT(BPF_ALU | BPF_AND | BPF_K, 0xFFFF),
@@ -257,7 +278,7 @@ int ReceiveDatagrams(int socket, unsigned char* slots, std::size_t slot_size,
   constexpr std::size_t kControlSize = CMSG_SPACE(sizeof(timespec));
   mmsghdr messages[kMaxReceiveBatch];
   iovec vectors[kMaxReceiveBatch];
-  sockaddr_in sources[kMaxReceiveBatch];
+  sockaddr_in6 sources[kMaxReceiveBatch];  // the larger of the two families' addresses
   alignas(cmsghdr) unsigned char control[kMaxReceiveBatch][kControlSize];
   count = count < kMaxReceiveBatch ? count : kMaxReceiveBatch;
   for (int i = 0; i < count; ++i) {
@@ -283,9 +304,7 @@ int ReceiveDatagrams(int socket, unsigned char* slots, std::size_t slot_size,
     datagrams[i].length = messages[i].msg_len;
     datagrams[i].wall_stamp_ns.reset();
     msghdr& header = messages[i].msg_hdr;
-    const bool has_source =
-        header.msg_namelen >= sizeof(sockaddr_in) && sources[i].sin_family == AF_INET;
-    datagrams[i].source_v4 = has_source ? ntohl(sources[i].sin_addr.s_addr) : 0;
+    datagrams[i].source = SourceBytes(sources[i], header.msg_namelen);
     for (cmsghdr* c = CMSG_FIRSTHDR(&header); c != nullptr; c = CMSG_NXTHDR(&header, c)) {
       if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_TIMESTAMPNS) {
         timespec stamp;
@@ -423,18 +442,24 @@ bool EnterWorkingFolder() {
   return MakeFolders(folder) && ::chdir(folder.c_str()) == 0;
 }
 
-int OpenRawIcmpSocket() {
-  const int fd = ::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);
+int OpenRawIcmpSocket(IpFamily family) {
+  const bool v6 = family == IpFamily::kV6;
+  const int fd = ::socket(v6 ? AF_INET6 : AF_INET, SOCK_RAW | SOCK_CLOEXEC,
+                          v6 ? int{IPPROTO_ICMPV6} : int{IPPROTO_ICMP});
   if (fd < 0) {
-    throw RightsError(RightsError::Step::kOpenSocket, errno, "opening the raw ICMP socket");
+    throw RightsError(RightsError::Step::kOpenSocket, errno,
+                      v6 ? "opening the raw ICMPv6 socket" : "opening the raw ICMP socket");
   }
   return fd;
 }
 
-int OpenDatagramIcmpSocket() {
-  const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_ICMP);
+int OpenDatagramIcmpSocket(IpFamily family) {
+  const bool v6 = family == IpFamily::kV6;
+  const int fd = ::socket(v6 ? AF_INET6 : AF_INET, SOCK_DGRAM | SOCK_CLOEXEC,
+                          v6 ? int{IPPROTO_ICMPV6} : int{IPPROTO_ICMP});
   if (fd < 0) {
-    throw RightsError(RightsError::Step::kOpenSocket, errno, "opening an ICMP datagram socket");
+    throw RightsError(RightsError::Step::kOpenSocket, errno,
+                      v6 ? "opening an ICMPv6 datagram socket" : "opening an ICMP datagram socket");
   }
   return fd;
 }

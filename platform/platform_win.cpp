@@ -123,7 +123,11 @@ bool EnterWorkingFolder() {
   return false;
 }
 
-int OpenRawIcmpSocket() {
+int OpenRawIcmpSocket(IpFamily family) {
+  if (family == IpFamily::kV6) {
+    throw RightsError(RightsError::Step::kOpenSocket, EAFNOSUPPORT,
+                      "ICMPv6 is not probed on Windows");
+  }
   WSADATA data;
   const int started = ::WSAStartup(MAKEWORD(2, 2), &data);
   if (started != 0) {
@@ -141,7 +145,7 @@ int OpenRawIcmpSocket() {
 }
 
 // Winsock has no unprivileged ICMP socket; the manifest asks for the raw socket's rights.
-int OpenDatagramIcmpSocket() {
+int OpenDatagramIcmpSocket(IpFamily /*family*/) {
   throw RightsError(RightsError::Step::kOpenSocket, EAFNOSUPPORT,
                     "ICMP datagram sockets are not available on Windows");
 }

@@ -77,6 +77,10 @@ void PrintTargets(const DelayTimeMgr& manager) {
   }
 }
 
+const char* KindName(platform::SocketKind kind) {
+  return kind == platform::SocketKind::kRaw ? "raw" : "datagram";
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -86,8 +90,9 @@ int main(int argc, char** argv) {
     std::fprintf(stderr,
                  "usage: engine_run SECONDS\n"
                  "Runs the engine on ./config.ini for SECONDS, then prints one CSV line per\n"
-                 "target, a #summary line and a #mode line (raw or datagram sockets). Needs the\n"
-                 "right to open raw sockets, or ICMP datagram sockets allowed to its groups.\n");
+                 "target, a #summary line, a #mode line (raw or datagram sockets) and a #mode6\n"
+                 "line (the same for IPv6 targets, none, or unavailable). Needs the right to\n"
+                 "open raw sockets, or ICMP datagram sockets allowed to its groups.\n");
     return 2;
   }
   // Without config.ini the engine would write its default one, which names public hosts,
@@ -125,8 +130,14 @@ int main(int argc, char** argv) {
         std::chrono::duration<double>(stopped - constructed).count(), cpu_after - cpu_before,
         cpu_after, PeakRssKib(), manager.foreign_count.load(), manager.malformed_count.load(),
         manager.send_error_count.load(), manager.receive_error_count.load());
-    std::printf("#mode,%s\n",
-                manager.socket_kind == platform::SocketKind::kRaw ? "raw" : "datagram");
+    std::printf("#mode,%s\n", KindName(manager.socket_kind));
+    std::printf("#mode6,%s\n", manager.socket_kind_v6         ? KindName(*manager.socket_kind_v6)
+                               : manager.icmpv6_error.empty() ? "none"
+                                                              : "unavailable");
+    if (!manager.icmpv6_error.empty()) {
+      std::fprintf(stderr, "engine_run: IPv6 targets not probed: %s\n",
+                   manager.icmpv6_error.c_str());
+    }
     const std::string error = manager.LastError();
     if (!error.empty()) {
       std::fprintf(stderr, "engine_run: the worker ended with: %s\n", error.c_str());

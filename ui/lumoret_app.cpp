@@ -48,8 +48,8 @@ void EndModalLoops() {
 
 int CLumoretApp::exit_status = 1;
 
-CLumoretApp::CLumoretApp(int icmp_socket, std::exception_ptr failure)
-    : icmp_socket_(icmp_socket), failure_(std::move(failure)) {}
+CLumoretApp::CLumoretApp(int icmp_socket, int icmpv6_socket, std::exception_ptr failure)
+    : icmp_socket_(icmp_socket), icmpv6_socket_(icmpv6_socket), failure_(std::move(failure)) {}
 
 bool CLumoretApp::OnInit() {
   // The command line is not examined, so wxApp::OnInit's parser is not called.
@@ -74,7 +74,7 @@ int CLumoretApp::RunWindow() {
   }
   DelayTimeMgr* manager = nullptr;
   try {
-    manager = &DelayTimeMgr::GetInstance(icmp_socket_, &AwaitNames);
+    manager = &DelayTimeMgr::GetInstance(icmp_socket_, &AwaitNames, icmpv6_socket_);
   } catch (const std::exception&) {
     ReportStartupFailure(std::current_exception());
     return 1;

@@ -13,8 +13,8 @@ class CLumoretApp : public wxApp {
  public:
   // icmp_socket: the open ICMP socket (raw or datagram), or -1 with failure saying why there is
   // none or why the rights could not be given up (failure, if set, is reported instead of
-  // starting).
-  CLumoretApp(int icmp_socket, std::exception_ptr failure);
+  // starting). icmpv6_socket: the ICMPv6 one, or -1 when it could not be opened.
+  CLumoretApp(int icmp_socket, int icmpv6_socket, std::exception_ptr failure);
   // Runs the whole program and returns false on every path, so that no second loop
   // starts after the window has closed.
   bool OnInit() override;
@@ -32,6 +32,7 @@ class CLumoretApp : public wxApp {
   void OnPoll(wxTimerEvent& event);
 
   int icmp_socket_;             // handed to the engine
+  int icmpv6_socket_;           // handed to the engine too
   std::exception_ptr failure_;  // what went wrong before the toolkit started
 };
 

@@ -19,6 +19,14 @@ int main(int argc, char** argv) {
   } catch (const platform::RightsError&) {
     failure = std::current_exception();
   }
+  // IPv6 targets are known only once config.ini is read, without the right: the ICMPv6
+  // socket is opened now, and closed by the engine when no target needs it. Without one
+  // the engine tries a datagram socket when some target does.
+  int icmpv6_socket = -1;
+  try {
+    icmpv6_socket = DelayTimeMgr::OpenIcmpSocket(platform::IpFamily::kV6);
+  } catch (const platform::RightsError&) {
+  }
   try {
     platform::DropPrivileges();
   } catch (const platform::RightsError&) {
@@ -39,7 +47,7 @@ int main(int argc, char** argv) {
   }
   platform::CatchQuitSignals();
 
-  wxApp::SetInstance(new CLumoretApp(icmp_socket, failure));
+  wxApp::SetInstance(new CLumoretApp(icmp_socket, icmpv6_socket, failure));
   // OnInit runs the whole program and returns false, so wxEntry's result is always
   // "failed"; the application keeps the real status.
   wxEntry(argc, argv);

@@ -100,7 +100,7 @@ class DelayTimeMgrTest : public ::testing::Test {
                       const char* source = "0.0.0.0") {
     const ClockPair clocks = ClockPair::Now();
     mgr.HandleDatagram(channel, reinterpret_cast<const unsigned char*>(datagram.data()),
-                       datagram.size(), boost::asio::ip::make_address_v4(source).to_uint(),
+                       datagram.size(), AddressBytesOf(boost::asio::ip::make_address(source)),
                        clocks.wall_ns, clocks);
   }
   // An echo reply as a peer would send it, built without the engine's header classes.
@@ -231,6 +231,28 @@ TEST_F(DelayTimeMgrTest, MatchesRepliesByIdentifierSequenceAndSource) {
   EXPECT_EQ(mgr->foreign_count, 5u);
 }
 
+// An ICMPv6 socket brings the reply without IP header: the sender comes from the system.
+TEST_F(DelayTimeMgrTest, MatchesIcmpv6RepliesByTypeIdentifierAndSource) {
+  WriteConfig("127.0.0.1\n::1\n");
+  auto mgr = MakeManager();
+  REQUIRE_RAW_SOCKET(mgr);
+  ASSERT_EQ(mgr->socket_kind_v6, platform::SocketKind::kRaw);
+  DelayTarget& t = *mgr->targets[1];
+  const auto id = static_cast<std::uint16_t>(platform::GetPid() + 1);
+  t.StartSend();
+  Deliver(*mgr, IcmpReply(id, 1, 129), 1, "::1");
+  t.StartSend();
+  Deliver(*mgr, IcmpReply(id, 2), 1, "::1");       // ICMP's echo reply type
+  Deliver(*mgr, IcmpReply(id, 2, 129), 1, "::2");  // another sender
+  Deliver(*mgr, IcmpReply(id, 2, 129), 1, "127.0.0.1");
+  Deliver(*mgr, IcmpReply(id - 1, 2, 129), 1, "::1");  // the IPv4 target's identifier
+  EXPECT_EQ(mgr->foreign_count, 4u);
+  EXPECT_TRUE(t.awaiting_reply());
+  Deliver(*mgr, IcmpReply(id, 2, 129), 1, "::1");
+  EXPECT_EQ(t.reply_count, 1u);
+  EXPECT_EQ(mgr->targets[0]->reply_count, 0u);
+}
+
 TEST(ArrivalTime, TurnsTheKernelStampIntoSteadyTimeWithinReason) {
   ClockPair clocks;
   clocks.steady = std::chrono::steady_clock::time_point(std::chrono::seconds(1000));
@@ -268,24 +290,32 @@ TEST(ReceiveStamps, DatagramHeldInTheQueueIsDatedByItsArrival) {
 }
 
 // Config for ExpectLoopbackProbed: two independent rows for one host, and one unresolved.
-constexpr char kLoopbackTwice[] = "127.0.0.1\r\n# a comment\n127.0.0.1\nno-such-host.invalid\n";
+constexpr char kLoopbackTwice[] =
+    "127.0.0.1\r\n# a comment\n127.0.0.1\n::1\n::1\nno-such-host.invalid\n";
 
 void ExpectLoopbackProbed(std::unique_ptr<DelayTimeMgr> mgr) {
-  ASSERT_EQ(mgr->targets.size(), 3u);
+  ASSERT_EQ(mgr->targets.size(), 5u);
   mgr->Stop();  // never started: nothing happens
   ASSERT_TRUE(mgr->Start());
   EXPECT_FALSE(mgr->Start());
 
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while ((mgr->targets[0]->reply_count < 2 || mgr->targets[1]->reply_count < 2) &&
-         std::chrono::steady_clock::now() < deadline) {
+  const auto all_answered = [&mgr] {
+    for (int i = 0; i < 4; ++i) {
+      if (mgr->targets[i]->reply_count < 2) {
+        return false;
+      }
+    }
+    return true;
+  };
+  while (!all_answered() && std::chrono::steady_clock::now() < deadline) {
     std::this_thread::sleep_for(milliseconds(20));
   }
   const auto before_stop = std::chrono::steady_clock::now();
   mgr->Stop();
   EXPECT_LT(std::chrono::steady_clock::now() - before_stop, milliseconds(1000));
   EXPECT_EQ(mgr->LastError(), "");
-  for (int i = 0; i < 2; ++i) {
+  for (int i = 0; i < 4; ++i) {
     const DelayTarget& t = *mgr->targets[i];
     EXPECT_GE(t.reply_count, 2u) << i;
     EXPECT_EQ(t.timeout_count, 0u) << i;
@@ -295,7 +325,7 @@ void ExpectLoopbackProbed(std::unique_ptr<DelayTimeMgr> mgr) {
     EXPECT_GE(t.sequence_number(), t.reply_count + 1);
     EXPECT_LE(t.sequence_number(), t.reply_count + 2);
   }
-  EXPECT_EQ(mgr->targets[2]->sequence_number(), 0);
+  EXPECT_EQ(mgr->targets[4]->sequence_number(), 0);
   EXPECT_EQ(mgr->send_error_count + mgr->receive_error_count + mgr->malformed_count, 0u);
 }
 

@@ -93,3 +93,17 @@ TEST(NameResolver, CancelLeavesPendingNamesUnresolvedAndReturnsAtOnce) {
 }
 
 }  // namespace
+
+// IPv6 literals are probed as such; a name with an IPv4 address keeps it (both the
+// literals and /etc/hosts' localhost are settled without the network).
+TEST(NameResolver, Ipv6LiteralsAndIpv4First) {
+  const auto text = [](const std::string& host) {
+    const auto address = NameResolver::ResolveFirst(host);
+    return address ? address->address().to_string() : std::string("unresolved");
+  };
+  EXPECT_EQ(text("::1"), "::1");
+  EXPECT_EQ(text("2001:db8::5"), "2001:db8::5");
+  EXPECT_EQ(text("::ffff:198.18.0.1"), "198.18.0.1");
+  EXPECT_EQ(text("localhost"), "127.0.0.1");
+  EXPECT_EQ(text("2001:db8::5::1"), "unresolved");
+}

@@ -4,11 +4,11 @@
 // loopback only, and the namespace's ping_group_range may be opened for datagram sockets.
 //
 // Input: one byte of flags (bit 0: the datagram carries a kernel stamp; bit 1: it came
-// through a datagram socket), four bytes of the stamp's age in microseconds (signed,
-// big-endian), for a datagram socket one byte naming it (bits 0-1) and the sender
-// 127.0.0.x (x = 1 + bits 2-3), then the datagram. For a raw socket the harness adds the
-// process id to the ICMP identifier, so that inputs name target indices and keep their
-// meaning from run to run.
+// through a datagram socket; bit 2, raw: through the ICMPv6 socket, from ::1), four bytes
+// of the stamp's age in microseconds (signed, big-endian), for a datagram socket one byte
+// naming it (bits 0-2) and the sender (bits 3-4: 127.0.0.1, 127.0.0.2, ::1, ::2), then
+// the datagram. For a raw socket the harness adds the process id to the ICMP identifier,
+// so that inputs name target indices and keep their meaning from run to run.
 #include <unistd.h>
 
 #include <cstddef>
@@ -56,9 +56,13 @@ std::unique_ptr<DelayTimeMgr> MakeDatagramManager() {
 void FeedDatagramSocket(unsigned char origin, const std::vector<unsigned char>& datagram,
                         const std::optional<std::int64_t>& stamp, const ClockPair& clocks) {
   if (datagram_manager != nullptr) {
-    const std::uint32_t source = 0x7F000001u + ((origin >> 2) & 3u);
-    datagram_manager->HandleDatagram(origin & 3u, datagram.data(), datagram.size(), source, stamp,
-                                     clocks);
+    static const platform::AddressBytes sources[] = {
+        AddressBytesOf(boost::asio::ip::make_address("127.0.0.1")),
+        AddressBytesOf(boost::asio::ip::make_address("127.0.0.2")),
+        AddressBytesOf(boost::asio::ip::make_address("::1")),
+        AddressBytesOf(boost::asio::ip::make_address("::2"))};
+    datagram_manager->HandleDatagram(origin & 7u, datagram.data(), datagram.size(),
+                                     sources[(origin >> 3) & 3u], stamp, clocks);
   }
 }
 
@@ -70,7 +74,7 @@ extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
     std::exit(1);
   }
   std::atexit([] { std::filesystem::remove_all(work_dir); });
-  std::ofstream("config.ini") << "127.0.0.1\n127.0.0.2\n127.0.0.1\nnot resolved\n";
+  std::ofstream("config.ini") << "127.0.0.1\n127.0.0.2\n127.0.0.1\nnot resolved\n::1\n::1\n";
   static std::unique_ptr<DelayTimeMgr> instance;
   try {
     instance = std::make_unique<DelayTimeMgr>();
@@ -109,14 +113,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     return 0;
   }
+  const bool v6 = (data[0] & 4) != 0;
   std::vector<unsigned char> datagram(data + 5, data + size);
-  const std::size_t icmp = datagram.empty() ? 0 : (datagram[0] & 0xF) * 4u;
-  if (icmp >= 20 && datagram.size() >= icmp + 6) {
+  // An ICMPv6 socket delivers no IP header.
+  const std::size_t icmp = v6 ? 0 : datagram.empty() ? 0 : (datagram[0] & 0xF) * 4u;
+  if ((v6 || icmp >= 20) && datagram.size() >= icmp + 6) {
     const unsigned identifier =
         (datagram[icmp + 4] << 8 | datagram[icmp + 5]) + static_cast<unsigned>(platform::GetPid());
     datagram[icmp + 4] = static_cast<unsigned char>(identifier >> 8);
     datagram[icmp + 5] = static_cast<unsigned char>(identifier);
   }
-  manager->HandleDatagram(0, datagram.data(), datagram.size(), 0, stamp, clocks);
+  static const platform::AddressBytes loopback6 =
+      AddressBytesOf(boost::asio::ip::make_address("::1"));
+  manager->HandleDatagram(v6 ? 1 : 0, datagram.data(), datagram.size(),
+                          v6 ? loopback6 : platform::AddressBytes{}, stamp, clocks);
   return 0;
 }

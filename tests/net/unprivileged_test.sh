@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # engine_run as a user with no capability at all, in a private network namespace with only
 # loopback: it falls back to ICMP datagram sockets where ping_group_range admits its group,
-# and says so; a host listed twice gives two rows that both count. Where the range admits
+# for IPv4 and IPv6, and says so; a host listed twice gives two rows that both count. Where the range admits
 # nobody, it fails and names the raw socket's missing right. Root only (it sets up the
 # namespace and changes user); exit 77 otherwise.
 #   unprivileged_test.sh ENGINE_RUN
@@ -16,7 +16,8 @@ trap 'rm -rf "$work"' EXIT
 chmod 755 "$work"
 # A copy carries no file capability that the build may have been given.
 cp "$engine_run" "$work/engine_run"
-printf '127.0.0.1\n# the same host again: a row of its own\n127.0.0.1\n' >"$work/config.ini"
+printf '127.0.0.1\n# the same host again: a row of its own\n127.0.0.1\n::1\n::1\n' \
+  >"$work/config.ini"
 failures=0
 fail() {
   echo "FAIL: $*" >&2
@@ -37,9 +38,10 @@ status=$?
 [ "$status" = 77 ] && { echo "unprivileged_test: no namespace here; skipped" >&2; exit 77; }
 [ "$status" = 0 ] || fail "engine_run ended with $status: $(cat "$work/open.err")"
 grep -qx '#mode,datagram' "$work/open.out" || fail "mode not reported as datagram"
+grep -qx '#mode6,datagram' "$work/open.out" || fail "IPv6 mode not reported as datagram"
 # Rows: index,host,resolved,sent,replies,timeouts,...; three requests at least, the first
 # reply unaccounted, no timeout.
-for row in 0 1; do
+for row in 0 1 2 3; do
   awk -F, -v row=$row '$1 == row && $5 >= 2 && $6 == 0 { found = 1 } END { exit !found }' \
     "$work/open.out" || fail "row $row got no replies: $(grep "^$row," "$work/open.out")"
 done
