@@ -61,6 +61,7 @@ class EchoResponder {
     std::size_t operator()(const ProberKey& key) const;
   };
 
+  // What one prober sent and was sent.
   struct Prober {
     const ResponderRules::Rule* rule = nullptr;
     std::uint64_t requests = 0;
@@ -92,7 +93,7 @@ class EchoResponder {
     std::uint16_t sequence;
     Sent sent;
     packet::Address from;  // the source of an ICMPv6 message; an IPv4 datagram holds its own
-    packet::Address to;
+    packet::Address to;    // the prober
     std::vector<std::uint8_t> datagram;  // IPv4: the whole datagram; IPv6: the ICMPv6 message
     bool operator>(const Pending& other) const {
       return due != other.due ? due > other.due : order > other.order;
