@@ -14,22 +14,23 @@
 #include "tools/icmp_responder/packet.h"
 #include "tools/icmp_responder/responder_rules.h"
 
-// Answers echo requests for every address of its network namespace on raw sockets, by the
-// rules, and keeps the truth of what it received and sent for each prober (probed address
-// and ICMP identifier), so a test can hold a prober's own counts against it.
+// Answers ICMP and ICMPv6 echo requests for every address of its network namespace on raw
+// sockets, by the rules, and keeps the truth of what it received and sent for each prober
+// (probed address and identifier), so a test can hold a prober's own counts against it.
 class EchoResponder {
  public:
   using Clock = std::chrono::steady_clock;
 
   struct Options {
-    double flood_rate = 0;         // foreign echo replies a second, 0 for none
-    std::uint32_t flood_to = 0;    // where the flood goes
-    std::uint32_t flood_from = 0;  // the address it comes from
+    double flood_rate = 0;         // foreign IPv4 echo replies a second, 0 for none
+    std::uint32_t flood_to = 0;    // where the flood goes (IPv4)
+    std::uint32_t flood_from = 0;  // the address it comes from (IPv4)
     unsigned seed = 1;             // loss and jitter draws
     double max_seconds = 600;      // Run ends by itself after this long
   };
 
-  // Opens the raw sockets; throws std::system_error without the right to.
+  // Opens the raw sockets; throws std::system_error without the right to. Without IPv6 in
+  // the system it serves IPv4 alone.
   EchoResponder(const ResponderRules& rules, const Options& options);
   ~EchoResponder();
   EchoResponder(const EchoResponder&) = delete;
@@ -46,9 +47,22 @@ class EchoResponder {
 
   // One prober: an (address, identifier) pair. A target of the program under test is one;
   // another tool probing the same address is another.
+  struct ProberKey {
+    packet::Address address{};     // the probed address
+    std::uint16_t identifier = 0;  // the request's identifier
+    bool operator==(const ProberKey& other) const {
+      return identifier == other.identifier && address == other.address;
+    }
+    bool operator<(const ProberKey& other) const {
+      return address != other.address ? address < other.address : identifier < other.identifier;
+    }
+  };
+  struct ProberKeyHash {
+    std::size_t operator()(const ProberKey& key) const;
+  };
+
+  // What one prober sent and was sent.
   struct Prober {
-    std::uint32_t address = 0;
-    std::uint16_t identifier = 0;
     const ResponderRules::Rule* rule = nullptr;
     std::uint64_t requests = 0;
     std::uint16_t first_sequence = 0;
@@ -75,32 +89,39 @@ class EchoResponder {
   struct Pending {
     Clock::time_point due;
     std::uint64_t order;  // keeps datagrams due at the same time in order
-    std::uint64_t key;
+    ProberKey key;
     std::uint16_t sequence;
     Sent sent;
-    std::uint32_t to;
-    std::vector<std::uint8_t> datagram;
+    packet::Address from;  // the source of an ICMPv6 message; an IPv4 datagram holds its own
+    packet::Address to;    // the prober
+    std::vector<std::uint8_t> datagram;  // IPv4: the whole datagram; IPv6: the ICMPv6 message
     bool operator>(const Pending& other) const {
       return due != other.due ? due > other.due : order > other.order;
     }
   };
 
   void Receive();
+  void ReceiveFrom(int fd);
   Clock::time_point ArrivalTime(const msghdr& message) const;
   void HandleRequest(const packet::EchoRequest& request, Clock::time_point now);
   void CheckSchedule(Prober& prober, Clock::time_point now);
-  void Schedule(Clock::time_point due, std::uint64_t key, std::uint16_t sequence, Sent sent,
-                std::uint32_t to, std::vector<std::uint8_t> datagram);
+  void Schedule(Clock::time_point due, const ProberKey& key, std::uint16_t sequence, Sent sent,
+                const packet::Address& from, const packet::Address& to,
+                std::vector<std::uint8_t> datagram);
   void SendDue(Clock::time_point now);
   void SendFlood(Clock::time_point now);
-  void Send(const std::vector<std::uint8_t>& datagram, std::uint32_t to);
+  void Send(const Pending& pending);
+  void Send4(const std::vector<std::uint8_t>& datagram, std::uint32_t to);
+  void Send6(const std::vector<std::uint8_t>& message, const packet::Address& from,
+             const packet::Address& to);
 
   const ResponderRules& rules_;
   Options options_;
   int receive_socket_ = -1;
   int send_socket_ = -1;
+  int socket6_ = -1;  // raw ICMPv6: receives requests and sends replies; -1 without IPv6
   std::mt19937_64 random_;
-  std::unordered_map<std::uint64_t, Prober> probers_;
+  std::unordered_map<ProberKey, Prober, ProberKeyHash> probers_;
   // Replies waiting for their time: a heap, so thousands of delayed replies cost
   // O(log n) each and no thread or timer per packet.
   std::priority_queue<Pending, std::vector<Pending>, std::greater<Pending>> pending_;

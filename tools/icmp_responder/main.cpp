@@ -25,11 +25,13 @@ int Usage() {
                "         [--flood RATE --flood-to ADDRESS --flood-from ADDRESS]\n"
                "         [--seed N] [--max-seconds S]\n"
                "Stops on SIGTERM or SIGINT and then writes its record (default: stdout).\n"
+               "Answers ICMP and ICMPv6 echo; the flood is IPv4.\n"
                "Rules, one a line, the first whose range holds the address applies:\n"
                "  ADDRESS[/PREFIX] [delay=MS] [jitter=MS] [loss=PERCENT] [kind=KIND]"
                " [dup_after=MS]\n"
-               "KIND: reply dup wrong-id wrong-seq wrong-src bad-checksum options data cut\n"
-               "      unreachable bad-version (see tools/README.md)\n";
+               "ADDRESS: IPv4 or IPv6. KIND: reply dup wrong-id wrong-seq wrong-src data cut\n"
+               "      unreachable, and for IPv4 only bad-checksum options bad-version\n"
+               "      (see tools/README.md)\n";
   return 2;
 }
 

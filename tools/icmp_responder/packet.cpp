@@ -1,5 +1,7 @@
 #include "tools/icmp_responder/packet.h"
 
+#include <arpa/inet.h>
+
 #include <algorithm>
 
 namespace packet {
@@ -24,7 +26,76 @@ void Put32(std::uint8_t* p, std::uint32_t v) {
   Put16(p + 2, static_cast<std::uint16_t>(v));
 }
 
+// Bytes of the IPv4-mapped prefix ::ffff:0:0/96.
+constexpr std::uint8_t kMapped[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF};
+constexpr std::size_t kIpv6Header = 40;
+constexpr std::uint8_t kNextHeaderIcmp6 = 58;
+// The longest quote that keeps an ICMPv6 error within the minimum IPv6 MTU (1280).
+constexpr std::size_t kMaxQuote6 = 1280 - kIpv6Header - 8;
+
+// The header the request came with, as far as the socket tells it: a raw ICMPv6 socket
+// hands over no IP header, so the hop limit is a typical one.
+std::vector<std::uint8_t> Ipv6Header(const Address& source, const Address& destination,
+                                     std::size_t payload) {
+  std::vector<std::uint8_t> h(kIpv6Header);
+  h[0] = 0x60;
+  Put16(&h[4], static_cast<std::uint16_t>(payload));
+  h[6] = kNextHeaderIcmp6;
+  h[7] = 64;
+  std::copy(source.begin(), source.end(), h.begin() + 8);
+  std::copy(destination.begin(), destination.end(), h.begin() + 24);
+  return h;
+}
+
 }  // namespace
+
+Address FromIpv4(std::uint32_t address) {
+  Address a{};
+  std::copy(std::begin(kMapped), std::end(kMapped), a.begin());
+  Put32(&a[12], address);
+  return a;
+}
+
+bool IsIpv4(const Address& address) {
+  return std::equal(std::begin(kMapped), std::end(kMapped), address.begin());
+}
+
+std::uint32_t ToIpv4(const Address& address) {
+  return Get32(&address[12]);
+}
+
+Address Next(const Address& address) {
+  if (IsIpv4(address)) {
+    return FromIpv4(ToIpv4(address) + 1);
+  }
+  Address next = address;
+  for (std::size_t i = next.size(); i-- > 0 && ++next[i] == 0;) {
+  }
+  return next;
+}
+
+std::string Text(const Address& address) {
+  char text[INET6_ADDRSTRLEN];
+  if (IsIpv4(address)) {
+    inet_ntop(AF_INET, &address[12], text, sizeof text);
+  } else {
+    inet_ntop(AF_INET6, address.data(), text, sizeof text);
+  }
+  return text;
+}
+
+bool Parse(const std::string& text, Address& out) {
+  std::uint8_t bytes[16];
+  if (inet_pton(AF_INET, text.c_str(), bytes) == 1) {
+    out = FromIpv4(Get32(bytes));
+    return true;
+  }
+  if (inet_pton(AF_INET6, text.c_str(), bytes) == 1) {
+    std::copy(std::begin(bytes), std::end(bytes), out.begin());
+    return true;
+  }
+  return false;
+}
 
 std::uint16_t InternetChecksum(const std::uint8_t* p, std::size_t n) {
   std::uint32_t sum = 0;
@@ -54,14 +125,40 @@ bool ParseEchoRequest(const std::uint8_t* p, std::size_t n, EchoRequest& out) {
   if (icmp[0] != kEchoRequest) {
     return false;
   }
-  out.source = Get32(p + 12);
-  out.destination = Get32(p + 16);
+  out.source = FromIpv4(Get32(p + 12));
+  out.destination = FromIpv4(Get32(p + 16));
   out.code = icmp[1];
   out.identifier = Get16(icmp + 4);
   out.sequence = Get16(icmp + 6);
   out.checksum_ok = InternetChecksum(icmp, icmp_length) == 0;
   out.data.assign(icmp + 8, icmp + icmp_length);
   out.original.assign(p, p + ihl + 8);
+  return true;
+}
+
+bool ParseEcho6Request(const std::uint8_t* p, std::size_t n, const Address& source,
+                       const Address& destination, EchoRequest& out) {
+  if (n < 8 || n > 0xFFFF || p[0] != kEchoRequest6) {
+    return false;
+  }
+  out.source = source;
+  out.destination = destination;
+  out.code = p[1];
+  out.identifier = Get16(p + 4);
+  out.sequence = Get16(p + 6);
+  // The checksum covers a pseudo-header: both addresses, the length, the next header.
+  std::vector<std::uint8_t> pseudo(kIpv6Header + n);
+  std::copy(source.begin(), source.end(), pseudo.begin());
+  std::copy(destination.begin(), destination.end(), pseudo.begin() + 16);
+  Put32(&pseudo[32], static_cast<std::uint32_t>(n));
+  pseudo[39] = kNextHeaderIcmp6;
+  std::copy(p, p + n, pseudo.begin() + kIpv6Header);
+  out.checksum_ok = InternetChecksum(pseudo.data(), pseudo.size()) == 0;
+  std::vector<std::uint8_t> whole = Ipv6Header(source, destination, n);
+  whole.insert(whole.end(), p, p + n);
+  out.data.assign(p + 8, p + n);
+  whole.resize(std::min(whole.size(), kMaxQuote6));
+  out.original = std::move(whole);
   return true;
 }
 

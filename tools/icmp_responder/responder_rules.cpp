@@ -1,7 +1,5 @@
 #include "tools/icmp_responder/responder_rules.h"
 
-#include <arpa/inet.h>
-
 #include <cstdlib>
 #include <sstream>
 #include <stdexcept>
@@ -9,19 +7,47 @@
 
 namespace {
 
-const std::pair<const char*, ResponderRules::Kind> kKinds[] = {
-    {"reply", ResponderRules::Kind::kReply},
-    {"dup", ResponderRules::Kind::kDuplicate},
-    {"wrong-id", ResponderRules::Kind::kWrongIdentifier},
-    {"wrong-seq", ResponderRules::Kind::kWrongSequence},
-    {"wrong-src", ResponderRules::Kind::kWrongSource},
-    {"bad-checksum", ResponderRules::Kind::kBadChecksum},
-    {"options", ResponderRules::Kind::kOptions},
-    {"data", ResponderRules::Kind::kData},
-    {"cut", ResponderRules::Kind::kCut},
-    {"unreachable", ResponderRules::Kind::kUnreachable},
-    {"bad-version", ResponderRules::Kind::kBadVersion},
+struct KindEntry {
+  const char* name;
+  ResponderRules::Kind kind;
+  bool ipv4_only;  // needs the IPv4 header or checksum in the responder's hands
 };
+
+const KindEntry kKinds[] = {
+    {"reply", ResponderRules::Kind::kReply, false},
+    {"dup", ResponderRules::Kind::kDuplicate, false},
+    {"wrong-id", ResponderRules::Kind::kWrongIdentifier, false},
+    {"wrong-seq", ResponderRules::Kind::kWrongSequence, false},
+    {"wrong-src", ResponderRules::Kind::kWrongSource, false},
+    {"bad-checksum", ResponderRules::Kind::kBadChecksum, true},
+    {"options", ResponderRules::Kind::kOptions, true},
+    {"data", ResponderRules::Kind::kData, false},
+    {"cut", ResponderRules::Kind::kCut, false},
+    {"unreachable", ResponderRules::Kind::kUnreachable, false},
+    {"bad-version", ResponderRules::Kind::kBadVersion, true},
+};
+
+constexpr int kIpv4MappedBits = 96;
+
+// Whether the first bits of a and b agree.
+bool SamePrefix(const packet::Address& a, const packet::Address& b, int bits) {
+  for (int i = 0; bits > 0; ++i, bits -= 8) {
+    const int mask = bits >= 8 ? 0xFF : (0xFF << (8 - bits)) & 0xFF;
+    if ((a[i] ^ b[i]) & mask) {
+      return false;
+    }
+  }
+  return true;
+}
+
+const KindEntry& FindKind(const std::string& name) {
+  for (const KindEntry& k : kKinds) {
+    if (name == k.name) {
+      return k;
+    }
+  }
+  throw std::runtime_error("unknown kind '" + name + "'");
+}
 
 double Number(const std::string& text, double low, double high) {
   char* end = nullptr;
@@ -39,14 +65,16 @@ ResponderRules::Rule ParseRule(const std::string& line) {
   ResponderRules::Rule rule;
   const std::size_t slash = range.find('/');
   const std::string address = range.substr(0, slash);
-  in_addr parsed{};
-  if (inet_pton(AF_INET, address.c_str(), &parsed) != 1) {
+  if (!packet::Parse(address, rule.network)) {
     throw std::runtime_error("bad address '" + address + "'");
   }
-  const int prefix =
-      slash == std::string::npos ? 32 : static_cast<int>(Number(range.substr(slash + 1), 0, 32));
-  rule.mask = prefix == 0 ? 0 : ~std::uint32_t{0} << (32 - prefix);
-  rule.network = ntohl(parsed.s_addr) & rule.mask;
+  const bool ipv4 = packet::IsIpv4(rule.network);
+  const int bits = ipv4 ? 32 : 128;
+  rule.prefix =
+      (ipv4 ? kIpv4MappedBits : 0) +
+      (slash == std::string::npos ? bits
+                                  : static_cast<int>(Number(range.substr(slash + 1), 0, bits)));
+  bool ipv4_only_kind = false;
   std::string setting;
   while (words >> setting) {
     const std::size_t eq = setting.find('=');
@@ -61,22 +89,19 @@ ResponderRules::Rule ParseRule(const std::string& line) {
     } else if (key == "dup_after") {
       rule.dup_after_ms = Number(value, 0, 600000);
     } else if (key == "kind") {
-      bool known = false;
-      for (const auto& [name, kind] : kKinds) {
-        if (value == name) {
-          rule.kind = kind;
-          known = true;
-        }
-      }
-      if (!known) {
-        throw std::runtime_error("unknown kind '" + value + "'");
-      }
+      const KindEntry& kind = FindKind(value);
+      rule.kind = kind.kind;
+      ipv4_only_kind = kind.ipv4_only;
     } else {
       throw std::runtime_error("unknown setting '" + setting + "'");
     }
   }
   if (rule.jitter_ms > rule.delay_ms) {
     throw std::runtime_error("jitter larger than delay");
+  }
+  if (ipv4_only_kind && !ipv4) {
+    throw std::runtime_error(std::string("kind=") + ResponderRules::KindName(rule.kind) +
+                             " has no IPv6 form");
   }
   return rule;
 }
@@ -98,9 +123,10 @@ void ResponderRules::Read(std::istream& in) {
   }
 }
 
-const ResponderRules::Rule& ResponderRules::For(std::uint32_t address) const {
+const ResponderRules::Rule& ResponderRules::For(const packet::Address& address) const {
   for (const Rule& rule : rules_) {
-    if ((address & rule.mask) == rule.network) {
+    if (packet::IsIpv4(address) == packet::IsIpv4(rule.network) &&
+        SamePrefix(address, rule.network, rule.prefix)) {
       return rule;
     }
   }
@@ -108,9 +134,9 @@ const ResponderRules::Rule& ResponderRules::For(std::uint32_t address) const {
 }
 
 const char* ResponderRules::KindName(Kind kind) {
-  for (const auto& [name, k] : kKinds) {
-    if (k == kind) {
-      return name;
+  for (const KindEntry& k : kKinds) {
+    if (k.kind == kind) {
+      return k.name;
     }
   }
   return "?";
