@@ -58,6 +58,16 @@ void ForEachRow(const std::string& text, std::size_t fields, const char* header,
   }
 }
 
+// What follows prefix on the line of text that starts with it; empty when none does.
+std::string LineValue(const std::string& text, const std::string& prefix) {
+  const std::size_t at = text.find("\n" + prefix);
+  if (at == std::string::npos) {
+    return std::string();
+  }
+  const std::size_t begin = at + 1 + prefix.size();
+  return text.substr(begin, text.find('\n', begin) - begin);
+}
+
 std::string ReadAll(const std::filesystem::path& path) {
   std::ifstream in(path);
   std::ostringstream text;
@@ -106,10 +116,8 @@ BenchRun::BenchRun(const std::vector<std::string>& config_lines, const std::stri
   status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
   const std::string engine_csv = ReadAll(dir / "engine.csv");
   output = engine_csv + ReadAll(dir / "stderr.txt");
-  const std::size_t mode_at = engine_csv.find("\n#mode,");
-  if (mode_at != std::string::npos) {
-    mode = engine_csv.substr(mode_at + 7, engine_csv.find('\n', mode_at + 1) - mode_at - 7);
-  }
+  mode = LineValue(engine_csv, "#mode,");
+  mode6 = LineValue(engine_csv, "#mode6,");
 
   ForEachRow(engine_csv, 14, "index", engine_summary, [this](const auto& f) {
     EngineTarget t;

@@ -60,6 +60,7 @@ class BenchRun {
   int status = -1;     // netbench's exit status
   std::string output;  // engine_run's standard output and everything on standard error
   std::string mode;    // the sockets engine_run reported: "raw" or "datagram"
+  std::string mode6;   // the same for IPv6 targets, or "none" or "unavailable"
   std::vector<EngineTarget> targets;
   std::vector<ProberRecord> records;
   std::map<std::string, double> engine_summary;

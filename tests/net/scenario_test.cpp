@@ -1,6 +1,6 @@
 // The engine against the fault-injecting responder: one run of many addresses at once,
-// each with its own rule, checked against the responder's record. Once on a raw socket,
-// once as a user without rights on ICMP datagram sockets.
+// IPv4 and IPv6, each with its own rule, checked against the responder's record. Once on
+// raw sockets, once as a user without rights on ICMP datagram sockets.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -20,9 +20,12 @@ struct Delayed {
   double jitter_ms;
 };
 const Delayed kDelayed[] = {
-    {"198.18.1.1", 0, 0},   {"198.18.1.2", 1, 0},   {"198.18.1.3", 5, 0},    {"198.18.1.4", 20, 0},
-    {"198.18.1.5", 100, 0}, {"198.18.1.6", 400, 0}, {"198.18.1.7", 1000, 0}, {"198.18.1.8", 50, 20},
-    {"198.18.3.7", 10, 0},  {"198.18.3.8", 10, 0},  {"198.18.3.9", 10, 0},
+    {"198.18.1.1", 0, 0},     {"198.18.1.2", 1, 0},      {"198.18.1.3", 5, 0},
+    {"198.18.1.4", 20, 0},    {"198.18.1.5", 100, 0},    {"198.18.1.6", 400, 0},
+    {"198.18.1.7", 1000, 0},  {"198.18.1.8", 50, 20},    {"198.18.3.7", 10, 0},
+    {"198.18.3.8", 10, 0},    {"198.18.3.9", 10, 0},     {"2001:db8::1:1", 0, 0},
+    {"2001:db8::1:4", 20, 0}, {"2001:db8::1:5", 100, 0}, {"2001:db8::1:8", 50, 20},
+    {"2001:db8::3:9", 10, 0},
 };
 // Replies the engine must drop, or that the kernel drops before they reach the socket
 // ("cut": the raw socket's ICMP filter cannot read 8 header bytes; "bad-version": IPv4
@@ -30,8 +33,14 @@ const Delayed kDelayed[] = {
 // "wrong-src" answers from the next address, which is no target: on datagram sockets,
 // where all the first listings share the system's identifier, a reply from another
 // target with that target's current sequence number would count for it.
-const char* const kNeverAccepted[] = {"198.18.3.3",  "198.18.3.4",  "198.18.3.5",  "198.18.3.20",
-                                      "198.18.3.10", "198.18.3.11", "198.18.3.12", "198.18.3.13"};
+const char* const kNeverAccepted[] = {
+    "198.18.3.3",    "198.18.3.4",     "198.18.3.5",     "198.18.3.20",    "198.18.3.10",
+    "198.18.3.11",   "198.18.3.12",    "198.18.3.13",    "2001:db8::3:3",  "2001:db8::3:4",
+    "2001:db8::3:5", "2001:db8::3:20", "2001:db8::3:10", "2001:db8::3:11", "2001:db8::3:13"};
+// Each answers every request twice.
+const char* const kDuplicating[] = {"198.18.3.1", "198.18.3.2", "2001:db8::3:1"};
+// Listed twice: two targets.
+const char* const kListedTwice[] = {"198.18.1.4", "2001:db8::1:4"};
 // Datagram sockets get only what the system's ICMP input accepts, and that checks the
 // checksum: these replies are lost there. A raw socket gets its copy before the check.
 constexpr char kBadChecksum[] = "198.18.3.7";
@@ -64,6 +73,20 @@ const char kRules[] = R"(# address rule
 198.18.3.12 kind=bad-version
 198.18.3.13 loss=100
 198.18.6.0/24 delay=20
+2001:db8::1:1 delay=0
+2001:db8::1:4 delay=20
+2001:db8::1:5 delay=100
+2001:db8::1:8 delay=50 jitter=20
+2001:db8::2:0/125 delay=10 loss=30
+2001:db8::3:1 kind=dup
+2001:db8::3:3 delay=5500
+2001:db8::3:4 kind=wrong-id
+2001:db8::3:5 kind=wrong-seq
+2001:db8::3:20 kind=wrong-src
+2001:db8::3:9 kind=data delay=10
+2001:db8::3:10 kind=cut
+2001:db8::3:11 kind=unreachable
+2001:db8::3:13 loss=100
 )";
 
 std::vector<std::string> Config() {
@@ -73,8 +96,9 @@ std::vector<std::string> Config() {
   }
   for (int i = 0; i < 8; ++i) {
     lines.push_back("198.18.2." + std::to_string(i));
+    lines.push_back("2001:db8::2:" + std::to_string(i));
   }
-  for (const char* host : {"198.18.3.1", "198.18.3.2"}) {
+  for (const char* host : kDuplicating) {
     lines.push_back(host);
   }
   for (const char* host : kNeverAccepted) {
@@ -86,7 +110,9 @@ std::vector<std::string> Config() {
   for (int i = 1; i <= kPlain; ++i) {
     lines.push_back("198.18.6." + std::to_string(i));
   }
-  lines.push_back("198.18.1.4");  // the same address again: a second target
+  for (const char* host : kListedTwice) {
+    lines.push_back(host);  // the same address again: a second target
+  }
   return lines;
 }
 
@@ -108,6 +134,7 @@ class Scenario : public ::testing::TestWithParam<bool> {
     ASSERT_EQ(run_->status, 0) << run_->output;
     ASSERT_EQ(run_->targets.size(), Config().size() - 1) << run_->output;
     ASSERT_EQ(run_->mode, GetParam() ? "datagram" : "raw") << run_->output;
+    ASSERT_EQ(run_->mode6, run_->mode) << run_->output;
   }
   // Whether the responder's replies to host reach the engine.
   bool Delivered(const std::string& host) const { return !GetParam() || host != kBadChecksum; }
@@ -161,7 +188,7 @@ TEST_P(Scenario, DelaysMatchTheResponder) {
 }
 
 TEST_P(Scenario, DuplicatesCountOnceAndKeepThePause) {
-  for (const char* host : {"198.18.3.1", "198.18.3.2"}) {
+  for (const char* host : kDuplicating) {
     const EngineTarget& t = run_->Target(host);
     const ProberRecord* r = run_->RecordFor(t);
     ASSERT_NE(r, nullptr);
@@ -188,7 +215,7 @@ TEST_P(Scenario, FaultyAndLateRepliesAreTimeoutsEveryFiveSeconds) {
     EXPECT_EQ(t.timeouts, 2u) << host;
     EXPECT_EQ(r->on_schedule + r->behind, 2u) << host;
     EXPECT_LE(r->max_behind_ms, 20 + 25 * LUMORET_NET_SLACK_MS) << host;
-    if (host == "198.18.3.3") {
+    if (host == "198.18.3.3" || host == "2001:db8::3:3") {
       EXPECT_EQ(r->late, 2u) << "late replies at 5.5 and 10.5 s";
       EXPECT_EQ(t.late, 2u) << "the engine counts both as late";
     } else {
@@ -217,16 +244,18 @@ TEST_P(Scenario, UnresolvableNamesAreNeverProbed) {
 }
 
 TEST_P(Scenario, TheSameAddressTwiceIsTwoTargets) {
-  std::vector<const ProberRecord*> probers;
-  for (const EngineTarget& t : run_->targets) {
-    if (t.host == "198.18.1.4") {
-      probers.push_back(run_->RecordFor(t));
-      ASSERT_NE(probers.back(), nullptr);
-      EXPECT_GT(t.replies, 5u);
+  for (const std::string host : kListedTwice) {
+    std::vector<const ProberRecord*> probers;
+    for (const EngineTarget& t : run_->targets) {
+      if (t.host == host) {
+        probers.push_back(run_->RecordFor(t));
+        ASSERT_NE(probers.back(), nullptr) << host;
+        EXPECT_GT(t.replies, 5u) << host;
+      }
     }
+    ASSERT_EQ(probers.size(), 2u) << host;
+    EXPECT_NE(probers[0]->identifier, probers[1]->identifier) << host;
   }
-  ASSERT_EQ(probers.size(), 2u);
-  EXPECT_NE(probers[0]->identifier, probers[1]->identifier);
 }
 
 INSTANTIATE_TEST_SUITE_P(Sockets, Scenario, ::testing::Values(false, true),
