@@ -79,6 +79,10 @@ int CLumoretApp::RunWindow() {
     ReportStartupFailure(std::current_exception());
     return 1;
   }
+  if (!manager->icmpv6_error.empty()) {
+    // Rare (a system without IPv6), and those rows show "*": a line, not a box.
+    std::fprintf(stderr, "Lumoret: IPv6 hosts are not probed: %s\n", manager->icmpv6_error.c_str());
+  }
   if (!platform::QuitRequested()) {
     CLumoretDlg dlg(*manager);
     SetTopWindow(&dlg);
