@@ -19,13 +19,15 @@ int main(int argc, char** argv) {
   } catch (const platform::RightsError&) {
     failure = std::current_exception();
   }
-  // IPv6 targets are known only once config.ini is read, without the right: the ICMPv6
-  // socket is opened now, and closed by the engine when no target needs it. Without one
-  // the engine tries a datagram socket when some target does.
+  // IPv6 targets are known only once config.ini is read, without the right: a raw
+  // ICMPv6 socket is opened now, and closed by the engine when no target needs it. A
+  // datagram one needs no right, so the engine opens it when some target does.
   int icmpv6_socket = -1;
-  try {
-    icmpv6_socket = DelayTimeMgr::OpenIcmpSocket(platform::IpFamily::kV6);
-  } catch (const platform::RightsError&) {
+  if (icmp_socket >= 0 && platform::GetSocketKind(icmp_socket) == platform::SocketKind::kRaw) {
+    try {
+      icmpv6_socket = DelayTimeMgr::OpenIcmpSocket(platform::IpFamily::kV6);
+    } catch (const platform::RightsError&) {
+    }
   }
   try {
     platform::DropPrivileges();
