@@ -214,6 +214,18 @@ AddressBytes SourceBytes(const sockaddr_in6& source, socklen_t length) {
   return bytes;
 }
 
+// An ICMP socket of family and type (SOCK_RAW or SOCK_DGRAM); what names the step in the
+// RightsError thrown when the system refuses it.
+int OpenIcmpSocketOfType(IpFamily family, int type, const char* what) {
+  const bool v6 = family == IpFamily::kV6;
+  const int fd = ::socket(v6 ? AF_INET6 : AF_INET, type | SOCK_CLOEXEC,
+                          v6 ? int{IPPROTO_ICMPV6} : int{IPPROTO_ICMP});
+  if (fd < 0) {
+    throw RightsError(RightsError::Step::kOpenSocket, errno, what);
+  }
+  return fd;
+}
+
 }  // namespace
 
 unsigned long GetPid() {
@@ -443,25 +455,15 @@ bool EnterWorkingFolder() {
 }
 
 int OpenRawIcmpSocket(IpFamily family) {
-  const bool v6 = family == IpFamily::kV6;
-  const int fd = ::socket(v6 ? AF_INET6 : AF_INET, SOCK_RAW | SOCK_CLOEXEC,
-                          v6 ? int{IPPROTO_ICMPV6} : int{IPPROTO_ICMP});
-  if (fd < 0) {
-    throw RightsError(RightsError::Step::kOpenSocket, errno,
-                      v6 ? "opening the raw ICMPv6 socket" : "opening the raw ICMP socket");
-  }
-  return fd;
+  return OpenIcmpSocketOfType(
+      family, SOCK_RAW,
+      family == IpFamily::kV6 ? "opening the raw ICMPv6 socket" : "opening the raw ICMP socket");
 }
 
 int OpenDatagramIcmpSocket(IpFamily family) {
-  const bool v6 = family == IpFamily::kV6;
-  const int fd = ::socket(v6 ? AF_INET6 : AF_INET, SOCK_DGRAM | SOCK_CLOEXEC,
-                          v6 ? int{IPPROTO_ICMPV6} : int{IPPROTO_ICMP});
-  if (fd < 0) {
-    throw RightsError(RightsError::Step::kOpenSocket, errno,
-                      v6 ? "opening an ICMPv6 datagram socket" : "opening an ICMP datagram socket");
-  }
-  return fd;
+  return OpenIcmpSocketOfType(family, SOCK_DGRAM,
+                              family == IpFamily::kV6 ? "opening an ICMPv6 datagram socket"
+                                                      : "opening an ICMP datagram socket");
 }
 
 bool RaiseDescriptorLimit() {
