@@ -91,14 +91,10 @@ DelayTimeMgr& DelayTimeMgr::GetInstance(int icmp_socket, const AwaitNames& await
 }
 
 platform::AddressBytes AddressBytesOf(const boost::asio::ip::address& address) {
-  if (address.is_v6()) {
-    return address.to_v6().to_bytes();
-  }
-  platform::AddressBytes bytes{};
-  bytes[10] = bytes[11] = 0xFF;
-  const auto v4 = address.to_v4().to_bytes();
-  std::copy(v4.begin(), v4.end(), bytes.begin() + 12);
-  return bytes;
+  return address.is_v6()
+             ? address.to_v6().to_bytes()
+             : boost::asio::ip::make_address_v6(boost::asio::ip::v4_mapped, address.to_v4())
+                   .to_bytes();
 }
 
 ClockPair ClockPair::Now() {
