@@ -118,6 +118,10 @@ class DelayTimeMgr {
   std::atomic<std::uint32_t> malformed_count{0};      // too short, or (raw) not IPv4
   std::atomic<std::uint32_t> send_error_count{0};     // requests the kernel refused
   std::atomic<std::uint32_t> receive_error_count{0};  // failed waits and reads
+  // Replies the system dropped before they were read, its receive buffer full (the
+  // socket's overflow count): lost on this computer, not on the network.
+  std::atomic<std::uint32_t> kernel_drop_count{0};
+  std::atomic<std::uint32_t> stall_count{0};  // times the process did not run for a while
 
  private:
   // Bytes kept of each datagram: enough for the largest IPv4 header and the ICMP header
