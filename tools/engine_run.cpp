@@ -1,17 +1,21 @@
 // engine_run: runs the delay engine on the config.ini of the current directory for a given
 // time, stops it, and prints what every target counted, as CSV, plus the engine's counts of
-// datagrams that were not replies and of failed sends and reads, the process's CPU time and
-// peak memory, and which kind of socket carried the probes. A test and benchmark tool; the window
-// program does not use it.
+// datagrams that were not replies, of failed sends and reads, of stalls and of replies the
+// system dropped, the process's CPU time and peak memory, and which kind of socket carried the
+// probes. A test and benchmark tool; the window program does not use it.
 #include <sys/resource.h>
+#include <sys/socket.h>
 
+#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
 #include <filesystem>
+#include <memory>
 #include <string>
+#include <system_error>
 #include <thread>
 
 #include "engine/delay_time_mgr.h"
@@ -81,18 +85,52 @@ const char* KindName(platform::SocketKind kind) {
   return kind == platform::SocketKind::kRaw ? "raw" : "datagram";
 }
 
+// The engine on a socket of its own; with a receive buffer size, on the socket it would
+// open itself, but with a buffer of that size (tests make the system drop replies).
+std::unique_ptr<DelayTimeMgr> MakeManager(int receive_buffer) {
+  if (receive_buffer == 0) {
+    return std::make_unique<DelayTimeMgr>();
+  }
+  const int socket = DelayTimeMgr::OpenIcmpSocket();
+  if (::setsockopt(socket, SOL_SOCKET, SO_RCVBUF, &receive_buffer, sizeof receive_buffer) != 0) {
+    const int error = errno;
+    platform::CloseSocket(socket);
+    throw std::system_error(error, std::generic_category(), "setting the receive buffer");
+  }
+  return std::make_unique<DelayTimeMgr>(socket);
+}
+
+// Parses "[--receive-buffer BYTES] SECONDS"; false on anything else.
+bool ParseArguments(int argc, char** argv, double* seconds, int* receive_buffer) {
+  int next = 1;
+  char* end = nullptr;
+  if (argc == 4 && std::string(argv[1]) == "--receive-buffer") {
+    const long bytes = std::strtol(argv[2], &end, 10);
+    if (*end != '\0' || bytes < 1 || bytes > (1L << 30)) {
+      return false;
+    }
+    *receive_buffer = static_cast<int>(bytes);
+    next = 3;
+  } else if (argc != 2) {
+    return false;
+  }
+  *seconds = std::strtod(argv[next], &end);
+  return *end == '\0' && *seconds >= 0 && *seconds <= 86400;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  char* end = nullptr;
-  const double seconds = argc == 2 ? std::strtod(argv[1], &end) : -1;
-  if (argc != 2 || *end != '\0' || !(seconds >= 0 && seconds <= 86400)) {
+  double seconds = 0;
+  int receive_buffer = 0;
+  if (!ParseArguments(argc, argv, &seconds, &receive_buffer)) {
     std::fprintf(stderr,
-                 "usage: engine_run SECONDS\n"
+                 "usage: engine_run [--receive-buffer BYTES] SECONDS\n"
                  "Runs the engine on ./config.ini for SECONDS, then prints one CSV line per\n"
                  "target, a #summary line, a #mode line (raw or datagram sockets) and a #mode6\n"
                  "line (the same for IPv6 targets, none, or unavailable). Needs the right to\n"
-                 "open raw sockets, or ICMP datagram sockets allowed to its groups.\n");
+                 "open raw sockets, or ICMP datagram sockets allowed to its groups.\n"
+                 "--receive-buffer sets the IPv4 socket's receive buffer (SO_RCVBUF).\n");
     return 2;
   }
   // Without config.ini the engine would write its default one, which names public hosts,
@@ -106,7 +144,8 @@ int main(int argc, char** argv) {
   try {
     using Clock = std::chrono::steady_clock;
     const auto constructing = Clock::now();
-    DelayTimeMgr manager;
+    const std::unique_ptr<DelayTimeMgr> owned = MakeManager(receive_buffer);
+    DelayTimeMgr& manager = *owned;
     const auto constructed = Clock::now();
     const double cpu_before = CpuSeconds();
     manager.Start();
@@ -124,12 +163,13 @@ int main(int argc, char** argv) {
     std::printf(
         "#summary,pid,%lu,targets,%zu,construct_seconds,%.6f,run_seconds,%.3f,"
         "run_cpu_seconds,%.3f,cpu_seconds,%.3f,peak_rss_kib,%ld,foreign,%u,malformed,%u,"
-        "send_errors,%u,receive_errors,%u\n",
+        "send_errors,%u,receive_errors,%u,stalls,%u,kernel_drops,%u\n",
         platform::GetPid(), manager.targets.size(),
         std::chrono::duration<double>(constructed - constructing).count(),
         std::chrono::duration<double>(stopped - constructed).count(), cpu_after - cpu_before,
         cpu_after, PeakRssKib(), manager.foreign_count.load(), manager.malformed_count.load(),
-        manager.send_error_count.load(), manager.receive_error_count.load());
+        manager.send_error_count.load(), manager.receive_error_count.load(),
+        manager.stall_count.load(), manager.kernel_drop_count.load());
     std::printf("#mode,%s\n", KindName(manager.socket_kind));
     std::printf("#mode6,%s\n", manager.socket_kind_v6         ? KindName(*manager.socket_kind_v6)
                                : manager.icmpv6_error.empty() ? "none"

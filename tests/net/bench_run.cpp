@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -75,10 +76,36 @@ std::string ReadAll(const std::filesystem::path& path) {
   return text.str();
 }
 
+// The shell script that runs engine_run for seconds in the client namespace as options
+// say, its output going where the script's goes.
+std::string EngineScript(double seconds, const BenchOptions& options) {
+  std::ostringstream script;
+  std::ostringstream engine;
+  if (options.unprivileged) {
+    script << "sysctl -qw net.ipv4.ping_group_range=\"0 2147483647\" || exit 3\n";
+    engine << "setpriv --reuid=65534 --regid=65534 --clear-groups --inh-caps=-all "
+              "--bounding-set=-all ./engine_run";
+  } else {
+    engine << "'" << LUMORET_ENGINE_RUN << "'";
+  }
+  if (options.receive_buffer > 0) {
+    engine << " --receive-buffer " << options.receive_buffer;
+  }
+  engine << " " << seconds;
+  if (options.stop_for <= 0) {
+    script << "exec " << engine.str() << "\n";
+  } else {
+    script << engine.str() << " &\nengine=$!\nsleep " << options.stop_at
+           << "\nkill -STOP $engine\nsleep " << options.stop_for
+           << "\nkill -CONT $engine\nwait $engine\n";
+  }
+  return script.str();
+}
+
 }  // namespace
 
 BenchRun::BenchRun(const std::vector<std::string>& config_lines, const std::string& rules,
-                   double seconds, double flood_rate, bool unprivileged) {
+                   double seconds, const BenchOptions& options) {
   char pattern[] = "/tmp/lumoret-net.XXXXXX";
   if (mkdtemp(pattern) == nullptr) {
     throw std::runtime_error("mkdtemp failed");
@@ -90,28 +117,23 @@ BenchRun::BenchRun(const std::vector<std::string>& config_lines, const std::stri
       config << line << "\n";
     }
     std::ofstream(dir / "rules") << rules;
+    std::ofstream(dir / "engine.sh") << EngineScript(seconds, options);
   }
-  std::ostringstream command;
-  command << "cd '" << dir.string() << "' && '" << LUMORET_NETBENCH
-          << "' --rules rules --record record.csv --seed 7 --timeout " << seconds + 60;
-  if (flood_rate > 0) {
-    command << " --flood " << flood_rate;
-  }
-  command << " -- ";
-  if (unprivileged) {
+  if (options.unprivileged) {
     // A copy, in a folder nobody may enter: no file capability comes along.
     std::filesystem::copy_file(LUMORET_ENGINE_RUN, dir / "engine_run");
     std::filesystem::permissions(
         dir, std::filesystem::perms::others_read | std::filesystem::perms::others_exec,
         std::filesystem::perm_options::add);
-    command << "sh -c 'sysctl -qw net.ipv4.ping_group_range=\"0 2147483647\" && exec setpriv "
-               "--reuid=65534 --regid=65534 --clear-groups --inh-caps=-all --bounding-set=-all "
-               "./engine_run "
-            << seconds << "'";
-  } else {
-    command << "'" << LUMORET_ENGINE_RUN << "' " << seconds;
   }
-  command << " >engine.csv 2>stderr.txt";
+  std::ostringstream command;
+  command << "cd '" << dir.string() << "' && '" << LUMORET_NETBENCH
+          << "' --rules rules --record record.csv --seed 7 --timeout "
+          << static_cast<int>(std::ceil(seconds)) + 60;  // netbench takes whole seconds
+  if (options.flood_rate > 0) {
+    command << " --flood " << options.flood_rate;
+  }
+  command << " -- sh engine.sh >engine.csv 2>stderr.txt";
   const int raw = std::system(command.str().c_str());
   status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
   const std::string engine_csv = ReadAll(dir / "engine.csv");

@@ -36,14 +36,23 @@ struct ProberRecord {
   double max_early_ms = 0;
 };
 
+// How a BenchRun runs the engine, beyond its targets and the responder's rules.
+struct BenchOptions {
+  double flood_rate = 0;  // foreign echo replies a second towards the engine; none at 0
+  // engine_run runs as nobody without capabilities, where the client namespace's
+  // ping_group_range admits every group: on ICMP datagram sockets.
+  bool unprivileged = false;
+  double stop_at = 0;      // seconds into the run when the engine is stopped (SIGSTOP)
+  double stop_for = 0;     // and for how long before it goes on; 0: never stopped
+  int receive_buffer = 0;  // bytes of the engine's receive buffer; 0: its own choice
+};
+
 // One engine run on the test network: writes config.ini and the responder's rules into a
 // fresh directory, runs engine_run there through netbench, and reads both sides' records.
-// With unprivileged, engine_run runs as nobody without capabilities, where the client
-// namespace's ping_group_range admits every group: on ICMP datagram sockets.
 class BenchRun {
  public:
   BenchRun(const std::vector<std::string>& config_lines, const std::string& rules, double seconds,
-           double flood_rate = 0, bool unprivileged = false);
+           const BenchOptions& options = BenchOptions());
 
   // The responder's record of the prober that is this target. On a raw socket: its
   // address and the identifier the engine should use for it (process id + index). On

@@ -21,8 +21,10 @@ TEST(Flood, NoReplyIsLostAndDelaysStayRight) {
   for (int i = 1; i <= 5; ++i) {
     config.push_back("198.18.5." + std::to_string(i));
   }
+  BenchOptions options;
+  options.flood_rate = kFloodRate;
   const BenchRun run(config, "198.18.4.0/24 delay=10\n198.18.5.0/24 delay=100\n", kSeconds,
-                     kFloodRate);
+                     options);
   ASSERT_EQ(run.status, 0) << run.output;
   ASSERT_EQ(run.targets.size(), config.size()) << run.output;
 

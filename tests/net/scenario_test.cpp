@@ -128,7 +128,9 @@ class Scenario : public ::testing::TestWithParam<bool> {
   void SetUp() override {
     auto& run = runs_[GetParam() ? 1 : 0];
     if (!run) {
-      run = std::make_unique<BenchRun>(Config(), kRules, kSeconds, 0, GetParam());
+      BenchOptions options;
+      options.unprivileged = GetParam();
+      run = std::make_unique<BenchRun>(Config(), kRules, kSeconds, options);
     }
     run_ = run.get();
     ASSERT_EQ(run_->status, 0) << run_->output;

@@ -49,7 +49,7 @@ for row in 0 1 2 3 4; do
   awk -F, -v row=$row '$1 == row && $5 >= 2 && $6 == 0 { found = 1 } END { exit !found }' \
     "$work/open.out" || fail "row $row got no replies: $(grep "^$row," "$work/open.out")"
 done
-grep -q ',foreign,0,malformed,0,send_errors,0,receive_errors,0$' "$work/open.out" ||
+grep -q ',foreign,0,malformed,0,send_errors,0,receive_errors,0,stalls,0,kernel_drops,0$' "$work/open.out" ||
   fail "datagrams went astray: $(grep '^#summary' "$work/open.out")"
 
 run_as_nobody "1 0" >"$work/closed.out" 2>"$work/closed.err"
