@@ -97,9 +97,15 @@ bool DelayTarget::HandleReply(std::uint16_t sequence, Clock::time_point arrival)
     return true;
   }
   answered_ |= bit;
-  request_open_ = false;
   // A reply is never dated before its request left, whatever the clocks did.
   arrival = std::max(arrival, time_sent_);
+  if (arrival - time_sent_ > kReplyWait) {
+    // It came after the wait, however soon it was read: the request timed out.
+    Increment(late_count);
+    HandleTimeout();
+    return true;
+  }
+  request_open_ = false;
   // The reply to the first request (and to requests 0 and 1 after a wrap) is not
   // accounted: it may carry the cost of resolving routes and neighbours.
   if (sequence_number_ > 1) {

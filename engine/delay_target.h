@@ -51,8 +51,9 @@ class DelayTarget {
   // The reply wait ran out: one timeout, and the next request at once.
   void HandleTimeout();
   // An echo reply to this target carrying sequence, received at arrival. The awaited one
-  // is accounted and starts the pause; a duplicate or late one is only counted. False
-  // when this target never sent that sequence number: the reply is someone else's.
+  // is accounted and starts the pause, unless it arrived after the wait: then it is late,
+  // and its request a timeout. A duplicate or late one is only counted. False when this
+  // target never sent that sequence number: the reply is someone else's.
   bool HandleReply(std::uint16_t sequence, Clock::time_point arrival);
 
   // Sequence number of the latest request; 65535 is followed by 0.
