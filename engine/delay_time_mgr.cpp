@@ -27,8 +27,9 @@ using ScheduleGrain = std::chrono::duration<std::int64_t, std::ratio<1, 250>>;
 // grain: the schedule wakes the worker that often anyway, so replies are read then (their
 // kernel stamps keep the timing exact) rather than at one more wake-up each.
 constexpr std::size_t kPolledFrom = std::chrono::seconds(1) / ScheduleGrain(1);
-// An arrival stamp older than this is taken for a step of the wall clock.
-constexpr auto kMaxStampAge = std::chrono::seconds(60);
+// A wake-up of the schedule this far past its time means that the process did not run
+// meanwhile (stopped, or starved of the processor): a stall.
+constexpr auto kStallAfter = std::chrono::seconds(1);
 // Socket receive buffer: room for a burst of replies from about 10,000 targets.
 constexpr int kReceiveBufferBytes = 16 << 20;
 
@@ -108,13 +109,12 @@ ClockPair ClockPair::Now() {
 
 std::chrono::steady_clock::time_point ArrivalTime(const std::optional<std::int64_t>& stamp_ns,
                                                   const ClockPair& clocks) {
-  if (!stamp_ns) {
+  if (!stamp_ns || *stamp_ns > clocks.wall_ns) {
     return clocks.steady;
   }
+  // However old: a process that was stopped for a while still dates what came meanwhile
+  // by when it came.
   const std::chrono::nanoseconds age(clocks.wall_ns - *stamp_ns);
-  if (age.count() < 0 || age > kMaxStampAge) {
-    return clocks.steady;
-  }
   return clocks.steady - std::chrono::duration_cast<std::chrono::steady_clock::duration>(age);
 }
 
@@ -471,8 +471,11 @@ void DelayTimeMgr::HandleScheduleTimer(const boost::system::error_code& error) {
   if (error == boost::asio::error::operation_aborted) {
     return;  // re-armed for earlier, or shutting down
   }
-  schedule_wake = std::chrono::steady_clock::time_point::max();
   auto now = std::chrono::steady_clock::now();
+  if (now - schedule_wake > kStallAfter) {
+    Increment(stall_count);
+  }
+  schedule_wake = std::chrono::steady_clock::time_point::max();
   const auto first_wait = schedule.Earliest(ProbeSchedule::Kind::kWait);
   const bool due_waits = first_wait && *first_wait <= now;
   if (polling || due_waits) {

@@ -34,9 +34,9 @@ struct ClockPair {
   static ClockPair Now();
 };
 
-// A datagram's arrival on the steady clock, from the kernel's wall-clock stamp. Never
-// after the pair's reading: without a stamp, or with one the wall clock makes out of
-// reason (stepped between the stamp and the reading), the arrival is the reading itself.
+// A datagram's arrival on the steady clock, from the kernel's wall-clock stamp, however
+// old. Never after the pair's reading: without a stamp, or with one after the reading (the
+// wall clock was set back), the arrival is the reading itself.
 std::chrono::steady_clock::time_point ArrivalTime(const std::optional<std::int64_t>& stamp_ns,
                                                   const ClockPair& clocks);
 
@@ -121,7 +121,8 @@ class DelayTimeMgr {
   // Replies the system dropped before they were read, its receive buffer full (the
   // socket's overflow count): lost on this computer, not on the network.
   std::atomic<std::uint32_t> kernel_drop_count{0};
-  std::atomic<std::uint32_t> stall_count{0};  // times the process did not run for a while
+  // Times the process did not run for a while: a wake-up came over a second late.
+  std::atomic<std::uint32_t> stall_count{0};
 
  private:
   // Bytes kept of each datagram: enough for the largest IPv4 header and the ICMP header

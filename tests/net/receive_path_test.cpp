@@ -1,7 +1,10 @@
 // What the receive path makes of replies that come, or are read, at awkward times: a reply
-// just after the 5-second wait.
+// just after the 5-second wait, and an engine stopped (SIGSTOP) while replies queue up in
+// its socket.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -9,6 +12,33 @@
 #include "tests/net/skip_unless_root.h"
 
 namespace {
+
+// The first count addresses of the test range from 198.18.first.1 on, 250 to each /24.
+std::vector<std::string> Addresses(int first, int count) {
+  std::vector<std::string> lines;
+  for (int i = 0; i < count; ++i) {
+    lines.push_back("198.18." + std::to_string(first + i / 250) + "." +
+                    std::to_string(1 + i % 250));
+  }
+  return lines;
+}
+
+// Counts of the whole run, summed over its targets.
+struct Totals {
+  std::uint64_t replies = 0, timeouts = 0, open = 0;
+  std::uint32_t max_delay = 0;
+};
+
+Totals Sum(const BenchRun& run) {
+  Totals totals;
+  for (const EngineTarget& t : run.targets) {
+    totals.replies += t.replies;
+    totals.timeouts += t.timeouts;
+    totals.open += t.open ? 1 : 0;
+    totals.max_delay = std::max(totals.max_delay, t.max.value_or(0));
+  }
+  return totals;
+}
 
 // A reply 2 ms after the wait ran out is late, however soon the engine reads it: its
 // request is a timeout, and the next one leaves at once.
@@ -30,6 +60,38 @@ TEST(LateReply, JustPastTheWaitIsATimeoutAndLate) {
     EXPECT_LE(r->max_behind_ms, 20 + 25 * LUMORET_NET_SLACK_MS) << t.host;
   }
   EXPECT_EQ(run.engine_summary.at("stalls"), 0);
+}
+
+// The engine stopped for a while as its targets answer in 3 s: every reply waits stamped
+// in the socket, and counts with the delay the responder gave it, however long the stop.
+class Stall : public ::testing::Test {
+ protected:
+  static constexpr double kStopAt = 6;  // the second round's replies come during the stop
+
+  static void ExpectRepliesKeptTheirDelays(const BenchRun& run, std::size_t targets) {
+    ASSERT_EQ(run.status, 0) << run.output;
+    ASSERT_EQ(run.targets.size(), targets) << run.output;
+    for (const EngineTarget& t : run.targets) {
+      const ProberRecord* r = run.RecordFor(t);
+      ASSERT_NE(r, nullptr) << t.host;
+      EXPECT_TRUE(BenchRun::CountsMatch(t, *r));
+    }
+    const Totals totals = Sum(run);
+    EXPECT_EQ(totals.timeouts, 0u) << "replies that came in time were run out as timeouts";
+    EXPECT_GE(totals.replies, targets) << "the replies queued during the stop were not counted";
+    EXPECT_LE(totals.max_delay, 3000 + 1 + 25 * LUMORET_NET_SLACK_MS)
+        << "a delay longer than the responder gave";
+    EXPECT_EQ(run.engine_summary.at("stalls"), 1);
+  }
+};
+
+TEST_F(Stall, SixtyFiveSecondsChangesNoDelay) {
+  // Longer than any age at which a kernel stamp might be taken for a step of the clock.
+  BenchOptions options;
+  options.stop_at = kStopAt;
+  options.stop_for = 65;
+  const BenchRun run(Addresses(8, 50), "198.18.0.0/16 delay=3000\n", 73, options);
+  ExpectRepliesKeptTheirDelays(run, 50);
 }
 
 }  // namespace
