@@ -17,8 +17,6 @@ namespace {
 constexpr char kConfigFile[] = "config.ini";
 // Pause before receiving again after a failed receive.
 constexpr auto kReceiveRetry = std::chrono::milliseconds(100);
-// Batches read in one go before the timers get their turn, under a flood.
-constexpr int kBatchesPerTurn = 16;
 // Waits and pauses due within one such step are run out in one wake-up of the worker:
 // a request may leave up to 4 ms after its time, and the worker wakes, and re-arms the
 // kernel's timer, a quarter as often as at a millisecond.
@@ -331,7 +329,8 @@ void DelayTimeMgr::HandleReceive(std::size_t channel, const boost::system::error
   if (error == boost::asio::error::operation_aborted) {
     return;  // shutting down
   }
-  const DrainResult result = error ? DrainResult::kFailed : DrainSocket(channel);
+  const DrainResult result =
+      error ? DrainResult::kFailed : DrainSocket(channel, std::chrono::steady_clock::now());
   ArmScheduleTimer();
   switch (result) {
     case DrainResult::kEmpty:
@@ -355,25 +354,32 @@ void DelayTimeMgr::HandleReceive(std::size_t channel, const boost::system::error
   }
 }
 
-DelayTimeMgr::DrainResult DelayTimeMgr::DrainSocket(std::size_t channel) {
-  const int socket = channels[channel]->descriptor;
-  for (int batch = 0; batch < kBatchesPerTurn; ++batch) {
+DelayTimeMgr::DrainResult DelayTimeMgr::DrainSocket(std::size_t channel,
+                                                    std::chrono::steady_clock::time_point until) {
+  const Channel& from = *channels[channel];
+  for (;;) {
     std::error_code error;
-    const int count = platform::ReceiveDatagrams(
-        socket, reply_buffer.data(), kSlotSize, received.data(), platform::kMaxReceiveBatch, error);
-    if (count < 0) {
-      return DrainResult::kFailed;
+    const int count =
+        platform::ReceiveDatagrams(from.descriptor, reply_buffer.data(), kSlotSize, received.data(),
+                                   platform::kMaxReceiveBatch, error);
+    if (count <= 0) {
+      return count < 0 ? DrainResult::kFailed : DrainResult::kEmpty;
     }
     const ClockPair clocks = ClockPair::Now();
     for (int i = 0; i < count; ++i) {
       HandleDatagram(channel, &reply_buffer[static_cast<std::size_t>(i) * kSlotSize],
                      received[i].length, received[i].source, received[i].wall_stamp_ns, clocks);
     }
+    const platform::ReceivedDatagram& last = received[static_cast<std::size_t>(count) - 1];
     if (count < platform::kMaxReceiveBatch) {
       return DrainResult::kEmpty;
     }
+    // Datagrams come in the order they arrived: once one came after until, so did all
+    // behind it. Reading stops there, so a flood cannot hold the worker.
+    if (ArrivalTime(last.wall_stamp_ns, clocks) > until) {
+      return DrainResult::kMore;
+    }
   }
-  return DrainResult::kMore;
 }
 
 void DelayTimeMgr::HandleDatagram(std::size_t channel, const unsigned char* data,
@@ -453,15 +459,16 @@ void DelayTimeMgr::ArmScheduleTimer() {
       boost::bind(&DelayTimeMgr::HandleScheduleTimer, this, boost::asio::placeholders::error));
 }
 
-void DelayTimeMgr::ReadQueuedReplies(bool due_waits) {
+void DelayTimeMgr::ReadQueuedReplies(bool due_waits, std::chrono::steady_clock::time_point until) {
   for (std::size_t channel = 0; channel < channels.size(); ++channel) {
+    const Channel& from = *channels[channel];
     // A socket with a waiter is read when its datagrams arrive; but a reply that came
     // within its wait may still be queued when the wait is due: it counts, not a timeout.
-    if (channels[channel]->waiter && !due_waits) {
+    if (from.waiter && !due_waits) {
       continue;
     }
-    // The next wake-up reads on after a flood or a failure.
-    if (DrainSocket(channel) == DrainResult::kFailed && !channels[channel]->waiter) {
+    // The next wake-up reads on after a failure, or what came after until.
+    if (DrainSocket(channel, until) == DrainResult::kFailed && !from.waiter) {
       Increment(receive_error_count);
     }
   }
@@ -471,7 +478,7 @@ void DelayTimeMgr::HandleScheduleTimer(const boost::system::error_code& error) {
   if (error == boost::asio::error::operation_aborted) {
     return;  // re-armed for earlier, or shutting down
   }
-  auto now = std::chrono::steady_clock::now();
+  const auto now = std::chrono::steady_clock::now();
   if (now - schedule_wake > kStallAfter) {
     Increment(stall_count);
   }
@@ -479,8 +486,9 @@ void DelayTimeMgr::HandleScheduleTimer(const boost::system::error_code& error) {
   const auto first_wait = schedule.Earliest(ProbeSchedule::Kind::kWait);
   const bool due_waits = first_wait && *first_wait <= now;
   if (polling || due_waits) {
-    ReadQueuedReplies(due_waits);
-    now = std::chrono::steady_clock::now();
+    // Everything that came by now is read before any wait due by now runs out; a wait
+    // that falls due meanwhile waits for the next wake-up, and so does its reply.
+    ReadQueuedReplies(due_waits, now);
   }
   ProbeSchedule::Kind kind = ProbeSchedule::Kind::kNone;
   // Each entry taken sends a request, whose new wait is due seconds from now: the loop

@@ -136,8 +136,8 @@ class DelayTimeMgr {
     void Reset(const unsigned char* data, std::size_t length);
   };
 
-  // What one turn of reading the socket left behind: an empty queue, more than one turn
-  // reads, or a failure.
+  // What one turn of reading the socket left behind: an empty queue, datagrams that came
+  // after the turn's bound, or a failure.
   enum class DrainResult { kEmpty, kMore, kFailed };
 
   // Hashes an address for the datagram sockets' tables.
@@ -179,8 +179,8 @@ class DelayTimeMgr {
   // Waits until socket number channel has datagrams to read.
   void StartReceive(std::size_t channel);
   void HandleReceive(std::size_t channel, const boost::system::error_code& error);
-  // Reads and handles what is queued on a socket, a bounded number of batches.
-  DrainResult DrainSocket(std::size_t channel);
+  // Reads and handles everything queued on a socket that came by until.
+  DrainResult DrainSocket(std::size_t channel, std::chrono::steady_clock::time_point until);
   // The target an echo reply just decoded answers, or nullptr when it is none of ours.
   DelayTarget* ReplyTarget(std::size_t channel, const platform::AddressBytes& source);
   // The socket for the target at index, sending to destination: with datagram sockets,
@@ -193,8 +193,9 @@ class DelayTimeMgr {
   // Arms schedule_timer for the earliest wait or pause (and, while replies are awaited
   // on a socket without waiter, for the next grain), unless it is armed early enough.
   void ArmScheduleTimer();
-  // Reads the sockets without waiter, and with due_waits the others too.
-  void ReadQueuedReplies(bool due_waits);
+  // Reads what came by until on the sockets without waiter, and with due_waits on the
+  // others too.
+  void ReadQueuedReplies(bool due_waits, std::chrono::steady_clock::time_point until);
   // Runs out every wait and pause that is due.
   void HandleScheduleTimer(const boost::system::error_code& error);
 

@@ -85,6 +85,15 @@ class Stall : public ::testing::Test {
   }
 };
 
+TEST_F(Stall, TwelveSecondsWithTwoThousandTargetsMakesNoTimeout) {
+  // Some 2,000 replies queue up during the stop, many batches of reading.
+  BenchOptions options;
+  options.stop_at = kStopAt;
+  options.stop_for = 12;
+  const BenchRun run(Addresses(8, 2000), "198.18.0.0/16 delay=3000\n", 20, options);
+  ExpectRepliesKeptTheirDelays(run, 2000);
+}
+
 TEST_F(Stall, SixtyFiveSecondsChangesNoDelay) {
   // Longer than any age at which a kernel stamp might be taken for a step of the clock.
   BenchOptions options;
