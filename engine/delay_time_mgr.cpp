@@ -137,6 +137,7 @@ DelayTimeMgr::Channel::Channel(boost::asio::io_service& io_service, int descript
       kind(platform::GetSocketKind(descriptor)),
       receive_retry_timer(io_service) {
   platform::EnableReceiveTimestamps(descriptor);
+  platform::EnableDropCounts(descriptor);
 }
 
 DelayTimeMgr::Channel::~Channel() {
@@ -356,7 +357,7 @@ void DelayTimeMgr::HandleReceive(std::size_t channel, const boost::system::error
 
 DelayTimeMgr::DrainResult DelayTimeMgr::DrainSocket(std::size_t channel,
                                                     std::chrono::steady_clock::time_point until) {
-  const Channel& from = *channels[channel];
+  Channel& from = *channels[channel];
   for (;;) {
     std::error_code error;
     const int count =
@@ -371,6 +372,7 @@ DelayTimeMgr::DrainResult DelayTimeMgr::DrainSocket(std::size_t channel,
                      received[i].length, received[i].source, received[i].wall_stamp_ns, clocks);
     }
     const platform::ReceivedDatagram& last = received[static_cast<std::size_t>(count) - 1];
+    NoteDrops(from, last.socket_drops);
     if (count < platform::kMaxReceiveBatch) {
       return DrainResult::kEmpty;
     }
@@ -380,6 +382,18 @@ DelayTimeMgr::DrainResult DelayTimeMgr::DrainSocket(std::size_t channel,
       return DrainResult::kMore;
     }
   }
+}
+
+void DelayTimeMgr::NoteDrops(Channel& channel, std::uint32_t latest) {
+  // 0 is also what a datagram brings where the system tells nothing.
+  if (latest == 0 || latest == channel.socket_drops) {
+    return;
+  }
+  // The system's count only grows (modulo 2^32), and the total by as much.
+  kernel_drop_count.store(
+      kernel_drop_count.load(std::memory_order_relaxed) + (latest - channel.socket_drops),
+      std::memory_order_relaxed);
+  channel.socket_drops = latest;
 }
 
 void DelayTimeMgr::HandleDatagram(std::size_t channel, const unsigned char* data,
@@ -461,7 +475,7 @@ void DelayTimeMgr::ArmScheduleTimer() {
 
 void DelayTimeMgr::ReadQueuedReplies(bool due_waits, std::chrono::steady_clock::time_point until) {
   for (std::size_t channel = 0; channel < channels.size(); ++channel) {
-    const Channel& from = *channels[channel];
+    Channel& from = *channels[channel];
     // A socket with a waiter is read when its datagrams arrive; but a reply that came
     // within its wait may still be queued when the wait is due: it counts, not a timeout.
     if (from.waiter && !due_waits) {
@@ -470,6 +484,13 @@ void DelayTimeMgr::ReadQueuedReplies(bool due_waits, std::chrono::steady_clock::
     // The next wake-up reads on after a failure, or what came after until.
     if (DrainSocket(channel, until) == DrainResult::kFailed && !from.waiter) {
       Increment(receive_error_count);
+    }
+    // Datagram sockets bring no drop count with their datagrams (Linux tells it on raw
+    // sockets only). A drop shows as a timeout, so the count is asked for when waits are due.
+    if (due_waits && from.kind == platform::SocketKind::kDatagram) {
+      if (const std::optional<std::uint32_t> drops = platform::ReadDropCount(from.descriptor)) {
+        NoteDrops(from, *drops);
+      }
     }
   }
 }

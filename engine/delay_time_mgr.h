@@ -118,8 +118,9 @@ class DelayTimeMgr {
   std::atomic<std::uint32_t> malformed_count{0};      // too short, or (raw) not IPv4
   std::atomic<std::uint32_t> send_error_count{0};     // requests the kernel refused
   std::atomic<std::uint32_t> receive_error_count{0};  // failed waits and reads
-  // Replies the system dropped before they were read, its receive buffer full (the
-  // socket's overflow count): lost on this computer, not on the network.
+  // Replies the system dropped before they were read, a receive buffer full (the sum
+  // over the sockets of the overflow count each last told): lost on this computer, not
+  // on the network.
   std::atomic<std::uint32_t> kernel_drop_count{0};
   // Times the process did not run for a while: a wake-up came over a second late.
   std::atomic<std::uint32_t> stall_count{0};
@@ -160,7 +161,8 @@ class DelayTimeMgr {
     std::unique_ptr<boost::asio::ip::icmp::socket> waiter;
     // Reads the socket again a while after a failed read, so an error cannot spin.
     boost::asio::steady_timer receive_retry_timer;
-    std::size_t target_count = 0;  // resolved targets whose requests it carries
+    std::size_t target_count = 0;    // resolved targets whose requests it carries
+    std::uint32_t socket_drops = 0;  // the latest count of drops the system told for it
     // Datagram sockets: index of the target for each address sent to.
     std::unordered_map<platform::AddressBytes, std::size_t, AddressHash> targets;
   };
@@ -181,6 +183,8 @@ class DelayTimeMgr {
   void HandleReceive(std::size_t channel, const boost::system::error_code& error);
   // Reads and handles everything queued on a socket that came by until.
   DrainResult DrainSocket(std::size_t channel, std::chrono::steady_clock::time_point until);
+  // Adds what a socket dropped since its count was last told, latest now, to the total.
+  void NoteDrops(Channel& channel, std::uint32_t latest);
   // The target an echo reply just decoded answers, or nullptr when it is none of ours.
   DelayTarget* ReplyTarget(std::size_t channel, const platform::AddressBytes& source);
   // The socket for the target at index, sending to destination: with datagram sockets,

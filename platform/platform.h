@@ -21,6 +21,14 @@ unsigned long GetPid();
 void EnlargeReceiveBuffer(int socket, int bytes);
 // Has the kernel stamp every datagram the socket receives with its arrival time.
 void EnableReceiveTimestamps(int socket);
+// Has the kernel tell, with every datagram the socket receives, how many it has dropped
+// so far for want of room in the receive buffer (Linux: SO_RXQ_OVFL, on raw sockets only;
+// nothing on Windows). See ReceivedDatagram::socket_drops.
+void EnableDropCounts(int socket);
+// How many datagrams the socket has dropped so far for want of room, asked of the system
+// (one system call): for sockets whose datagrams do not bring the count. Empty where the
+// system cannot tell (Windows).
+std::optional<std::uint32_t> ReadDropCount(int socket);
 // Whether ReceiveDatagrams brings the kernel's arrival stamps (after
 // EnableReceiveTimestamps): a datagram read a while after it came is still timed right.
 #ifdef _WIN32
@@ -53,13 +61,17 @@ struct ReceivedDatagram {
   std::size_t length = 0;                     // bytes stored in its slot
   std::optional<std::int64_t> wall_stamp_ns;  // kernel's arrival time, wall clock
   AddressBytes source{};                      // its sender; all zero where not told
+  // The socket's drops for want of room so far (modulo 2^32), as the kernel told with
+  // this datagram; 0 while there were none, or where it does not tell.
+  std::uint32_t socket_drops = 0;
 };
 // The most datagrams one ReceiveDatagrams call reads.
 constexpr int kMaxReceiveBatch = 64;
 // Reads, without blocking, up to count (at most kMaxReceiveBatch) datagrams queued on the
 // socket, datagram i into slots + i * slot_size, cut to slot_size bytes, with its receive
 // stamp where the system keeps one and its sender where the system tells it. Returns how
-// many were read, 0 when none was queued, or -1 with error set.
+// many were read, 0 when none was queued, or -1 with error set. Datagrams come in the
+// order they arrived.
 int ReceiveDatagrams(int socket, unsigned char* slots, std::size_t slot_size,
                      ReceivedDatagram* datagrams, int count, std::error_code& error);
 

@@ -4,6 +4,7 @@
 #include <grp.h>
 #include <linux/capability.h>
 #include <linux/filter.h>
+#include <linux/sock_diag.h>
 #include <netinet/icmp6.h>
 #include <netinet/in.h>
 #include <netinet/ip_icmp.h>
@@ -247,6 +248,21 @@ void EnableReceiveTimestamps(int socket) {
   ::setsockopt(socket, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on);
 }
 
+void EnableDropCounts(int socket) {
+  const int on = 1;
+  ::setsockopt(socket, SOL_SOCKET, SO_RXQ_OVFL, &on, sizeof on);
+}
+
+std::optional<std::uint32_t> ReadDropCount(int socket) {
+  std::uint32_t memory[SK_MEMINFO_VARS] = {};
+  socklen_t size = sizeof memory;
+  if (::getsockopt(socket, SOL_SOCKET, SO_MEMINFO, memory, &size) != 0 ||
+      size <= SK_MEMINFO_DROPS * sizeof memory[0]) {
+    return std::nullopt;
+  }
+  return memory[SK_MEMINFO_DROPS];
+}
+
 void AcceptOnlyEchoReplies(int socket, std::uint16_t first_identifier, std::uint32_t count) {
   int domain = AF_INET;
   socklen_t size = sizeof domain;
@@ -285,9 +301,10 @@ void CloseSocket(int socket) {
 
 int ReceiveDatagrams(int socket, unsigned char* slots, std::size_t slot_size,
                      ReceivedDatagram* datagrams, int count, std::error_code& error) {
-  // One recvmmsg serves every queued datagram, and each brings its stamp along as a
-  // control message: no call per datagram, none per stamp.
-  constexpr std::size_t kControlSize = CMSG_SPACE(sizeof(timespec));
+  // One recvmmsg serves every queued datagram, and each brings its stamp and the socket's
+  // drop count along as control messages: no call per datagram, none per stamp.
+  constexpr std::size_t kControlSize =
+      CMSG_SPACE(sizeof(timespec)) + CMSG_SPACE(sizeof(std::uint32_t));
   mmsghdr messages[kMaxReceiveBatch];
   iovec vectors[kMaxReceiveBatch];
   sockaddr_in6 sources[kMaxReceiveBatch];  // the larger of the two families' addresses
@@ -315,13 +332,19 @@ int ReceiveDatagrams(int socket, unsigned char* slots, std::size_t slot_size,
   for (int i = 0; i < received; ++i) {
     datagrams[i].length = messages[i].msg_len;
     datagrams[i].wall_stamp_ns.reset();
+    datagrams[i].socket_drops = 0;
     msghdr& header = messages[i].msg_hdr;
     datagrams[i].source = SourceBytes(sources[i], header.msg_namelen);
     for (cmsghdr* c = CMSG_FIRSTHDR(&header); c != nullptr; c = CMSG_NXTHDR(&header, c)) {
-      if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_TIMESTAMPNS) {
+      if (c->cmsg_level != SOL_SOCKET) {
+        continue;
+      }
+      if (c->cmsg_type == SCM_TIMESTAMPNS) {
         timespec stamp;
         std::memcpy(&stamp, CMSG_DATA(c), sizeof stamp);
         datagrams[i].wall_stamp_ns = stamp.tv_sec * 1000000000LL + stamp.tv_nsec;
+      } else if (c->cmsg_type == SO_RXQ_OVFL) {
+        std::memcpy(&datagrams[i].socket_drops, CMSG_DATA(c), sizeof datagrams[i].socket_drops);
       }
     }
   }

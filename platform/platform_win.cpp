@@ -35,6 +35,13 @@ void EnlargeReceiveBuffer(int socket, int bytes) {
 // are timed when the worker reads them.
 void EnableReceiveTimestamps(int /*socket*/) {}
 
+// Winsock tells no count of datagrams dropped for want of room.
+void EnableDropCounts(int /*socket*/) {}
+
+std::optional<std::uint32_t> ReadDropCount(int /*socket*/) {
+  return std::nullopt;
+}
+
 // Winsock has no socket filter: every datagram arrives and is sorted out on receipt.
 void AcceptOnlyEchoReplies(int /*socket*/, std::uint16_t /*first_identifier*/,
                            std::uint32_t /*count*/) {}

@@ -1,6 +1,6 @@
 // What the receive path makes of replies that come, or are read, at awkward times: a reply
-// just after the 5-second wait, and an engine stopped (SIGSTOP) while replies queue up in
-// its socket.
+// just after the 5-second wait, an engine stopped (SIGSTOP) while replies queue up in its
+// socket, and a receive buffer too small for a burst, whose drops the system counts.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -102,6 +102,37 @@ TEST_F(Stall, SixtyFiveSecondsChangesNoDelay) {
   const BenchRun run(Addresses(8, 50), "198.18.0.0/16 delay=3000\n", 73, options);
   ExpectRepliesKeptTheirDelays(run, 50);
 }
+
+// A burst of replies into a receive buffer too small for it: the system drops most, and
+// the engine counts each drop, which shows as its request's timeout. The parameter:
+// whether the engine runs without rights, on datagram sockets.
+class KernelDrops : public ::testing::TestWithParam<bool> {};
+
+TEST_P(KernelDrops, AreCountedAndMatchTheTimeouts) {
+  constexpr int kTargets = 2000;
+  BenchOptions options;
+  options.unprivileged = GetParam();
+  options.receive_buffer = 16384;
+  // Requests at 0 s; the dropped replies' timeouts at 5 s.
+  const BenchRun run(Addresses(8, kTargets), "198.18.0.0/16 delay=20\n", 7, options);
+  ASSERT_EQ(run.status, 0) << run.output;
+  ASSERT_EQ(run.targets.size(), static_cast<std::size_t>(kTargets)) << run.output;
+  ASSERT_EQ(run.mode, GetParam() ? "datagram" : "raw") << run.output;
+  for (const EngineTarget& t : run.targets) {
+    const ProberRecord* r = run.RecordFor(t);
+    ASSERT_NE(r, nullptr) << t.host;
+    ASSERT_EQ(t.sent, r->requests) << t.host << ": a request was lost, not a reply";
+  }
+  const Totals totals = Sum(run);
+  const double drops = run.engine_summary.at("kernel_drops");
+  EXPECT_GT(totals.timeouts, 0u) << "the buffer held the whole burst: nothing was tested";
+  // Every timeout is a dropped reply; a drop whose request still waits is no timeout yet.
+  EXPECT_LE(totals.timeouts, drops);
+  EXPECT_LE(drops, totals.timeouts + totals.open);
+}
+
+INSTANTIATE_TEST_SUITE_P(Sockets, KernelDrops, ::testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "Datagram" : "Raw"; });
 
 }  // namespace
 
