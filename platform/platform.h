@@ -93,11 +93,23 @@ bool ActivationRequested();
 // Gives the instance up. Safe to call when nothing is held.
 void ReleaseInstance();
 
-// Opens file (relative to the working directory) with the desktop's text viewer; when
-// the working directory has no such file, the copy installed with the program's
-// documentation instead. The outcome is not reported: a missing viewer or file is the
-// viewer's business, and the viewer's output does not reach our terminal.
-void OpenHelpFile(const std::string& file);
+// Opening the help file: the file given to the viewer, and how the opener fares.
+enum class HelpState { kPending, kOpened, kFailed };
+struct HelpOpener {
+  std::string path;                       // the file handed to the viewer
+  HelpState state = HelpState::kPending;  // kPending while the opener runs
+  int status_fd = -1;                     // where the opener's exit status comes; -1 once known
+};
+// Starts opening file (relative to the working directory) with the desktop's text viewer;
+// when the working directory has no such file, the copy installed with the program's
+// documentation instead. Never waits for the viewer: the outcome comes through
+// CheckHelpOpener. The viewer's output does not reach our terminal.
+HelpOpener OpenHelpFile(const std::string& file);
+// Brings opener.state up to date without waiting; kFailed when no viewer could be
+// started or the opener said it failed.
+void CheckHelpOpener(HelpOpener& opener);
+// Stops watching an opener still pending (once started, a viewer may run for hours).
+void ForgetHelpOpener(HelpOpener& opener);
 
 // Where config.ini lives. A start from the desktop menu finds itself in the home folder
 // (or /) with no config.ini there; it moves to $XDG_CONFIG_HOME/lumoret (by default
@@ -155,9 +167,11 @@ void DropPrivileges();
 void CatchQuitSignals();
 bool QuitRequested();
 
-// Writes text to a new file beside path and renames it into place, so that path is
-// either left as it was or holds the whole text; nothing else is left behind. Line
-// feeds become the platform's line ends. Returns the system's error.
+// Writes text to a new file with a short name in path's folder and renames it into
+// place, so that path is either left as it was or holds the whole text; nothing else is
+// left behind. A symbolic link is written through to the file it names; an existing
+// file keeps its permissions (and its owner, where the process may keep it). Line feeds
+// become the platform's line ends. Returns the system's error.
 std::error_code WriteFileReplacing(const std::string& path, const std::string& text);
 
 #ifdef _WIN32

@@ -28,6 +28,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <random>
 #include <system_error>
 #include <vector>
 
@@ -225,6 +226,83 @@ int OpenIcmpSocketOfType(IpFamily family, int type, const char* what) {
     throw RightsError(RightsError::Step::kOpenSocket, errno, what);
   }
   return fd;
+}
+
+// The file a path ends at once symbolic links are followed, so that a link is written
+// through rather than replaced; the path itself when it is no link, or names nothing yet.
+// A relative link counts from the link's folder. error is set for a loop of links.
+std::string FinalTarget(std::string path, int* error) {
+  // The kernel's own limit on links followed in one lookup.
+  constexpr int kMaxLinks = 40;
+  for (int links = 0; links <= kMaxLinks; ++links) {
+    struct stat st;
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) {
+      return path;
+    }
+    std::vector<char> target(PATH_MAX + 1);
+    const ssize_t length = ::readlink(path.c_str(), target.data(), PATH_MAX);
+    if (length < 0) {
+      *error = errno;
+      return path;
+    }
+    const std::string next(target.data(), static_cast<std::size_t>(length));
+    const std::size_t slash = path.rfind('/');
+    path = next[0] == '/' || slash == std::string::npos ? next : path.substr(0, slash + 1) + next;
+  }
+  *error = ELOOP;
+  return path;
+}
+
+// Opens a new file with a short random name in the folder of path, with the mode a new
+// file gets (0666 less the umask), and returns its descriptor (or -1 with errno set) and
+// name. Short, so that it fits wherever the file's own name fits.
+int CreateTemporaryBeside(const std::string& path, std::string* name) {
+  const std::size_t slash = path.rfind('/');
+  const std::string folder = slash == std::string::npos ? "" : path.substr(0, slash + 1);
+  const char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+  std::random_device random;
+  // Names taken by others are tried again, a bounded number of times.
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::string suffix(8, 'x');
+    for (char& c : suffix) {
+      c = kLetters[random() % (sizeof kLetters - 1)];
+    }
+    *name = folder + ".lumoret-" + suffix;
+    const int fd = ::open(name->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd >= 0 || errno != EEXIST) {
+      return fd;
+    }
+  }
+  return -1;
+}
+
+// Gives the new file the owner (where the process may) and the permissions of the one it
+// replaces, before any data goes in. Rights meant for a group the new file could not be
+// given are not handed to the process's own group instead.
+void KeepOwnerAndMode(int fd, const struct stat& existing) {
+  mode_t mode = existing.st_mode & 0777;
+  if (existing.st_uid != ::geteuid() || existing.st_gid != ::getegid()) {
+    if (::fchown(fd, existing.st_uid, existing.st_gid) != 0 &&
+        ::fchown(fd, static_cast<uid_t>(-1), existing.st_gid) != 0) {
+      mode &= ~static_cast<mode_t>(070);
+    }
+  }
+  (void)::fchmod(fd, mode);
+}
+
+// Writes all of text to fd and waits until it is on the disk (a full disk may show only
+// then); the system's error, 0 on success.
+int WriteAll(int fd, const std::string& text) {
+  for (std::size_t written = 0; written < text.size();) {
+    const ssize_t n = ::write(fd, text.data() + written, text.size() - written);
+    if (n < 0 && errno != EINTR) {
+      return errno;
+    }
+    if (n > 0) {
+      written += static_cast<std::size_t>(n);
+    }
+  }
+  return ::fsync(fd) != 0 ? errno : 0;
 }
 
 }  // namespace
@@ -426,31 +504,73 @@ void ReleaseInstance() {
   }
 }
 
-void OpenHelpFile(const std::string& file) {
-  std::string path = file;
-  if (path.empty() || path[0] != '/') {
-    path = CurrentFolder() + "/" + file;
-    if (!Exists(path)) {
-      path = std::string(LUMORET_DOC_DIR) + "/" + file;
+HelpOpener OpenHelpFile(const std::string& file) {
+  HelpOpener opener;
+  opener.path = file;
+  if (file.empty() || file[0] != '/') {
+    opener.path = CurrentFolder() + "/" + file;
+    if (!Exists(opener.path)) {
+      opener.path = std::string(LUMORET_DOC_DIR) + "/" + file;
     }
+  }
+  opener.state = HelpState::kFailed;
+  int status_pipe[2];
+  if (::pipe2(status_pipe, O_CLOEXEC) != 0) {
+    return opener;
   }
   // A shell starts the opener in the background, in a session of its own and without
   // our terminal, and ends at once: it is reaped here, and the opener, however long it
-  // runs, is not our child. posix_spawn, unlike fork, is safe beside other threads.
-  const char* argv[] = {"sh", "-c",         "xdg-open \"$1\" </dev/null >/dev/null 2>&1 &",
-                        "sh", path.c_str(), nullptr};
+  // runs, is not our child. Its exit status comes back on descriptor 3, which the viewer
+  // does not inherit. posix_spawn, unlike fork, is safe beside other threads.
+  const char* argv[] = {"sh",
+                        "-c",
+                        "{ xdg-open \"$1\" 3>&- </dev/null >/dev/null 2>&1; echo $? >&3; } &",
+                        "sh",
+                        opener.path.c_str(),
+                        nullptr};
+  posix_spawn_file_actions_t files;
   posix_spawnattr_t attributes;
-  if (::posix_spawnattr_init(&attributes) != 0) {
-    return;
-  }
+  ::posix_spawn_file_actions_init(&files);
+  ::posix_spawn_file_actions_adddup2(&files, status_pipe[1], 3);
+  ::posix_spawnattr_init(&attributes);
   ::posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
   pid_t child = -1;
-  const int error = ::posix_spawnp(&child, argv[0], nullptr, &attributes,
-                                   const_cast<char* const*>(argv), environ);
+  const int error =
+      ::posix_spawnp(&child, argv[0], &files, &attributes, const_cast<char* const*>(argv), environ);
   ::posix_spawnattr_destroy(&attributes);
-  if (error == 0) {
-    while (::waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
-    }
+  ::posix_spawn_file_actions_destroy(&files);
+  ::close(status_pipe[1]);
+  if (error != 0) {
+    ::close(status_pipe[0]);
+    return opener;
+  }
+  while (::waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
+  }
+  ::fcntl(status_pipe[0], F_SETFL, O_NONBLOCK);
+  opener.status_fd = status_pipe[0];
+  opener.state = HelpState::kPending;
+  return opener;
+}
+
+void CheckHelpOpener(HelpOpener& opener) {
+  if (opener.status_fd < 0) {
+    return;
+  }
+  char status[16] = {};
+  const ssize_t n = ::read(opener.status_fd, status, sizeof status - 1);
+  if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
+    return;
+  }
+  // No status at all: the shell was killed before the opener ended, which says nothing
+  // of the viewer; only an opener that says so has failed.
+  opener.state = n > 0 && std::atoi(status) != 0 ? HelpState::kFailed : HelpState::kOpened;
+  ForgetHelpOpener(opener);
+}
+
+void ForgetHelpOpener(HelpOpener& opener) {
+  if (opener.status_fd >= 0) {
+    ::close(opener.status_fd);
+    opener.status_fd = -1;
   }
 }
 
@@ -548,30 +668,26 @@ bool QuitRequested() {
 }
 
 std::error_code WriteFileReplacing(const std::string& path, const std::string& text) {
-  const std::string temporary = path + ".new-" + std::to_string(::getpid());
-  // Left by an earlier process that had our id and was killed while writing.
-  ::unlink(temporary.c_str());
-  const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  int error = 0;
+  const std::string target = FinalTarget(path, &error);
+  if (error != 0) {
+    return std::error_code(error, std::generic_category());
+  }
+  struct stat existing;
+  const bool exists = ::stat(target.c_str(), &existing) == 0;
+  std::string temporary;
+  const int fd = CreateTemporaryBeside(target, &temporary);
   if (fd < 0) {
     return std::error_code(errno, std::generic_category());
   }
-  int error = 0;
-  for (std::size_t written = 0; error == 0 && written < text.size();) {
-    const ssize_t n = ::write(fd, text.data() + written, text.size() - written);
-    if (n < 0 && errno != EINTR) {
-      error = errno;
-    } else if (n > 0) {
-      written += static_cast<std::size_t>(n);
-    }
+  if (exists) {
+    KeepOwnerAndMode(fd, existing);
   }
-  // A full disk may show only when the data reaches it.
-  if (error == 0 && ::fsync(fd) != 0) {
-    error = errno;
-  }
+  error = WriteAll(fd, text);
   if (::close(fd) != 0 && error == 0) {
     error = errno;
   }
-  if (error == 0 && ::rename(temporary.c_str(), path.c_str()) != 0) {
+  if (error == 0 && ::rename(temporary.c_str(), target.c_str()) != 0) {
     error = errno;
   }
   if (error != 0) {

@@ -120,10 +120,22 @@ void ReleaseInstance() {
   }
 }
 
-void OpenHelpFile(const std::string& file) {
-  // The window the command came from owns the editor; the result does not matter.
-  ::ShellExecuteA(::GetActiveWindow(), "open", "notepad.exe", file.c_str(), "", SW_SHOWNORMAL);
+HelpOpener OpenHelpFile(const std::string& file) {
+  HelpOpener opener;
+  char full[MAX_PATH];
+  const DWORD length = ::GetFullPathNameA(file.c_str(), MAX_PATH, full, nullptr);
+  opener.path = length > 0 && length < MAX_PATH ? std::string(full, length) : file;
+  // The window the command came from owns the editor. ShellExecute reports at once:
+  // a value above 32 means the editor was started.
+  const HINSTANCE result =
+      ::ShellExecuteA(::GetActiveWindow(), "open", "notepad.exe", file.c_str(), "", SW_SHOWNORMAL);
+  opener.state = reinterpret_cast<INT_PTR>(result) > 32 ? HelpState::kOpened : HelpState::kFailed;
+  return opener;
 }
+
+// ShellExecute has reported already.
+void CheckHelpOpener(HelpOpener& /*opener*/) {}
+void ForgetHelpOpener(HelpOpener& /*opener*/) {}
 
 // Windows programs are started in the folder that holds their config.ini.
 bool EnterWorkingFolder() {
@@ -188,7 +200,10 @@ bool QuitRequested() {
 }
 
 std::error_code WriteFileReplacing(const std::string& path, const std::string& text) {
-  const std::string temporary = path + ".new-" + std::to_string(::_getpid());
+  // A short name in the same folder, so that it fits wherever the file's own name fits.
+  const std::size_t slash = path.find_last_of("/\\");
+  const std::string folder = slash == std::string::npos ? "" : path.substr(0, slash + 1);
+  const std::string temporary = folder + "~lumoret" + std::to_string(::_getpid()) + ".tmp";
   {
     // Text mode: each line feed is stored as CR LF.
     std::ofstream out(temporary);

@@ -1,6 +1,7 @@
 #include "ui/detail_texts.h"
 
 #include <cstdio>
+#include <cstring>
 
 const char* const kDetailTitles[kDetailCount] = {
     "探测地址", "抖动", "标准差", "重复回复", "迟到回复", "最近回复时间", "状态",
@@ -48,6 +49,13 @@ std::string CsvField(const std::string& text) {
   return quoted + '"';
 }
 
+std::string NotAFormula(const std::string& text) {
+  if (!text.empty() && std::strchr("=+-@\t\r", text[0]) != nullptr) {
+    return "'" + text;
+  }
+  return text;
+}
+
 std::string CsvText(const std::vector<ExportRow>& rows, const char* line_end) {
   std::string text = "\xEF\xBB\xBF";
   const auto append_line = [&text, line_end](const RowTexts& cells, const DetailTexts& details) {
@@ -69,7 +77,9 @@ std::string CsvText(const std::vector<ExportRow>& rows, const char* line_end) {
   }
   append_line(titles, detail_titles);
   for (const ExportRow& row : rows) {
-    append_line(row.cells, row.details);
+    RowTexts cells = row.cells;
+    cells[0] = NotAFormula(cells[0]);
+    append_line(cells, row.details);
   }
   return text;
 }

@@ -34,8 +34,12 @@ struct ExportRow {
 };
 // A field quoted when it holds a comma, a quote or a line break, quotes doubled.
 std::string CsvField(const std::string& text);
+// A host text that a spreadsheet would run as a formula (it starts with =, +, -, @, a
+// tab or a carriage return) behind an apostrophe, which spreadsheets take as "text".
+std::string NotAFormula(const std::string& text);
 // The rows as CSV under a title line, each line ended by line_end: UTF-8 with a
-// byte-order mark, so that spreadsheets read the Chinese titles right.
+// byte-order mark, so that spreadsheets read the Chinese titles right. The host column
+// goes through NotAFormula: config.ini is anyone's text.
 std::string CsvText(const std::vector<ExportRow>& rows, const char* line_end = "\r\n");
 
 #endif  // LUMORET_UI_DETAIL_TEXTS_H

@@ -3,6 +3,7 @@
 #include <wx/sizer.h>
 
 #include "engine/delay_target.h"
+#include "engine/delay_time_mgr.h"
 #include "ui/delay_graph.h"
 #include "ui/host_figures.h"
 #include "ui/utf8_text.h"
@@ -23,12 +24,13 @@ wxStaticText* AddFigure(wxWindow* parent, wxSizer* grid, const char* title) {
 }  // namespace
 
 CHostDetailsDlg::CHostDetailsDlg(wxWindow* parent, const DelayTarget& target,
-                                 std::function<void()> on_closed)
+                                 const DelayTimeMgr& manager, std::function<void()> on_closed)
     : wxDialog(parent, wxID_ANY,
                wxString::FromUTF8(ValidUtf8(target.host) + " - 详细信息 - Lumoret"),
                wxDefaultPosition, wxDefaultSize,
                wxDEFAULT_DIALOG_STYLE | wxRESIZE_BORDER | wxMINIMIZE_BOX | wxMAXIMIZE_BOX),
       target_(target),
+      manager_(manager),
       on_closed_(std::move(on_closed)) {
   auto* sizer = new wxBoxSizer(wxVERTICAL);
   if (!target.resolved) {
@@ -61,6 +63,7 @@ void CHostDetailsDlg::AddFigures(wxSizer* sizer) {
   for (int field = 0; field < kDetailCount; ++field) {
     detail_texts[field] = AddFigure(this, grid, kDetailTitles[field]);
   }
+  kernel_drop_text = AddFigure(this, grid, "本机丢弃的回复（全部主机）");
   sizer->Add(grid, 0, wxLEFT | wxRIGHT | wxBOTTOM, 12);
 }
 
@@ -78,6 +81,7 @@ void CHostDetailsDlg::RefreshFigures() {
   for (int field = 0; field < kDetailCount; ++field) {
     detail_texts[field]->SetLabel(wxString::FromUTF8(details[field]));
   }
+  kernel_drop_text->SetLabel(CountCell(manager_.kernel_drop_count.load()));
   graph->SetProbes(std::move(probes), now);
   if (GetSizer() != nullptr) {
     Layout();

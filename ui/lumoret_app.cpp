@@ -6,10 +6,12 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 
 #include "engine/delay_time_mgr.h"
 #include "platform/platform.h"
 #include "ui/lumoret_dlg.h"
+#include "ui/message_box.h"
 #include "ui/resolve_progress_dlg.h"
 #include "ui/startup_message.h"
 
@@ -19,6 +21,9 @@ const char kInstanceName[] = "mutex_for_readcount";
 const char kWindowTitle[] = "Lumoret";
 constexpr int kPollTimerId = 1;
 constexpr int kPollMs = 100;
+// A quit signal ends the process within a second: what has not closed in order by then
+// (a loop of the toolkit's own that nothing can end from outside) is left behind.
+constexpr std::chrono::milliseconds kQuitGrace(600);
 // Names that settle within this time need no progress window.
 constexpr std::chrono::milliseconds kProgressDelay(500);
 
@@ -31,16 +36,6 @@ void AwaitNames(NameResolver& names) {
   CResolveProgressDlg progress(names);
   if (progress.ShowModal() != wxID_OK) {
     names.Cancel();
-  }
-}
-
-// Ends every modal loop, innermost first, so that each returns to its caller.
-void EndModalLoops() {
-  for (auto it = wxTopLevelWindows.rbegin(); it != wxTopLevelWindows.rend(); ++it) {
-    auto* dialog = dynamic_cast<wxDialog*>(*it);
-    if (dialog != nullptr && dialog->IsModal()) {
-      dialog->EndModal(wxID_CANCEL);
-    }
   }
 }
 
@@ -60,6 +55,9 @@ bool CLumoretApp::OnInit() {
   }
   wxTimer poll_timer(this, kPollTimerId);
   Bind(wxEVT_TIMER, &CLumoretApp::OnPoll, this, kPollTimerId);
+  // Every window's menu events that nobody handles end up here.
+  Bind(wxEVT_MENU_OPEN, &CLumoretApp::OnMenuOpen, this);
+  Bind(wxEVT_MENU_CLOSE, &CLumoretApp::OnMenuClose, this);
   poll_timer.Start(kPollMs);
   exit_status = RunWindow();
   poll_timer.Stop();
@@ -72,24 +70,24 @@ int CLumoretApp::RunWindow() {
     ReportStartupFailure(failure_);
     return 1;
   }
-  DelayTimeMgr* manager = nullptr;
   try {
-    manager = &DelayTimeMgr::GetInstance(icmp_socket_, &AwaitNames, icmpv6_socket_);
+    manager_ = &DelayTimeMgr::GetInstance(icmp_socket_, &AwaitNames, icmpv6_socket_);
   } catch (const std::exception&) {
     ReportStartupFailure(std::current_exception());
     return 1;
   }
-  if (!manager->icmpv6_error.empty()) {
+  if (!manager_->icmpv6_error.empty()) {
     // Rare (a system without IPv6), and those rows show "*": a line, not a box.
-    std::fprintf(stderr, "Lumoret: IPv6 hosts are not probed: %s\n", manager->icmpv6_error.c_str());
+    std::fprintf(stderr, "Lumoret: IPv6 hosts are not probed: %s\n",
+                 manager_->icmpv6_error.c_str());
   }
   if (!platform::QuitRequested()) {
-    CLumoretDlg dlg(*manager);
+    CLumoretDlg dlg(*manager_);
     SetTopWindow(&dlg);
-    dlg.ShowModal();
+    dlg.Run();
     SetTopWindow(nullptr);
   }
-  manager->Stop();
+  manager_->Stop();
   return 0;
 }
 
@@ -97,15 +95,12 @@ void CLumoretApp::ReportStartupFailure(const std::exception_ptr& error) {
   const std::string text = StartupMessage(error, wxGetCwd().utf8_string(),
                                           wxStandardPaths::Get().GetExecutablePath().utf8_string());
   std::fputs(text.c_str(), stderr);
-  // The generic box is a dialog of ours, so a quit signal can end its loop too.
-  wxGenericMessageDialog box(nullptr, wxString::FromUTF8(text), "Lumoret: cannot start",
-                             wxOK | wxICON_ERROR);
-  box.ShowModal();
+  ShowMessageBox(nullptr, text, "Lumoret: cannot start", wxOK | wxICON_ERROR);
 }
 
 void CLumoretApp::OnPoll(wxTimerEvent& /*event*/) {
   if (platform::QuitRequested()) {
-    EndModalLoops();
+    CloseForQuit();
     return;
   }
   if (!platform::ActivationRequested()) {
@@ -117,4 +112,41 @@ void CLumoretApp::OnPoll(wxTimerEvent& /*event*/) {
       return;
     }
   }
+}
+
+void CLumoretApp::CloseForQuit() {
+  const auto now = std::chrono::steady_clock::now();
+  if (!quit_seen_) {
+    quit_seen_ = now;
+  }
+  if (now - *quit_seen_ > kQuitGrace) {
+    std::fputs("Lumoret: a window did not close in time after the quit signal; ending now.\n",
+               stderr);
+    if (manager_ != nullptr) {
+      manager_->Stop();
+    }
+    platform::ReleaseInstance();
+    std::fflush(nullptr);
+    // Without unwinding: the loop still open is the toolkit's, and would run on.
+    std::_Exit(0);
+  }
+  if (!modal_loops_.EndInnermost()) {
+    if (wxWindow* window = GetTopWindow()) {
+      window->Close();
+    }
+  }
+}
+
+void CLumoretApp::OnMenuOpen(wxMenuEvent& event) {
+  if (event.IsPopup()) {
+    modal_loops_.MenuOpened(event.GetMenu());
+  }
+  event.Skip();
+}
+
+void CLumoretApp::OnMenuClose(wxMenuEvent& event) {
+  if (event.IsPopup()) {
+    modal_loops_.MenuClosed(event.GetMenu());
+  }
+  event.Skip();
 }

@@ -4,11 +4,16 @@
 #include <wx/app.h>
 #include <wx/timer.h>
 
+#include <chrono>
 #include <exception>
+#include <optional>
+
+#include "ui/modal_tracker.h"
+
+class DelayTimeMgr;
 
 // The process: single-instance rule, the engine built from the socket main opened, the
-// main window's modal loop as the only loop, and the engine stopped before the process
-// ends.
+// main window's loop as the only loop, and the engine stopped before the process ends.
 class CLumoretApp : public wxApp {
  public:
   // icmp_socket: the open ICMP socket (raw or datagram), or -1 with failure saying why there is
@@ -30,10 +35,19 @@ class CLumoretApp : public wxApp {
   void ReportStartupFailure(const std::exception_ptr& error);
   // Later starts asking for the window, and quit signals.
   void OnPoll(wxTimerEvent& event);
+  // Closes, for a quit signal, the innermost of what is open: a dialog, a menu, or at
+  // last the main window. Ends the process outright when that takes too long.
+  void CloseForQuit();
+  void OnMenuOpen(wxMenuEvent& event);
+  void OnMenuClose(wxMenuEvent& event);
 
-  int icmp_socket_;             // handed to the engine
-  int icmpv6_socket_;           // handed to the engine too
-  std::exception_ptr failure_;  // what went wrong before the toolkit started
+  int icmp_socket_;                  // handed to the engine
+  int icmpv6_socket_;                // handed to the engine too
+  std::exception_ptr failure_;       // what went wrong before the toolkit started
+  DelayTimeMgr* manager_ = nullptr;  // the engine once built, stopped on the way out
+  ModalTracker modal_loops_;         // the dialogs and menus open over the window
+  // When the quit signal was first seen; empty while none came.
+  std::optional<std::chrono::steady_clock::time_point> quit_seen_;
 };
 
 #endif  // LUMORET_UI_LUMORET_APP_H

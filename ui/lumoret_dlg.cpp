@@ -1,9 +1,13 @@
 #include "ui/lumoret_dlg.h"
 
+#include <wx/display.h>
+#include <wx/evtloop.h>
 #include <wx/filedlg.h>
+#include <wx/filefn.h>
+#include <wx/infobar.h>
 #include <wx/menu.h>
-#include <wx/msgdlg.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <exception>
 
@@ -14,13 +18,25 @@
 #include "ui/cell_rules.h"
 #include "ui/detail_texts.h"
 #include "ui/host_details_dlg.h"
+#include "ui/message_box.h"
 #include "ui/target_list_ctrl.h"
+
+namespace {
+// How often, and how many times, the help viewer's opener is asked how it fares; past
+// that it runs the viewer itself, which is up.
+constexpr int kHelpPollMs = 100;
+constexpr int kHelpPolls = 100;
+// How far each new details window sits right of and below the one before, in dialog
+// units: enough to show the title of the one behind.
+constexpr int kCascadeStepDu = 16;
+}  // namespace
 
 CLumoretDlg::CLumoretDlg(DelayTimeMgr& manager, wxWindow* parent)
     : wxDialog(parent, wxID_ANY, "Lumoret", wxDefaultPosition, wxDefaultSize,
                wxDEFAULT_DIALOG_STYLE | wxRESIZE_BORDER | wxMINIMIZE_BOX | wxMAXIMIZE_BOX),
       icon(AppIcon()),
       timer_(this, kTimerId),
+      help_timer_(this, kHelpTimerId),
       manager_(&manager) {
   SetClientSize(ConvertDialogToPixels(wxSize(426, 175)));
   target_list =
@@ -29,18 +45,47 @@ CLumoretDlg::CLumoretDlg(DelayTimeMgr& manager, wxWindow* parent)
                                {wxACCEL_CTRL, 'A', wxID_SELECTALL},
                                {wxACCEL_CTRL, 'C', wxID_COPY}};
   SetAcceleratorTable(wxAcceleratorTable(WXSIZEOF(keys), keys));
+  kernel_drop_bar_ = new wxInfoBarGeneric(this);
+  // The toolkit's tooltip colours, which it uses by default, are black in some themes.
+  kernel_drop_bar_->SetBackgroundColour(wxColour(0xFF, 0xF2, 0xB8));
+  kernel_drop_bar_->SetForegroundColour(*wxBLACK);
   target_list->Bind(wxEVT_LIST_ITEM_ACTIVATED, &CLumoretDlg::OnRowActivated, this);
+  Bind(wxEVT_TIMER, &CLumoretDlg::OnHelpTimer, this, kHelpTimerId);
   Centre();
 }
 
 CLumoretDlg::~CLumoretDlg() {
   timer_.Stop();
+  help_timer_.Stop();
+  platform::ForgetHelpOpener(help_opener_);
   // Before the base class takes the children down, while their callbacks may still
   // reach the list of open ones.
   for (auto& [target, window] : details_) {
     delete window;
   }
   details_.clear();
+}
+
+int CLumoretDlg::Run() {
+  wxGUIEventLoop loop;
+  loop_ = &loop;
+  SetReturnCode(wxID_CANCEL);
+  Show();
+  loop.Run();
+  loop_ = nullptr;
+  return GetReturnCode();
+}
+
+void CLumoretDlg::Finish(int code) {
+  SetReturnCode(code);
+  Hide();
+  if (loop_ != nullptr) {
+    loop_->ScheduleExit();
+  }
+}
+
+void CLumoretDlg::OnClose(wxCloseEvent& /*event*/) {
+  Finish(wxID_CANCEL);
 }
 
 void CLumoretDlg::OnInitDialog(wxInitDialogEvent& event) {
@@ -82,6 +127,12 @@ void CLumoretDlg::OnTimer(wxTimerEvent& event) {
   for (auto& [target, window] : details_) {
     window->RefreshFigures();
   }
+  // Once: the bar can be closed, and a refresh must not bring it back.
+  const std::uint32_t kernel_drops = manager_->kernel_drop_count.load();
+  if (!kernel_drops_told_ && kernel_drops > 0) {
+    kernel_drops_told_ = true;
+    ShowKernelDrops(kernel_drops);
+  }
   if (!worker_error_shown_ && !manager_->LastError().empty()) {
     worker_error_shown_ = true;
     // Not from inside the timer handler: the message box runs its own loop.
@@ -93,10 +144,7 @@ void CLumoretDlg::ShowWorkerError(const std::string& error) {
   const std::string text = "Lumoret: the delay engine stopped: " + error +
                            ".\nThe statistics no longer change; restart Lumoret to measure again.";
   std::fprintf(stderr, "%s\n", text.c_str());
-  // The generic box is a window of ours like any other, so tests can find and close it.
-  wxGenericMessageDialog box(this, wxString::FromUTF8(text), "Lumoret: engine stopped",
-                             wxOK | wxICON_ERROR);
-  box.ShowModal();
+  ShowMessageBox(this, text, "Lumoret: engine stopped", wxOK | wxICON_ERROR);
 }
 
 void CLumoretDlg::OnSysCommand(unsigned id) {
@@ -107,10 +155,37 @@ void CLumoretDlg::OnSysCommand(unsigned id) {
       break;
     }
     case kHelpCommand:
-      platform::OpenHelpFile("ReadMe.txt");
+      OpenHelp();
       break;
     default:
       break;
+  }
+}
+
+void CLumoretDlg::OpenHelp() {
+  platform::ForgetHelpOpener(help_opener_);
+  help_opener_ = platform::OpenHelpFile("ReadMe.txt");
+  help_ticks_ = 0;
+  help_timer_.Start(kHelpPollMs);
+  // One at once: a failure to start shows now, not a tick later.
+  wxTimerEvent tick(help_timer_);
+  OnHelpTimer(tick);
+}
+
+void CLumoretDlg::OnHelpTimer(wxTimerEvent& /*event*/) {
+  platform::CheckHelpOpener(help_opener_);
+  if (help_opener_.state == platform::HelpState::kPending && ++help_ticks_ < kHelpPolls) {
+    return;
+  }
+  help_timer_.Stop();
+  // Still pending by now: a viewer that runs in the opener's place, and came up.
+  platform::ForgetHelpOpener(help_opener_);
+  if (help_opener_.state == platform::HelpState::kFailed) {
+    const std::string text =
+        "无法打开帮助：没有能打开它的文本查看器。\n请直接打开此文件：\n" + help_opener_.path;
+    // Not from inside the timer handler: the message box runs its own loop.
+    CallAfter(
+        [this, text] { ShowMessageBox(this, text, "Lumoret: 帮助", wxOK | wxICON_INFORMATION); });
   }
 }
 
@@ -119,8 +194,36 @@ void CLumoretDlg::OnSize(wxSizeEvent& event) {
   if (target_list == nullptr) {
     return;
   }
+  PlaceChildren();
+}
+
+bool CLumoretDlg::Layout() {
+  if (target_list != nullptr) {
+    PlaceChildren();
+  }
+  return true;
+}
+
+void CLumoretDlg::PlaceChildren() {
   client_rect = GetClientRect();
-  target_list->SetSize(client_rect);
+  wxRect list_rect = client_rect;
+  if (kernel_drop_bar_ != nullptr && kernel_drop_bar_->IsShown()) {
+    kernel_drop_bar_->InvalidateBestSize();
+    const int bar_height = std::min(kernel_drop_bar_->GetBestSize().y, client_rect.height);
+    kernel_drop_bar_->SetSize(client_rect.x, client_rect.y, client_rect.width, bar_height);
+    list_rect.y += bar_height;
+    list_rect.height -= bar_height;
+  }
+  target_list->SetSize(list_rect);
+}
+
+void CLumoretDlg::ShowKernelDrops(std::uint32_t count) {
+  const std::string text =
+      "本机的接收缓冲区不够用：系统已丢弃 " + CountCell(count) +
+      " 个回复，它们显示为超时，却不是网络丢包。\n提高上限：sudo sysctl "
+      "net.core.rmem_max=16777216，然后重新启动 Lumoret（或以 root 身份启动）。";
+  // The bar lays out its parent as it comes and goes.
+  kernel_drop_bar_->ShowMessage(wxString::FromUTF8(text), wxICON_WARNING);
 }
 
 void CLumoretDlg::OnMenuCommand(wxCommandEvent& event) {
@@ -149,18 +252,43 @@ void CLumoretDlg::OnCopy(wxCommandEvent& /*event*/) {
 }
 
 CHostDetailsDlg* CLumoretDlg::OpenDetails(std::size_t target) {
-  auto open = details_.find(target);
+  auto open = FindDetails(target);
   if (open == details_.end()) {
-    auto* window = new CHostDetailsDlg(this, *manager_->targets[target],
-                                       [this, target] { details_.erase(target); });
-    open = details_.emplace(target, window).first;
+    auto* window = new CHostDetailsDlg(this, *manager_->targets[target], *manager_,
+                                       [this, target] { ForgetDetails(target); });
+    window->Move(CascadePosition(window->GetSize()));
+    details_.emplace_back(target, window);
+    open = details_.end() - 1;
     window->Show();
   }
-  if (open->second->IsIconized()) {
-    open->second->Iconize(false);
+  CHostDetailsDlg* window = open->second;
+  if (window->IsIconized()) {
+    window->Iconize(false);
   }
-  open->second->Raise();
-  return open->second;
+  window->Raise();
+  return window;
+}
+
+CLumoretDlg::DetailsList::iterator CLumoretDlg::FindDetails(std::size_t target) {
+  return std::find_if(details_.begin(), details_.end(),
+                      [target](const auto& entry) { return entry.first == target; });
+}
+
+void CLumoretDlg::ForgetDetails(std::size_t target) {
+  const auto open = FindDetails(target);
+  if (open != details_.end()) {
+    details_.erase(open);
+  }
+}
+
+wxPoint CLumoretDlg::CascadePosition(const wxSize& size) const {
+  const int step = ConvertDialogToPixels(wxSize(kCascadeStepDu, 0)).x;
+  // From the main window's corner, or a step on from the newest one still open.
+  const wxPoint first = GetPosition() + wxPoint(step, step);
+  const wxPoint next =
+      details_.empty() ? first : details_.back().second->GetPosition() + wxPoint(step, step);
+  const wxRect screen = wxDisplay(this).GetClientArea();
+  return screen.Contains(wxRect(next, size)) ? next : first;
 }
 
 void CLumoretDlg::OnDetails(wxCommandEvent& /*event*/) {
@@ -190,22 +318,39 @@ std::error_code CLumoretDlg::ExportTo(const wxString& path) const {
                                       CsvText(target_list->ExportRows(), line_end));
 }
 
-void CLumoretDlg::OnExport(wxCommandEvent& /*event*/) {
-  wxFileDialog dialog(this, wxString::FromUTF8("导出为 CSV"), wxString(), "lumoret.csv",
-                      wxString::FromUTF8("CSV 文件 (*.csv)|*.csv|所有文件|*"),
-                      wxFD_SAVE | wxFD_OVERWRITE_PROMPT);
-  if (dialog.ShowModal() != wxID_OK) {
-    return;
-  }
-  const std::error_code error = ExportTo(dialog.GetPath());
+void CLumoretDlg::SaveCsv(const wxString& path) {
+  const std::error_code error = ExportTo(path);
   if (error) {
     // The system's message comes in the locale's encoding, not always UTF-8.
-    const wxString text = wxString::FromUTF8("无法写入 ") + dialog.GetPath() +
-                          wxString::FromUTF8("：") + wxString(error.message()) +
-                          wxString::FromUTF8("\n文件保持原样。");
-    wxGenericMessageDialog box(this, text, wxString::FromUTF8("Lumoret: 导出失败"),
-                               wxOK | wxICON_ERROR);
-    box.ShowModal();
+    const std::string text = "无法写入 " + path.utf8_string() + "：" +
+                             wxString(error.message()).utf8_string() + "\n文件保持原样。";
+    ShowMessageBox(this, text, "Lumoret: 导出失败", wxOK | wxICON_ERROR);
+  }
+}
+
+bool CLumoretDlg::MayReplace(const wxString& path) {
+  const std::string text = path.utf8_string() + " 已存在。\n要替换它吗？";
+  return ShowMessageBox(this, text, "Lumoret: 导出为 CSV",
+                        wxYES_NO | wxNO_DEFAULT | wxICON_QUESTION) == wxID_YES;
+}
+
+void CLumoretDlg::OnExport(wxCommandEvent& /*event*/) {
+  wxString folder;
+  wxString name = "lumoret.csv";
+  // Until a name is chosen that is new or may be replaced, or the dialog is cancelled.
+  for (;;) {
+    wxFileDialog dialog(this, wxString::FromUTF8("导出为 CSV"), folder, name,
+                        wxString::FromUTF8("CSV 文件 (*.csv)|*.csv|所有文件|*"), wxFD_SAVE);
+    if (dialog.ShowModal() != wxID_OK) {
+      return;
+    }
+    const wxString path = dialog.GetPath();
+    if (!wxFileExists(path) || MayReplace(path)) {
+      SaveCsv(path);
+      return;
+    }
+    folder = dialog.GetDirectory();
+    name = dialog.GetFilename();
   }
 }
 
@@ -219,10 +364,10 @@ void CLumoretDlg::OnCharHook(wxKeyEvent& event) {
   switch (event.GetKeyCode()) {
     case WXK_RETURN:
     case WXK_NUMPAD_ENTER:
-      EndDialog(wxID_OK);
+      Finish(wxID_OK);
       return;
     case WXK_ESCAPE:
-      EndDialog(wxID_CANCEL);
+      Finish(wxID_CANCEL);
       return;
     default:
       break;
@@ -243,4 +388,5 @@ wxBEGIN_EVENT_TABLE(CLumoretDlg, wxDialog)
   EVT_MENU(CLumoretDlg::kExportCommand, CLumoretDlg::OnExport)
   EVT_CONTEXT_MENU(CLumoretDlg::OnContextMenu)
   EVT_CHAR_HOOK(CLumoretDlg::OnCharHook)
+  EVT_CLOSE(CLumoretDlg::OnClose)
 wxEND_EVENT_TABLE()

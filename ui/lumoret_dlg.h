@@ -7,13 +7,19 @@
 #include <wx/timer.h>
 
 #include <cstddef>
-#include <map>
+#include <cstdint>
 #include <string>
 #include <system_error>
+#include <utility>
+#include <vector>
+
+#include "platform/platform.h"
 
 class CHostDetailsDlg;
 class DelayTimeMgr;
 class TargetListCtrl;
+class wxEventLoopBase;
+class wxInfoBarGeneric;
 
 // The main window: a view over the engine, one report list with a row per target,
 // refreshed every second from the engine's statistics. Its initialisation starts the
@@ -22,6 +28,7 @@ class CLumoretDlg : public wxDialog {
  public:
   static constexpr int kListId = 1000;
   static constexpr int kTimerId = 1234;
+  static constexpr int kHelpTimerId = 1235;
   static constexpr unsigned kAboutCommand = 0x10;
   static constexpr unsigned kHelpCommand = 0x20;
   static constexpr int kDetailsCommand = 0x30;
@@ -32,37 +39,73 @@ class CLumoretDlg : public wxDialog {
 
   // The engine this window shows.
   DelayTimeMgr* manager() const { return manager_; }
+  // Shows the window and runs the program's event loop until the window is closed (its
+  // close box, Esc, Enter, or Close()); returns wxID_OK for Enter, else wxID_CANCEL. Not
+  // modal: a modal window would keep the details windows beside it from all input.
+  int Run();
 
   void OnInitDialog(wxInitDialogEvent& event);
   void OnTimer(wxTimerEvent& event);
   // The Help and About commands, from the context menu or F1.
   void OnSysCommand(unsigned id);
   void OnSize(wxSizeEvent& event);
+  // Places the children; the notice bar calls it when it comes and goes.
+  bool Layout() override;
   // Shows the details of the target at that position in config.ini, raising its window
   // when one is open already.
   CHostDetailsDlg* OpenDetails(std::size_t target);
   // Writes every row, in the order on screen, as CSV to path; the system's error if not.
   std::error_code ExportTo(const wxString& path) const;
+  // The same, and a message box with the whole name and the reason when it fails.
+  void SaveCsv(const wxString& path);
 
   TargetListCtrl* target_list = nullptr;
   wxRect client_rect;  // of the latest size event
   wxIcon icon;
 
  private:
+  using DetailsList = std::vector<std::pair<std::size_t, CHostDetailsDlg*>>;
+
   void OnMenuCommand(wxCommandEvent& event);
   void OnContextMenu(wxContextMenuEvent& event);
   void OnCharHook(wxKeyEvent& event);
+  // Puts the notice bar, when it shows, at the top and the list under it.
+  void PlaceChildren();
+  // Says in the bar that this computer drops replies, and how to raise its buffer.
+  void ShowKernelDrops(std::uint32_t count);
+  // The open details window of target, or details_.end().
+  DetailsList::iterator FindDetails(std::size_t target);
+  // Drops a details window that is closing from the list of open ones.
+  void ForgetDetails(std::size_t target);
+  // Where a new details window of size goes, so that it does not cover the others.
+  wxPoint CascadePosition(const wxSize& size) const;
+  void OnClose(wxCloseEvent& event);
+  // Hides the window and ends the loop of Run, if it runs, with code.
+  void Finish(int code);
   void OnCopy(wxCommandEvent& event);
   void OnSelectAll(wxCommandEvent& event);
   void OnDetails(wxCommandEvent& event);
   void OnRowActivated(wxListEvent& event);
   void OnExport(wxCommandEvent& event);
+  // Asks whether an existing file may be replaced (in a box of ours, which a quit signal
+  // can close, unlike the file dialog's own question).
+  bool MayReplace(const wxString& path);
   void ShowWorkerError(const std::string& error);
+  // Starts the viewer on ReadMe.txt and watches whether it comes up.
+  void OpenHelp();
+  // Says so, with the file's path, when the viewer could not be started.
+  void OnHelpTimer(wxTimerEvent& event);
 
-  wxTimer timer_;
-  DelayTimeMgr* manager_;  // the engine shown, built before the window
-  bool worker_error_shown_ = false;
-  std::map<std::size_t, CHostDetailsDlg*> details_;  // open details windows, by target
+  wxTimer timer_;                     // the refresh, every second
+  wxTimer help_timer_;                // watches the help viewer's opener
+  platform::HelpOpener help_opener_;  // the latest opener, while it is watched
+  int help_ticks_ = 0;                // turns of help_timer_ since it was started
+  DelayTimeMgr* manager_;             // the engine shown, built before the window
+  wxEventLoopBase* loop_ = nullptr;   // the loop of Run while it runs
+  bool worker_error_shown_ = false;   // the engine's end was told once
+  DetailsList details_;               // open details windows with their targets, oldest first
+  wxInfoBarGeneric* kernel_drop_bar_ = nullptr;  // says once that this computer drops replies
+  bool kernel_drops_told_ = false;               // the bar has come up once
 
   wxDECLARE_EVENT_TABLE();
 };

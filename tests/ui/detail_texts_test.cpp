@@ -37,6 +37,27 @@ TEST(DetailTexts, CsvHasTitlesThenOneLinePerRowInOrder) {
   EXPECT_EQ(CsvText({}, "\n"), bom + titles.substr(0, titles.size() - 2) + "\n");
 }
 
+TEST(DetailTexts, HostsThatASpreadsheetWouldRunAreExportedAsText) {
+  ExportRow row;
+  row.cells.fill("- ms");
+  row.details.fill("-");
+  const auto line = [&row](const std::string& host) {
+    row.cells[0] = host;
+    const std::string text = CsvText({row}, "\n");
+    return text.substr(text.find('\n') + 1);
+  };
+  const std::string rest = ",- ms,- ms,- ms,- ms,- ms,- ms,- ms,- ms,-,-,-,-,-,-,-\n";
+  EXPECT_EQ(line("=HYPERLINK(\"http://x\")"), "\"'=HYPERLINK(\"\"http://x\"\")\"" + rest);
+  EXPECT_EQ(line("+1"), "'+1" + rest);
+  EXPECT_EQ(line("-2+3"), "'-2+3" + rest);
+  EXPECT_EQ(line("@SUM(A1)"), "'@SUM(A1)" + rest);
+  EXPECT_EQ(line("\t=1"), "'\t=1" + rest);
+  EXPECT_EQ(line("\r=1"), "\"'\r=1\"" + rest);
+  // Other texts, and every other column (where '- ms' starts with a minus), as they are.
+  EXPECT_EQ(line("a=1"), "a=1" + rest);
+  EXPECT_EQ(line("*=1"), "*=1" + rest);
+}
+
 TEST(DetailTexts, FiguresAndStateTexts) {
   EXPECT_EQ(MillisText(std::nullopt), "-");
   EXPECT_EQ(MillisText(1.25), "1.2 ms");

@@ -7,7 +7,9 @@
 #include <unistd.h>
 #include <wx/app.h>
 #include <wx/hyperlink.h>
+#include <wx/infobar.h>
 #include <wx/init.h>
+#include <wx/msgdlg.h>
 #include <wx/utils.h>
 
 #include <algorithm>
@@ -260,6 +262,130 @@ TEST(LumoretDlg, DetailsOfALoopbackRowAdvanceAndOpenOnce) {
   details->Close();
   WaitFor([] { return DetailsWindows() == 0; }, 2000);
   EXPECT_EQ(DetailsWindows(), 0);
+}
+
+TEST(LumoretDlg, NewDetailsWindowsCascadeInsteadOfCoveringEachOther) {
+  CHostDetailsDlg* first = dlg->OpenDetails(0);
+  CHostDetailsDlg* second = dlg->OpenDetails(2);
+  CHostDetailsDlg* third = dlg->OpenDetails(1);
+  // Until the window manager has placed all three.
+  wxPoint a, b, c;
+  WaitFor(
+      [&] {
+        const bool settled = a == first->GetScreenPosition() && b == second->GetScreenPosition() &&
+                             c == third->GetScreenPosition();
+        a = first->GetScreenPosition();
+        b = second->GetScreenPosition();
+        c = third->GetScreenPosition();
+        return settled && first->IsShownOnScreen() && third->IsShownOnScreen();
+      },
+      3000);
+  const int step = dlg->ConvertDialogToPixels(wxSize(8, 0)).x;
+  EXPECT_GE(b.x - a.x, step) << a.x << "," << a.y << " then " << b.x << "," << b.y;
+  EXPECT_GE(b.y - a.y, step) << a.x << "," << a.y << " then " << b.x << "," << b.y;
+  EXPECT_GE(c.x - b.x, step) << b.x << "," << b.y << " then " << c.x << "," << c.y;
+  EXPECT_GE(c.y - b.y, step) << b.x << "," << b.y << " then " << c.x << "," << c.y;
+  for (CHostDetailsDlg* window : {first, second, third}) {
+    window->Close();
+  }
+  WaitFor([] { return DetailsWindows() == 0; }, 2000);
+}
+
+wxInfoBarGeneric* NoticeBar() {
+  for (wxWindow* child : dlg->GetChildren()) {
+    if (auto* bar = dynamic_cast<wxInfoBarGeneric*>(child)) {
+      return bar;
+    }
+  }
+  return nullptr;
+}
+
+TEST(LumoretDlg, KernelDropsAreToldOnceAboveTheListAndCountedInTheDetails) {
+  DelayTimeMgr& manager = *dlg->manager();
+  ASSERT_EQ(manager.kernel_drop_count.load(), 0u);
+  Tick(CLumoretDlg::kTimerId);
+  wxInfoBarGeneric* bar = NoticeBar();
+  ASSERT_NE(bar, nullptr) << "no notice bar in the window";
+  EXPECT_FALSE(bar->IsShown()) << "told without a drop";
+
+  manager.kernel_drop_count = 8328;
+  Tick(CLumoretDlg::kTimerId);
+  ASSERT_TRUE(bar->IsShown());
+  std::string text;
+  for (wxWindow* child : bar->GetChildren()) {
+    text += child->GetLabel().utf8_string();
+  }
+  EXPECT_NE(text.find("8328 个回复"), std::string::npos) << text;
+  EXPECT_NE(text.find("sudo sysctl net.core.rmem_max=16777216"), std::string::npos) << text;
+  // The list makes room below the bar, and takes it back once the bar is closed.
+  EXPECT_TRUE(WaitFor([bar] { return list->GetPosition().y >= bar->GetSize().y; }, 2000));
+  EXPECT_EQ(list->GetPosition().y + list->GetSize().y, dlg->GetClientSize().y);
+
+  CHostDetailsDlg* details = dlg->OpenDetails(0);
+  ASSERT_NE(details->kernel_drop_text, nullptr);
+  EXPECT_EQ(details->kernel_drop_text->GetLabel(), "8328");
+  details->Close();
+
+  bar->Dismiss();
+  manager.kernel_drop_count = 9000;
+  Tick(CLumoretDlg::kTimerId);
+  EXPECT_FALSE(bar->IsShown()) << "a refresh brought the bar back";
+  EXPECT_TRUE(WaitFor([] { return list->GetPosition().y == 0; }, 2000));
+  EXPECT_EQ(list->GetSize(), dlg->GetClientSize());
+  manager.kernel_drop_count = 0;
+}
+
+// The text of the modal box that comes up within timeout_ms while action runs, closed
+// again; empty when none came.
+template <typename Action>
+std::string BoxDuring(Action action, int timeout_ms) {
+  std::string text;
+  wxSize size;
+  wxTimer probe;
+  int ticks = 0;
+  probe.Bind(wxEVT_TIMER, [&](wxTimerEvent&) {
+    if (auto* box = dynamic_cast<wxGenericMessageDialog*>(ModalBox())) {
+      text = box->GetMessage().utf8_string();
+      size = box->GetSize();
+      box->EndModal(wxID_OK);
+    }
+    ++ticks;
+  });
+  probe.Start(50);
+  action();
+  WaitFor([&] { return !text.empty() || ticks * 50 > timeout_ms; }, timeout_ms + 1000);
+  probe.Stop();
+  EXPECT_LE(size.x, wxGetDisplaySize().x * 2 / 3) << "the box is wider than a readable line";
+  return text;
+}
+
+std::string WithoutLineBreaks(std::string text) {
+  text.erase(std::remove(text.begin(), text.end(), '\n'), text.end());
+  return text;
+}
+
+TEST(LumoretDlg, AFailedExportShowsTheWholeNameAndReasonInABoxThatFits) {
+  const std::string name = "no-such-folder/" + std::string(250, 'n') + ".csv";
+  const std::string text = BoxDuring([&] { dlg->SaveCsv(wxString::FromUTF8(name)); }, 2000);
+  EXPECT_NE(WithoutLineBreaks(text).find(name), std::string::npos) << text;
+  EXPECT_NE(WithoutLineBreaks(text).find("No such file or directory"), std::string::npos) << text;
+}
+
+TEST(LumoretDlg, HelpWithoutAViewerSaysWhereTheFileIs) {
+  // A PATH with a shell but no opener.
+  const std::filesystem::path bin = std::filesystem::current_path() / "bin";
+  std::filesystem::create_directory(bin);
+  std::filesystem::create_symlink("/bin/sh", bin / "sh");
+  std::ofstream(std::filesystem::current_path() / "ReadMe.txt") << "help";
+  const std::string old_path = std::getenv("PATH");
+  ::setenv("PATH", bin.c_str(), 1);
+  const std::string text = BoxDuring([] { dlg->OnSysCommand(CLumoretDlg::kHelpCommand); }, 3000);
+  ::setenv("PATH", old_path.c_str(), 1);
+  std::filesystem::remove_all(bin);
+  std::filesystem::remove(std::filesystem::current_path() / "ReadMe.txt");
+  EXPECT_NE(WithoutLineBreaks(text).find((std::filesystem::current_path() / "ReadMe.txt").string()),
+            std::string::npos)
+      << "no box naming the file: " << text;
 }
 
 TEST(LumoretDlg, ExportWritesEveryRowOrLeavesNothing) {

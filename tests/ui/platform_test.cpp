@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <set>
+#include <sstream>
 #include <string>
 #include <thread>
 
@@ -90,6 +92,102 @@ TEST_F(PlatformTest, HelpOpensTheFileQuietlyAndLeavesNoChild) {
   errno = 0;
   EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1);
   EXPECT_EQ(errno, ECHILD);
+}
+
+// The opener's outcome, with PATH holding only folder (and what it links to).
+platform::HelpState HelpOutcome(const fs::path& folder, platform::HelpOpener* opener,
+                                int wait_ms = 3000) {
+  const std::string old_path = std::getenv("PATH");
+  ::setenv("PATH", folder.c_str(), 1);
+  *opener = platform::OpenHelpFile("/nonexistent/ReadMe.txt");
+  ::setenv("PATH", old_path.c_str(), 1);
+  for (int i = 0; i < wait_ms / 10 && opener->state == platform::HelpState::kPending; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    platform::CheckHelpOpener(*opener);
+  }
+  return opener->state;
+}
+
+TEST_F(PlatformTest, HelpTellsAFailedOpenerFromOneThatWorksOrStillRuns) {
+  const fs::path bin = dir_ / "bin";
+  fs::create_directory(bin);
+  fs::create_symlink("/bin/sh", bin / "sh");
+  fs::create_symlink("/bin/sleep", bin / "sleep");
+  using platform::HelpState;
+  platform::HelpOpener opener;
+  // No opener on the PATH at all.
+  EXPECT_EQ(HelpOutcome(bin, &opener), HelpState::kFailed);
+  EXPECT_EQ(opener.path, "/nonexistent/ReadMe.txt");
+  // One that finds no viewer (xdg-open's status 3), one that works, and one whose viewer
+  // keeps running: that one is still pending when we stop watching it.
+  const auto opener_that = [&](const char* body) {
+    std::ofstream(bin / "xdg-open") << "#!/bin/sh\n" << body << "\n";
+    fs::permissions(bin / "xdg-open", fs::perms::owner_all);
+  };
+  opener_that("exit 3");
+  EXPECT_EQ(HelpOutcome(bin, &opener), HelpState::kFailed);
+  opener_that("exit 0");
+  EXPECT_EQ(HelpOutcome(bin, &opener), HelpState::kOpened);
+  opener_that("exec sleep 2");
+  EXPECT_EQ(HelpOutcome(bin, &opener, 300), HelpState::kPending);
+  platform::ForgetHelpOpener(opener);
+  EXPECT_EQ(opener.status_fd, -1);
+}
+
+std::string Contents(const fs::path& path) {
+  std::ostringstream text;
+  text << std::ifstream(path).rdbuf();
+  return text.str();
+}
+
+std::set<std::string> Names(const fs::path& folder) {
+  std::set<std::string> names;
+  for (const auto& entry : fs::directory_iterator(folder)) {
+    names.insert(entry.path().filename().string());
+  }
+  return names;
+}
+
+TEST_F(PlatformTest, ReplacingWritesThroughLinksKeepsTheModeAndFitsEveryName) {
+  // A private file behind a relative link, behind another link.
+  const fs::path real = dir_ / "real.csv";
+  std::ofstream(real) << "old";
+  fs::permissions(real, fs::perms::owner_read | fs::perms::owner_write);
+  fs::create_symlink("real.csv", dir_ / "link.csv");
+  fs::create_symlink(dir_ / "link.csv", dir_ / "outer.csv");
+  EXPECT_FALSE(platform::WriteFileReplacing((dir_ / "outer.csv").string(), "new"));
+  EXPECT_TRUE(fs::is_symlink(dir_ / "link.csv"));
+  EXPECT_TRUE(fs::is_symlink(dir_ / "outer.csv"));
+  EXPECT_EQ(Contents(real), "new");
+  EXPECT_EQ(fs::status(real).permissions() & fs::perms::all,
+            fs::perms::owner_read | fs::perms::owner_write);
+
+  const fs::path plain = dir_ / "plain.csv";
+  std::ofstream(plain) << "old";
+  fs::permissions(plain, fs::perms::owner_read | fs::perms::owner_write);
+  EXPECT_FALSE(platform::WriteFileReplacing(plain.string(), "new"));
+  EXPECT_EQ(Contents(plain), "new");
+  EXPECT_EQ(fs::status(plain).permissions() & fs::perms::all,
+            fs::perms::owner_read | fs::perms::owner_write);
+
+  // A link to nothing yet makes the file it names.
+  fs::create_symlink("made.csv", dir_ / "dangling.csv");
+  EXPECT_FALSE(platform::WriteFileReplacing((dir_ / "dangling.csv").string(), "made"));
+  EXPECT_EQ(Contents(dir_ / "made.csv"), "made");
+
+  // Names up to the system's longest, new and replaced.
+  for (std::size_t length : {250, 255}) {
+    const fs::path longest = dir_ / std::string(length, 'n');
+    EXPECT_FALSE(platform::WriteFileReplacing(longest.string(), "1")) << length;
+    EXPECT_FALSE(platform::WriteFileReplacing(longest.string(), "2")) << length;
+    EXPECT_EQ(Contents(longest), "2") << length;
+  }
+  fs::create_symlink("loop.csv", dir_ / "loop.csv");
+  EXPECT_EQ(platform::WriteFileReplacing((dir_ / "loop.csv").string(), "x").value(), ELOOP);
+  // Nothing but the files written is left behind.
+  EXPECT_EQ(Names(dir_), (std::set<std::string>{"real.csv", "link.csv", "outer.csv", "plain.csv",
+                                                "dangling.csv", "made.csv", "loop.csv",
+                                                std::string(250, 'n'), std::string(255, 'n')}));
 }
 
 // Run in a folder, with HOME and XDG_CONFIG_HOME set (nullptr: unset); the folder

@@ -126,6 +126,75 @@ shows '^Lumoret$' "the lock was released on SIGTERM"
 kill -INT "$pid"
 ends "$pid" 2 0 "SIGINT closes the program with status 0"
 
+# titled <pid> <title regex>: a visible window of pid with such a title (its id in
+# $window). By class, since xdotool's --name misses titles that are not Latin-1.
+titled() {
+  local w
+  for w in $(xdotool search --onlyvisible --class lumoret 2>/dev/null); do
+    [ "$(xdotool getwindowpid "$w" 2>/dev/null)" = "$1" ] &&
+      xdotool getwindowname "$w" 2>/dev/null | grep -qE "$2" && window=$w && return 0
+  done
+  return 1
+}
+# menu_item <window> <keys...>: opens the window's context menu, then presses the keys.
+menu_item() {
+  key_to "$1" Menu && sleep 0.5 && { [ $# -lt 2 ] || xdotool key "${@:2}"; }
+}
+# quit_over <signal> <what is open> <open command...>: the program ends with 0 within a
+# second of the signal, in order (nothing on stderr), and gives the lock up.
+quit_over() {
+  start a env GSETTINGS_BACKEND=memory
+  shows '^Lumoret$' "a window to open $2 in" || return
+  "${@:3}"
+  sleep 0.5
+  : >"$work/a.err"
+  kill -"$1" "$pid"
+  ends "$pid" 1 0 "SIG$1 with $2 open ends the program with 0 within a second"
+  [ -s "$work/a.err" ] && fail "SIG$1 over $2: $(cat "$work/a.err")"
+}
+about_open() {
+  menu_item "$window" Up Return
+  within 3 titled "$pid" '^关于 Lumoret$' || fail "the About box did not open"
+}
+export_open() {
+  menu_item "$window" e
+  within 5 titled "$pid" '^导出为 CSV$' || fail "the file dialog did not open"
+}
+quit_over TERM "the About box" about_open
+quit_over INT "the export's file dialog" export_open
+menu_open() { menu_item "$window"; }
+quit_over HUP "the context menu" menu_open
+start a
+shows '^Lumoret$' "the lock was released after the signals"
+main=$window
+
+# --- details windows close alone: Alt+F4 (the close box's way) and Esc
+open_details() {
+  local attempt
+  # A double click on the first row; again should the toolkit take it for single ones.
+  for attempt in 1 2 3; do
+    xdotool windowactivate --sync "$main" >/dev/null 2>&1
+    xdotool mousemove --window "$main" 40 36 sleep 0.3 click --repeat 2 --delay 100 1
+    within 1 titled "$pid" '详细信息' && return 0
+  done
+  fail "no details window opened"
+  return 1
+}
+for key in alt+F4 Escape; do
+  open_details || break
+  details=$window
+  key_to "$details" "$key"
+  if within 1 bash -c "! xdotool search --onlyvisible --class lumoret | grep -qx $details"; then
+    pass "$key closes the details window"
+  else
+    fail "$key left the details window open"
+  fi
+  kill -0 "$pid" 2>/dev/null && titled "$pid" '^Lumoret$' && pass "and only the details window" ||
+    fail "$key in the details window closed the program"
+done
+key_to "$main" Return
+ends "$pid" 1 0 "Enter in the main window still ends the program with 0"
+
 # --- the lock goes with the process: after a normal exit and after SIGKILL
 start a
 shows '^Lumoret$' "a new start runs after the first has exited"
@@ -177,8 +246,13 @@ chown 65534:65534 "$work/n" "$work/n.run"
 # A copy carries no file capability that scripts/run may have given the build.
 cp "$bin" "$work/n/lumoret"
 bin=$work/n/lumoret start n "${nobody[@]}"
-shows '^Lumoret: cannot start$' "missing rights are reported in a message box" &&
+if shows '^Lumoret: cannot start$' "missing rights are reported in a message box"; then
+  eval "$(xdotool getwindowgeometry --shell "$window")"
+  # Wrapped to a readable width, not one line as wide as the screen.
+  ((WIDTH <= 800)) && pass "the message box is $WIDTH pixels wide" ||
+    fail "the message box is $WIDTH pixels wide"
   key_to "$window" Return
+fi
 ends "$pid" 3 1 "the program ends cleanly (status 1) after the message"
 grep -q 'setcap cap_net_raw+ep' "$work/n.err" && grep -q 'ping_group_range=' "$work/n.err" &&
   grep -q 'Operation not permitted' "$work/n.err" ||
