@@ -1,23 +1,40 @@
-# Boost and the resource compiler of the Windows cross-build. LUMORET_BOOST_MINGW names
-# the folder scripts/windows prepares: include/boost (a link to Debian's Boost headers and
-# nothing else of /usr/include) and lib/libboost_thread.a (built from Debian's Boost
-# sources). Asio and System are header-only here. wxWidgets comes through
+# Boost and the resource compiler of the Windows cross-build. Debian ships no Boost for
+# MinGW: the build uses Debian's Boost headers (/usr/include/boost) and compiles
+# Boost.Thread, with the part of Boost.Chrono it needs, from the sources of the same
+# version, which scripts/windows unpacks into LUMORET_BOOST_SOURCE (libs/thread/src and
+# libs/chrono/src). Asio and System are header-only. wxWidgets comes through
 # wxWidgets_CONFIG_EXECUTABLE, the wx-config of the static wxMSW build.
-if(NOT LUMORET_BOOST_MINGW OR NOT EXISTS ${LUMORET_BOOST_MINGW}/lib/libboost_thread.a)
-  message(FATAL_ERROR "LUMORET_BOOST_MINGW must name the folder scripts/windows prepares")
+set(LUMORET_BOOST_SOURCE "" CACHE PATH "Boost sources of Boost.Thread (scripts/windows)")
+set(boost_libs ${LUMORET_BOOST_SOURCE}/libs)
+if(NOT EXISTS ${boost_libs}/thread/src/win32/thread.cpp)
+  message(FATAL_ERROR "LUMORET_BOOST_SOURCE must name the folder scripts/windows prepares")
 endif()
 
 # Windows 7 API level for Asio; no old winsock.h through windows.h.
 add_compile_definitions(_WIN32_WINNT=0x0601 WIN32_LEAN_AND_MEAN)
 
+# The compiler sees Boost's headers and nothing else of /usr/include.
+set(boost_include ${CMAKE_BINARY_DIR}/boost-include)
+file(MAKE_DIRECTORY ${boost_include})
+file(CREATE_LINK /usr/include/boost ${boost_include}/boost SYMBOLIC)
+
 add_library(Boost::system INTERFACE IMPORTED)
-target_include_directories(Boost::system SYSTEM INTERFACE ${LUMORET_BOOST_MINGW}/include)
+target_include_directories(Boost::system SYSTEM INTERFACE ${boost_include})
 target_link_libraries(Boost::system INTERFACE ws2_32 mswsock)
 
-add_library(Boost::thread STATIC IMPORTED)
-set_target_properties(Boost::thread PROPERTIES
-  IMPORTED_LOCATION ${LUMORET_BOOST_MINGW}/lib/libboost_thread.a
-  INTERFACE_LINK_LIBRARIES Boost::system)
+add_library(lumoret_boost_thread STATIC
+  ${boost_libs}/thread/src/win32/thread.cpp
+  ${boost_libs}/thread/src/win32/thread_primitives.cpp
+  ${boost_libs}/thread/src/win32/tss_dll.cpp
+  ${boost_libs}/thread/src/win32/tss_pe.cpp
+  ${boost_libs}/thread/src/future.cpp
+  ${boost_libs}/chrono/src/chrono.cpp
+)
+target_compile_definitions(lumoret_boost_thread PRIVATE BOOST_THREAD_BUILD_LIB=1)
+# Boost's code, not ours: its warnings are not for us to fix.
+target_compile_options(lumoret_boost_thread PRIVATE -w)
+target_link_libraries(lumoret_boost_thread PUBLIC Boost::system)
+add_library(Boost::thread ALIAS lumoret_boost_thread)
 
 set(wxWidgets_CONFIG_OPTIONS --static=yes)
 # The wxMSW install is a root of its own for find_file (its headers are not under

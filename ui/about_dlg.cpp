@@ -6,6 +6,7 @@
 #include <wx/statbox.h>
 #include <wx/stattext.h>
 
+#include "lumoret_version.h"
 #include "ui/app_icon.h"
 
 const char CAboutDlg::kContact[] = "lumoret@example.org";
@@ -21,8 +22,8 @@ CAboutDlg::CAboutDlg(wxWindow* parent)
   // The group box goes first so that it stays behind the controls it frames.
   new wxStaticBox(this, wxID_ANY, wxString::FromUTF8("版本信息"), pos(7, 6), size(162, 84));
   new wxStaticBitmap(this, wxID_ANY, AppIconBitmap(), pos(78, 18));
-  new wxStaticText(this, wxID_ANY, wxString::FromUTF8("Lumoret, 版本 1.4"), pos(47, 44),
-                   size(82, 8), wxST_NO_AUTORESIZE);
+  new wxStaticText(this, wxID_ANY, wxString::FromUTF8("Lumoret, 版本 " LUMORET_VERSION_SHORT),
+                   pos(47, 44), size(82, 8), wxST_NO_AUTORESIZE);
   new wxStaticText(this, wxID_ANY, wxString::FromUTF8("© 2026 Lumoret 开发者"), pos(38, 59),
                    size(102, 8), wxST_NO_AUTORESIZE);
   new wxStaticText(this, wxID_ANY, "Email : ", pos(42, 73), size(24, 8), wxST_NO_AUTORESIZE);

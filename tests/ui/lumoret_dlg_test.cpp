@@ -29,6 +29,7 @@
 
 #include "engine/delay_time_mgr.h"
 #include "engine/name_resolver.h"
+#include "lumoret_version.h"
 #include "ui/delay_graph.h"
 #include "ui/host_details_dlg.h"
 #include "ui/resolve_progress_dlg.h"
@@ -220,8 +221,12 @@ TEST(LumoretDlg, AboutBoxShowsItsTextsWhileTheListRefreshes) {
   probe.Stop();
 
   EXPECT_EQ(title, "关于 Lumoret");
-  for (const char* text : {"Lumoret, 版本 1.4", "确定", "版本信息",
-                           "Email : ", "mailto:lumoret@example.org", "lumoret@example.org"}) {
+  // The About box names the project's version by its major and minor numbers.
+  const std::string version = "Lumoret, 版本 " + std::to_string(LUMORET_VERSION_MAJOR) + "." +
+                              std::to_string(LUMORET_VERSION_MINOR);
+  EXPECT_EQ(texts.count(version), 1u) << version;
+  for (const char* text :
+       {"确定", "版本信息", "Email : ", "mailto:lumoret@example.org", "lumoret@example.org"}) {
     EXPECT_EQ(texts.count(text), 1u) << text;
   }
   EXPECT_TRUE(refreshed) << "the list did not refresh behind the About box";

@@ -1,0 +1,74 @@
+#!/usr/bin/env bash
+# Smoke test of Lumoret.exe under Wine: its window comes up, the 127.0.0.1 row gets
+# replies, Help and About sit in the window menu, the details window opens from the
+# context menu, a second start gives way to the first, and closing the window ends the
+# process with status 0. Leaves screenshot.png (the screen with the window) in RUN_DIR.
+#   tests/windows/smoke_test.sh RUN_DIR
+# RUN_DIR holds Lumoret.exe, lumoret_probe.exe, lumoret_probe_hook.dll, ReadMe.txt and a
+# config.ini listing 127.0.0.1. Wine's prefix comes from the environment (WINEPREFIX and
+# the rest, prepared by scripts/windows). Runs on the X display in $DISPLAY without a
+# window manager (Wine draws its own desktop), inside a private network namespace with only
+# loopback, and refuses to run anywhere else. scripts/windows runs it as
+#   tests/isolated scripts/with-display --size 900x480 --no-wm -- tests/windows/smoke_test.sh RUN_DIR
+set -u
+fail() { echo "windows: FAILED: $*" >&2; exit 1; }
+step() { echo "windows:   $*"; }
+if [ $# != 1 ] || [ ! -f "$1/Lumoret.exe" ]; then
+  echo "usage: tests/windows/smoke_test.sh RUN_DIR (with Lumoret.exe)" >&2
+  exit 2
+fi
+cd "$1" || exit 2
+# Wine's own network calls must not leave the machine either.
+[ -z "$(ip -o link show | awk -F': ' '$2 != "lo"')" ] ||
+  fail "not in a private network namespace (links besides lo: tests/isolated)"
+xdpyinfo >/dev/null 2>&1 || fail "no X display in DISPLAY='${DISPLAY:-}' (scripts/with-display)"
+
+pids=()
+# shellcheck disable=SC2317  # called by the trap
+finish() {
+  wineserver -k 2>/dev/null
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
+  wait 2>/dev/null
+}
+trap finish EXIT
+
+probe() { timeout 120 wine lumoret_probe.exe "$@"; }
+wine Lumoret.exe >wine.log 2>&1 &
+first=$!
+pids+=("$first")
+probe window 120 || fail "no window titled Lumoret"
+step "window titled Lumoret is up"
+probe replies 60 >rows.txt || { cat rows.txt; fail "the 127.0.0.1 row got no replies"; }
+sed 's/^/windows:     /' rows.txt
+import -window root screenshot.png || fail "screenshot"
+probe help 60 >notepad.txt || { cat notepad.txt; fail "Help in the window menu"; }
+step "window menu: Help opens ReadMe.txt in Notepad"
+probe about 60 || fail "About in the window menu"
+step "window menu: About opens the About box, Esc closes it"
+probe details 60 || fail "details window from the context menu"
+step "context menu: the first row's details window opens, and closes again"
+
+# A second start, while another program has the foreground, gives way and brings the
+# first window to the front.
+wine notepad.exe >/dev/null 2>&1 &
+other=$!
+pids+=("$other")
+for _ in $(seq 100); do probe foreground 0 >/dev/null 2>&1 || break; sleep 0.2; done
+probe foreground 0 >/dev/null 2>&1 && fail "Notepad did not take the foreground"
+start=$(date +%s)
+timeout 120 wine Lumoret.exe >/dev/null 2>&1
+status=$?
+[ "$status" = 0 ] || fail "a second start exited with $status"
+kill -0 "$first" 2>/dev/null || fail "the first instance ended with the second"
+probe foreground 10 || fail "the first window did not come to the front"
+step "second start exited 0 after $(($(date +%s) - start))s; the first window came to the front"
+kill "$other" 2>/dev/null
+probe replies 30 >/dev/null || fail "replies stopped"
+
+probe close || fail "closing the window"
+for _ in $(seq 600); do kill -0 "$first" 2>/dev/null || break; sleep 0.1; done
+kill -0 "$first" 2>/dev/null && fail "Lumoret.exe still runs a minute after its window closed"
+wait "$first"
+status=$?
+[ "$status" = 0 ] || { cat wine.log >&2; fail "Lumoret.exe exited with $status"; }
+step "window closed: Lumoret.exe exited 0"
