@@ -13,5 +13,11 @@ int ShowMessageBox(wxWindow* parent, const std::string& text, const std::string&
                    long style) {
   wxGenericMessageDialog box(parent, wxString::FromUTF8(WrapText(text, kMessageColumns)),
                              wxString::FromUTF8(ValidUtf8(title)), style);
+  // The toolkit's stock labels are English; the window around the box is not.
+  if ((style & wxYES_NO) != 0) {
+    box.SetYesNoLabels(wxString::FromUTF8("是(&Y)"), wxString::FromUTF8("否(&N)"));
+  } else {
+    box.SetOKLabel(wxString::FromUTF8("确定"));
+  }
   return box.ShowModal();
 }
