@@ -25,8 +25,10 @@ std::vector<std::string> Addresses(int first, int count) {
 
 // Counts of the whole run, summed over its targets.
 struct Totals {
-  std::uint64_t replies = 0, timeouts = 0, open = 0;
-  std::uint32_t max_delay = 0;
+  std::uint64_t replies = 0;    // accounted replies
+  std::uint64_t timeouts = 0;   // requests whose wait ran out
+  std::uint64_t open = 0;       // targets with a request still waiting at the stop
+  std::uint32_t max_delay = 0;  // the largest delay of any target
 };
 
 Totals Sum(const BenchRun& run) {
