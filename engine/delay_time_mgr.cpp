@@ -29,13 +29,11 @@ using ScheduleGrain = std::chrono::duration<std::int64_t, std::ratio<1, 250>>;
 constexpr std::size_t kPolledFrom = std::chrono::seconds(1) / ScheduleGrain(1);
 // An arrival stamp older than this is taken for a step of the wall clock.
 constexpr auto kMaxStampAge = std::chrono::seconds(60);
-// Socket receive buffer: room for a burst of replies from about 10,000 targets.
-constexpr int kReceiveBufferBytes = 16 << 20;
 
 // An ICMP datagram socket with room for bursts. Throws platform::RightsError.
 int OpenDatagramSocket(platform::IpFamily family) {
   const int socket = platform::OpenDatagramIcmpSocket(family);
-  platform::EnlargeReceiveBuffer(socket, kReceiveBufferBytes);
+  platform::EnlargeReceiveBuffer(socket, platform::kIcmpReceiveBufferBytes);
   return socket;
 }
 
@@ -67,7 +65,10 @@ int OpenOwnSocket() {
 
 }  // namespace
 
-int DelayTimeMgr::OpenIcmpSocket(platform::IpFamily family) {
+int DelayTimeMgr::OpenIcmpSocket(platform::IpFamily family, bool raw_first) {
+  if (!raw_first) {
+    return OpenDatagramSocket(family);
+  }
   int socket = -1;
   try {
     socket = platform::OpenRawIcmpSocket(family);
@@ -78,7 +79,7 @@ int DelayTimeMgr::OpenIcmpSocket(platform::IpFamily family) {
       throw raw_error;  // names the right; the message gives both remedies
     }
   }
-  platform::EnlargeReceiveBuffer(socket, kReceiveBufferBytes);
+  platform::EnlargeReceiveBuffer(socket, platform::kIcmpReceiveBufferBytes);
   return socket;
 }
 
