@@ -1,7 +1,6 @@
 #include "ui/lumoret_app.h"
 
 #include <wx/msgdlg.h>
-#include <wx/stdpaths.h>
 #include <wx/utils.h>
 
 #include <chrono>
@@ -94,8 +93,8 @@ int CLumoretApp::RunWindow() {
 }
 
 void CLumoretApp::ReportStartupFailure(const std::exception_ptr& error) {
-  const std::string text = StartupMessage(error, wxGetCwd().utf8_string(),
-                                          wxStandardPaths::Get().GetExecutablePath().utf8_string());
+  const std::string text =
+      StartupMessage(error, wxGetCwd().utf8_string(), platform::IcmpHelperPath());
   std::fputs(text.c_str(), stderr);
   // The generic box is a dialog of ours, so a quit signal can end its loop too.
   wxGenericMessageDialog box(nullptr, wxString::FromUTF8(text), "Lumoret: cannot start",

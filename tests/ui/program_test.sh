@@ -1,10 +1,16 @@
 #!/usr/bin/env bash
 # shellcheck disable=SC2015,SC2317  # A && pass || fail is meant; helpers run through within
-# Whole-program tests of the lumoret binary given as $1: single instance, shutdown and
-# quit signals, rights (raw or datagram sockets), unusable target lists, slow names. Runs inside a private network namespace (tests/isolated), since the engine
-# starts for real, on the X display in $DISPLAY with a window manager. Exit 77 = skip.
+# Whole-program tests of the lumoret binary given as $1 with its ICMP helper $2: single
+# instance, shutdown and quit signals, rights (raw sockets through the helper, or datagram
+# sockets), code loaded through GTK_MODULES (the socket probe $3 and the row probe $4),
+# unusable target lists and slow names. Runs inside
+# a private network namespace (tests/isolated), since the engine starts for real, on the
+# X display in $DISPLAY with a window manager. Exit 77 = skip.
 set -u
 bin=$1
+helper=$2
+socket_probe=$3
+row_probe=$4
 skip() { echo "program_test: $*; skipped" && exit 77; }
 [ -n "${DISPLAY:-}" ] || skip "no DISPLAY"
 command -v xdotool >/dev/null || skip "xdotool is missing"
@@ -48,6 +54,30 @@ has_net_raw() {
     (((0x$v >> 13) & 1)) && return 0
   done < <(awk '/^Cap(Inh|Prm|Eff|Amb|Bnd):/ { print $2 }' /proc/"$1"/task/*/status)
   return 1
+}
+
+# One of the process's descriptors is a raw socket: its inode is in the raw socket tables
+# of the process's network namespace.
+holds_raw_socket() {
+  local inodes link target
+  inodes=$(awk 'FNR > 1 { print $10 }' /proc/"$1"/net/raw /proc/"$1"/net/raw6 2>/dev/null)
+  for link in /proc/"$1"/fd/*; do
+    target=$(readlink "$link") || continue
+    [[ $target == socket:* ]] || continue
+    target=${target#socket:[}
+    grep -qx "${target%]}" <<<"$inodes" && return 0
+  done
+  return 1
+}
+
+# copy_program <dir>: the program and its helper as the build tree lays them out, in
+# $work/<dir>.prog, without any file capability scripts/run may have given the build; the
+# program's path in $copy.
+copy_program() {
+  mkdir -p "$work/$1.prog/ui" "$work/$1.prog/icmp_helper"
+  cp "$bin" "$work/$1.prog/ui/lumoret"
+  cp "$helper" "$work/$1.prog/icmp_helper/lumoret-icmp"
+  copy=$work/$1.prog/ui/lumoret
 }
 
 # A working directory with its own config.ini and its own runtime folder (the lock).
@@ -174,9 +204,8 @@ fi
 echo "1 0" >/proc/sys/net/ipv4/ping_group_range
 make_dir n
 chown 65534:65534 "$work/n" "$work/n.run"
-# A copy carries no file capability that scripts/run may have given the build.
-cp "$bin" "$work/n/lumoret"
-bin=$work/n/lumoret start n "${nobody[@]}"
+copy_program n
+bin=$copy start n "${nobody[@]}"
 shows '^Lumoret: cannot start$' "missing rights are reported in a message box" &&
   key_to "$window" Return
 ends "$pid" 3 1 "the program ends cleanly (status 1) after the message"
@@ -188,13 +217,48 @@ grep -q 'setcap cap_net_raw+ep' "$work/n.err" && grep -q 'ping_group_range=' "$w
 if echo "0 2147483647" >/proc/sys/net/ipv4/ping_group_range; then
   make_dir g
   chown 65534:65534 "$work/g" "$work/g.run"
-  cp "$bin" "$work/g/lumoret"
-  bin=$work/g/lumoret start g "${nobody[@]}" --inh-caps=-all --bounding-set=-all
+  copy_program g
+  bin=$copy start g "${nobody[@]}" --inh-caps=-all --bounding-set=-all
   shows '^Lumoret$' "without the right, the window comes up on ICMP datagram sockets" &&
     key_to "$window" Escape
   ends "$pid" 3 0 "and closes cleanly"
   echo "1 0" >/proc/sys/net/ipv4/ping_group_range
 fi
+
+# --- the right on the helper alone (as the package grants it where ICMP datagram sockets
+# are closed), and code of the user's choosing loaded into the program through
+# GTK_MODULES: it finds no raw socket in the program, which probes all the same. Then the
+# same with the right on the program too, as an earlier setcap left it.
+make_dir c
+printf '127.0.0.1\n' >"$work/c/config.ini"
+chown 65534:65534 "$work/c" "$work/c.run"
+copy_program c
+cp "$socket_probe" "$work/c.prog/socket_probe.so"
+cp "$row_probe" "$work/c.prog/row_probe.so"
+setcap cap_net_raw+ep "$work/c.prog/icmp_helper/lumoret-icmp"
+sockets=$work/c.run/sockets
+rows=$work/c.run/rows
+replies() { awk -F'\t' '$1 == "127.0.0.1" && $8 + 0 >= 2 { found = 1 } END { exit !found }' "$rows" 2>/dev/null; }
+for where in "the helper" "the helper and the program"; do
+  [ "$where" = "the helper" ] || setcap cap_net_raw+ep "$copy"
+  rm -f "$sockets" "$rows"
+  bin=$copy start c "${nobody[@]}" env GTK_MODULES="$work/c.prog/socket_probe.so:$work/c.prog/row_probe.so" \
+    LUMORET_SOCKETS="$sockets" LUMORET_ROWS="$rows"
+  if ! shows '^Lumoret$' "the right on $where: the window comes up"; then
+    kill -9 "$pid" && wait "$pid"
+    continue
+  fi
+  within 10 replies && pass "the right on $where: replies through the helper" ||
+    fail "the right on $where: no replies: $(cat "$rows" 2>/dev/null)"
+  within 3 test -s "$sockets" || fail "the right on $where: the socket probe did not run"
+  [ "$(cat "$sockets" 2>/dev/null)" = "raw 0 hdrincl 0" ] &&
+    pass "the right on $where: code in the program finds no raw socket" ||
+    fail "the right on $where: code in the program found: $(cat "$sockets")"
+  holds_raw_socket "$pid" && fail "the right on $where: the program holds a raw socket"
+  pgrep -P "$pid" -x lumoret-icmp >/dev/null || fail "the right on $where: no helper beside the program"
+  key_to "$window" Escape
+  ends "$pid" 3 0 "the right on $where: closes cleanly"
+done
 
 # --- a full disk when the default config.ini is written: nothing is left behind. The
 # program runs in a mount namespace of its own, on a one-page tmpfs already full.
@@ -259,6 +323,10 @@ if shows '^Lumoret$' "a sudo start runs"; then
   [ "$uids" = "65534 65534 65534 65534" ] || fail "uids after the switch: $uids"
   [ "$(stat -c %u "$work/s/config.ini")" = 65534 ] || fail "config.ini is not the invoking user's"
   has_net_raw "$pid" && fail "CAP_NET_RAW left after the switch"
+  holds_raw_socket "$pid" && fail "a sudo start holds a raw socket in the program"
+  helper_pid=$(pgrep -P "$pid" -x lumoret-icmp)
+  [ -n "$helper_pid" ] && [ "$(awk '$1 == "Uid:" { print $2, $3, $4, $5 }' "/proc/$helper_pid/status")" = \
+    "65534 65534 65534 65534" ] || fail "the helper of a sudo start is not the invoking user's"
   key_to "$window" Escape
   ends "$pid" 2 0 "the sudo start ends with 0"
 fi
