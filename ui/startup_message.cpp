@@ -58,6 +58,9 @@ std::string ConfigAdvice(const ConfigError& error, const std::string& folder) {
              "write access there, or create the file yourself.\n";
     case ConfigError::Kind::kTooManyTargets:
       return "Remove lines from " + file + ".\n";
+    case ConfigError::Kind::kLineTooLong:
+      return "Shorten or remove that line of " + file +
+             ": an address or a host name is far shorter.\n";
   }
   return std::string();
 }

@@ -190,7 +190,19 @@ ln -sf /dev/zero "$work/z/config.ini"
 refused z 'config.ini is a link to a character device' "a link to /dev/zero"
 make_dir m
 for ((i = 0; i <= 65536; i++)); do echo 127.0.0.1; done >"$work/m/config.ini"
-refused m 'lists 65537 targets; at most 65536' "65,537 targets"
+refused m 'lists more than 65536 targets (the next one is on line 65537); at most 65536' \
+  "65,537 targets"
+
+# --- a quit while a huge config.ini is read (1 GiB of empty lines, a sparse file of
+# 64 MiB): the program ends within a second
+make_dir q
+perl -e 'open(my $f, ">", $ARGV[0]) or die; for (my $o = 65535; $o < 2**30; $o += 65536) {
+  seek($f, $o, 0); print $f "\n" }' "$work/q/config.ini"
+start q
+sleep 0.3
+kill -TERM "$pid"
+ends "$pid" 1 0 "SIGTERM while a 1 GiB config.ini is read ends the program within a second"
+rm -f "$work/q/config.ini"
 
 # The remaining cases change users, which only root can do.
 nobody=(setpriv --reuid=65534 --regid=65534 --clear-groups)
