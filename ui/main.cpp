@@ -1,7 +1,10 @@
 #include <wx/app.h>
 #include <wx/utils.h>
 
+#include <cstdio>
+#include <cstring>
 #include <exception>
+#include <optional>
 #include <string>
 
 #include "engine/delay_time_mgr.h"
@@ -63,9 +66,33 @@ IcmpSockets OpenThroughHelper() {
   return sockets;
 }
 
+// --help and --version are answered at once, before anything else; the status then.
+std::optional<int> AnswerInformationOptions(int argc, char** argv) {
+  if (argc != 2) {
+    return std::nullopt;
+  }
+  if (std::strcmp(argv[1], "--version") == 0) {
+    std::printf("Lumoret %s\n", LUMORET_VERSION);
+    return 0;
+  }
+  if (std::strcmp(argv[1], "--help") == 0) {
+    std::printf(
+        "Usage: lumoret [--help | --version]\n"
+        "Watches the ICMP echo delay to every host listed in config.ini (one address or\n"
+        "host name a line), in one window refreshed every second. config.ini is read from\n"
+        "the working folder, or from ~/.config/lumoret when started from the desktop menu;\n"
+        "it is created with two sample hosts when missing. Help: ReadMe.txt, or F1.\n");
+    return 0;
+  }
+  return std::nullopt;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (const std::optional<int> status = AnswerInformationOptions(argc, argv)) {
+    return *status;
+  }
   // Capabilities belong to the threads that exist when they change, and setenv is not
   // safe beside other threads: the sockets are opened (or the helper started) and every
   // right given up while this is the only thread, before the toolkit starts threads of

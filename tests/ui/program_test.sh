@@ -3,9 +3,9 @@
 # Whole-program tests of the lumoret binary given as $1 with its ICMP helper $2: single
 # instance, shutdown and quit signals, rights (raw sockets through the helper, or datagram
 # sockets), code loaded through GTK_MODULES (the socket probe $3 and the row probe $4),
-# unusable target lists and slow names. Runs inside
-# a private network namespace (tests/isolated), since the engine starts for real, on the
-# X display in $DISPLAY with a window manager. Exit 77 = skip.
+# unusable target lists, slow names, the command line and a missing display. Runs inside a
+# private network namespace (tests/isolated), since the engine starts for real, on the X
+# display in $DISPLAY with a window manager. Exit 77 = skip.
 set -u
 bin=$1
 helper=$2
@@ -110,6 +110,32 @@ ends() {
   local s=$?
   [ "$s" = "$3" ] && pass "$4" || fail "$4: status $s"
 }
+
+# --- the command line, and no display: an answer or one line, and an end at once
+make_dir o
+rm "$work/o/config.ini"
+version=$(sed -n 's/^project(Lumoret VERSION \([0-9.]*\).*/\1/p' "$(dirname "$0")/../../CMakeLists.txt")
+(cd "$work/o" && timeout 5 "$bin" --version >"$work/o.out" 2>"$work/o.err")
+s=$?
+[ "$s" = 0 ] && [ "$(cat "$work/o.out")" = "Lumoret $version" ] && pass "--version says $version" ||
+  fail "--version: status $s, '$(cat "$work/o.out" "$work/o.err")'"
+(cd "$work/o" && timeout 5 "$bin" --help >"$work/o.out" 2>"$work/o.err")
+s=$?
+[ "$s" = 0 ] && grep -q '^Usage: lumoret' "$work/o.out" && [ ! -s "$work/o.err" ] &&
+  pass "--help prints the usage" || fail "--help: status $s, '$(cat "$work/o.out" "$work/o.err")'"
+[ -e "$work/o/config.ini" ] && fail "--help or --version started the program"
+make_dir o
+for display in "" ":1999"; do
+  setting=(-u DISPLAY)
+  [ -n "$display" ] && setting=("DISPLAY=$display")
+  (cd "$work/o" && XDG_RUNTIME_DIR="$work/o.run" timeout 10 env -u WAYLAND_DISPLAY \
+    "${setting[@]}" "$bin" 2>"$work/o.err")
+  s=$?
+  [ "$s" = 1 ] && [ "$(wc -l <"$work/o.err")" = 1 ] &&
+    grep -q "DISPLAY is not set\|cannot open the display $display" "$work/o.err" &&
+    pass "display '${display}': one line and status 1" ||
+    fail "display '${display}': status $s, stderr: $(cat "$work/o.err")"
+done
 
 # --- a first instance: its window, and no CAP_NET_RAW once the socket is open
 make_dir a
