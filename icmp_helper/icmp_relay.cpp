@@ -12,8 +12,8 @@ namespace {
 
 using platform::RelayMessage;
 
-// Datagrams and requests taken in one go.
-constexpr int kBatch = platform::kMaxReceiveBatch;
+// Requests taken in one go.
+constexpr int kRequestBatch = platform::kMaxReceiveBatch;
 
 // ICMP's and ICMPv6's echo request types.
 constexpr unsigned char kEchoRequest = 8;
@@ -47,19 +47,6 @@ void Discard(int raw) {
   unsigned char byte;
   while (::recv(raw, &byte, sizeof byte, MSG_DONTWAIT) >= 0) {
   }
-}
-
-// Sends count messages to the program, waiting while it is busy; false once it is gone.
-bool SendAll(int relay, mmsghdr* messages, int count) {
-  for (int sent = 0; sent < count;) {
-    const int n =
-        ::sendmmsg(relay, messages + sent, static_cast<unsigned>(count - sent), MSG_NOSIGNAL);
-    if (n < 0 && errno != EINTR) {
-      return false;
-    }
-    sent += std::max(n, 0);
-  }
-  return true;
 }
 
 }  // namespace
@@ -103,16 +90,16 @@ bool IcmpRelay::SendReady() {
 }
 
 bool IcmpRelay::ServeRequests() {
-  unsigned char requests[kBatch][RelayMessage::kMaxSize];
-  mmsghdr headers[kBatch];
-  iovec vectors[kBatch];
-  for (int i = 0; i < kBatch; ++i) {
+  unsigned char requests[kRequestBatch][RelayMessage::kMaxSize];
+  mmsghdr headers[kRequestBatch];
+  iovec vectors[kRequestBatch];
+  for (int i = 0; i < kRequestBatch; ++i) {
     vectors[i] = {requests[i], sizeof requests[i]};
     headers[i] = {};
     headers[i].msg_hdr.msg_iov = &vectors[i];
     headers[i].msg_hdr.msg_iovlen = 1;
   }
-  const int received = ::recvmmsg(relay_, headers, kBatch, MSG_DONTWAIT, nullptr);
+  const int received = ::recvmmsg(relay_, headers, kRequestBatch, MSG_DONTWAIT, nullptr);
   if (received < 0) {
     return errno == EAGAIN || errno == EINTR;
   }
@@ -184,6 +171,9 @@ void IcmpRelay::SetFilter(const RelayMessage& request) {
 }
 
 bool IcmpRelay::PassDatagrams() {
+  if (HasWaiting()) {
+    return FlushDatagrams();
+  }
   unsigned char slots[kBatch][RelayMessage::kMaxDatagramBytes];
   platform::ReceivedDatagram received[kBatch];
   std::error_code error;
@@ -193,9 +183,6 @@ bool IcmpRelay::PassDatagrams() {
   if (count <= 0) {
     return true;
   }
-  unsigned char messages[kBatch][RelayMessage::kMaxSize];
-  mmsghdr headers[kBatch];
-  iovec vectors[kBatch];
   for (int i = 0; i < count; ++i) {
     RelayMessage datagram;
     datagram.kind = RelayMessage::Kind::kDatagram;
@@ -205,10 +192,25 @@ bool IcmpRelay::PassDatagrams() {
     datagram.address = received[i].source;
     datagram.bytes = slots[i];
     datagram.length = received[i].length;
-    vectors[i] = {messages[i], datagram.Encode(messages[i])};
-    headers[i] = {};
-    headers[i].msg_hdr.msg_iov = &vectors[i];
-    headers[i].msg_hdr.msg_iovlen = 1;
+    waiting_vectors_[i] = {waiting_[i], datagram.Encode(waiting_[i])};
+    waiting_headers_[i] = {};
+    waiting_headers_[i].msg_hdr.msg_iov = &waiting_vectors_[i];
+    waiting_headers_[i].msg_hdr.msg_iovlen = 1;
   }
-  return SendAll(relay_, headers, count);
+  waiting_count_ = count;
+  next_waiting_ = 0;
+  return FlushDatagrams();
+}
+
+bool IcmpRelay::FlushDatagrams() {
+  while (HasWaiting()) {
+    const int sent = ::sendmmsg(relay_, waiting_headers_ + next_waiting_,
+                                static_cast<unsigned>(waiting_count_ - next_waiting_),
+                                MSG_DONTWAIT | MSG_NOSIGNAL);
+    if (sent < 0) {
+      return errno == EAGAIN || errno == EINTR;  // the program is busy: wait for room
+    }
+    next_waiting_ += sent;
+  }
+  return true;
 }

@@ -1,6 +1,8 @@
 #ifndef LUMORET_ICMP_HELPER_ICMP_RELAY_H
 #define LUMORET_ICMP_HELPER_ICMP_RELAY_H
 
+#include <sys/socket.h>
+
 #include <cstdint>
 
 #include "platform/platform.h"
@@ -28,9 +30,14 @@ class IcmpRelay {
   bool SendReady();
   // Serves what the program sent. False once its end is closed.
   bool ServeRequests();
-  // Passes on the datagrams queued on the raw socket. False once the program's end is
-  // gone.
+  // Passes on the datagrams queued on the raw socket, as far as the program takes them
+  // without waiting: the rest waits for FlushDatagrams, and the raw socket is not read
+  // meanwhile, so that requests are always served. False once the program's end is gone.
   bool PassDatagrams();
+  // Passes on what the program did not take before. False once its end is gone.
+  bool FlushDatagrams();
+  // Datagrams are waiting for the program to take them.
+  bool HasWaiting() const { return next_waiting_ < waiting_count_; }
 
   int relay() const { return relay_; }
   int raw() const { return raw_; }
@@ -42,12 +49,21 @@ class IcmpRelay {
   void SendEchoRequest(const platform::RelayMessage& request);
   void SetFilter(const platform::RelayMessage& request);
 
+  static constexpr int kBatch = platform::kMaxReceiveBatch;  // datagrams read in one go
+
   const int relay_;                  // the helper's end of the program's socket pair
   const platform::IpFamily family_;  // ICMP over IPv4, or ICMPv6
   int raw_ = -1;                     // the raw socket; -1 when it could not be opened
   int open_error_ = 0;               // why raw_ is -1: the errno of opening it
   bool filtered_ = false;            // the program's filter is attached and locked
   std::uint32_t refused_ = 0;        // requests refused
+  // The last batch of datagrams, as messages for the program; those from next_waiting_ to
+  // waiting_count_ are not passed on yet.
+  unsigned char waiting_[kBatch][platform::RelayMessage::kMaxSize];
+  mmsghdr waiting_headers_[kBatch];
+  iovec waiting_vectors_[kBatch];
+  int waiting_count_ = 0;
+  int next_waiting_ = 0;
 };
 
 #endif  // LUMORET_ICMP_HELPER_ICMP_RELAY_H

@@ -45,14 +45,19 @@ void Relay(std::vector<std::unique_ptr<IcmpRelay>>& relays) {
   while (!relays.empty()) {
     std::vector<pollfd> waits;
     for (const auto& relay : relays) {
-      waits.push_back({relay->relay(), POLLIN, 0});
-      waits.push_back({relay->raw(), POLLIN, 0});  // ignored when -1
+      // Requests are always served; datagrams wait in the raw socket while the program
+      // has not taken the last batch.
+      const bool waiting = relay->HasWaiting();
+      waits.push_back({relay->relay(), static_cast<short>(POLLIN | (waiting ? POLLOUT : 0)), 0});
+      waits.push_back({waiting ? -1 : relay->raw(), POLLIN, 0});  // ignored when -1
     }
     if (::poll(waits.data(), waits.size(), -1) < 0 && errno != EINTR) {
       return;
     }
     for (std::size_t i = 0; i < relays.size(); ++i) {
-      bool open = waits[2 * i].revents == 0 || relays[i]->ServeRequests();
+      const short program = waits[2 * i].revents;
+      bool open = !(program & POLLOUT) || relays[i]->FlushDatagrams();
+      open = open && (!(program & (POLLIN | POLLHUP | POLLERR)) || relays[i]->ServeRequests());
       open = open && (waits[2 * i + 1].revents == 0 || relays[i]->PassDatagrams());
       if (!open) {
         relays[i].reset();

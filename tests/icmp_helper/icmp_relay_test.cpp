@@ -20,6 +20,8 @@
 #include <thread>
 #include <vector>
 
+#include "engine/delay_time_mgr.h"
+
 namespace {
 
 using platform::IpFamily;
@@ -291,6 +293,44 @@ TEST(IcmpHelperTest, GivesUpEveryRightAndRelaysForTheProgram) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   EXPECT_TRUE(WIFEXITED(exit_status) && WEXITSTATUS(exit_status) == 0);
+}
+
+// Thousands of targets send at once when the engine starts, faster than the helper can
+// take requests off the relay: none may fail for want of room, nor time out.
+TEST(IcmpHelperTest, CarriesTheEnginesBurstOfTenThousandTargets) {
+  if (::geteuid() != 0) {
+    GTEST_SKIP() << "the helper needs root or its capability here";
+  }
+  const std::filesystem::path old_dir = std::filesystem::current_path();
+  const std::filesystem::path dir =
+      std::filesystem::temp_directory_path() / ("lumoret-burst-" + std::to_string(::getpid()));
+  std::filesystem::create_directories(dir);
+  std::filesystem::current_path(dir);
+  {
+    std::ofstream config("config.ini");
+    for (int i = 0; i < 10000; ++i) {
+      config << "127.0.0.1\n";
+    }
+  }
+  const platform::IcmpRelays relays = platform::StartIcmpHelper(LUMORET_ICMP_HELPER);
+  ASSERT_GE(relays.v4, 0) << relays.v4_error.message();
+  {
+    DelayTimeMgr engine(relays.v4, nullptr, relays.v6);
+    engine.Start();
+    std::this_thread::sleep_for(std::chrono::milliseconds(2500));  // two rounds
+    engine.Stop();
+    EXPECT_EQ(engine.send_error_count.load(), 0u);
+    std::size_t answered = 0;
+    std::uint32_t timeouts = 0;
+    for (const auto& target : engine.targets) {
+      answered += target->reply_count > 0 ? 1 : 0;
+      timeouts += target->timeout_count;
+    }
+    EXPECT_EQ(answered, engine.targets.size());
+    EXPECT_EQ(timeouts, 0u);
+  }
+  std::filesystem::current_path(old_dir);
+  std::filesystem::remove_all(dir);
 }
 
 }  // namespace
