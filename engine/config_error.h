@@ -15,6 +15,7 @@ class ConfigError : public std::runtime_error {
     kCannotRead,      // a regular file that could not be opened
     kCannotCreate,    // the missing file could not be written
     kTooManyTargets,  // more targets than identifiers can tell apart
+    kLineTooLong,     // a line longer than any host text can be
   };
 
   // what gets ": " and the message of code appended when code is set.

@@ -34,7 +34,7 @@ constexpr int kReceiveBufferBytes = 16 << 20;
 // An ICMP datagram socket with room for bursts. Throws platform::RightsError.
 int OpenDatagramSocket(platform::IpFamily family) {
   const int socket = platform::OpenDatagramIcmpSocket(family);
-  platform::EnlargeReceiveBuffer(socket, kReceiveBufferBytes);
+  platform::EnlargeReceiveBuffer(socket, platform::kIcmpReceiveBufferBytes);
   return socket;
 }
 
@@ -66,7 +66,10 @@ int OpenOwnSocket() {
 
 }  // namespace
 
-int DelayTimeMgr::OpenIcmpSocket(platform::IpFamily family) {
+int DelayTimeMgr::OpenIcmpSocket(platform::IpFamily family, bool raw_first) {
+  if (!raw_first) {
+    return OpenDatagramSocket(family);
+  }
   int socket = -1;
   try {
     socket = platform::OpenRawIcmpSocket(family);
@@ -77,7 +80,7 @@ int DelayTimeMgr::OpenIcmpSocket(platform::IpFamily family) {
       throw raw_error;  // names the right; the message gives both remedies
     }
   }
-  platform::EnlargeReceiveBuffer(socket, kReceiveBufferBytes);
+  platform::EnlargeReceiveBuffer(socket, platform::kIcmpReceiveBufferBytes);
   return socket;
 }
 

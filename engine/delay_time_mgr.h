@@ -54,10 +54,12 @@ class DelayTimeMgr {
   using AwaitNames = std::function<void(NameResolver& names)>;
 
   // Opens an ICMP socket of family for the constructor, raw where the process has the
-  // right and else datagram, its receive buffer enlarged while the process may still go
-  // past the system's cap: call before giving up rights. Throws the raw socket's
-  // platform::RightsError when neither kind can be opened.
-  static int OpenIcmpSocket(platform::IpFamily family = platform::IpFamily::kV4);
+  // right (and raw_first asks for it) and else datagram, its receive buffer enlarged
+  // while the process may still go past the system's cap: call before giving up rights.
+  // Throws the raw socket's platform::RightsError when neither kind can be opened (the
+  // datagram socket's without raw_first).
+  static int OpenIcmpSocket(platform::IpFamily family = platform::IpFamily::kV4,
+                            bool raw_first = true);
 
   // The one manager of the process, built by the first call around its arguments (as the
   // constructor); later calls return it and ignore them. A failed construction raises

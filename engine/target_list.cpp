@@ -16,6 +16,14 @@ namespace fs = std::filesystem;
 constexpr char kDefaultConfig[] = "#IP Check\n8.8.8.8\n\n#Domain Name Check\nwww.example.com";
 // The longest line that can define a target.
 constexpr std::size_t kMaxLineLength = 65535;
+// Characters read between two questions whether to stop: a few milliseconds' worth.
+constexpr std::size_t kStopAskedEvery = 1 << 20;
+
+ConfigError LineTooLong(const std::string& file, std::size_t line_number) {
+  return ConfigError(ConfigError::Kind::kLineTooLong,
+                     "line " + std::to_string(line_number) + " of " + file + " is longer than " +
+                         std::to_string(kMaxLineLength) + " characters");
+}
 
 // What a file that is not a regular one is, for the message.
 std::string DescribeType(fs::file_type type) {
@@ -88,48 +96,60 @@ std::ifstream OpenConfig(const std::string& file) {
 
 }  // namespace
 
-std::vector<std::string> ReadTargetList(std::istream& in) {
+std::vector<std::string> ReadTargetList(std::istream& in, const std::string& file,
+                                        const std::function<bool()>& stop) {
   std::vector<std::string> hosts;
   std::streambuf* buffer = in.rdbuf();
   if (buffer == nullptr) {
     return hosts;
   }
   std::string line;
-  int c = 0;
-  while (c != std::char_traits<char>::eof()) {
+  std::size_t line_number = 0;
+  std::size_t until_asked = kStopAskedEvery;
+  for (int c = 0; c != std::char_traits<char>::eof();) {
     line.clear();
-    bool too_long = false;
-    // Keep one character more than the longest line, for a CR before the LF.
-    while ((c = buffer->sbumpc()) != std::char_traits<char>::eof() && c != '\n') {
-      if (line.size() <= kMaxLineLength) {
-        line.push_back(static_cast<char>(c));
-      } else {
-        too_long = true;
+    ++line_number;
+    while ((c = buffer->sbumpc()) != std::char_traits<char>::eof()) {
+      if (--until_asked == 0) {
+        if (stop && stop()) {
+          return {};
+        }
+        until_asked = kStopAskedEvery;
       }
+      if (c == '\n') {
+        break;
+      }
+      // Room for one character more than the longest line: the CR before its LF.
+      if (line.size() > kMaxLineLength) {
+        throw LineTooLong(file, line_number);
+      }
+      line.push_back(static_cast<char>(c));
     }
     if (c == '\n' && !line.empty() && line.back() == '\r') {
       line.pop_back();
     }
-    if (too_long || line.size() > kMaxLineLength) {
-      continue;
+    if (line.size() > kMaxLineLength) {
+      throw LineTooLong(file, line_number);
     }
     // The text ends at the first '#' or NUL; nothing is trimmed.
     const auto end =
         std::find_if(line.begin(), line.end(), [](char ch) { return ch == '#' || ch == '\0'; });
-    if (end != line.begin()) {
-      hosts.emplace_back(line.begin(), end);
+    if (end == line.begin()) {
+      continue;
     }
+    if (hosts.size() == kMaxTargets) {
+      throw ConfigError(ConfigError::Kind::kTooManyTargets,
+                        file + " lists more than " + std::to_string(kMaxTargets) +
+                            " targets (the next one is on line " + std::to_string(line_number) +
+                            "); at most " + std::to_string(kMaxTargets) + " can be probed at once");
+    }
+    hosts.emplace_back(line.begin(), end);
   }
   return hosts;
 }
 
 std::vector<std::string> LoadTargetList(const std::string& file) {
   std::ifstream in = OpenConfig(file);
-  std::vector<std::string> hosts = ReadTargetList(in);
-  if (hosts.size() > kMaxTargets) {
-    throw ConfigError(ConfigError::Kind::kTooManyTargets,
-                      file + " lists " + std::to_string(hosts.size()) + " targets; at most " +
-                          std::to_string(kMaxTargets) + " can be probed at once");
-  }
-  return hosts;
+  // A huge file takes a while: a quit signal ends the reading, and the program.
+  return ReadTargetList(in, file, &platform::QuitRequested);
 }

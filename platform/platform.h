@@ -16,6 +16,9 @@ namespace platform {
 // The process id, as it goes into the ICMP identifier.
 unsigned long GetPid();
 
+// The receive buffer asked for an ICMP socket: room for a burst of replies from about
+// 10,000 targets.
+constexpr int kIcmpReceiveBufferBytes = 16 << 20;
 // Asks for a socket receive buffer of the given size, beyond the system's usual cap
 // where the process may (replies to thousands of targets arrive in bursts). Best effort.
 void EnlargeReceiveBuffer(int socket, int bytes);
@@ -47,10 +50,13 @@ void CloseSocket(int socket);
 
 // Has the kernel keep from a raw ICMP or ICMPv6 socket every datagram but the echo
 // replies whose identifier lies in [first_identifier, first_identifier + count) modulo
-// 65536, so that other programs' ICMP traffic costs neither a wake-up nor a read. Best
-// effort: where the system cannot filter, everything still arrives and is sorted out on
-// receipt.
-void AcceptOnlyEchoReplies(int socket, std::uint16_t first_identifier, std::uint32_t count);
+// 65536, so that other programs' ICMP traffic costs neither a wake-up nor a read. On a
+// relay the helper does it, once. False where the system cannot filter: everything
+// still arrives then, and is sorted out on receipt.
+bool AcceptOnlyEchoReplies(int socket, std::uint16_t first_identifier, std::uint32_t count);
+// Fixes the socket's filter for good: nobody holding the socket can take it off or change
+// it. False where the system cannot.
+bool LockSocketFilter(int socket);
 
 // An IP address as IPv6 bytes in network order; an IPv4 address takes its IPv4-mapped
 // form (::ffff:a.b.c.d), so one type serves both families.
@@ -124,10 +130,11 @@ bool EnterWorkingFolder();
 class RightsError : public std::system_error {
  public:
   enum class Step {
-    kOpenSocket,  // no ICMP socket could be opened, raw or datagram
-    kSudoIds,     // SUDO_UID or SUDO_GID is not a plain user or group id
-    kSwitchUser,  // becoming the user who ran sudo failed
-    kDropRight,   // the capability could not be given up
+    kOpenSocket,   // no ICMP socket could be opened, raw or datagram
+    kSudoIds,      // SUDO_UID or SUDO_GID is not a plain user or group id
+    kSwitchUser,   // becoming the user who ran sudo failed
+    kDropRight,    // the capability could not be given up
+    kStartHelper,  // the ICMP helper could not be run, or did not answer
   };
   RightsError(Step step, int error, const std::string& what)
       : std::system_error(error, std::generic_category(), what), step(step) {}
@@ -137,8 +144,9 @@ class RightsError : public std::system_error {
 // The protocol an ICMP socket speaks: ICMP over IPv4, or ICMPv6.
 enum class IpFamily { kV4, kV6 };
 // Opens a raw ICMP socket of family and returns its descriptor. An ICMPv6 one delivers
-// replies without their IP header. Throws RightsError (kOpenSocket) with the system's
-// error; always for IPv6 on Windows.
+// replies without their IP header. The process is made non-dumpable first, for good: a
+// debugger or a core file would hand the socket out. Throws RightsError (kOpenSocket)
+// with the system's error; always for IPv6 on Windows.
 int OpenRawIcmpSocket(IpFamily family = IpFamily::kV4);
 // Opens an ICMP datagram socket of family, which needs no right where the system lets the
 // process's groups use them (Linux: net.ipv4.ping_group_range, for both families). The
@@ -154,13 +162,46 @@ bool RaiseDescriptorLimit();
 enum class SocketKind { kRaw, kDatagram };
 SocketKind GetSocketKind(int socket);
 
+// Which rights DropPrivileges gives up besides a sudo start's root: the raw socket's
+// (CAP_NET_RAW), or every capability.
+enum class Rights { kRawSocket, kAll };
 // Gives up, for the whole process, every right the raw socket needed: a root process
 // started through sudo becomes the user who ran it (uid, gid, supplementary groups,
-// HOME, USER, LOGNAME), and CAP_NET_RAW leaves every set (effective, permitted,
-// inheritable, ambient, and the bounding set where the process may change it).
-// Capabilities and the environment belong to the threads that exist when they change,
-// so this must run before any other thread is started. Throws RightsError.
-void DropPrivileges();
+// HOME, USER, LOGNAME), and CAP_NET_RAW (with kAll, every capability) leaves every set
+// (effective, permitted, inheritable, ambient, and the bounding set where the process
+// may change it). Capabilities and the environment belong to the threads that exist
+// when they change, so this must run before any other thread is started. Throws
+// RightsError.
+void DropPrivileges(Rights rights = Rights::kRawSocket);
+
+// The ICMP helper, lumoret-icmp. A process started with more rights than its user (a
+// file capability, or sudo) runs code the user chooses all the same: GTK loads modules
+// named in the user's settings and environment, and code in the process can pass any
+// descriptor on. So the program's own process holds a raw socket only in a plain root
+// start; otherwise the helper, which loads no such library, opens the raw sockets,
+// gives up every right and relays: well-formed echo requests out, echo replies in. Each
+// family's relay descriptor is an ICMP socket like another to SendDatagram,
+// ReceiveDatagrams, GetSocketKind (raw) and AcceptOnlyEchoReplies; close it with
+// CloseSocket.
+
+// The descriptors the helper finds its relays at: ICMP over IPv4's, then ICMPv6's.
+constexpr int kHelperRelayFd[2] = {3, 4};
+// True where this process opens raw sockets itself: a plain root start (neither sudo
+// nor a file capability), and Windows.
+bool RawSocketsInProcess();
+// Where the helper is, by the program's own path (never the environment): in the
+// installed tree's libexec folder, or else in the build tree. Empty on Windows.
+std::string IcmpHelperPath();
+// The relays StartIcmpHelper brought up.
+struct IcmpRelays {
+  int v4 = -1;               // ICMP over IPv4; -1 when the helper has no raw socket for it
+  int v6 = -1;               // ICMPv6; -1 likewise, and always when v4 is -1
+  bool answered = false;     // the helper ran and said whether its sockets opened
+  std::error_code v4_error;  // why v4 is -1: the helper's, or why it did not answer
+};
+// Starts the helper at path and waits for its word on each family, two seconds at most.
+// A helper that has no socket to relay is ended again.
+IcmpRelays StartIcmpHelper(const std::string& path);
 
 // From now on SIGTERM, SIGINT and SIGHUP only set a flag that QuitRequested reports,
 // so the program can close in order.

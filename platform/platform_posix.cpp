@@ -11,6 +11,7 @@
 #include <poll.h>
 #include <pwd.h>
 #include <spawn.h>
+#include <sys/auxv.h>
 #include <sys/file.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
@@ -21,16 +22,21 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <random>
+#include <filesystem>
 #include <system_error>
 #include <vector>
+
+#include "platform/relay_message.h"
 
 namespace platform {
 namespace {
@@ -38,6 +44,48 @@ namespace {
 int instance_lock_fd = -1;    // holds the flock while we are the instance
 int activation_fd = -1;       // listening socket for "raise your window" requests
 std::string activation_path;  // unlinked again on release
+
+// The relays StartIcmpHelper set up, by family ([0] IPv4, [1] IPv6), -1 where there is
+// none: every send and receive asks, so a relay is told from a socket without a system
+// call. Set before the worker thread starts; cleared when a relay is closed.
+std::atomic<int> relay_descriptors[2] = {{-1}, {-1}};
+
+// The family of the relay socket is, or nothing when it is no relay.
+std::optional<IpFamily> RelayFamily(int socket) {
+  if (socket >= 0 && relay_descriptors[0].load(std::memory_order_relaxed) == socket) {
+    return IpFamily::kV4;
+  }
+  if (socket >= 0 && relay_descriptors[1].load(std::memory_order_relaxed) == socket) {
+    return IpFamily::kV6;
+  }
+  return std::nullopt;
+}
+
+// How long a request waits for room on a relay the helper has not emptied yet: a burst
+// of requests (thousands of targets sending at once) outruns it, and a request that
+// found no room would count as a timeout.
+constexpr int kRelayRoomWaitMs = 100;
+// The room for requests on a relay: a handful. A request is timed when it enters the
+// relay, so one that waited behind a long queue in it would measure that wait too (with
+// the system's usual room, 2 to 3 ms more at 10,000 targets sending at once).
+constexpr int kRelayRequestRoomBytes = 8192;
+
+// Sends one message to the helper, waiting kRelayRoomWaitMs at most for room; the
+// system's error, empty on success.
+std::error_code SendToHelper(int relay, const RelayMessage& message) {
+  unsigned char bytes[RelayMessage::kMaxSize];
+  const std::size_t size = message.Encode(bytes);
+  for (bool waited = false;; waited = true) {
+    if (::send(relay, bytes, size, MSG_DONTWAIT | MSG_NOSIGNAL) >= 0) {
+      return std::error_code();
+    }
+    if (waited || (errno != EAGAIN && errno != EINTR)) {
+      return std::error_code(errno, std::generic_category());
+    }
+    pollfd room{relay, POLLOUT, 0};
+    ::poll(&room, 1, kRelayRoomWaitMs);
+  }
+}
 
 // A decimal id from the environment (SUDO_UID, SUDO_GID); false when absent or malformed.
 bool EnvId(const char* name, unsigned long* value) {
@@ -157,6 +205,189 @@ bool SetCaps(CapSets* caps) {
 
 constexpr unsigned kNetRawBit = 1u << (CAP_NET_RAW % 32);
 constexpr int kNetRawWord = CAP_NET_RAW / 32;
+// Beyond the highest capability any kernel has; dropping stops at the first one unknown.
+constexpr int kMaxCapability = 63;
+
+// Clears CAP_NET_RAW (with every, all capabilities) from the effective, permitted and
+// inheritable sets.
+void GiveUpCapabilities(bool every) {
+  CapSets caps;
+  if (!GetCaps(&caps)) {
+    throw RightsError(RightsError::Step::kDropRight, errno, "reading the capabilities");
+  }
+  if (every) {
+    for (auto& word : caps.data) {
+      word = {};
+    }
+  } else {
+    auto& word = caps.data[kNetRawWord];
+    word.effective &= ~kNetRawBit;
+    word.permitted &= ~kNetRawBit;
+    word.inheritable &= ~kNetRawBit;
+  }
+  if (!SetCaps(&caps)) {
+    throw RightsError(RightsError::Step::kDropRight, errno,
+                      every ? "giving up every capability" : "giving up CAP_NET_RAW");
+  }
+}
+
+// How long the helper may take to say whether its sockets opened.
+constexpr std::chrono::seconds kHelperAnswerTime(2);
+// How long a helper with nothing to relay may take to end by itself.
+constexpr int kHelperEndPolls = 100;
+constexpr int kHelperEndPollMs = 10;
+
+void CloseAll(int descriptors[2]) {
+  for (int i = 0; i < 2; ++i) {
+    if (descriptors[i] >= 0) {
+      ::close(descriptors[i]);
+      descriptors[i] = -1;
+    }
+  }
+}
+
+// A relay per family: ours[f] stays here, theirs[f] goes to the helper, numbered above
+// kHelperRelayFd so that putting them in place there overwrites neither. The errno, 0 on
+// success.
+int OpenRelayPairs(int ours[2], int theirs[2]) {
+  for (int f = 0; f < 2; ++f) {
+    int pair[2];
+    if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, pair) != 0) {
+      return errno;
+    }
+    ours[f] = pair[0];
+    ::setsockopt(ours[f], SOL_SOCKET, SO_SNDBUF, &kRelayRequestRoomBytes,
+                 sizeof kRelayRequestRoomBytes);
+    theirs[f] = ::fcntl(pair[1], F_DUPFD_CLOEXEC, kHelperRelayFd[1] + 1);
+    const int error = errno;
+    ::close(pair[1]);
+    if (theirs[f] < 0) {
+      return error;
+    }
+  }
+  return 0;
+}
+
+// The helper's descriptors: theirs at kHelperRelayFd, /dev/null as standard input and
+// output, our standard error, and nothing else. The errno, 0 on success.
+int PlaceHelperDescriptors(posix_spawn_file_actions_t* actions, const int theirs[2]) {
+  int error = 0;
+  for (int f = 0; f < 2 && error == 0; ++f) {
+    error = ::posix_spawn_file_actions_adddup2(actions, theirs[f], kHelperRelayFd[f]);
+  }
+  error = error ? error : ::posix_spawn_file_actions_addopen(actions, 0, "/dev/null", O_RDONLY, 0);
+  error = error ? error : ::posix_spawn_file_actions_addopen(actions, 1, "/dev/null", O_WRONLY, 0);
+  return error ? error : ::posix_spawn_file_actions_addclosefrom_np(actions, kHelperRelayFd[1] + 1);
+}
+
+// The helper's environment: a sudo start's ids, and nothing else.
+std::vector<std::string> HelperEnvironment() {
+  std::vector<std::string> variables;
+  for (const char* name : {"SUDO_UID", "SUDO_GID"}) {
+    const char* value = std::getenv(name);
+    if (::geteuid() == 0 && value != nullptr) {
+      variables.push_back(std::string(name) + "=" + value);
+    }
+  }
+  return variables;
+}
+
+// Starts the helper at path with theirs as its relays, in a process group of its own, so
+// that a Ctrl+C in the terminal is the program's to handle. The errno, 0 on success.
+int SpawnHelper(const std::string& path, const int theirs[2], pid_t* pid) {
+  posix_spawn_file_actions_t actions;
+  if (::posix_spawn_file_actions_init(&actions) != 0) {
+    return ENOMEM;
+  }
+  posix_spawnattr_t attributes;
+  if (::posix_spawnattr_init(&attributes) != 0) {
+    ::posix_spawn_file_actions_destroy(&actions);
+    return ENOMEM;
+  }
+  sigset_t none;
+  sigemptyset(&none);
+  ::posix_spawnattr_setsigmask(&attributes, &none);
+  ::posix_spawnattr_setpgroup(&attributes, 0);
+  ::posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETPGROUP);
+  std::vector<std::string> variables = HelperEnvironment();
+  std::vector<char*> environment;
+  for (std::string& variable : variables) {
+    environment.push_back(variable.data());
+  }
+  environment.push_back(nullptr);
+  char name[] = "lumoret-icmp";
+  char* argv[] = {name, nullptr};
+  int error = PlaceHelperDescriptors(&actions, theirs);
+  if (error == 0) {
+    error = ::posix_spawn(pid, path.c_str(), &actions, &attributes, argv, environment.data());
+  }
+  ::posix_spawnattr_destroy(&attributes);
+  ::posix_spawn_file_actions_destroy(&actions);
+  return error;
+}
+
+// Waits, kHelperAnswerTime at most, for the helper's first word on each relay: words[f]
+// gets the errno of opening that family's raw socket. False when the helper ended or
+// said something else first, or time ran out; *error says which.
+bool AwaitHelperWords(const int ours[2], int words[2], int* error) {
+  bool heard[2] = {false, false};
+  const auto deadline = std::chrono::steady_clock::now() + kHelperAnswerTime;
+  while (!heard[0] || !heard[1]) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) {
+      *error = ETIMEDOUT;
+      return false;
+    }
+    pollfd waits[2];
+    for (int f = 0; f < 2; ++f) {
+      waits[f] = {heard[f] ? -1 : ours[f], POLLIN, 0};
+    }
+    if (::poll(waits, 2, static_cast<int>(left.count())) < 0 && errno != EINTR) {
+      *error = errno;
+      return false;
+    }
+    for (int f = 0; f < 2; ++f) {
+      if (waits[f].fd < 0 || waits[f].revents == 0) {
+        continue;
+      }
+      unsigned char bytes[RelayMessage::kMaxSize];
+      const ssize_t length = ::recv(ours[f], bytes, sizeof bytes, MSG_DONTWAIT);
+      if (length < 0 && (errno == EAGAIN || errno == EINTR)) {
+        continue;
+      }
+      const std::optional<RelayMessage> word =
+          length > 0 ? RelayMessage::Decode(bytes, static_cast<std::size_t>(length),
+                                            f == 1 ? IpFamily::kV6 : IpFamily::kV4)
+                     : std::nullopt;
+      if (!word || word->kind != RelayMessage::Kind::kReady) {
+        *error = length == 0 ? ECONNRESET : EPROTO;
+        return false;
+      }
+      words[f] = word->error;
+      heard[f] = true;
+    }
+  }
+  return true;
+}
+
+// Ends a helper that has nothing to relay: it leaves by itself once its relays are
+// closed, or is killed after a second. Reaped either way.
+void EndHelper(pid_t helper) {
+  if (helper <= 0) {
+    return;
+  }
+  for (int i = 0; i < kHelperEndPolls; ++i) {
+    const pid_t ended = ::waitpid(helper, nullptr, WNOHANG);
+    if (ended == helper || (ended < 0 && errno != EINTR)) {
+      return;
+    }
+    ::poll(nullptr, 0, kHelperEndPollMs);
+  }
+  ::kill(helper, SIGKILL);
+  while (::waitpid(helper, nullptr, 0) < 0 && errno == EINTR) {
+  }
+}
 
 // Set by the quit signals' handler, on whichever thread the signal lands; lock-free
 // atomics are safe to use there.
@@ -214,6 +445,76 @@ AddressBytes SourceBytes(const sockaddr_in6& source, socklen_t length) {
     std::memcpy(bytes.data() + 12, &v4.sin_addr, 4);
   }
   return bytes;
+}
+
+// An echo request for the helper to send: the engine's 8 bytes (an echo request of the
+// relay's family, code 0) to address, as SendDatagram takes them. The helper builds the
+// request from its identifier and sequence number.
+std::error_code SendThroughRelay(int relay, IpFamily family, const void* data, std::size_t length,
+                                 const void* address, std::size_t address_length) {
+  const auto* icmp = static_cast<const unsigned char*>(data);
+  const unsigned char echo_request = family == IpFamily::kV6 ? ICMP6_ECHO_REQUEST : ICMP_ECHO;
+  if (length != RelayMessage::kEchoBytes || icmp[0] != echo_request || icmp[1] != 0) {
+    return std::error_code(EINVAL, std::generic_category());
+  }
+  sockaddr_in6 destination{};
+  std::memcpy(&destination, address, std::min(address_length, sizeof destination));
+  RelayMessage request;
+  request.kind = RelayMessage::Kind::kEchoRequest;
+  request.address = SourceBytes(destination, static_cast<socklen_t>(address_length));
+  request.scope_id = destination.sin6_family == AF_INET6 ? destination.sin6_scope_id : 0;
+  request.identifier = static_cast<std::uint16_t>((icmp[4] << 8) | icmp[5]);
+  request.sequence = static_cast<std::uint16_t>((icmp[6] << 8) | icmp[7]);
+  return SendToHelper(relay, request);
+}
+
+// ReceiveDatagrams on a relay: the datagrams the helper passed on, in the same form.
+int ReceiveThroughRelay(int relay, IpFamily family, unsigned char* slots, std::size_t slot_size,
+                        ReceivedDatagram* datagrams, int count, std::error_code& error) {
+  unsigned char messages[kMaxReceiveBatch][RelayMessage::kMaxSize];
+  mmsghdr headers[kMaxReceiveBatch];
+  iovec vectors[kMaxReceiveBatch];
+  count = std::min(count, kMaxReceiveBatch);
+  for (int i = 0; i < count; ++i) {
+    vectors[i] = {messages[i], sizeof messages[i]};
+    headers[i] = {};
+    headers[i].msg_hdr.msg_iov = &vectors[i];
+    headers[i].msg_hdr.msg_iovlen = 1;
+  }
+  const int received =
+      ::recvmmsg(relay, headers, static_cast<unsigned>(count), MSG_DONTWAIT, nullptr);
+  if (received < 0) {
+    if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) {
+      return 0;
+    }
+    error.assign(errno, std::generic_category());
+    return -1;
+  }
+  int kept = 0;
+  for (int i = 0; i < received; ++i) {
+    if (headers[i].msg_len == 0) {  // the helper's end is closed: it is gone
+      if (kept == 0) {
+        error.assign(ECONNRESET, std::generic_category());
+        return -1;
+      }
+      break;
+    }
+    const std::optional<RelayMessage> message =
+        (headers[i].msg_hdr.msg_flags & MSG_TRUNC) != 0
+            ? std::nullopt
+            : RelayMessage::Decode(messages[i], headers[i].msg_len, family);
+    if (!message || message->kind != RelayMessage::Kind::kDatagram) {
+      continue;  // nothing else comes this way once the helper has answered
+    }
+    const std::size_t length = std::min(message->length, slot_size);
+    std::memcpy(slots + static_cast<std::size_t>(kept) * slot_size, message->bytes, length);
+    datagrams[kept].length = length;
+    datagrams[kept].wall_stamp_ns = message->wall_stamp_ns;
+    datagrams[kept].source = message->address;
+    datagrams[kept].socket_drops = message->overflow_count.value_or(0);
+    ++kept;
+  }
+  return kept;
 }
 
 // An ICMP socket of family and type (SOCK_RAW or SOCK_DGRAM); what names the step in the
@@ -322,11 +623,17 @@ void EnlargeReceiveBuffer(int socket, int bytes) {
 }
 
 void EnableReceiveTimestamps(int socket) {
+  if (RelayFamily(socket)) {
+    return;  // the helper stamps what it relays
+  }
   const int on = 1;
   ::setsockopt(socket, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on);
 }
 
 void EnableDropCounts(int socket) {
+  if (RelayFamily(socket)) {
+    return;  // the helper counts its raw socket's
+  }
   const int on = 1;
   ::setsockopt(socket, SOL_SOCKET, SO_RXQ_OVFL, &on, sizeof on);
 }
@@ -341,7 +648,14 @@ std::optional<std::uint32_t> ReadDropCount(int socket) {
   return memory[SK_MEMINFO_DROPS];
 }
 
-void AcceptOnlyEchoReplies(int socket, std::uint16_t first_identifier, std::uint32_t count) {
+bool AcceptOnlyEchoReplies(int socket, std::uint16_t first_identifier, std::uint32_t count) {
+  if (RelayFamily(socket)) {
+    RelayMessage filter;
+    filter.kind = RelayMessage::Kind::kFilter;
+    filter.first_identifier = first_identifier;
+    filter.identifier_count = count;
+    return !SendToHelper(socket, filter);
+  }
   int domain = AF_INET;
   socklen_t size = sizeof domain;
   ::getsockopt(socket, SOL_SOCKET, SO_DOMAIN, &domain, &size);
@@ -362,11 +676,19 @@ void AcceptOnlyEchoReplies(int socket, std::uint16_t first_identifier, std::uint
       BPF_STMT(BPF_RET | BPF_K, 0),
   };
   sock_fprog filter{static_cast<unsigned short>(sizeof program / sizeof program[0]), program};
-  (void)::setsockopt(socket, SOL_SOCKET, SO_ATTACH_FILTER, &filter, sizeof filter);
+  return ::setsockopt(socket, SOL_SOCKET, SO_ATTACH_FILTER, &filter, sizeof filter) == 0;
+}
+
+bool LockSocketFilter(int socket) {
+  const int on = 1;
+  return ::setsockopt(socket, SOL_SOCKET, SO_LOCK_FILTER, &on, sizeof on) == 0;
 }
 
 std::error_code SendDatagram(int socket, const void* data, std::size_t length, const void* address,
                              std::size_t address_length) {
+  if (const std::optional<IpFamily> relayed = RelayFamily(socket)) {
+    return SendThroughRelay(socket, *relayed, data, length, address, address_length);
+  }
   const ssize_t sent =
       ::sendto(socket, data, length, MSG_DONTWAIT | MSG_NOSIGNAL,
                static_cast<const sockaddr*>(address), static_cast<socklen_t>(address_length));
@@ -374,11 +696,17 @@ std::error_code SendDatagram(int socket, const void* data, std::size_t length, c
 }
 
 void CloseSocket(int socket) {
+  if (const std::optional<IpFamily> relayed = RelayFamily(socket)) {
+    relay_descriptors[*relayed == IpFamily::kV6 ? 1 : 0].store(-1);
+  }
   ::close(socket);
 }
 
 int ReceiveDatagrams(int socket, unsigned char* slots, std::size_t slot_size,
                      ReceivedDatagram* datagrams, int count, std::error_code& error) {
+  if (const std::optional<IpFamily> relayed = RelayFamily(socket)) {
+    return ReceiveThroughRelay(socket, *relayed, slots, slot_size, datagrams, count, error);
+  }
   // One recvmmsg serves every queued datagram, and each brings its stamp and the socket's
   // drop count along as control messages: no call per datagram, none per stamp.
   constexpr std::size_t kControlSize =
@@ -598,6 +926,7 @@ bool EnterWorkingFolder() {
 }
 
 int OpenRawIcmpSocket(IpFamily family) {
+  (void)::prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
   return OpenIcmpSocketOfType(
       family, SOCK_RAW,
       family == IpFamily::kV6 ? "opening the raw ICMPv6 socket" : "opening the raw ICMP socket");
@@ -619,38 +948,95 @@ bool RaiseDescriptorLimit() {
 }
 
 SocketKind GetSocketKind(int socket) {
+  if (RelayFamily(socket)) {
+    return SocketKind::kRaw;  // the helper's raw socket, at one remove
+  }
   int type = 0;
   socklen_t size = sizeof type;
   ::getsockopt(socket, SOL_SOCKET, SO_TYPE, &type, &size);
   return type == SOCK_DGRAM ? SocketKind::kDatagram : SocketKind::kRaw;
 }
 
-void DropPrivileges() {
+void DropPrivileges(Rights rights) {
+  const bool all = rights == Rights::kAll;
   // The bounding set needs CAP_SETPCAP, which only a root process has; without it
-  // nothing the process runs can gain the right through a file capability anyway.
-  if (::prctl(PR_CAPBSET_DROP, CAP_NET_RAW, 0, 0, 0) != 0 && errno != EPERM && errno != EINVAL) {
-    throw RightsError(RightsError::Step::kDropRight, errno,
-                      "dropping CAP_NET_RAW from the bounding set");
+  // nothing the process runs can gain a right through a file capability anyway. The
+  // loop ends at the first capability this kernel does not know.
+  for (int cap = all ? 0 : CAP_NET_RAW; cap <= (all ? kMaxCapability : CAP_NET_RAW); ++cap) {
+    if (::prctl(PR_CAPBSET_DROP, cap, 0, 0, 0) != 0) {
+      if (errno == EINVAL) {
+        break;
+      }
+      if (errno != EPERM) {
+        throw RightsError(RightsError::Step::kDropRight, errno,
+                          "dropping capabilities from the bounding set");
+      }
+    }
   }
   // Ambient capabilities would survive an exec of the help viewer.
   (void)::prctl(PR_CAP_AMBIENT, PR_CAP_AMBIENT_CLEAR_ALL, 0, 0, 0);
-  CapSets caps;
-  if (!GetCaps(&caps)) {
-    throw RightsError(RightsError::Step::kDropRight, errno, "reading the capabilities");
-  }
-  auto& word = caps.data[kNetRawWord];
-  word.effective &= ~kNetRawBit;
-  word.permitted &= ~kNetRawBit;
-  word.inheritable &= ~kNetRawBit;
-  if (!SetCaps(&caps)) {
-    throw RightsError(RightsError::Step::kDropRight, errno, "giving up CAP_NET_RAW");
-  }
-  // Last, so that a start whose switch fails is at least without the right.
+  GiveUpCapabilities(false);
+  // Last but one, so that a start whose switch fails is at least without the right.
   unsigned long uid = 0;
   unsigned long gid = 0;
   if (SudoIds(&uid, &gid) && uid != 0) {
     BecomeUser(static_cast<uid_t>(uid), static_cast<gid_t>(gid));
   }
+  // The switch needed CAP_SETUID and CAP_SETGID; a plain root process keeps them
+  // otherwise.
+  if (all) {
+    GiveUpCapabilities(true);
+  }
+}
+
+bool RawSocketsInProcess() {
+  return ::getauxval(AT_SECURE) == 0 && ::geteuid() == 0 && std::getenv("SUDO_UID") == nullptr;
+}
+
+std::string IcmpHelperPath() {
+  std::vector<char> link(PATH_MAX);
+  const ssize_t length = ::readlink("/proc/self/exe", link.data(), link.size());
+  if (length <= 0 || static_cast<std::size_t>(length) >= link.size()) {
+    return std::string();  // never a path the environment or the working folder decides
+  }
+  const std::filesystem::path folder =
+      std::filesystem::path(std::string(link.data(), static_cast<std::size_t>(length)))
+          .parent_path();
+  const std::string installed = (folder / LUMORET_HELPER_FROM_BINDIR).lexically_normal();
+  const std::string built = (folder / LUMORET_HELPER_IN_BUILD).lexically_normal();
+  return Exists(installed) || !Exists(built) ? installed : built;
+}
+
+IcmpRelays StartIcmpHelper(const std::string& path) {
+  IcmpRelays relays;
+  int ours[2] = {-1, -1};
+  int theirs[2] = {-1, -1};
+  pid_t helper = -1;
+  int error = OpenRelayPairs(ours, theirs);
+  if (error == 0) {
+    error = path.empty() ? ENOENT : SpawnHelper(path, theirs, &helper);
+  }
+  CloseAll(theirs);
+  int words[2] = {0, 0};
+  if (error == 0) {
+    relays.answered = AwaitHelperWords(ours, words, &error);
+    error = relays.answered ? words[0] : error;
+  }
+  if (error != 0) {
+    relays.v4_error.assign(error, std::generic_category());
+    CloseAll(ours);
+    EndHelper(helper);
+    return relays;
+  }
+  relays.v4 = ours[0];
+  relay_descriptors[0].store(ours[0]);
+  if (words[1] == 0) {
+    relays.v6 = ours[1];
+    relay_descriptors[1].store(ours[1]);
+  } else {
+    ::close(ours[1]);
+  }
+  return relays;
 }
 
 void CatchQuitSignals() {

@@ -43,8 +43,14 @@ std::optional<std::uint32_t> ReadDropCount(int /*socket*/) {
 }
 
 // Winsock has no socket filter: every datagram arrives and is sorted out on receipt.
-void AcceptOnlyEchoReplies(int /*socket*/, std::uint16_t /*first_identifier*/,
-                           std::uint32_t /*count*/) {}
+bool AcceptOnlyEchoReplies(int /*socket*/, std::uint16_t /*first_identifier*/,
+                           std::uint32_t /*count*/) {
+  return false;
+}
+
+bool LockSocketFilter(int /*socket*/) {
+  return false;
+}
 
 std::error_code SendDatagram(int socket, const void* data, std::size_t length, const void* address,
                              std::size_t address_length) {
@@ -180,7 +186,22 @@ SocketKind GetSocketKind(int /*socket*/) {
 
 // The manifest asks for the rights up front, and Windows has no capability to give up
 // once the socket is open.
-void DropPrivileges() {}
+void DropPrivileges(Rights /*rights*/) {}
+
+// Windows has no file capabilities and no GTK: the program opens its raw socket itself.
+bool RawSocketsInProcess() {
+  return true;
+}
+
+std::string IcmpHelperPath() {
+  return std::string();
+}
+
+IcmpRelays StartIcmpHelper(const std::string& /*path*/) {
+  IcmpRelays relays;
+  relays.v4_error.assign(ENOSYS, std::generic_category());
+  return relays;
+}
 
 namespace {
 

@@ -1,7 +1,7 @@
 #include "ui/lumoret_app.h"
 
+#include <wx/log.h>
 #include <wx/msgdlg.h>
-#include <wx/stdpaths.h>
 #include <wx/utils.h>
 
 #include <chrono>
@@ -45,6 +45,26 @@ int CLumoretApp::exit_status = 1;
 
 CLumoretApp::CLumoretApp(int icmp_socket, int icmpv6_socket, std::exception_ptr failure)
     : icmp_socket_(icmp_socket), icmpv6_socket_(icmpv6_socket), failure_(std::move(failure)) {}
+
+bool CLumoretApp::Initialize(int& argc, wxChar** argv) {
+  bool started = false;
+  {
+    wxLogNull quiet;
+    started = wxApp::Initialize(argc, argv);
+  }
+  if (!started) {
+    wxString display;
+    if (!wxGetEnv("DISPLAY", &display) && !wxGetEnv("WAYLAND_DISPLAY", &display)) {
+      std::fputs(
+          "Lumoret: no graphical display (DISPLAY is not set); start it in a desktop "
+          "session, or over ssh -X.\n",
+          stderr);
+    } else {
+      std::fprintf(stderr, "Lumoret: cannot open the display %s.\n", display.utf8_str().data());
+    }
+  }
+  return started;
+}
 
 bool CLumoretApp::OnInit() {
   // The command line is not examined, so wxApp::OnInit's parser is not called.
@@ -92,8 +112,8 @@ int CLumoretApp::RunWindow() {
 }
 
 void CLumoretApp::ReportStartupFailure(const std::exception_ptr& error) {
-  const std::string text = StartupMessage(error, wxGetCwd().utf8_string(),
-                                          wxStandardPaths::Get().GetExecutablePath().utf8_string());
+  const std::string text =
+      StartupMessage(error, wxGetCwd().utf8_string(), platform::IcmpHelperPath());
   std::fputs(text.c_str(), stderr);
   ShowMessageBox(nullptr, text, "Lumoret: cannot start", wxOK | wxICON_ERROR);
 }

@@ -20,6 +20,9 @@ class CLumoretApp : public wxApp {
   // none or why the rights could not be given up (failure, if set, is reported instead of
   // starting). icmpv6_socket: the ICMPv6 one, or -1 when it could not be opened.
   CLumoretApp(int icmp_socket, int icmpv6_socket, std::exception_ptr failure);
+  // Starts the toolkit; where there is no display to open, says so in one line on stderr
+  // instead (the toolkit's own report would need the display).
+  bool Initialize(int& argc, wxChar** argv) override;
   // Runs the whole program and returns false on every path, so that no second loop
   // starts after the window has closed.
   bool OnInit() override;

@@ -10,49 +10,15 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <thread>
 
 #include "engine/config_error.h"
-#include "engine/target_list.h"
 #include "platform/platform.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using std::chrono::milliseconds;
-
-std::vector<std::string> Read(const std::string& text) {
-  std::istringstream in(text);
-  return ReadTargetList(in);
-}
-
-using Hosts = std::vector<std::string>;
-
-TEST(ReadTargetList, CommentsEmptyLinesAndLineEnds) {
-  EXPECT_EQ(Read("#c\nhost-a\n\nhost-b"), (Hosts{"host-a", "host-b"}));
-  EXPECT_EQ(Read("a\r\nb\r\n"), (Hosts{"a", "b"}));
-  EXPECT_EQ(Read("a\n\n\n"), (Hosts{"a"}));
-  EXPECT_EQ(Read("# only\n\n#comments\n"), Hosts{});
-  EXPECT_EQ(Read(""), Hosts{});
-  // Nothing is trimmed, and the same text twice is two targets.
-  EXPECT_EQ(Read("a # note\n \t\na\n"), (Hosts{"a ", " \t", "a"}));
-  EXPECT_EQ(Read(std::string("ab\0cd\nx#\0y", 11)), (Hosts{"ab", "x"}));
-  // A byte-order mark is text of the first line.
-  EXPECT_EQ(Read("\xEF\xBB\xBF#comment\n1.2.3.4"), (Hosts{"\xEF\xBB\xBF", "1.2.3.4"}));
-  EXPECT_EQ(Read("a\rb\n"), (Hosts{"a\rb"})) << "a lone CR belongs to the line";
-}
-
-TEST(ReadTargetList, LongLines) {
-  const std::string longest(65535, 'x');
-  EXPECT_EQ(Read(longest + "\nb"), (Hosts{longest, "b"}));
-  EXPECT_EQ(Read(longest + "\r\nb"), (Hosts{longest, "b"}));
-  EXPECT_EQ(Read(longest), (Hosts{longest}));
-  // One character more defines nothing, and reading goes on.
-  EXPECT_EQ(Read("a\n" + longest + "y\nb\n"), (Hosts{"a", "b"}));
-  EXPECT_EQ(Read("a\n" + longest + "y\r\nb"), (Hosts{"a", "b"}));
-  EXPECT_EQ(Read(std::string(1 << 20, '#') + "\nb"), (Hosts{"b"}));
-}
 
 // Runs each test in a fresh working directory. The suite runs in a private network
 // namespace, so the engine's packets and look-ups stay on this machine.

@@ -1,10 +1,16 @@
 #!/usr/bin/env bash
 # shellcheck disable=SC2015,SC2317  # A && pass || fail is meant; helpers run through within
-# Whole-program tests of the lumoret binary given as $1: single instance, shutdown and
-# quit signals, rights (raw or datagram sockets), unusable target lists, slow names. Runs inside a private network namespace (tests/isolated), since the engine
-# starts for real, on the X display in $DISPLAY with a window manager. Exit 77 = skip.
+# Whole-program tests of the lumoret binary given as $1 with its ICMP helper $2: single
+# instance, shutdown and quit signals, rights (raw sockets through the helper, or datagram
+# sockets), code loaded through GTK_MODULES (the socket probe $3 and the row probe $4),
+# unusable target lists, slow names, the command line and a missing display. Runs inside a
+# private network namespace (tests/isolated), since the engine starts for real, on the X
+# display in $DISPLAY with a window manager. Exit 77 = skip.
 set -u
 bin=$1
+helper=$2
+socket_probe=$3
+row_probe=$4
 skip() { echo "program_test: $*; skipped" && exit 77; }
 [ -n "${DISPLAY:-}" ] || skip "no DISPLAY"
 command -v xdotool >/dev/null || skip "xdotool is missing"
@@ -50,6 +56,30 @@ has_net_raw() {
   return 1
 }
 
+# One of the process's descriptors is a raw socket: its inode is in the raw socket tables
+# of the process's network namespace.
+holds_raw_socket() {
+  local inodes link target
+  inodes=$(awk 'FNR > 1 { print $10 }' /proc/"$1"/net/raw /proc/"$1"/net/raw6 2>/dev/null)
+  for link in /proc/"$1"/fd/*; do
+    target=$(readlink "$link") || continue
+    [[ $target == socket:* ]] || continue
+    target=${target#socket:[}
+    grep -qx "${target%]}" <<<"$inodes" && return 0
+  done
+  return 1
+}
+
+# copy_program <dir>: the program and its helper as the build tree lays them out, in
+# $work/<dir>.prog, without any file capability scripts/run may have given the build; the
+# program's path in $copy.
+copy_program() {
+  mkdir -p "$work/$1.prog/ui" "$work/$1.prog/icmp_helper"
+  cp "$bin" "$work/$1.prog/ui/lumoret"
+  cp "$helper" "$work/$1.prog/icmp_helper/lumoret-icmp"
+  copy=$work/$1.prog/ui/lumoret
+}
+
 # A working directory with its own config.ini and its own runtime folder (the lock).
 # The host text that is not UTF-8 must not make the toolkit complain on stderr.
 make_dir() {
@@ -80,6 +110,32 @@ ends() {
   local s=$?
   [ "$s" = "$3" ] && pass "$4" || fail "$4: status $s"
 }
+
+# --- the command line, and no display: an answer or one line, and an end at once
+make_dir o
+rm "$work/o/config.ini"
+version=$(sed -n 's/^project(Lumoret VERSION \([0-9.]*\).*/\1/p' "$(dirname "$0")/../../CMakeLists.txt")
+(cd "$work/o" && timeout 5 "$bin" --version >"$work/o.out" 2>"$work/o.err")
+s=$?
+[ "$s" = 0 ] && [ "$(cat "$work/o.out")" = "Lumoret $version" ] && pass "--version says $version" ||
+  fail "--version: status $s, '$(cat "$work/o.out" "$work/o.err")'"
+(cd "$work/o" && timeout 5 "$bin" --help >"$work/o.out" 2>"$work/o.err")
+s=$?
+[ "$s" = 0 ] && grep -q '^Usage: lumoret' "$work/o.out" && [ ! -s "$work/o.err" ] &&
+  pass "--help prints the usage" || fail "--help: status $s, '$(cat "$work/o.out" "$work/o.err")'"
+[ -e "$work/o/config.ini" ] && fail "--help or --version started the program"
+make_dir o
+for display in "" ":1999"; do
+  setting=(-u DISPLAY)
+  [ -n "$display" ] && setting=("DISPLAY=$display")
+  (cd "$work/o" && XDG_RUNTIME_DIR="$work/o.run" timeout 10 env -u WAYLAND_DISPLAY \
+    "${setting[@]}" "$bin" 2>"$work/o.err")
+  s=$?
+  [ "$s" = 1 ] && [ "$(wc -l <"$work/o.err")" = 1 ] &&
+    grep -q "DISPLAY is not set\|cannot open the display $display" "$work/o.err" &&
+    pass "display '${display}': one line and status 1" ||
+    fail "display '${display}': status $s, stderr: $(cat "$work/o.err")"
+done
 
 # --- a first instance: its window, and no CAP_NET_RAW once the socket is open
 make_dir a
@@ -229,7 +285,19 @@ ln -sf /dev/zero "$work/z/config.ini"
 refused z 'config.ini is a link to a character device' "a link to /dev/zero"
 make_dir m
 for ((i = 0; i <= 65536; i++)); do echo 127.0.0.1; done >"$work/m/config.ini"
-refused m 'lists 65537 targets; at most 65536' "65,537 targets"
+refused m 'lists more than 65536 targets (the next one is on line 65537); at most 65536' \
+  "65,537 targets"
+
+# --- a quit while a huge config.ini is read (1 GiB of empty lines, a sparse file of
+# 64 MiB): the program ends within a second
+make_dir q
+perl -e 'open(my $f, ">", $ARGV[0]) or die; for (my $o = 65535; $o < 2**30; $o += 65536) {
+  seek($f, $o, 0); print $f "\n" }' "$work/q/config.ini"
+start q
+sleep 0.3
+kill -TERM "$pid"
+ends "$pid" 1 0 "SIGTERM while a 1 GiB config.ini is read ends the program within a second"
+rm -f "$work/q/config.ini"
 
 # The remaining cases change users, which only root can do.
 nobody=(setpriv --reuid=65534 --regid=65534 --clear-groups)
@@ -243,9 +311,8 @@ fi
 echo "1 0" >/proc/sys/net/ipv4/ping_group_range
 make_dir n
 chown 65534:65534 "$work/n" "$work/n.run"
-# A copy carries no file capability that scripts/run may have given the build.
-cp "$bin" "$work/n/lumoret"
-bin=$work/n/lumoret start n "${nobody[@]}"
+copy_program n
+bin=$copy start n "${nobody[@]}"
 if shows '^Lumoret: cannot start$' "missing rights are reported in a message box"; then
   eval "$(xdotool getwindowgeometry --shell "$window")"
   # Wrapped to a readable width, not one line as wide as the screen.
@@ -262,13 +329,48 @@ grep -q 'setcap cap_net_raw+ep' "$work/n.err" && grep -q 'ping_group_range=' "$w
 if echo "0 2147483647" >/proc/sys/net/ipv4/ping_group_range; then
   make_dir g
   chown 65534:65534 "$work/g" "$work/g.run"
-  cp "$bin" "$work/g/lumoret"
-  bin=$work/g/lumoret start g "${nobody[@]}" --inh-caps=-all --bounding-set=-all
+  copy_program g
+  bin=$copy start g "${nobody[@]}" --inh-caps=-all --bounding-set=-all
   shows '^Lumoret$' "without the right, the window comes up on ICMP datagram sockets" &&
     key_to "$window" Escape
   ends "$pid" 3 0 "and closes cleanly"
   echo "1 0" >/proc/sys/net/ipv4/ping_group_range
 fi
+
+# --- the right on the helper alone (as the package grants it where ICMP datagram sockets
+# are closed), and code of the user's choosing loaded into the program through
+# GTK_MODULES: it finds no raw socket in the program, which probes all the same. Then the
+# same with the right on the program too, as an earlier setcap left it.
+make_dir c
+printf '127.0.0.1\n' >"$work/c/config.ini"
+chown 65534:65534 "$work/c" "$work/c.run"
+copy_program c
+cp "$socket_probe" "$work/c.prog/socket_probe.so"
+cp "$row_probe" "$work/c.prog/row_probe.so"
+setcap cap_net_raw+ep "$work/c.prog/icmp_helper/lumoret-icmp"
+sockets=$work/c.run/sockets
+rows=$work/c.run/rows
+replies() { awk -F'\t' '$1 == "127.0.0.1" && $8 + 0 >= 2 { found = 1 } END { exit !found }' "$rows" 2>/dev/null; }
+for where in "the helper" "the helper and the program"; do
+  [ "$where" = "the helper" ] || setcap cap_net_raw+ep "$copy"
+  rm -f "$sockets" "$rows"
+  bin=$copy start c "${nobody[@]}" env GTK_MODULES="$work/c.prog/socket_probe.so:$work/c.prog/row_probe.so" \
+    LUMORET_SOCKETS="$sockets" LUMORET_ROWS="$rows"
+  if ! shows '^Lumoret$' "the right on $where: the window comes up"; then
+    kill -9 "$pid" && wait "$pid"
+    continue
+  fi
+  within 10 replies && pass "the right on $where: replies through the helper" ||
+    fail "the right on $where: no replies: $(cat "$rows" 2>/dev/null)"
+  within 3 test -s "$sockets" || fail "the right on $where: the socket probe did not run"
+  [ "$(cat "$sockets" 2>/dev/null)" = "raw 0 hdrincl 0" ] &&
+    pass "the right on $where: code in the program finds no raw socket" ||
+    fail "the right on $where: code in the program found: $(cat "$sockets")"
+  holds_raw_socket "$pid" && fail "the right on $where: the program holds a raw socket"
+  pgrep -P "$pid" -x lumoret-icmp >/dev/null || fail "the right on $where: no helper beside the program"
+  key_to "$window" Escape
+  ends "$pid" 3 0 "the right on $where: closes cleanly"
+done
 
 # --- a full disk when the default config.ini is written: nothing is left behind. The
 # program runs in a mount namespace of its own, on a one-page tmpfs already full.
@@ -333,6 +435,10 @@ if shows '^Lumoret$' "a sudo start runs"; then
   [ "$uids" = "65534 65534 65534 65534" ] || fail "uids after the switch: $uids"
   [ "$(stat -c %u "$work/s/config.ini")" = 65534 ] || fail "config.ini is not the invoking user's"
   has_net_raw "$pid" && fail "CAP_NET_RAW left after the switch"
+  holds_raw_socket "$pid" && fail "a sudo start holds a raw socket in the program"
+  helper_pid=$(pgrep -P "$pid" -x lumoret-icmp)
+  [ -n "$helper_pid" ] && [ "$(awk '$1 == "Uid:" { print $2, $3, $4, $5 }' "/proc/$helper_pid/status")" = \
+    "65534 65534 65534 65534" ] || fail "the helper of a sudo start is not the invoking user's"
   key_to "$window" Escape
   ends "$pid" 2 0 "the sudo start ends with 0"
 fi

@@ -1,0 +1,157 @@
+#include "engine/target_list.h"
+
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "engine/config_error.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Hosts = std::vector<std::string>;
+
+Hosts Read(const std::string& text) {
+  std::istringstream in(text);
+  return ReadTargetList(in);
+}
+
+// What reading text refuses it for, and the message.
+ConfigError Refusal(const std::string& text) {
+  try {
+    Read(text);
+  } catch (const ConfigError& e) {
+    return e;
+  }
+  ADD_FAILURE() << "read without a refusal";
+  return ConfigError(ConfigError::Kind::kCannotRead, "");
+}
+
+TEST(ReadTargetList, CommentsEmptyLinesAndLineEnds) {
+  EXPECT_EQ(Read("#c\nhost-a\n\nhost-b"), (Hosts{"host-a", "host-b"}));
+  EXPECT_EQ(Read("a\r\nb\r\n"), (Hosts{"a", "b"}));
+  EXPECT_EQ(Read("a\n\n\n"), (Hosts{"a"}));
+  EXPECT_EQ(Read("# only\n\n#comments\n"), Hosts{});
+  EXPECT_EQ(Read(""), Hosts{});
+  // Nothing is trimmed, and the same text twice is two targets.
+  EXPECT_EQ(Read("a # note\n \t\na\n"), (Hosts{"a ", " \t", "a"}));
+  EXPECT_EQ(Read(std::string("ab\0cd\nx#\0y", 11)), (Hosts{"ab", "x"}));
+  // A byte-order mark is text of the first line.
+  EXPECT_EQ(Read("\xEF\xBB\xBF#comment\n1.2.3.4"), (Hosts{"\xEF\xBB\xBF", "1.2.3.4"}));
+  EXPECT_EQ(Read("a\rb\n"), (Hosts{"a\rb"})) << "a lone CR belongs to the line";
+}
+
+TEST(ReadTargetList, LinesTooLongAreRefusedByNumber) {
+  const std::string longest(65535, 'x');
+  EXPECT_EQ(Read(longest + "\nb"), (Hosts{longest, "b"}));
+  EXPECT_EQ(Read(longest + "\r\nb"), (Hosts{longest, "b"}));
+  EXPECT_EQ(Read(longest), (Hosts{longest}));
+  // One character more, even in a comment, and the start is refused with the line's number.
+  for (const std::string& text :
+       {"a\n\n" + longest + "y\nb\n", "a\n\n#" + longest + "\r\nb", "a\n\n" + longest + "\r"}) {
+    const ConfigError refusal = Refusal(text);
+    EXPECT_EQ(refusal.kind, ConfigError::Kind::kLineTooLong);
+    EXPECT_STREQ(refusal.what(), "line 3 of config.ini is longer than 65535 characters");
+  }
+}
+
+TEST(ReadTargetList, StopsAtTheFirstTargetTooMany) {
+  std::string most;
+  for (int i = 0; i < 65536; ++i) {
+    most += "h\n#\n";
+  }
+  EXPECT_EQ(Read(most).size(), 65536u);
+  const ConfigError refusal = Refusal(most + "\none-more\n");
+  EXPECT_EQ(refusal.kind, ConfigError::Kind::kTooManyTargets);
+  EXPECT_STREQ(refusal.what(),
+               "config.ini lists more than 65536 targets (the next one is on line 131074); at "
+               "most 65536 can be probed at once");
+}
+
+// Serves a given number of empty lines, and counts what was taken.
+class EmptyLines : public std::streambuf {
+ public:
+  explicit EmptyLines(std::size_t total) : left_(total), chunk_(1 << 16, '\n') {}
+  std::size_t served() const { return served_; }
+
+ protected:
+  int_type underflow() override {
+    if (left_ == 0) {
+      return traits_type::eof();
+    }
+    const std::size_t n = std::min(left_, chunk_.size());
+    left_ -= n;
+    served_ += n;
+    setg(chunk_.data(), chunk_.data(), chunk_.data() + n);
+    return traits_type::to_int_type('\n');
+  }
+
+ private:
+  std::size_t left_;
+  std::size_t served_ = 0;
+  std::string chunk_;
+};
+
+TEST(ReadTargetList, AQuitEndsTheReadingSoon) {
+  constexpr std::size_t kTotal = std::size_t{64} << 20;
+  EmptyLines lines(kTotal);
+  std::istream in(&lines);
+  bool asked = false;
+  EXPECT_EQ(ReadTargetList(in, "config.ini", [&asked] { return asked = true; }), Hosts{});
+  EXPECT_TRUE(asked);
+  EXPECT_LT(lines.served(), kTotal / 8) << "read on after the quit";
+}
+
+// A huge file is refused without being held: 100 million short lines, read in a child
+// process whose memory is measured (and, where no sanitizer reserves address space of
+// its own, limited).
+TEST(LoadTargetList, HundredMillionLinesWithinAQuarterGigabyte) {
+  constexpr long kLimitKib = 256 * 1024;
+  const fs::path dir = fs::temp_directory_path() / ("lumoret-lines-" + std::to_string(::getpid()));
+  fs::create_directories(dir);
+  const std::string file = (dir / "config.ini").string();
+  {
+    FILE* out = std::fopen(file.c_str(), "w");
+    ASSERT_NE(out, nullptr);
+    constexpr int kLinesAtOnce = 500'000;
+    std::string lines;
+    for (int i = 0; i < kLinesAtOnce; ++i) {
+      lines += "a\n";
+    }
+    for (int i = 0; i < 100'000'000 / kLinesAtOnce; ++i) {
+      ASSERT_EQ(std::fwrite(lines.data(), 1, lines.size(), out), lines.size());
+    }
+    ASSERT_EQ(std::fclose(out), 0);
+  }
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+    const rlimit limit{kLimitKib * 1024, kLimitKib * 1024};
+    ::setrlimit(RLIMIT_AS, &limit);
+#endif
+    try {
+      LoadTargetList(file);
+    } catch (const ConfigError& e) {
+      ::_exit(e.kind == ConfigError::Kind::kTooManyTargets ? 0 : 1);
+    } catch (...) {
+      ::_exit(2);  // out of memory, most likely
+    }
+    ::_exit(3);
+  }
+  int status = 0;
+  rusage usage{};
+  ASSERT_EQ(::wait4(child, &status, 0, &usage), child);
+  fs::remove_all(dir);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+  EXPECT_LE(usage.ru_maxrss, kLimitKib);
+}
+
+}  // namespace

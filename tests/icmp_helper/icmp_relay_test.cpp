@@ -1,0 +1,336 @@
+// The helper's relay on a real raw socket, and the helper as a process: what it sends,
+// what it passes on, and which rights it keeps. Root only (raw sockets), in a private
+// network namespace where only loopback exists.
+#include "icmp_helper/icmp_relay.h"
+
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine/delay_time_mgr.h"
+
+namespace {
+
+using platform::IpFamily;
+using platform::RelayMessage;
+using Bytes = std::vector<unsigned char>;
+
+constexpr int kQuietMs = 300;  // how long the wire is watched for more
+
+const platform::AddressBytes kLoopback = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF, 127, 0, 0, 1};
+
+Bytes Message(const RelayMessage& message) {
+  Bytes bytes(RelayMessage::kMaxSize);
+  bytes.resize(message.Encode(bytes.data()));
+  return bytes;
+}
+
+Bytes EchoRequest(std::uint16_t identifier, std::uint16_t sequence,
+                  const platform::AddressBytes& to = kLoopback) {
+  RelayMessage request;
+  request.kind = RelayMessage::Kind::kEchoRequest;
+  request.address = to;
+  request.identifier = identifier;
+  request.sequence = sequence;
+  return Message(request);
+}
+
+Bytes Filter(std::uint16_t first, std::uint32_t count) {
+  RelayMessage filter;
+  filter.kind = RelayMessage::Kind::kFilter;
+  filter.first_identifier = first;
+  filter.identifier_count = count;
+  return Message(filter);
+}
+
+// An ICMP message as seen on the wire, after its IPv4 header.
+struct Icmp {
+  int type = -1;
+  int code = -1;
+  std::uint16_t identifier = 0;
+  std::uint16_t sequence = 0;
+  bool checksum_ok = false;  // the 16-bit words, checksum included, add up to all ones
+  std::size_t length = 0;    // of the ICMP message
+};
+
+Icmp ParseIpv4(const unsigned char* data, std::size_t length) {
+  Icmp icmp;
+  const std::size_t header = (data[0] & 0x0F) * 4u;
+  if (length < header + 8) {
+    return icmp;
+  }
+  const unsigned char* m = data + header;
+  icmp = {m[0],
+          m[1],
+          static_cast<std::uint16_t>((m[4] << 8) | m[5]),
+          static_cast<std::uint16_t>((m[6] << 8) | m[7]),
+          false,
+          length - header};
+  std::uint32_t sum = 0;
+  for (std::size_t i = 0; i + 1 < icmp.length; i += 2) {
+    sum += static_cast<std::uint32_t>((m[i] << 8) | m[i + 1]);
+  }
+  while (sum >> 16) {
+    sum = (sum & 0xFFFF) + (sum >> 16);
+  }
+  icmp.checksum_ok = sum == 0xFFFF;
+  return icmp;
+}
+
+bool Readable(int fd, int ms) {
+  pollfd wait{fd, POLLIN, 0};
+  return ::poll(&wait, 1, ms) == 1;
+}
+
+class IcmpRelayTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (::geteuid() != 0) {
+      GTEST_SKIP() << "raw sockets need root";
+    }
+    int pair[2];
+    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, pair), 0);
+    program_ = pair[0];
+    relay_ = std::make_unique<IcmpRelay>(pair[1], IpFamily::kV4);
+    relay_->OpenRawSocket();
+    ASSERT_GE(relay_->raw(), 0);
+    // Sees every ICMP message on loopback: the requests the relay sends, and the replies.
+    wire_ = ::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);
+    ASSERT_GE(wire_, 0);
+  }
+  void TearDown() override {
+    if (program_ >= 0) {
+      ::close(program_);
+    }
+    if (wire_ >= 0) {
+      ::close(wire_);
+    }
+  }
+
+  // The program asks; the relay serves what was asked.
+  void Ask(const Bytes& message) {
+    ASSERT_EQ(::send(program_, message.data(), message.size(), 0),
+              static_cast<ssize_t>(message.size()));
+  }
+  void Serve() { ASSERT_TRUE(relay_->ServeRequests()); }
+
+  // The echo requests that went out on loopback.
+  std::vector<Icmp> RequestsSent() {
+    std::vector<Icmp> requests;
+    unsigned char datagram[256];
+    while (Readable(wire_, kQuietMs)) {
+      const ssize_t n = ::recv(wire_, datagram, sizeof datagram, 0);
+      const Icmp icmp = ParseIpv4(datagram, n > 0 ? static_cast<std::size_t>(n) : 0);
+      if (icmp.type == 8) {
+        requests.push_back(icmp);
+      }
+    }
+    return requests;
+  }
+
+  // The replies the relay passed on to the program.
+  std::vector<Icmp> RepliesPassed() {
+    while (Readable(relay_->raw(), kQuietMs)) {
+      EXPECT_TRUE(relay_->PassDatagrams());
+    }
+    std::vector<Icmp> replies;
+    unsigned char bytes[RelayMessage::kMaxSize];
+    ssize_t n;
+    while ((n = ::recv(program_, bytes, sizeof bytes, MSG_DONTWAIT)) > 0) {
+      const auto message = RelayMessage::Decode(bytes, static_cast<std::size_t>(n), IpFamily::kV4);
+      EXPECT_TRUE(message && message->kind == RelayMessage::Kind::kDatagram);
+      if (message) {
+        EXPECT_EQ(message->address, kLoopback);
+        EXPECT_TRUE(message->wall_stamp_ns);
+        EXPECT_TRUE(message->overflow_count);
+        replies.push_back(ParseIpv4(message->bytes, message->length));
+      }
+    }
+    return replies;
+  }
+
+  std::unique_ptr<IcmpRelay> relay_;
+  int program_ = -1;  // the program's end of the relay
+  int wire_ = -1;     // a raw socket watching loopback
+};
+
+TEST_F(IcmpRelayTest, SendsOnlyWellFormedEchoRequestsToUnicastAddresses) {
+  RelayMessage ready;
+  ready.kind = RelayMessage::Kind::kReady;
+  Ask(EchoRequest(0x4242, 1, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF, 224, 0, 0, 1}));
+  Ask(Message(ready));
+  Ask({4, 0, 0});
+  Ask(Filter(0, 65537));
+  Ask(EchoRequest(0x4242, 7));
+  Serve();
+  EXPECT_EQ(relay_->refused(), 4u);
+  const std::vector<Icmp> sent = RequestsSent();
+  ASSERT_EQ(sent.size(), 1u);
+  EXPECT_EQ(sent[0].code, 0);
+  EXPECT_EQ(sent[0].identifier, 0x4242);
+  EXPECT_EQ(sent[0].sequence, 7);
+  EXPECT_EQ(sent[0].length, 8u);
+  EXPECT_TRUE(sent[0].checksum_ok);
+}
+
+TEST_F(IcmpRelayTest, PassesOnlyRepliesToTheIdentifiersNamedOnce) {
+  Ask(EchoRequest(0x4242, 1));
+  Serve();
+  EXPECT_TRUE(RepliesPassed().empty()) << "a reply passed before the program named its own";
+
+  Ask(Filter(0x4242, 1));
+  Ask(EchoRequest(0x4242, 2));
+  Ask(EchoRequest(0x5000, 1));
+  Serve();
+  std::vector<Icmp> passed = RepliesPassed();
+  ASSERT_EQ(passed.size(), 1u);
+  EXPECT_EQ(passed[0].type, 0);
+  EXPECT_EQ(passed[0].identifier, 0x4242);
+  EXPECT_EQ(passed[0].sequence, 2);
+
+  // The filter is fixed: a second one is refused and changes nothing.
+  Ask(Filter(0x5000, 1));
+  Ask(EchoRequest(0x5000, 2));
+  Serve();
+  EXPECT_EQ(relay_->refused(), 1u);
+  EXPECT_TRUE(RepliesPassed().empty());
+}
+
+TEST_F(IcmpRelayTest, EndsWhenTheProgramClosesItsEnd) {
+  ::close(program_);
+  program_ = -1;
+  EXPECT_FALSE(relay_->ServeRequests());
+}
+
+// The helper's process, started as the program starts it: in a sudo start, as root.
+TEST(IcmpHelperTest, GivesUpEveryRightAndRelaysForTheProgram) {
+  if (::geteuid() != 0) {
+    GTEST_SKIP() << "a sudo start is root's";
+  }
+  ::setenv("SUDO_UID", "65534", 1);
+  ::setenv("SUDO_GID", "65534", 1);
+  const platform::IcmpRelays relays = platform::StartIcmpHelper(LUMORET_ICMP_HELPER);
+  ::unsetenv("SUDO_UID");
+  ::unsetenv("SUDO_GID");
+  ASSERT_TRUE(relays.answered) << relays.v4_error.message();
+  ASSERT_GE(relays.v4, 0);
+  EXPECT_EQ(platform::GetSocketKind(relays.v4), platform::SocketKind::kRaw);
+
+  pid_t helper = -1;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+    std::ifstream stat(entry.path() / "stat");
+    std::string pid, comm, state;
+    pid_t parent = 0;
+    if (stat >> pid >> comm >> state >> parent && comm == "(lumoret-icmp)" &&
+        parent == ::getpid()) {
+      helper = std::stoi(pid);
+    }
+  }
+  ASSERT_GT(helper, 0);
+  std::ifstream status("/proc/" + std::to_string(helper) + "/status");
+  std::string line;
+  std::vector<std::string> kept;
+  while (std::getline(status, line)) {
+    if (line.rfind("Uid:", 0) == 0 || line.rfind("Gid:", 0) == 0 || line.rfind("Cap", 0) == 0 ||
+        line.rfind("NoNewPrivs:", 0) == 0) {
+      kept.push_back(line);
+    }
+  }
+  const std::vector<std::string> expected = {
+      "Uid:\t65534\t65534\t65534\t65534", "Gid:\t65534\t65534\t65534\t65534",
+      "CapInh:\t0000000000000000",        "CapPrm:\t0000000000000000",
+      "CapEff:\t0000000000000000",        "CapBnd:\t0000000000000000",
+      "CapAmb:\t0000000000000000",        "NoNewPrivs:\t1"};
+  EXPECT_EQ(kept, expected);
+  // Not dumpable: its /proc entries stay root's, out of its user's reach.
+  struct stat entry;
+  ASSERT_EQ(::stat(("/proc/" + std::to_string(helper) + "/mem").c_str(), &entry), 0);
+  EXPECT_EQ(entry.st_uid, 0u);
+
+  // Through the relay as through a raw socket: a request out, its reply in.
+  ASSERT_TRUE(platform::AcceptOnlyEchoReplies(relays.v4, 0x4242, 1));
+  const unsigned char timestamp_request[8] = {13, 0, 0, 0, 0x42, 0x42, 0, 1};
+  const unsigned char echo[8] = {8, 0, 0x75, 0x7A, 0x42, 0x42, 0, 3};  // checksum left to it
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  EXPECT_EQ(platform::SendDatagram(relays.v4, timestamp_request, 8, &to, sizeof to).value(),
+            EINVAL);
+  EXPECT_FALSE(platform::SendDatagram(relays.v4, echo, 8, &to, sizeof to));
+  ASSERT_TRUE(Readable(relays.v4, 2000));
+  unsigned char slots[platform::kMaxReceiveBatch][128];
+  platform::ReceivedDatagram received[platform::kMaxReceiveBatch];
+  std::error_code error;
+  ASSERT_EQ(platform::ReceiveDatagrams(relays.v4, &slots[0][0], 128, received,
+                                       platform::kMaxReceiveBatch, error),
+            1);
+  const Icmp reply = ParseIpv4(slots[0], received[0].length);
+  EXPECT_EQ(reply.type, 0);
+  EXPECT_EQ(reply.sequence, 3);
+  EXPECT_EQ(received[0].source, kLoopback);
+  EXPECT_TRUE(received[0].wall_stamp_ns);
+
+  // Its relays closed, it ends.
+  platform::CloseSocket(relays.v4);
+  if (relays.v6 >= 0) {
+    platform::CloseSocket(relays.v6);
+  }
+  int exit_status = -1;
+  for (int i = 0; i < 200 && ::waitpid(helper, &exit_status, WNOHANG) == 0; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_TRUE(WIFEXITED(exit_status) && WEXITSTATUS(exit_status) == 0);
+}
+
+// Thousands of targets send at once when the engine starts, faster than the helper can
+// take requests off the relay: none may fail for want of room, nor time out.
+TEST(IcmpHelperTest, CarriesTheEnginesBurstOfTenThousandTargets) {
+  if (::geteuid() != 0) {
+    GTEST_SKIP() << "the helper needs root or its capability here";
+  }
+  const std::filesystem::path old_dir = std::filesystem::current_path();
+  const std::filesystem::path dir =
+      std::filesystem::temp_directory_path() / ("lumoret-burst-" + std::to_string(::getpid()));
+  std::filesystem::create_directories(dir);
+  std::filesystem::current_path(dir);
+  {
+    std::ofstream config("config.ini");
+    for (int i = 0; i < 10000; ++i) {
+      config << "127.0.0.1\n";
+    }
+  }
+  const platform::IcmpRelays relays = platform::StartIcmpHelper(LUMORET_ICMP_HELPER);
+  ASSERT_GE(relays.v4, 0) << relays.v4_error.message();
+  {
+    DelayTimeMgr engine(relays.v4, nullptr, relays.v6);
+    engine.Start();
+    std::this_thread::sleep_for(std::chrono::milliseconds(2500));  // two rounds
+    engine.Stop();
+    EXPECT_EQ(engine.send_error_count.load(), 0u);
+    std::size_t answered = 0;
+    std::uint32_t timeouts = 0;
+    for (const auto& target : engine.targets) {
+      answered += target->reply_count > 0 ? 1 : 0;
+      timeouts += target->timeout_count;
+    }
+    EXPECT_EQ(answered, engine.targets.size());
+    EXPECT_EQ(timeouts, 0u);
+  }
+  std::filesystem::current_path(old_dir);
+  std::filesystem::remove_all(dir);
+}
+
+}  // namespace
