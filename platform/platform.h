@@ -182,7 +182,8 @@ void DropPrivileges(Rights rights = Rights::kRawSocket);
 // gives up every right and relays: well-formed echo requests out, echo replies in. Each
 // family's relay descriptor is an ICMP socket like another to SendDatagram,
 // ReceiveDatagrams, GetSocketKind (raw) and AcceptOnlyEchoReplies; close it with
-// CloseSocket.
+// CloseSocket (one closed otherwise counts as a relay until its number comes back for a
+// socket the platform layer opens).
 
 // The descriptors the helper finds its relays at: ICMP over IPv4's, then ICMPv6's.
 constexpr int kHelperRelayFd[2] = {3, 4};

@@ -47,7 +47,8 @@ std::string activation_path;  // unlinked again on release
 
 // The relays StartIcmpHelper set up, by family ([0] IPv4, [1] IPv6), -1 where there is
 // none: every send and receive asks, so a relay is told from a socket without a system
-// call. Set before the worker thread starts; cleared when a relay is closed.
+// call. Set before the worker thread starts; cleared when a relay is closed, or when its
+// number comes back for a socket opened here.
 std::atomic<int> relay_descriptors[2] = {{-1}, {-1}};
 
 // The family of the relay socket is, or nothing when it is no relay.
@@ -69,6 +70,16 @@ constexpr int kRelayRoomWaitMs = 100;
 // relay, so one that waited behind a long queue in it would measure that wait too (with
 // the system's usual room, 2 to 3 ms more at 10,000 targets sending at once).
 constexpr int kRelayRequestRoomBytes = 8192;
+
+// Forgets a relay whose descriptor the system has just handed out again: it was closed
+// without CloseSocket (as Asio closes a socket it was given), and the new socket is no
+// relay.
+void ForgetClosedRelay(int descriptor) {
+  for (std::atomic<int>& relay : relay_descriptors) {
+    int expected = descriptor;
+    relay.compare_exchange_strong(expected, -1);
+  }
+}
 
 // Sends one message to the helper, waiting kRelayRoomWaitMs at most for room; the
 // system's error, empty on success.
@@ -255,6 +266,8 @@ int OpenRelayPairs(int ours[2], int theirs[2]) {
     if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, pair) != 0) {
       return errno;
     }
+    ForgetClosedRelay(pair[0]);
+    ForgetClosedRelay(pair[1]);
     ours[f] = pair[0];
     ::setsockopt(ours[f], SOL_SOCKET, SO_SNDBUF, &kRelayRequestRoomBytes,
                  sizeof kRelayRequestRoomBytes);
@@ -526,6 +539,7 @@ int OpenIcmpSocketOfType(IpFamily family, int type, const char* what) {
   if (fd < 0) {
     throw RightsError(RightsError::Step::kOpenSocket, errno, what);
   }
+  ForgetClosedRelay(fd);
   return fd;
 }
 

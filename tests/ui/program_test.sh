@@ -19,7 +19,8 @@ xdpyinfo >/dev/null 2>&1 || skip "cannot reach the display $DISPLAY"
 export LSAN_OPTIONS="${LSAN_OPTIONS:+$LSAN_OPTIONS:}print_suppressions=0"
 # Sanitizer builds start and end several times slower; the limits are for the normal one.
 slow=1
-ldd "$bin" 2>/dev/null | grep -qE 'lib(a|t)san' && slow=4
+sanitized=0
+ldd "$bin" 2>/dev/null | grep -qE 'lib(a|t)san' && slow=4 && sanitized=1
 
 work=$(mktemp -d)
 chmod 755 "$work"
@@ -369,7 +370,15 @@ for where in "the helper" "the helper and the program"; do
   holds_raw_socket "$pid" && fail "the right on $where: the program holds a raw socket"
   pgrep -P "$pid" -x lumoret-icmp >/dev/null || fail "the right on $where: no helper beside the program"
   key_to "$window" Escape
-  ends "$pid" 3 0 "the right on $where: closes cleanly"
+  # A sanitizer cannot read its options (and suppressions) in a process that started with
+  # a file capability: its reports on the toolkit and Boost then decide the status.
+  if [ "$where" = "the helper" ] || [ "$sanitized" = 0 ]; then
+    ends "$pid" 3 0 "the right on $where: closes cleanly"
+  else
+    within 3 gone "$pid" && pass "the right on $where: closes (status the sanitizer's)" ||
+      fail "the right on $where: still running after 3 s"
+    wait "$pid"
+  fi
 done
 
 # --- a full disk when the default config.ini is written: nothing is left behind. The

@@ -18,7 +18,7 @@ constexpr int kIntervalMs = 1000;
 
 void AppendRows(const wxWindow* window, std::string* out) {
   for (const wxWindow* child : window->GetChildren()) {
-    if (const auto* list = wxDynamicCast(child, wxListCtrl)) {
+    if (const auto* list = dynamic_cast<const wxListCtrl*>(child)) {
       for (long row = 0; row < list->GetItemCount(); ++row) {
         for (int column = 0; column < list->GetColumnCount(); ++column) {
           *out += (column > 0 ? "\t" : "") + list->GetItemText(row, column).utf8_string();
