@@ -209,12 +209,6 @@ TEST_F(IcmpRelayTest, PassesOnlyRepliesToTheIdentifiersNamedOnce) {
   EXPECT_TRUE(RepliesPassed().empty());
 }
 
-TEST_F(IcmpRelayTest, EndsWhenTheProgramClosesItsEnd) {
-  ::close(program_);
-  program_ = -1;
-  EXPECT_FALSE(relay_->ServeRequests());
-}
-
 // The helper's process, started as the program starts it: in a sudo start, as root.
 TEST(IcmpHelperTest, GivesUpEveryRightAndRelaysForTheProgram) {
   if (::geteuid() != 0) {
@@ -260,28 +254,13 @@ TEST(IcmpHelperTest, GivesUpEveryRightAndRelaysForTheProgram) {
   ASSERT_EQ(::stat(("/proc/" + std::to_string(helper) + "/mem").c_str(), &entry), 0);
   EXPECT_EQ(entry.st_uid, 0u);
 
-  // Through the relay as through a raw socket: a request out, its reply in.
-  ASSERT_TRUE(platform::AcceptOnlyEchoReplies(relays.v4, 0x4242, 1));
+  // Only echo requests go in; the burst test below sends them through and back.
   const unsigned char timestamp_request[8] = {13, 0, 0, 0, 0x42, 0x42, 0, 1};
-  const unsigned char echo[8] = {8, 0, 0x75, 0x7A, 0x42, 0x42, 0, 3};  // checksum left to it
   sockaddr_in to{};
   to.sin_family = AF_INET;
   to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   EXPECT_EQ(platform::SendDatagram(relays.v4, timestamp_request, 8, &to, sizeof to).value(),
             EINVAL);
-  EXPECT_FALSE(platform::SendDatagram(relays.v4, echo, 8, &to, sizeof to));
-  ASSERT_TRUE(Readable(relays.v4, 2000));
-  unsigned char slots[platform::kMaxReceiveBatch][128];
-  platform::ReceivedDatagram received[platform::kMaxReceiveBatch];
-  std::error_code error;
-  ASSERT_EQ(platform::ReceiveDatagrams(relays.v4, &slots[0][0], 128, received,
-                                       platform::kMaxReceiveBatch, error),
-            1);
-  const Icmp reply = ParseIpv4(slots[0], received[0].length);
-  EXPECT_EQ(reply.type, 0);
-  EXPECT_EQ(reply.sequence, 3);
-  EXPECT_EQ(received[0].source, kLoopback);
-  EXPECT_TRUE(received[0].wall_stamp_ns);
 
   // Its relays closed, it ends.
   platform::CloseSocket(relays.v4);
