@@ -45,10 +45,6 @@ CLumoretDlg::CLumoretDlg(DelayTimeMgr& manager, wxWindow* parent)
                                {wxACCEL_CTRL, 'A', wxID_SELECTALL},
                                {wxACCEL_CTRL, 'C', wxID_COPY}};
   SetAcceleratorTable(wxAcceleratorTable(WXSIZEOF(keys), keys));
-  kernel_drop_bar_ = new wxInfoBarGeneric(this);
-  // The toolkit's tooltip colours, which it uses by default, are black in some themes.
-  kernel_drop_bar_->SetBackgroundColour(wxColour(0xFF, 0xF2, 0xB8));
-  kernel_drop_bar_->SetForegroundColour(*wxBLACK);
   target_list->Bind(wxEVT_LIST_ITEM_ACTIVATED, &CLumoretDlg::OnRowActivated, this);
   Bind(wxEVT_TIMER, &CLumoretDlg::OnHelpTimer, this, kHelpTimerId);
   Centre();
@@ -222,6 +218,14 @@ void CLumoretDlg::ShowKernelDrops(std::uint32_t count) {
       "本机的接收缓冲区不够用：系统已丢弃 " + CountCell(count) +
       " 个回复，它们显示为超时，却不是网络丢包。\n提高上限：sudo sysctl "
       "net.core.rmem_max=16777216，然后重新启动 Lumoret（或以 root 身份启动）。";
+  // Made only when needed: its close button loads the icon theme, memory that a
+  // computer which drops nothing should not pay for.
+  if (kernel_drop_bar_ == nullptr) {
+    kernel_drop_bar_ = new wxInfoBarGeneric(this);
+    // The toolkit's tooltip colours, which it uses by default, are black in some themes.
+    kernel_drop_bar_->SetBackgroundColour(wxColour(0xFF, 0xF2, 0xB8));
+    kernel_drop_bar_->SetForegroundColour(*wxBLACK);
+  }
   // The bar lays out its parent as it comes and goes.
   kernel_drop_bar_->ShowMessage(wxString::FromUTF8(text), wxICON_WARNING);
 }
