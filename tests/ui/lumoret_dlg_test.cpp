@@ -309,12 +309,12 @@ TEST(LumoretDlg, KernelDropsAreToldOnceAboveTheListAndCountedInTheDetails) {
   DelayTimeMgr& manager = *dlg->manager();
   ASSERT_EQ(manager.kernel_drop_count.load(), 0u);
   Tick(CLumoretDlg::kTimerId);
-  wxInfoBarGeneric* bar = NoticeBar();
-  ASSERT_NE(bar, nullptr) << "no notice bar in the window";
-  EXPECT_FALSE(bar->IsShown()) << "told without a drop";
+  EXPECT_TRUE(NoticeBar() == nullptr || !NoticeBar()->IsShown()) << "told without a drop";
 
   manager.kernel_drop_count = 8328;
   Tick(CLumoretDlg::kTimerId);
+  wxInfoBarGeneric* bar = NoticeBar();
+  ASSERT_NE(bar, nullptr) << "no notice bar in the window";
   ASSERT_TRUE(bar->IsShown());
   std::string text;
   for (wxWindow* child : bar->GetChildren()) {
