@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <boost/asio/ip/udp.hpp>
@@ -101,57 +100,15 @@ class DelayTimeMgrTest : public ::testing::Test {
     GTEST_SKIP() << "no right to open ICMP sockets here"; \
   }
 
-TEST_F(DelayTimeMgrTest, CreatesDefaultConfigWhenMissing) {
+// The file's own rules are target_list_test's; here, that its sample targets are probed.
+TEST_F(DelayTimeMgrTest, ProbesTheSampleTargetsOfANewConfig) {
   auto mgr = MakeManager();
   REQUIRE_RAW_SOCKET(mgr);
-  std::ifstream in("config.ini", std::ios::binary);
-  const std::string text((std::istreambuf_iterator<char>(in)), {});
-  EXPECT_EQ(text.rfind("#IP Check\n", 0), 0u);
-  EXPECT_NE(text.find("\n\n#Domain Name Check\n"), std::string::npos);
-  EXPECT_NE(text.back(), '\n');
+  ASSERT_TRUE(fs::is_regular_file("config.ini"));
   ASSERT_EQ(mgr->targets.size(), 2u);
   EXPECT_TRUE(mgr->targets[0]->resolved) << mgr->targets[0]->host;
   EXPECT_EQ(mgr->targets[1]->identifier_offset, 1);
   EXPECT_FALSE(mgr->targets[1]->host.empty());
-}
-
-TEST_F(DelayTimeMgrTest, RefusesWhatIsNotARegularFileAtOnce) {
-  if (!MakeManager()) {
-    GTEST_SKIP() << "no right to open ICMP sockets here";
-  }
-  // Each case names the file and what it is; none may block or read without end.
-  const auto expect_refused = [](const std::string& what) {
-    try {
-      DelayTimeMgr mgr;
-      ADD_FAILURE() << "accepted " << what;
-    } catch (const ConfigError& e) {
-      EXPECT_EQ(e.kind, ConfigError::Kind::kNotRegularFile) << e.what();
-      EXPECT_NE(std::string(e.what()).find("config.ini is " + what), std::string::npos) << e.what();
-    }
-  };
-  fs::remove("config.ini");
-  fs::create_directory("config.ini");
-  expect_refused("a directory");
-  fs::remove("config.ini");
-  ASSERT_EQ(::mkfifo("config.ini", 0600), 0);
-  expect_refused("a FIFO");
-  fs::remove("config.ini");
-  fs::create_symlink("/dev/zero", "config.ini");
-  expect_refused("a link to a character device");
-  // A dangling link is neither read nor replaced by a file of our own.
-  fs::remove("config.ini");
-  fs::create_symlink(dir_ / "missing" / "config.ini", "config.ini");
-  expect_refused("a link to a file that does not exist");
-  EXPECT_TRUE(fs::is_symlink("config.ini"));
-  EXPECT_EQ(std::distance(fs::directory_iterator("."), {}), 1) << "something was left behind";
-  fs::remove("config.ini");
-  fs::create_symlink("config.ini", "config.ini");
-  expect_refused("a link that cannot be followed");
-  // A link to a regular file is read through.
-  fs::remove("config.ini");
-  std::ofstream("list") << "127.0.0.1\n";
-  fs::create_symlink("list", "config.ini");
-  EXPECT_EQ(DelayTimeMgr().targets.size(), 1u);
 }
 
 TEST_F(DelayTimeMgrTest, MatchesRepliesByIdentifierSequenceAndSource) {
@@ -351,9 +308,11 @@ TEST_F(DelayTimeMgrTest, HostListedMoreOftenThanTheSoftDescriptorLimit) {
   std::unique_ptr<DelayTimeMgr> mgr;
   EXPECT_NO_THROW(mgr = MakeDatagramManager());
   ::setrlimit(RLIMIT_NOFILE, &saved);
-  if (mgr) {
-    EXPECT_EQ(mgr->targets.size(), 200u);
+  if (!mgr && !HasFailure()) {
+    GTEST_SKIP() << "ping_group_range cannot be set here";
   }
+  ASSERT_NE(mgr, nullptr);
+  EXPECT_EQ(mgr->targets.size(), 200u);
 }
 
 // Thousands of replies at once queue up in the socket; each is still timed by its arrival,

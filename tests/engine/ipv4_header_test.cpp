@@ -44,4 +44,34 @@ TEST(Ipv4Header, DecodesPlainHeaderAndFollowingIcmp) {
   EXPECT_EQ(d.icmp.sequence_number(), 7);
 }
 
+// Whether the header decoder alone takes bytes, whatever would follow the header.
+bool HeaderTaken(const std::string& bytes) {
+  std::istringstream is(bytes);
+  Ipv4Header header;
+  return static_cast<bool>(is >> header);
+}
+
+TEST(Ipv4Header, RefusesWhatIsNoIpv4HeaderItCanRead) {
+  EXPECT_FALSE(HeaderTaken(Datagram(0x65))) << "version 6";
+  EXPECT_FALSE(HeaderTaken(Datagram(0x05))) << "version 0";
+  EXPECT_FALSE(HeaderTaken(Datagram(0x44))) << "header length 16 bytes, below the fixed part";
+  EXPECT_FALSE(HeaderTaken(Datagram(0x40))) << "header length 0";
+  // The options the length promises run past the end of the datagram.
+  EXPECT_FALSE(HeaderTaken(Datagram(0x46).substr(0, 23))) << "24 bytes promised, 23 there";
+  EXPECT_FALSE(HeaderTaken(Datagram(0x4F).substr(0, 59))) << "60 bytes promised, 59 there";
+  // Shorter than the fixed part.
+  EXPECT_FALSE(HeaderTaken(Datagram(0x45).substr(0, 19)));
+  EXPECT_FALSE(HeaderTaken(""));
+  // The longest header there is, with nothing after it, is taken.
+  EXPECT_TRUE(HeaderTaken(Datagram(0x4F).substr(0, 60)));
+}
+
+TEST(Ipv4Header, LeavesTheIcmpMessageAfterTheLongestOptions) {
+  const Decoded d = Decode(Datagram(0x4F));
+  ASSERT_TRUE(d.ok);
+  EXPECT_EQ(d.ipv4.header_length(), 60u);
+  EXPECT_EQ(d.icmp.identifier(), 0x1234);
+  EXPECT_EQ(d.icmp.sequence_number(), 7);
+}
+
 }  // namespace

@@ -2,11 +2,14 @@
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -107,6 +110,78 @@ TEST(ReadTargetList, AQuitEndsTheReadingSoon) {
   EXPECT_EQ(ReadTargetList(in, "config.ini", [&asked] { return asked = true; }), Hosts{});
   EXPECT_TRUE(asked);
   EXPECT_LT(lines.served(), kTotal / 8) << "read on after the quit";
+}
+
+// Each test in a fresh folder of its own, which holds the target list file.
+class LoadTargetListTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/lumoret-target-list.XXXXXX";
+    ASSERT_NE(::mkdtemp(pattern), nullptr);
+    dir_ = pattern;
+    file_ = dir_ / "config.ini";
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+  // What loading refuses the file for, and the message.
+  ConfigError Refusal() const {
+    try {
+      const Hosts hosts = LoadTargetList(file_.string());
+      ADD_FAILURE() << "loaded " << hosts.size() << " targets";
+    } catch (const ConfigError& e) {
+      return e;
+    }
+    return ConfigError(ConfigError::Kind::kCannotRead, "");
+  }
+  std::size_t Entries() const {
+    return static_cast<std::size_t>(std::distance(fs::directory_iterator(dir_), {}));
+  }
+
+  fs::path dir_;
+  fs::path file_;
+};
+
+TEST_F(LoadTargetListTest, AMissingFileIsWrittenWithTwoSampleTargets) {
+  const Hosts hosts = LoadTargetList(file_.string());
+  ASSERT_EQ(hosts.size(), 2u);
+  std::ifstream in(file_, std::ios::binary);
+  const std::string text((std::istreambuf_iterator<char>(in)), {});
+  EXPECT_EQ(text.rfind("#IP Check\n", 0), 0u) << text;
+  EXPECT_NE(text.find("\n\n#Domain Name Check\n"), std::string::npos) << text;
+  EXPECT_NE(text.back(), '\n') << "no line end after the last target";
+  EXPECT_EQ(Read(text), hosts) << "written and loaded differ";
+  EXPECT_EQ(LoadTargetList(file_.string()), hosts) << "not the same when read again";
+}
+
+// Nothing but a regular file is read: each is refused at once, naming what it is, and
+// none is replaced by a file of our own.
+TEST_F(LoadTargetListTest, RefusesWhatIsNotARegularFileAtOnce) {
+  const auto expect_refused = [this](const std::string& what) {
+    const fs::file_type type = fs::symlink_status(file_).type();
+    const ConfigError refusal = Refusal();
+    EXPECT_EQ(fs::symlink_status(file_).type(), type) << what << " was replaced";
+    EXPECT_EQ(refusal.kind, ConfigError::Kind::kNotRegularFile) << refusal.what();
+    EXPECT_NE(std::string(refusal.what()).find("config.ini is " + what), std::string::npos)
+        << refusal.what();
+    EXPECT_EQ(Entries(), 1u) << "something was left behind";
+    fs::remove(file_);
+  };
+  fs::create_directory(file_);
+  expect_refused("a directory");
+  ASSERT_EQ(::mkfifo(file_.c_str(), 0600), 0);
+  expect_refused("a FIFO");
+  fs::create_symlink("/dev/zero", file_);
+  expect_refused("a link to a character device");
+  fs::create_symlink(dir_ / "missing" / "config.ini", file_);
+  expect_refused("a link to a file that does not exist");
+  fs::create_symlink(file_, file_);
+  expect_refused("a link that cannot be followed");
+}
+
+TEST_F(LoadTargetListTest, ALinkToARegularFileIsReadThrough) {
+  std::ofstream(dir_ / "list") << "127.0.0.1\n";
+  fs::create_symlink("list", file_);
+  EXPECT_EQ(LoadTargetList(file_.string()), Hosts{"127.0.0.1"});
+  EXPECT_TRUE(fs::is_symlink(file_));
 }
 
 // A huge file is refused without being held: 100 million short lines, read in a child

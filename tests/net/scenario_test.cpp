@@ -30,6 +30,8 @@ const Delayed kDelayed[] = {
 // Replies the engine must drop, or that the kernel drops before they reach the socket
 // ("cut": the raw socket's ICMP filter cannot read 8 header bytes; "bad-version": IPv4
 // input drops it); late replies come after the 5-second wait. Each request times out.
+// "wrong-id" answers with the identifier one above, the next target's: the raw socket's
+// filter lets it through and the engine sorts it out (KernelFilter tests the filter).
 // "wrong-src" answers from the next address, which is no target: on datagram sockets,
 // where all the first listings share the system's identifier, a reply from another
 // target with that target's current sequence number would count for it.
@@ -262,6 +264,27 @@ TEST_P(Scenario, TheSameAddressTwiceIsTwoTargets) {
 
 INSTANTIATE_TEST_SUITE_P(Sockets, Scenario, ::testing::Values(false, true),
                          [](const auto& info) { return info.param ? "Datagram" : "Raw"; });
+
+// The raw sockets' filter keeps out replies to any identifier but the engine's own. With
+// a single target its identifier + 1 is nobody's, so the engine never sees the
+// responder's wrong-identifier replies, and counts none as foreign.
+class KernelFilter : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(KernelFilter, KeepsRepliesToAnotherIdentifierOut) {
+  const std::string host = GetParam();
+  const BenchRun run({"# one target", host}, host + " kind=wrong-id\n", 6);
+  ASSERT_EQ(run.status, 0) << run.output;
+  ASSERT_EQ(run.mode, "raw") << run.output;
+  const EngineTarget& t = run.Target(host);
+  const ProberRecord* r = run.RecordFor(t);
+  ASSERT_NE(r, nullptr) << run.output;
+  EXPECT_GE(r->faulty, 1u) << "the responder sent no wrong identifier";
+  EXPECT_EQ(run.engine_summary.at("foreign"), 0) << "the filter let them through";
+  EXPECT_EQ(t.replies + t.late + t.duplicates, 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Families, KernelFilter, ::testing::Values("198.18.3.4", "2001:db8::3:4"),
+                         [](const auto& info) { return info.index == 0 ? "Ipv4" : "Ipv6"; });
 
 }  // namespace
 

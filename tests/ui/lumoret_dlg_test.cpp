@@ -1,6 +1,7 @@
 // The main window over a real engine. Runs in a private network namespace
-// (tests/isolated) on the X display in $DISPLAY, in a temporary working directory whose
-// config.ini names loopback twice and a name that cannot resolve.
+// (tests/isolated) on the X display in $DISPLAY. Every test has a window and an engine of
+// its own, in a temporary working directory whose config.ini names loopback twice and a
+// name that cannot resolve.
 #include "ui/lumoret_dlg.h"
 
 #include <gtest/gtest.h>
@@ -37,9 +38,12 @@
 
 namespace {
 
-// One window for the whole run, made in main: the engine starts once per process.
+// The window of the test that runs, and its list: set by LumoretDlgTest for each test.
 CLumoretDlg* dlg = nullptr;
 TargetListCtrl* list = nullptr;
+
+// Two rows for one host, and an unresolved one between them.
+constexpr char kLoopbackTwice[] = "127.0.0.1\nnothing-here.invalid\n# again\n127.0.0.1\n";
 
 std::string Cell(long row, int column) {
   return list->GetItemText(row, column).utf8_string();
@@ -58,6 +62,50 @@ bool WaitFor(Pred pred, int timeout_ms) {
   }
   return true;
 }
+
+// Makes a working directory with config.ini, an engine on it and the window over that
+// engine, shown (which fills the list and starts the engine); takes all down after.
+class LumoretDlgTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/lumoret_dlg_test.XXXXXX";
+    ASSERT_NE(::mkdtemp(pattern), nullptr);
+    work_dir_ = pattern;
+    std::ofstream(work_dir_ / "config.ini") << ConfigText();
+    std::filesystem::current_path(work_dir_);
+    ASSERT_NO_THROW(manager_ = std::make_unique<DelayTimeMgr>());
+    dlg = new CLumoretDlg(*manager_);
+    dlg->Show();
+    list = dlg->target_list;
+  }
+
+  void TearDown() override {
+    if (dlg != nullptr) {
+      manager_->Stop();
+      wxObject* const window = dlg;
+      dlg->Destroy();
+      dlg = nullptr;
+      list = nullptr;
+      // Deleted on the next idle turn; its details windows go with it.
+      const bool gone = WaitFor(
+          [window] { return !wxPendingDelete.Member(window) && wxTopLevelWindows.IsEmpty(); },
+          5000);
+      EXPECT_TRUE(gone) << "a window outlived its test";
+      if (!gone) {
+        manager_.release();  // the window may still reach it
+      }
+    }
+    manager_.reset();
+    std::filesystem::current_path("/");
+    std::filesystem::remove_all(work_dir_);
+  }
+
+  // The text of config.ini.
+  virtual std::string ConfigText() const { return kLoopbackTwice; }
+
+  std::filesystem::path work_dir_;         // the test's working directory
+  std::unique_ptr<DelayTimeMgr> manager_;  // the engine under the window
+};
 
 // The modal box open over the window, if any.
 wxDialog* ModalBox() {
@@ -84,7 +132,7 @@ void ExpectUnresolvedRowUntouched() {
   }
 }
 
-TEST(LumoretDlg, LoopbackRowsAdvanceOnTheRefreshTimerAndTheUnresolvedRowNever) {
+TEST_F(LumoretDlgTest, LoopbackRowsAdvanceOnTheRefreshTimerAndTheUnresolvedRowNever) {
   // The first counted reply comes a second after the first request, so these are
   // still the texts of the fill.
   ASSERT_EQ(list->GetItemCount(), 3);
@@ -104,13 +152,20 @@ TEST(LumoretDlg, LoopbackRowsAdvanceOnTheRefreshTimerAndTheUnresolvedRowNever) {
     EXPECT_EQ(Cell(row, 8), "0");
   }
 
-  // The rows hold their texts until the next refresh, though the engine goes on.
-  const std::string shown = Cell(0, 6);
-  wxMilliSleep(2200);
+  // The rows hold their texts until the next refresh, though the engine goes on. The event
+  // loop does not turn meanwhile, so the window's own timer cannot refresh them.
+  const std::string shown = Cell(0, 7);
+  const std::uint32_t replies_shown = static_cast<std::uint32_t>(std::stoul(shown));
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  const auto replies = [this] { return manager_->targets[0]->reply_count.load(); };
+  while (replies() <= replies_shown && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ASSERT_GT(replies(), replies_shown) << "the engine stood still";
   Tick(CLumoretDlg::kTimerId + 1);
-  EXPECT_EQ(Cell(0, 6), shown) << "another timer refreshed the rows";
+  EXPECT_EQ(Cell(0, 7), shown) << "another timer refreshed the rows";
   Tick(CLumoretDlg::kTimerId);
-  EXPECT_NE(Cell(0, 6), shown);
+  EXPECT_NE(Cell(0, 7), shown);
   ExpectUnresolvedRowUntouched();
 }
 
@@ -138,25 +193,36 @@ void ClickColumn(int column) {
   list->GetEventHandler()->ProcessEvent(event);
 }
 
-TEST(LumoretDlg, SortingAndRefreshesKeepTheSelectionOnItsHost) {
+// Hosts in the order that natural sorting turns round, and text order would not.
+class LumoretDlgSortTest : public LumoretDlgTest {
+ protected:
+  std::string ConfigText() const override {
+    return "127.0.0.10\nnothing-here.invalid\n127.0.0.9\n";
+  }
+};
+
+TEST_F(LumoretDlgSortTest, SortingAndRefreshesKeepTheSelectionOnItsHost) {
   using Targets = std::vector<std::size_t>;
   list->SetItemState(-1, 0, wxLIST_STATE_SELECTED);
   list->SetItemState(2, wxLIST_STATE_SELECTED, wxLIST_STATE_SELECTED);
-  // Timeouts: 0 for both loopback rows, a tie in config.ini order; "*" last.
-  ClickColumn(8);
-  EXPECT_EQ(ShownTargets(), (Targets{0, 2, 1}));
-  EXPECT_EQ(list->GetSortIndicator(), 8);
+  // The host column: .9 before .10, "*" last.
+  ClickColumn(0);
+  EXPECT_EQ(ShownTargets(), (Targets{2, 0, 1}));
+  EXPECT_EQ(list->GetSortIndicator(), 0);
   EXPECT_TRUE(list->IsAscendingSortIndicator());
-  EXPECT_EQ(SelectedRows(), std::vector<long>{1});
+  EXPECT_EQ(SelectedRows(), std::vector<long>{0});
+  EXPECT_EQ(Cell(0, 0), "127.0.0.9");
   EXPECT_EQ(Cell(2, 0), "*nothing-here.invalid");
   Tick(CLumoretDlg::kTimerId);
-  EXPECT_EQ(ShownTargets(), (Targets{0, 2, 1}));
-  EXPECT_EQ(SelectedRows(), std::vector<long>{1});
+  EXPECT_EQ(ShownTargets(), (Targets{2, 0, 1})) << "a refresh undid the order";
+  EXPECT_EQ(SelectedRows(), std::vector<long>{0});
 
-  ClickColumn(8);
+  ClickColumn(0);
+  EXPECT_EQ(list->GetSortIndicator(), 0);
   EXPECT_FALSE(list->IsAscendingSortIndicator());
-  EXPECT_EQ(ShownTargets(), (Targets{0, 2, 1})) << "reversed, ties and \"*\" rows stay";
-  ClickColumn(8);
+  EXPECT_EQ(ShownTargets(), (Targets{0, 2, 1})) << "reversed, with the \"*\" row still last";
+  EXPECT_EQ(SelectedRows(), std::vector<long>{1});
+  ClickColumn(0);
   EXPECT_EQ(list->GetSortIndicator(), -1);
   EXPECT_EQ(ShownTargets(), (Targets{0, 1, 2}));
   EXPECT_EQ(SelectedRows(), std::vector<long>{2});
@@ -171,7 +237,7 @@ TEST(LumoretDlg, SortingAndRefreshesKeepTheSelectionOnItsHost) {
   EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 4);
 }
 
-TEST(LumoretDlg, ListCoversTheClientAreaAfterResizeAndRestore) {
+TEST_F(LumoretDlgTest, ListCoversTheClientAreaAfterResizeAndRestore) {
   const auto covers = [] {
     return list->GetPosition() == wxPoint(0, 0) && list->GetSize() == dlg->GetClientSize();
   };
@@ -189,7 +255,7 @@ TEST(LumoretDlg, ListCoversTheClientAreaAfterResizeAndRestore) {
   EXPECT_TRUE(WaitFor([&] { return !dlg->IsIconized() && covers(); }, 3000));
 }
 
-TEST(LumoretDlg, AboutBoxShowsItsTextsWhileTheListRefreshes) {
+TEST_F(LumoretDlgTest, AboutBoxShowsItsTextsWhileTheListRefreshes) {
   std::set<std::string> texts;
   std::string title;
   std::string before;
@@ -238,14 +304,14 @@ int DetailsWindows() {
       [](wxWindow* window) { return dynamic_cast<CHostDetailsDlg*>(window) != nullptr; }));
 }
 
-TEST(LumoretDlg, DetailsOfALoopbackRowAdvanceAndOpenOnce) {
+TEST_F(LumoretDlgTest, DetailsOfALoopbackRowAdvanceAndOpenOnce) {
   CHostDetailsDlg* details = dlg->OpenDetails(0);
   ASSERT_NE(details, nullptr);
   EXPECT_NE(details->graph, nullptr);
   EXPECT_EQ(details->detail_texts[kAddress]->GetLabel(), "127.0.0.1");
   const auto probes = [details] { return details->cell_texts[6]->GetLabel().utf8_string(); };
   const std::string before = probes();
-  EXPECT_TRUE(WaitFor([&] { return probes() != before; }, 5000))
+  EXPECT_TRUE(WaitFor([&] { return probes() != before; }, 10000))
       << "the details stayed at " << before << " probes";
   EXPECT_EQ(details->cell_texts[5]->GetLabel(), "0%");
   EXPECT_EQ(details->detail_texts[kState]->GetLabel().utf8_string().rfind("正常 自 ", 0), 0u);
@@ -269,7 +335,7 @@ TEST(LumoretDlg, DetailsOfALoopbackRowAdvanceAndOpenOnce) {
   EXPECT_EQ(DetailsWindows(), 0);
 }
 
-TEST(LumoretDlg, NewDetailsWindowsCascadeInsteadOfCoveringEachOther) {
+TEST_F(LumoretDlgTest, NewDetailsWindowsCascadeInsteadOfCoveringEachOther) {
   CHostDetailsDlg* first = dlg->OpenDetails(0);
   CHostDetailsDlg* second = dlg->OpenDetails(2);
   CHostDetailsDlg* third = dlg->OpenDetails(1);
@@ -305,7 +371,7 @@ wxInfoBarGeneric* NoticeBar() {
   return nullptr;
 }
 
-TEST(LumoretDlg, KernelDropsAreToldOnceAboveTheListAndCountedInTheDetails) {
+TEST_F(LumoretDlgTest, KernelDropsAreToldOnceAboveTheListAndCountedInTheDetails) {
   DelayTimeMgr& manager = *dlg->manager();
   ASSERT_EQ(manager.kernel_drop_count.load(), 0u);
   Tick(CLumoretDlg::kTimerId);
@@ -337,7 +403,6 @@ TEST(LumoretDlg, KernelDropsAreToldOnceAboveTheListAndCountedInTheDetails) {
   EXPECT_FALSE(bar->IsShown()) << "a refresh brought the bar back";
   EXPECT_TRUE(WaitFor([] { return list->GetPosition().y == 0; }, 2000));
   EXPECT_EQ(list->GetSize(), dlg->GetClientSize());
-  manager.kernel_drop_count = 0;
 }
 
 // The text of the modal box that comes up within timeout_ms while action runs, closed
@@ -369,14 +434,14 @@ std::string WithoutLineBreaks(std::string text) {
   return text;
 }
 
-TEST(LumoretDlg, AFailedExportShowsTheWholeNameAndReasonInABoxThatFits) {
+TEST_F(LumoretDlgTest, AFailedExportShowsTheWholeNameAndReasonInABoxThatFits) {
   const std::string name = "no-such-folder/" + std::string(250, 'n') + ".csv";
   const std::string text = BoxDuring([&] { dlg->SaveCsv(wxString::FromUTF8(name)); }, 2000);
   EXPECT_NE(WithoutLineBreaks(text).find(name), std::string::npos) << text;
   EXPECT_NE(WithoutLineBreaks(text).find("No such file or directory"), std::string::npos) << text;
 }
 
-TEST(LumoretDlg, HelpWithoutAViewerSaysWhereTheFileIs) {
+TEST_F(LumoretDlgTest, HelpWithoutAViewerSaysWhereTheFileIs) {
   // A PATH with a shell but no opener.
   const std::filesystem::path bin = std::filesystem::current_path() / "bin";
   std::filesystem::create_directory(bin);
@@ -393,7 +458,7 @@ TEST(LumoretDlg, HelpWithoutAViewerSaysWhereTheFileIs) {
       << "no box naming the file: " << text;
 }
 
-TEST(LumoretDlg, ExportWritesEveryRowOrLeavesNothing) {
+TEST_F(LumoretDlgTest, ExportWritesEveryRowOrLeavesNothing) {
   EXPECT_FALSE(dlg->ExportTo("rows.csv"));
   std::ifstream in("rows.csv");
   std::vector<std::string> lines;
@@ -429,35 +494,39 @@ TEST(ResolveProgressDlg, CountsTheNameWaitedForAndCancelGivesUpOnTheRest) {
       },
       2);
   CResolveProgressDlg progress(names);
+  const std::string expected_count = "Resolving host names: 1 of 3 done";
+  const std::string expected_waiting = "Waiting for: slow-\xEF\xBF\xBD";
   std::string count;
   std::string waiting;
+  int ticks = 0;
   wxTimer probe;
+  // Once the first name is done, until the texts have caught up with it (5 s at most).
   probe.Bind(wxEVT_TIMER, [&](wxTimerEvent&) {
-    if (names.done() == 1 && progress.IsModal()) {
-      wxMilliSleep(150);  // one more update of the texts
-      wxTheApp->Yield(true);
-      count = progress.count_text->GetLabel().utf8_string();
-      waiting = progress.waiting_text->GetLabel().utf8_string();
-      wxCommandEvent click(wxEVT_BUTTON, wxID_CANCEL);
-      progress.FindWindow(wxID_CANCEL)->GetEventHandler()->ProcessEvent(click);
+    if (names.done() != 1 || !progress.IsModal()) {
+      return;
     }
+    count = progress.count_text->GetLabel().utf8_string();
+    waiting = progress.waiting_text->GetLabel().utf8_string();
+    if ((count != expected_count || waiting != expected_waiting) && ++ticks < 100) {
+      return;
+    }
+    wxCommandEvent click(wxEVT_BUTTON, wxID_CANCEL);
+    progress.FindWindow(wxID_CANCEL)->GetEventHandler()->ProcessEvent(click);
   });
   probe.Start(50);
   EXPECT_EQ(progress.ShowModal(), wxID_CANCEL);
   probe.Stop();
   names.Cancel();
-  EXPECT_EQ(count, "Resolving host names: 1 of 3 done");
-  EXPECT_EQ(waiting, "Waiting for: slow-\xEF\xBF\xBD");
+  EXPECT_EQ(count, expected_count);
+  EXPECT_EQ(waiting, expected_waiting);
   const auto results = names.Results();
   EXPECT_TRUE(results[0]);
   EXPECT_FALSE(results[1] || results[2]);
   *release = true;
 }
 
-// Last: it ends the engine's worker for good.
-TEST(LumoretDlg, AnErrorThatEndsTheWorkerIsShownOnce) {
-  boost::asio::post(dlg->manager()->io_service,
-                    [] { throw std::runtime_error("injected failure"); });
+TEST_F(LumoretDlgTest, AnErrorThatEndsTheWorkerIsShownOnce) {
+  boost::asio::post(manager_->io_service, [] { throw std::runtime_error("injected failure"); });
   int boxes = 0;
   std::string title;
   wxTimer probe;
@@ -469,8 +538,14 @@ TEST(LumoretDlg, AnErrorThatEndsTheWorkerIsShownOnce) {
     }
   });
   probe.Start(50);
-  // Three refreshes at least: the error must come up once, not on every tick.
-  WaitFor([] { return false; }, 3500);
+  ASSERT_TRUE(WaitFor([this] { return !manager_->LastError().empty(); }, 5000))
+      << "the worker did not end";
+  // Three refreshes at least: the error must come up once, not on every one.
+  for (int i = 0; i < 3; ++i) {
+    Tick(CLumoretDlg::kTimerId);
+  }
+  EXPECT_TRUE(WaitFor(
+      [&] { return boxes > 0 && ModalBox() == nullptr && !wxTheApp->HasPendingEvents(); }, 5000));
   probe.Stop();
   EXPECT_EQ(boxes, 1);
   EXPECT_EQ(title, "Lumoret: engine stopped");
@@ -484,37 +559,14 @@ int main(int argc, char** argv) {
     std::puts("lumoret_dlg_test: no DISPLAY; skipped");
     return 77;
   }
-  char pattern[] = "/tmp/lumoret_dlg_test.XXXXXX";
-  if (::mkdtemp(pattern) == nullptr) {
-    return 1;
-  }
-  const std::filesystem::path work_dir = pattern;
-  std::ofstream(work_dir / "config.ini") << "127.0.0.1\nnothing-here.invalid\n# again\n127.0.0.1\n";
-  std::filesystem::current_path(work_dir);
-
   ::setenv("NO_AT_BRIDGE", "1", 1);
   wxApp::SetInstance(new wxApp);
   if (!wxEntryStart(argc, argv) || !wxTheApp->CallOnInit()) {
     std::puts("lumoret_dlg_test: cannot start wxWidgets on this display; skipped");
     return 77;
   }
-  std::unique_ptr<DelayTimeMgr> manager;
-  try {
-    manager = std::make_unique<DelayTimeMgr>();
-  } catch (const std::exception& e) {
-    std::printf("lumoret_dlg_test: the engine did not start: %s\n", e.what());
-    return 1;
-  }
-  dlg = new CLumoretDlg(*manager);
-  dlg->Show();  // sends the init-dialog event, which fills the list and starts the engine
-  list = dlg->target_list;
   const int result = RUN_ALL_TESTS();
-  manager->Stop();
-  dlg->Destroy();
-  WaitFor([] { return false; }, 50);
   wxTheApp->OnExit();
   wxEntryCleanup();
-  std::filesystem::current_path("/");
-  std::filesystem::remove_all(work_dir);
   return result;
 }
