@@ -31,6 +31,7 @@
 #include "engine/delay_time_mgr.h"
 #include "engine/name_resolver.h"
 #include "lumoret_version.h"
+#include "tests/common/temp_dir_fixture.h"
 #include "ui/delay_graph.h"
 #include "ui/host_details_dlg.h"
 #include "ui/resolve_progress_dlg.h"
@@ -65,14 +66,13 @@ bool WaitFor(Pred pred, int timeout_ms) {
 
 // Makes a working directory with config.ini, an engine on it and the window over that
 // engine, shown (which fills the list and starts the engine); takes all down after.
-class LumoretDlgTest : public ::testing::Test {
+class LumoretDlgTest : public TempDirFixture {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/lumoret_dlg_test.XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern), nullptr);
-    work_dir_ = pattern;
-    std::ofstream(work_dir_ / "config.ini") << ConfigText();
-    std::filesystem::current_path(work_dir_);
+    TempDirFixture::SetUp();
+    ASSERT_FALSE(HasFatalFailure());
+    std::ofstream(dir_ / "config.ini") << ConfigText();
+    std::filesystem::current_path(dir_);
     ASSERT_NO_THROW(manager_ = std::make_unique<DelayTimeMgr>());
     dlg = new CLumoretDlg(*manager_);
     dlg->Show();
@@ -97,13 +97,12 @@ class LumoretDlgTest : public ::testing::Test {
     }
     manager_.reset();
     std::filesystem::current_path("/");
-    std::filesystem::remove_all(work_dir_);
+    TempDirFixture::TearDown();
   }
 
   // The text of config.ini.
   virtual std::string ConfigText() const { return kLoopbackTwice; }
 
-  std::filesystem::path work_dir_;         // the test's working directory
   std::unique_ptr<DelayTimeMgr> manager_;  // the engine under the window
 };
 
