@@ -40,8 +40,8 @@ struct ColumnSpec {
 };
 extern const ColumnSpec kColumns[kColumnCount];
 
-// The low 32 bits of the truncated mean, as a delay cell shows them; DelayTarget::kNone without
-// replies.
+// The low 32 bits of the truncated mean, as a delay cell shows them; DelayTarget::kNone
+// without replies.
 std::uint32_t AverageDelay(std::uint64_t total_delay_ms, std::uint32_t reply_count);
 // The truncated exact percentage of probes that timed out; 0 without probes.
 std::uint32_t LossPercent(std::uint32_t timeout_count, std::uint32_t reply_count);
