@@ -18,6 +18,7 @@
 #include <system_error>
 #include <thread>
 
+#include "engine/csv_field.h"
 #include "engine/delay_time_mgr.h"
 #include "platform/platform.h"
 
@@ -44,18 +45,6 @@ long PeakRssKib() {
 
 std::string Delay(std::uint32_t ms) {
   return ms == DelayTarget::kNone ? "-" : std::to_string(ms);
-}
-
-// A host text is printed as written, in quotes when it holds a comma or a quote.
-std::string CsvField(const std::string& text) {
-  if (text.find_first_of(",\"\r\n") == std::string::npos) {
-    return text;
-  }
-  std::string quoted = "\"";
-  for (char c : text) {
-    quoted += c == '"' ? "\"\"" : std::string(1, c);
-  }
-  return quoted + "\"";
 }
 
 void PrintTargets(const DelayTimeMgr& manager) {

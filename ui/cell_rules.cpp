@@ -9,7 +9,7 @@ const ColumnSpec kColumns[kColumnCount] = {
 
 std::uint32_t AverageDelay(std::uint64_t total_delay_ms, std::uint32_t reply_count) {
   if (reply_count == 0) {
-    return kNoDelay;
+    return DelayTarget::kNone;
   }
   // Only the low 32 bits of the mean are shown, as for any other delay.
   return static_cast<std::uint32_t>(total_delay_ms / reply_count);
@@ -25,7 +25,7 @@ std::uint32_t LossPercent(std::uint32_t timeout_count, std::uint32_t reply_count
 }
 
 std::string DelayCell(std::uint32_t delay_ms) {
-  if (delay_ms == kNoDelay) {
+  if (delay_ms == DelayTarget::kNone) {
     return "- ms";
   }
   return std::to_string(delay_ms) + " ms";
@@ -61,7 +61,7 @@ RowTexts ResolvedRow(const std::string& host, const TargetStats& stats) {
 RowTexts UnresolvedRow(const std::string& host) {
   RowTexts row;
   row.fill("*");
-  row[0] = "*" + ValidUtf8(host);
+  row[ColumnIndex(Column::kHost)] = "*" + ValidUtf8(host);
   return row;
 }
 

@@ -6,23 +6,31 @@
 #include <string>
 #include <vector>
 
+#include "engine/delay_target.h"
+
 // The texts of the list's cells, free of any toolkit type so they can be checked on
 // their own. The initial fill and every refresh go through these.
 
-// The none value of a delay: no value yet.
-constexpr std::uint32_t kNoDelay = 0xFFFFFFFF;
-
 // One snapshot of a target's statistics, each field read whole.
 struct TargetStats {
-  std::uint64_t total_delay_ms = 0;
-  std::uint32_t reply_count = 0;
-  std::uint32_t timeout_count = 0;
-  std::uint32_t max_delay_ms = kNoDelay;
-  std::uint32_t min_delay_ms = kNoDelay;
-  std::uint32_t last_delay_ms = kNoDelay;
+  std::uint64_t total_delay_ms = 0;                  // sum of the accounted delays
+  std::uint32_t reply_count = 0;                     // replies accounted
+  std::uint32_t timeout_count = 0;                   // waits that ran out
+  std::uint32_t max_delay_ms = DelayTarget::kNone;   // largest accounted delay
+  std::uint32_t min_delay_ms = DelayTarget::kNone;   // smallest accounted delay
+  std::uint32_t last_delay_ms = DelayTarget::kNone;  // latest delay; none after a timeout
 };
 
-constexpr int kColumnCount = 9;
+// The list's columns, in the order they are shown.
+enum class Column { kHost, kAverage, kLast, kMax, kMin, kLoss, kSent, kReplies, kTimeouts };
+
+// A column's position in the list and in a row's texts.
+constexpr int ColumnIndex(Column column) {
+  return static_cast<int>(column);
+}
+constexpr int kColumnCount = ColumnIndex(Column::kTimeouts) + 1;
+
+// The texts of one row, indexed by ColumnIndex.
 using RowTexts = std::array<std::string, kColumnCount>;
 
 // One column of the list.
@@ -32,13 +40,13 @@ struct ColumnSpec {
 };
 extern const ColumnSpec kColumns[kColumnCount];
 
-// The low 32 bits of the truncated mean, as a delay cell shows them; kNoDelay without
-// replies.
+// The low 32 bits of the truncated mean, as a delay cell shows them; DelayTarget::kNone
+// without replies.
 std::uint32_t AverageDelay(std::uint64_t total_delay_ms, std::uint32_t reply_count);
 // The truncated exact percentage of probes that timed out; 0 without probes.
 std::uint32_t LossPercent(std::uint32_t timeout_count, std::uint32_t reply_count);
 
-// '37 ms', or '- ms' for the none value 0xFFFFFFFF.
+// '37 ms', or '- ms' for DelayTarget::kNone.
 std::string DelayCell(std::uint32_t delay_ms);
 // The truncated mean as a delay cell; '- ms' without replies.
 std::string AverageCell(std::uint64_t total_delay_ms, std::uint32_t reply_count);
@@ -47,7 +55,7 @@ std::string LossCell(std::uint32_t timeout_count, std::uint32_t reply_count);
 // A 32-bit count as the list has always shown it: printed as signed.
 std::string CountCell(std::uint32_t count);
 
-// Columns 0 to 8 of a resolved target's row. Host texts that are not valid UTF-8 are
+// Every column of a resolved target's row. Host texts that are not valid UTF-8 are
 // shown with U+FFFD in place of the stray bytes.
 RowTexts ResolvedRow(const std::string& host, const TargetStats& stats);
 // "*host" and "*" in every other column.

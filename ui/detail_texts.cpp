@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "engine/csv_field.h"
+
 const char* const kDetailTitles[kDetailCount] = {
     "探测地址", "抖动", "标准差", "重复回复", "迟到回复", "最近回复时间", "状态",
 };
@@ -35,20 +37,6 @@ std::string StateText(bool up, const std::string& since_clock, std::int64_t last
          DurationText(lasted_seconds);
 }
 
-std::string CsvField(const std::string& text) {
-  if (text.find_first_of(",\"\r\n") == std::string::npos) {
-    return text;
-  }
-  std::string quoted = "\"";
-  for (char c : text) {
-    quoted += c;
-    if (c == '"') {
-      quoted += '"';
-    }
-  }
-  return quoted + '"';
-}
-
 std::string NotAFormula(const std::string& text) {
   if (!text.empty() && std::strchr("=+-@\t\r", text[0]) != nullptr) {
     return "'" + text;
@@ -78,7 +66,8 @@ std::string CsvText(const std::vector<ExportRow>& rows, const char* line_end) {
   append_line(titles, detail_titles);
   for (const ExportRow& row : rows) {
     RowTexts cells = row.cells;
-    cells[0] = NotAFormula(cells[0]);
+    std::string& host = cells[ColumnIndex(Column::kHost)];
+    host = NotAFormula(host);
     append_line(cells, row.details);
   }
   return text;

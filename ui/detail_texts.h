@@ -13,8 +13,15 @@
 // free of any toolkit type like the cell texts.
 
 // The extra figures, in the order the details window and the export list them.
-enum DetailField { kAddress, kJitter, kDeviation, kDuplicates, kLate, kLatestReply, kState };
-constexpr int kDetailCount = 7;
+enum class DetailField { kAddress, kJitter, kDeviation, kDuplicates, kLate, kLatestReply, kState };
+
+// A figure's position in DetailTexts and kDetailTitles.
+constexpr int DetailIndex(DetailField field) {
+  return static_cast<int>(field);
+}
+constexpr int kDetailCount = DetailIndex(DetailField::kState) + 1;
+
+// The texts of the extra figures, indexed by DetailIndex.
 using DetailTexts = std::array<std::string, kDetailCount>;
 // Titles of the extra figures, UTF-8.
 extern const char* const kDetailTitles[kDetailCount];
@@ -29,11 +36,9 @@ std::string StateText(bool up, const std::string& since_clock, std::int64_t last
 
 // One row of the export: the nine cells as shown, then the extra figures.
 struct ExportRow {
-  RowTexts cells;       // columns 0 to 8
-  DetailTexts details;  // in DetailField order
+  RowTexts cells;       // every column, as the list shows it
+  DetailTexts details;  // the extra figures
 };
-// A field quoted when it holds a comma, a quote or a line break, quotes doubled.
-std::string CsvField(const std::string& text);
 // A host text that a spreadsheet would run as a formula (it starts with =, +, -, @, a
 // tab or a carriage return) behind an apostrophe, which spreadsheets take as "text".
 std::string NotAFormula(const std::string& text);

@@ -57,7 +57,7 @@ CHostDetailsDlg::CHostDetailsDlg(wxWindow* parent, const DelayTarget& target,
 
 void CHostDetailsDlg::AddFigures(wxSizer* sizer) {
   auto* grid = new wxFlexGridSizer(2 * kFiguresPerLine, 4, 6);
-  for (int column = 1; column < kColumnCount; ++column) {
+  for (int column = ColumnIndex(Column::kAverage); column < kColumnCount; ++column) {
     cell_texts[column] = AddFigure(this, grid, kColumns[column].title);
   }
   for (int field = 0; field < kDetailCount; ++field) {
@@ -75,7 +75,7 @@ void CHostDetailsDlg::RefreshFigures() {
   std::vector<ProbeHistory::Probe> probes = RecentProbes(target_, &now);
   const RowTexts cells = ReadRow(target_);
   const DetailTexts details = ReadDetails(target_, probes);
-  for (int column = 1; column < kColumnCount; ++column) {
+  for (int column = ColumnIndex(Column::kAverage); column < kColumnCount; ++column) {
     cell_texts[column]->SetLabel(wxString::FromUTF8(cells[column]));
   }
   for (int field = 0; field < kDetailCount; ++field) {

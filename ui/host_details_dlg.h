@@ -26,7 +26,7 @@ class CHostDetailsDlg : public wxDialog {
   // Reads the target's figures and history again.
   void RefreshFigures();
 
-  // The value shown beside each of the row's titles (column 0, the host, is the caption).
+  // The value shown beside each of the row's titles; none for the host, which is the caption.
   std::array<wxStaticText*, kColumnCount> cell_texts{};
   // The value shown beside each extra figure's title.
   std::array<wxStaticText*, kDetailCount> detail_texts{};

@@ -69,12 +69,16 @@ DetailTexts ReadDetails(const DelayTarget& target, const std::vector<ProbeHistor
   }
   const HistoryFigures figures = Summarize(probes);
   const std::int64_t last_reply_ns = target.last_reply_ns.load();
-  details[kAddress] = target.destination.address().to_string();
-  details[kJitter] = MillisText(figures.jitter_ms);
-  details[kDeviation] = MillisText(figures.deviation_ms);
-  details[kDuplicates] = CountCell(target.duplicate_count.load());
-  details[kLate] = CountCell(target.late_count.load());
-  details[kLatestReply] = last_reply_ns == 0 ? "-" : WallClock(last_reply_ns, "%Y-%m-%d %H:%M:%S");
-  details[kState] = StateOf(target);
+  const auto set = [&details](DetailField field, std::string text) {
+    details[DetailIndex(field)] = std::move(text);
+  };
+  set(DetailField::kAddress, target.destination.address().to_string());
+  set(DetailField::kJitter, MillisText(figures.jitter_ms));
+  set(DetailField::kDeviation, MillisText(figures.deviation_ms));
+  set(DetailField::kDuplicates, CountCell(target.duplicate_count.load()));
+  set(DetailField::kLate, CountCell(target.late_count.load()));
+  set(DetailField::kLatestReply,
+      last_reply_ns == 0 ? "-" : WallClock(last_reply_ns, "%Y-%m-%d %H:%M:%S"));
+  set(DetailField::kState, StateOf(target));
   return details;
 }

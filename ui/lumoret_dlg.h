@@ -26,13 +26,13 @@ class wxInfoBarGeneric;
 // engine.
 class CLumoretDlg : public wxDialog {
  public:
-  static constexpr int kListId = 1000;
-  static constexpr int kTimerId = 1234;
-  static constexpr int kHelpTimerId = 1235;
-  static constexpr unsigned kAboutCommand = 0x10;
-  static constexpr unsigned kHelpCommand = 0x20;
-  static constexpr int kDetailsCommand = 0x30;
-  static constexpr int kExportCommand = 0x40;
+  static constexpr int kListId = 1000;             // the target list's window id
+  static constexpr int kTimerId = 1234;            // the refresh timer's id
+  static constexpr int kHelpTimerId = 1235;        // the help viewer watch's timer id
+  static constexpr unsigned kAboutCommand = 0x10;  // About, in the context (or window) menu
+  static constexpr unsigned kHelpCommand = 0x20;   // Help, in the same menu and on F1
+  static constexpr int kDetailsCommand = 0x30;     // the context menu's Details
+  static constexpr int kExportCommand = 0x40;      // the context menu's CSV export
 
   explicit CLumoretDlg(DelayTimeMgr& manager, wxWindow* parent = nullptr);
   ~CLumoretDlg() override;
@@ -59,9 +59,9 @@ class CLumoretDlg : public wxDialog {
   // The same, and a message box with the whole name and the reason when it fails.
   void SaveCsv(const wxString& path);
 
-  TargetListCtrl* target_list = nullptr;
-  wxRect client_rect;  // of the latest size event
-  wxIcon icon;
+  TargetListCtrl* target_list = nullptr;  // the report list, a row per target
+  wxRect client_rect;                     // of the latest size event
+  wxIcon icon;                            // the program's icon, in the title bar
 
  private:
   using DetailsList = std::vector<std::pair<std::size_t, CHostDetailsDlg*>>;

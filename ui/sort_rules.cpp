@@ -51,20 +51,20 @@ int NaturalCompare(const std::string& a, const std::string& b) {
 }
 
 SortKey DelayKey(std::uint32_t delay_ms) {
-  if (delay_ms == kNoDelay) {
-    return {SortKey::kNoValue, 0};
+  if (delay_ms == DelayTarget::kNone) {
+    return {SortKey::Rank::kNoValue, 0};
   }
-  return {SortKey::kValue, delay_ms};
+  return {SortKey::Rank::kValue, delay_ms};
 }
 
 // Counts are shown signed, so they sort as shown.
 SortKey CountKey(std::uint32_t count) {
-  return {SortKey::kValue, static_cast<std::int32_t>(count)};
+  return {SortKey::Rank::kValue, static_cast<std::int32_t>(count)};
 }
 
 }  // namespace
 
-SortState NextSortState(SortState current, int clicked_column) {
+SortState NextSortState(SortState current, Column clicked_column) {
   if (current.column != clicked_column) {
     return {clicked_column, false};
   }
@@ -74,30 +74,31 @@ SortState NextSortState(SortState current, int clicked_column) {
   return {};
 }
 
-SortKey StatsSortKey(const TargetStats& stats, int column) {
+SortKey StatsSortKey(const TargetStats& stats, Column column) {
   switch (column) {
-    case 1:
+    case Column::kAverage:
       return DelayKey(AverageDelay(stats.total_delay_ms, stats.reply_count));
-    case 2:
+    case Column::kLast:
       return DelayKey(stats.last_delay_ms);
-    case 3:
+    case Column::kMax:
       return DelayKey(stats.max_delay_ms);
-    case 4:
+    case Column::kMin:
       return DelayKey(stats.min_delay_ms);
-    case 5:
+    case Column::kLoss:
       if (stats.timeout_count + stats.reply_count == 0) {
-        return {SortKey::kNoValue, 0};
+        return {SortKey::Rank::kNoValue, 0};
       }
-      return {SortKey::kValue, LossPercent(stats.timeout_count, stats.reply_count)};
-    case 6:
+      return {SortKey::Rank::kValue, LossPercent(stats.timeout_count, stats.reply_count)};
+    case Column::kSent:
       return CountKey(stats.reply_count + stats.timeout_count);
-    case 7:
+    case Column::kReplies:
       return CountKey(stats.reply_count);
-    case 8:
+    case Column::kTimeouts:
       return CountKey(stats.timeout_count);
-    default:
-      return {};
+    case Column::kHost:
+      break;  // sorted by HostSortKeys
   }
+  return {};
 }
 
 std::vector<SortKey> HostSortKeys(const std::vector<std::string>& hosts,
@@ -115,7 +116,7 @@ std::vector<SortKey> HostSortKeys(const std::vector<std::string>& hosts,
       ++rank;
     }
     const std::size_t row = order[at];
-    keys[row] = {resolved[row] ? SortKey::kValue : SortKey::kUnresolved, rank};
+    keys[row] = {resolved[row] ? SortKey::Rank::kValue : SortKey::Rank::kUnresolved, rank};
   }
   return keys;
 }
@@ -129,7 +130,7 @@ std::vector<std::size_t> SortedRows(const std::vector<SortKey>& keys, bool desce
     if (ka.rank != kb.rank) {
       return ka.rank < kb.rank;
     }
-    if (ka.rank == SortKey::kValue && ka.value != kb.value) {
+    if (ka.rank == SortKey::Rank::kValue && ka.value != kb.value) {
       return descending ? ka.value > kb.value : ka.value < kb.value;
     }
     return a < b;

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -10,10 +11,10 @@
 
 // The order of the list's rows when a column sorts them, free of any toolkit type.
 
-// Which column sorts the rows and which way; column -1 keeps the config.ini order.
+// Which column sorts the rows and which way.
 struct SortState {
-  int column = -1;
-  bool descending = false;
+  std::optional<Column> column;  // none keeps the config.ini order
+  bool descending = false;       // largest value first
 
   bool operator==(const SortState& other) const {
     return column == other.column && descending == other.descending;
@@ -21,17 +22,17 @@ struct SortState {
 };
 
 // A click on a column title: that column ascending, then descending, then unsorted.
-SortState NextSortState(SortState current, int clicked_column);
+SortState NextSortState(SortState current, Column clicked_column);
 
 // Where a row goes under a sorting column.
 struct SortKey {
-  enum Rank { kValue, kNoValue, kUnresolved };
-  Rank rank = kValue;      // values first, then "-" cells, then "*" rows, in both directions
-  std::int64_t value = 0;  // the number the cell shows; compared only within kValue
+  enum class Rank { kValue, kNoValue, kUnresolved };
+  Rank rank = Rank::kValue;  // values first, then "-" cells, then "*" rows, in both directions
+  std::int64_t value = 0;    // the number the cell shows; compared only within kValue
 };
 
-// The key of a statistics column (1 to 8) for a resolved target.
-SortKey StatsSortKey(const TargetStats& stats, int column);
+// The key of a statistics column (any but the host) for a resolved target.
+SortKey StatsSortKey(const TargetStats& stats, Column column);
 // The keys of the host column: the rank of each host in natural order, so
 // "10.0.0.9" comes before "10.0.0.10"; unresolved hosts last.
 std::vector<SortKey> HostSortKeys(const std::vector<std::string>& hosts,

@@ -73,7 +73,7 @@ bool TargetListCtrl::VisibleRows(long* first, long* last) const {
 
 void TargetListCtrl::RefreshRows() {
   shown_.clear();
-  if (sort_.column > 0) {
+  if (sort_.column && *sort_.column != Column::kHost) {
     ApplyOrder(SortedOrder());
   }
   long first = 0;
@@ -84,19 +84,19 @@ void TargetListCtrl::RefreshRows() {
 }
 
 std::vector<std::size_t> TargetListCtrl::SortedOrder() const {
-  if (sort_.column < 0) {
+  if (!sort_.column) {
     std::vector<std::size_t> order(order_.size());
     std::iota(order.begin(), order.end(), 0);
     return order;
   }
-  if (sort_.column == 0) {
+  if (*sort_.column == Column::kHost) {
     return SortedRows(host_keys_, sort_.descending);
   }
   std::vector<SortKey> keys;
   keys.reserve(targets_->size());
   for (const auto& target : *targets_) {
-    keys.push_back(target->resolved ? StatsSortKey(ReadStats(*target), sort_.column)
-                                    : SortKey{SortKey::kUnresolved, 0});
+    keys.push_back(target->resolved ? StatsSortKey(ReadStats(*target), *sort_.column)
+                                    : SortKey{SortKey::Rank::kUnresolved, 0});
   }
   return SortedRows(keys, sort_.descending);
 }
@@ -152,11 +152,11 @@ void TargetListCtrl::OnColumnClick(wxListEvent& event) {
   if (targets_ == nullptr || event.GetColumn() < 0 || event.GetColumn() >= kColumnCount) {
     return;
   }
-  sort_ = NextSortState(sort_, event.GetColumn());
-  if (sort_.column < 0) {
+  sort_ = NextSortState(sort_, static_cast<Column>(event.GetColumn()));
+  if (!sort_.column) {
     RemoveSortIndicator();
   } else {
-    ShowSortIndicator(sort_.column, !sort_.descending);
+    ShowSortIndicator(ColumnIndex(*sort_.column), !sort_.descending);
   }
   ApplyOrder(SortedOrder());
   Refresh();

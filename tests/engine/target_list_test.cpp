@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "engine/config_error.h"
+#include "tests/common/temp_dir_fixture.h"
 
 namespace {
 
@@ -113,15 +114,12 @@ TEST(ReadTargetList, AQuitEndsTheReadingSoon) {
 }
 
 // Each test in a fresh folder of its own, which holds the target list file.
-class LoadTargetListTest : public ::testing::Test {
+class LoadTargetListTest : public TempDirFixture {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/lumoret-target-list.XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern), nullptr);
-    dir_ = pattern;
+    TempDirFixture::SetUp();
     file_ = dir_ / "config.ini";
   }
-  void TearDown() override { fs::remove_all(dir_); }
   // What loading refuses the file for, and the message.
   ConfigError Refusal() const {
     try {
@@ -136,8 +134,7 @@ class LoadTargetListTest : public ::testing::Test {
     return static_cast<std::size_t>(std::distance(fs::directory_iterator(dir_), {}));
   }
 
-  fs::path dir_;
-  fs::path file_;
+  fs::path file_;  // config.ini in the test's folder
 };
 
 TEST_F(LoadTargetListTest, AMissingFileIsWrittenWithTwoSampleTargets) {
@@ -187,11 +184,9 @@ TEST_F(LoadTargetListTest, ALinkToARegularFileIsReadThrough) {
 // A huge file is refused without being held: 100 million short lines, read in a child
 // process whose memory is measured (and, where no sanitizer reserves address space of
 // its own, limited).
-TEST(LoadTargetList, HundredMillionLinesWithinAQuarterGigabyte) {
+TEST_F(LoadTargetListTest, HundredMillionLinesWithinAQuarterGigabyte) {
   constexpr long kLimitKib = 256 * 1024;
-  const fs::path dir = fs::temp_directory_path() / ("lumoret-lines-" + std::to_string(::getpid()));
-  fs::create_directories(dir);
-  const std::string file = (dir / "config.ini").string();
+  const std::string file = file_.string();
   {
     FILE* out = std::fopen(file.c_str(), "w");
     ASSERT_NE(out, nullptr);
@@ -224,7 +219,6 @@ TEST(LoadTargetList, HundredMillionLinesWithinAQuarterGigabyte) {
   int status = 0;
   rusage usage{};
   ASSERT_EQ(::wait4(child, &status, 0, &usage), child);
-  fs::remove_all(dir);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
   EXPECT_LE(usage.ru_maxrss, kLimitKib);
 }

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "engine/delay_time_mgr.h"
+#include "tests/common/temp_dir_fixture.h"
 
 namespace {
 
@@ -276,15 +277,14 @@ TEST(IcmpHelperTest, GivesUpEveryRightAndRelaysForTheProgram) {
 
 // Thousands of targets send at once when the engine starts, faster than the helper can
 // take requests off the relay: none may fail for want of room, nor time out.
-TEST(IcmpHelperTest, CarriesTheEnginesBurstOfTenThousandTargets) {
+class IcmpHelperBurstTest : public TempDirFixture {};
+
+TEST_F(IcmpHelperBurstTest, CarriesTheEnginesBurstOfTenThousandTargets) {
   if (::geteuid() != 0) {
     GTEST_SKIP() << "the helper needs root or its capability here";
   }
   const std::filesystem::path old_dir = std::filesystem::current_path();
-  const std::filesystem::path dir =
-      std::filesystem::temp_directory_path() / ("lumoret-burst-" + std::to_string(::getpid()));
-  std::filesystem::create_directories(dir);
-  std::filesystem::current_path(dir);
+  std::filesystem::current_path(dir_);
   {
     std::ofstream config("config.ini");
     for (int i = 0; i < 10000; ++i) {
@@ -293,23 +293,20 @@ TEST(IcmpHelperTest, CarriesTheEnginesBurstOfTenThousandTargets) {
   }
   const platform::IcmpRelays relays = platform::StartIcmpHelper(LUMORET_ICMP_HELPER);
   ASSERT_GE(relays.v4, 0) << relays.v4_error.message();
-  {
-    DelayTimeMgr engine(relays.v4, nullptr, relays.v6);
-    engine.Start();
-    std::this_thread::sleep_for(std::chrono::milliseconds(2500));  // two rounds
-    engine.Stop();
-    EXPECT_EQ(engine.send_error_count.load(), 0u);
-    std::size_t answered = 0;
-    std::uint32_t timeouts = 0;
-    for (const auto& target : engine.targets) {
-      answered += target->reply_count > 0 ? 1 : 0;
-      timeouts += target->timeout_count;
-    }
-    EXPECT_EQ(answered, engine.targets.size());
-    EXPECT_EQ(timeouts, 0u);
-  }
+  DelayTimeMgr engine(relays.v4, nullptr, relays.v6);  // reads config.ini here
   std::filesystem::current_path(old_dir);
-  std::filesystem::remove_all(dir);
+  engine.Start();
+  std::this_thread::sleep_for(std::chrono::milliseconds(2500));  // two rounds
+  engine.Stop();
+  EXPECT_EQ(engine.send_error_count.load(), 0u);
+  std::size_t answered = 0;
+  std::uint32_t timeouts = 0;
+  for (const auto& target : engine.targets) {
+    answered += target->reply_count > 0 ? 1 : 0;
+    timeouts += target->timeout_count;
+  }
+  EXPECT_EQ(answered, engine.targets.size());
+  EXPECT_EQ(timeouts, 0u);
 }
 
 }  // namespace

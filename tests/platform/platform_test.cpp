@@ -14,20 +14,15 @@
 #include <string>
 #include <thread>
 
+#include "tests/common/temp_dir_fixture.h"
+
 namespace {
 
 namespace fs = std::filesystem;
 
 // The single-instance rule is tested on the whole program (program_test.sh).
-class PlatformTest : public ::testing::Test {
+class PlatformTest : public TempDirFixture {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/lumoret_platform_test.XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
   template <typename Pred>
   static bool WaitFor(Pred pred) {
     for (int i = 0; i < 300; ++i) {
@@ -38,8 +33,6 @@ class PlatformTest : public ::testing::Test {
     }
     return false;
   }
-
-  fs::path dir_;
 };
 
 TEST_F(PlatformTest, HelpOpensTheFileQuietlyAndLeavesNoChild) {

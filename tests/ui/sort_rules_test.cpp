@@ -2,32 +2,34 @@
 
 #include <gtest/gtest.h>
 
+#include <utility>
 #include <vector>
 
 namespace {
 
 using Rows = std::vector<std::size_t>;
+using Rank = SortKey::Rank;
 
 TEST(SortRules, ClicksCycleAscendingDescendingUnsorted) {
   SortState state;
-  state = NextSortState(state, 3);
-  EXPECT_EQ(state, (SortState{3, false}));
-  state = NextSortState(state, 3);
-  EXPECT_EQ(state, (SortState{3, true}));
-  EXPECT_EQ(NextSortState(state, 3), SortState{});
+  state = NextSortState(state, Column::kMax);
+  EXPECT_EQ(state, (SortState{Column::kMax, false}));
+  state = NextSortState(state, Column::kMax);
+  EXPECT_EQ(state, (SortState{Column::kMax, true}));
+  EXPECT_EQ(NextSortState(state, Column::kMax), SortState{});
   // Another column starts ascending, whatever the first one did.
-  EXPECT_EQ(NextSortState(state, 0), (SortState{0, false}));
+  EXPECT_EQ(NextSortState(state, Column::kHost), (SortState{Column::kHost, false}));
 }
 
 TEST(SortRules, ValuesAsNumbersThenNoValueThenUnresolvedTiesInListOrder) {
   const std::vector<SortKey> keys = {
-      {SortKey::kNoValue, 0},     // 0: "- ms"
-      {SortKey::kValue, 10},      // 1
-      {SortKey::kUnresolved, 0},  // 2: "*"
-      {SortKey::kValue, 9},       // 3: before 10, unlike the texts
-      {SortKey::kValue, 10},      // 4: tie with 1
-      {SortKey::kNoValue, 0},     // 5
-      {SortKey::kValue, -1},      // 6: a count past 2^31 shows negative
+      {Rank::kNoValue, 0},     // 0: "- ms"
+      {Rank::kValue, 10},      // 1
+      {Rank::kUnresolved, 0},  // 2: "*"
+      {Rank::kValue, 9},       // 3: before 10, unlike the texts
+      {Rank::kValue, 10},      // 4: tie with 1
+      {Rank::kNoValue, 0},     // 5
+      {Rank::kValue, -1},      // 6: a count past 2^31 shows negative
   };
   EXPECT_EQ(SortedRows(keys, false), (Rows{6, 3, 1, 4, 0, 5, 2}));
   // Reversed: the values only; rows without one stay at the end, ties in list order.
@@ -37,10 +39,11 @@ TEST(SortRules, ValuesAsNumbersThenNoValueThenUnresolvedTiesInListOrder) {
 
 TEST(SortRules, StatisticsKeysAreTheNumbersTheCellsShow) {
   TargetStats fresh;
-  for (int column = 1; column <= 5; ++column) {
-    EXPECT_EQ(StatsSortKey(fresh, column).rank, SortKey::kNoValue) << column;
+  for (Column column :
+       {Column::kAverage, Column::kLast, Column::kMax, Column::kMin, Column::kLoss}) {
+    EXPECT_EQ(StatsSortKey(fresh, column).rank, Rank::kNoValue) << ColumnIndex(column);
   }
-  EXPECT_EQ(StatsSortKey(fresh, 6).value, 0);
+  EXPECT_EQ(StatsSortKey(fresh, Column::kSent).value, 0);
 
   TargetStats stats;
   stats.total_delay_ms = 31;
@@ -48,19 +51,18 @@ TEST(SortRules, StatisticsKeysAreTheNumbersTheCellsShow) {
   stats.timeout_count = 1;
   stats.max_delay_ms = 21;
   stats.min_delay_ms = 10;
-  stats.last_delay_ms = 0xFFFFFFFF;
-  const std::int64_t expected[] = {0, 15, -1, 21, 10, 33, 3, 2, 1};
-  for (int column = 1; column <= 8; ++column) {
+  stats.last_delay_ms = DelayTarget::kNone;
+  EXPECT_EQ(StatsSortKey(stats, Column::kLast).rank, Rank::kNoValue);
+  const std::pair<Column, std::int64_t> expected[] = {
+      {Column::kAverage, 15}, {Column::kMax, 21},    {Column::kMin, 10},    {Column::kLoss, 33},
+      {Column::kSent, 3},     {Column::kReplies, 2}, {Column::kTimeouts, 1}};
+  for (const auto& [column, value] : expected) {
     const SortKey key = StatsSortKey(stats, column);
-    if (column == 2) {
-      EXPECT_EQ(key.rank, SortKey::kNoValue);
-    } else {
-      EXPECT_EQ(key.rank, SortKey::kValue) << column;
-      EXPECT_EQ(key.value, expected[column]) << column;
-    }
+    EXPECT_EQ(key.rank, Rank::kValue) << ColumnIndex(column);
+    EXPECT_EQ(key.value, value) << ColumnIndex(column);
   }
   stats.reply_count = 0x80000000;  // shown as a negative count
-  EXPECT_LT(StatsSortKey(stats, 7).value, 0);
+  EXPECT_LT(StatsSortKey(stats, Column::kReplies).value, 0);
 }
 
 TEST(SortRules, HostsInNaturalOrderUnresolvedLast) {
