@@ -8,7 +8,6 @@
 
 #include <cerrno>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
@@ -22,12 +21,6 @@
 #include "platform/platform.h"
 
 namespace {
-
-volatile std::sig_atomic_t stop_requested = 0;
-
-void RequestStop(int) {
-  stop_requested = 1;
-}
 
 double CpuSeconds() {
   rusage usage{};
@@ -139,8 +132,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "engine_run: no config.ini in the current directory\n");
     return 2;
   }
-  std::signal(SIGTERM, RequestStop);
-  std::signal(SIGINT, RequestStop);
+  platform::CatchQuitSignals();
   try {
     using Clock = std::chrono::steady_clock;
     const auto constructing = Clock::now();
@@ -151,7 +143,7 @@ int main(int argc, char** argv) {
     manager.Start();
     const auto deadline = constructed + std::chrono::duration_cast<Clock::duration>(
                                             std::chrono::duration<double>(seconds));
-    while (!stop_requested && Clock::now() < deadline) {
+    while (!platform::QuitRequested() && Clock::now() < deadline) {
       std::this_thread::sleep_for(
           std::min<Clock::duration>(std::chrono::milliseconds(50), deadline - Clock::now()));
     }
