@@ -18,7 +18,8 @@
 #include <thread>
 
 #include "engine/delay_time_mgr.h"
-#include "platform/platform.h"
+#include "platform/icmp_socket.h"
+#include "platform/signals.h"
 
 namespace {
 
