@@ -5,6 +5,7 @@
 
 namespace platform {
 
+// Whether a start is the only one, or another process holds the name already.
 enum class InstanceState { kOnly, kOtherRunning };
 
 // Single instance. The first InstanceLock made with a name holds it until it is
