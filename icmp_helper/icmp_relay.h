@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "platform/platform.h"
+#include "platform/icmp_socket.h"
 #include "platform/relay_message.h"
 
 // One family's relay in the helper: its raw socket and its end of the program's socket

@@ -16,7 +16,9 @@
 #include <vector>
 
 #include "icmp_helper/icmp_relay.h"
-#include "platform/platform.h"
+#include "platform/icmp_helper_launch.h"
+#include "platform/icmp_socket.h"
+#include "platform/privileges.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "platform/platform.h"
+#include "platform/icmp_socket.h"
 
 namespace platform {
 

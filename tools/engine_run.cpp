@@ -8,7 +8,6 @@
 
 #include <cerrno>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
@@ -20,15 +19,10 @@
 
 #include "engine/csv_field.h"
 #include "engine/delay_time_mgr.h"
-#include "platform/platform.h"
+#include "platform/icmp_socket.h"
+#include "platform/signals.h"
 
 namespace {
-
-volatile std::sig_atomic_t stop_requested = 0;
-
-void RequestStop(int) {
-  stop_requested = 1;
-}
 
 double CpuSeconds() {
   rusage usage{};
@@ -128,8 +122,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "engine_run: no config.ini in the current directory\n");
     return 2;
   }
-  std::signal(SIGTERM, RequestStop);
-  std::signal(SIGINT, RequestStop);
+  platform::CatchQuitSignals();
   try {
     using Clock = std::chrono::steady_clock;
     const auto constructing = Clock::now();
@@ -140,7 +133,7 @@ int main(int argc, char** argv) {
     manager.Start();
     const auto deadline = constructed + std::chrono::duration_cast<Clock::duration>(
                                             std::chrono::duration<double>(seconds));
-    while (!stop_requested && Clock::now() < deadline) {
+    while (!platform::QuitRequested() && Clock::now() < deadline) {
       std::this_thread::sleep_for(
           std::min<Clock::duration>(std::chrono::milliseconds(50), deadline - Clock::now()));
     }

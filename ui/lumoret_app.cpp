@@ -68,7 +68,8 @@ bool CLumoretApp::Initialize(int& argc, wxChar** argv) {
 
 bool CLumoretApp::OnInit() {
   // The command line is not examined, so wxApp::OnInit's parser is not called.
-  if (platform::AcquireInstance(kInstanceName) == platform::InstanceState::kOtherRunning) {
+  instance_lock_.emplace(kInstanceName);
+  if (instance_lock_->state() == platform::InstanceState::kOtherRunning) {
     platform::ActivateOtherInstance(kInstanceName, kWindowTitle);
     exit_status = 0;
     return false;
@@ -81,7 +82,7 @@ bool CLumoretApp::OnInit() {
   poll_timer.Start(kPollMs);
   exit_status = RunWindow();
   poll_timer.Stop();
-  platform::ReleaseInstance();
+  instance_lock_.reset();
   return false;
 }
 
@@ -123,7 +124,7 @@ void CLumoretApp::OnPoll(wxTimerEvent& /*event*/) {
     CloseForQuit();
     return;
   }
-  if (!platform::ActivationRequested()) {
+  if (!instance_lock_ || !instance_lock_->ActivationRequested()) {
     return;
   }
   for (wxWindow* window : wxTopLevelWindows) {
@@ -145,7 +146,7 @@ void CLumoretApp::CloseForQuit() {
     if (manager_ != nullptr) {
       manager_->Stop();
     }
-    platform::ReleaseInstance();
+    instance_lock_.reset();
     std::fflush(nullptr);
     // Without unwinding: the loop still open is the toolkit's, and would run on.
     std::_Exit(0);

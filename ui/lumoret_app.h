@@ -8,6 +8,7 @@
 #include <exception>
 #include <optional>
 
+#include "platform/instance_lock.h"
 #include "ui/modal_tracker.h"
 
 class DelayTimeMgr;
@@ -49,6 +50,8 @@ class CLumoretApp : public wxApp {
   std::exception_ptr failure_;       // what went wrong before the toolkit started
   DelayTimeMgr* manager_ = nullptr;  // the engine once built, stopped on the way out
   ModalTracker modal_loops_;         // the dialogs and menus open over the window
+  // The single-instance lock, held while the window runs.
+  std::optional<platform::InstanceLock> instance_lock_;
   // When the quit signal was first seen; empty while none came.
   std::optional<std::chrono::steady_clock::time_point> quit_seen_;
 };

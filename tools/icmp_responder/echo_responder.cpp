@@ -139,13 +139,13 @@ std::size_t EchoResponder::ProberKeyHash::operator()(const ProberKey& key) const
   return static_cast<std::size_t>((hash ^ key.identifier) * 1099511628211ull);
 }
 
-void EchoResponder::Run(const volatile std::sig_atomic_t& stop) {
+void EchoResponder::Run(bool (*stop_requested)()) {
   started_ = Clock::now();
   const auto end = started_ + std::chrono::duration_cast<Clock::duration>(
                                   std::chrono::duration<double>(options_.max_seconds));
   // Flood datagrams go out in small bursts at most once a millisecond.
   const auto flood_step = std::chrono::milliseconds(1);
-  while (!stop) {
+  while (!stop_requested()) {
     auto now = Clock::now();
     if (now >= end) {
       break;
@@ -167,7 +167,7 @@ void EchoResponder::Run(const volatile std::sig_atomic_t& stop) {
     const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(wait).count();
     timespec timeout{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
     pollfd fds[] = {{receive_socket_, POLLIN, 0}, {socket6_, POLLIN, 0}};
-    ppoll(fds, socket6_ >= 0 ? 2 : 1, &timeout, nullptr);  // EINTR: the loop looks at stop
+    ppoll(fds, socket6_ >= 0 ? 2 : 1, &timeout, nullptr);  // EINTR: the loop asks again
   }
   // A request sent just before the prober stopped may still be queued: it counts too.
   Receive();

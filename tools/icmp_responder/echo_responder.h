@@ -3,7 +3,6 @@
 
 #include <sys/socket.h>
 #include <chrono>
-#include <csignal>
 #include <cstdint>
 #include <ostream>
 #include <queue>
@@ -36,8 +35,9 @@ class EchoResponder {
   EchoResponder(const EchoResponder&) = delete;
   EchoResponder& operator=(const EchoResponder&) = delete;
 
-  // Serves until stop is set (from a signal handler) or max_seconds have passed.
-  void Run(const volatile std::sig_atomic_t& stop);
+  // Serves until stop_requested says so (a signal wakes the loop to ask) or max_seconds
+  // have passed.
+  void Run(bool (*stop_requested)());
   // One CSV line per prober, then a "#summary" line.
   void WriteRecord(std::ostream& out) const;
 

@@ -2,29 +2,23 @@
 // rules and writes down what it received and sent. Runs in the peer namespace of netbench.
 #include <arpa/inet.h>
 
-#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iostream>
 #include <string>
 
+#include "platform/signals.h"
 #include "tools/icmp_responder/echo_responder.h"
 #include "tools/icmp_responder/responder_rules.h"
 
 namespace {
 
-volatile std::sig_atomic_t stop_requested = 0;
-
-void RequestStop(int) {
-  stop_requested = 1;
-}
-
 int Usage() {
   std::cerr << "usage: icmp_responder [--rules FILE] [--record FILE] [--ready FILE]\n"
                "         [--flood RATE --flood-to ADDRESS --flood-from ADDRESS]\n"
                "         [--seed N] [--max-seconds S]\n"
-               "Stops on SIGTERM or SIGINT and then writes its record (default: stdout).\n"
+               "Stops on SIGTERM, SIGINT or SIGHUP, then writes its record (default: stdout).\n"
                "Answers ICMP and ICMPv6 echo; the flood is IPv4.\n"
                "Rules, one a line, the first whose range holds the address applies:\n"
                "  ADDRESS[/PREFIX] [delay=MS] [jitter=MS] [loss=PERCENT] [kind=KIND]"
@@ -95,14 +89,11 @@ int main(int argc, char** argv) {
     }
     EchoResponder responder(rules, options);
 
-    struct sigaction action {};
-    action.sa_handler = RequestStop;
-    sigaction(SIGTERM, &action, nullptr);
-    sigaction(SIGINT, &action, nullptr);
+    platform::CatchQuitSignals();
     if (!ready_path.empty()) {
       std::ofstream(ready_path) << "ready\n";
     }
-    responder.Run(stop_requested);
+    responder.Run(&platform::QuitRequested);
 
     if (record_path.empty()) {
       responder.WriteRecord(std::cout);

@@ -1,4 +1,4 @@
-#include "platform/platform.h"
+#include "platform/desktop.h"
 
 #include <gtest/gtest.h>
 #include <sys/wait.h>
@@ -9,8 +9,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <set>
-#include <sstream>
 #include <string>
 #include <thread>
 
@@ -20,22 +18,21 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The single-instance rule is tested on the whole program (program_test.sh).
-class PlatformTest : public TempDirFixture {
- protected:
-  template <typename Pred>
-  static bool WaitFor(Pred pred) {
-    for (int i = 0; i < 300; ++i) {
-      if (pred()) {
-        return true;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return false;
-  }
-};
+using DesktopTest = TempDirFixture;
 
-TEST_F(PlatformTest, HelpOpensTheFileQuietlyAndLeavesNoChild) {
+// Waits up to 3 s for pred to hold.
+template <typename Pred>
+bool WaitFor(Pred pred) {
+  for (int i = 0; i < 300; ++i) {
+    if (pred()) {
+      return true;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return false;
+}
+
+TEST_F(DesktopTest, HelpOpensTheFileQuietlyAndLeavesNoChild) {
   // A stand-in for the desktop's opener: records its argument, makes noise on stderr.
   const fs::path bin = dir_ / "bin";
   fs::create_directory(bin);
@@ -101,7 +98,7 @@ platform::HelpState HelpOutcome(const fs::path& folder, platform::HelpOpener* op
   return opener->state;
 }
 
-TEST_F(PlatformTest, HelpTellsAFailedOpenerFromOneThatWorksOrStillRuns) {
+TEST_F(DesktopTest, HelpTellsAFailedOpenerFromOneThatWorksOrStillRuns) {
   const fs::path bin = dir_ / "bin";
   fs::create_directory(bin);
   fs::create_symlink("/bin/sh", bin / "sh");
@@ -127,62 +124,6 @@ TEST_F(PlatformTest, HelpTellsAFailedOpenerFromOneThatWorksOrStillRuns) {
   EXPECT_EQ(opener.status_fd, -1);
 }
 
-std::string Contents(const fs::path& path) {
-  std::ostringstream text;
-  text << std::ifstream(path).rdbuf();
-  return text.str();
-}
-
-std::set<std::string> Names(const fs::path& folder) {
-  std::set<std::string> names;
-  for (const auto& entry : fs::directory_iterator(folder)) {
-    names.insert(entry.path().filename().string());
-  }
-  return names;
-}
-
-TEST_F(PlatformTest, ReplacingWritesThroughLinksKeepsTheModeAndFitsEveryName) {
-  // A private file behind a relative link, behind another link.
-  const fs::path real = dir_ / "real.csv";
-  std::ofstream(real) << "old";
-  fs::permissions(real, fs::perms::owner_read | fs::perms::owner_write);
-  fs::create_symlink("real.csv", dir_ / "link.csv");
-  fs::create_symlink(dir_ / "link.csv", dir_ / "outer.csv");
-  EXPECT_FALSE(platform::WriteFileReplacing((dir_ / "outer.csv").string(), "new"));
-  EXPECT_TRUE(fs::is_symlink(dir_ / "link.csv"));
-  EXPECT_TRUE(fs::is_symlink(dir_ / "outer.csv"));
-  EXPECT_EQ(Contents(real), "new");
-  EXPECT_EQ(fs::status(real).permissions() & fs::perms::all,
-            fs::perms::owner_read | fs::perms::owner_write);
-
-  const fs::path plain = dir_ / "plain.csv";
-  std::ofstream(plain) << "old";
-  fs::permissions(plain, fs::perms::owner_read | fs::perms::owner_write);
-  EXPECT_FALSE(platform::WriteFileReplacing(plain.string(), "new"));
-  EXPECT_EQ(Contents(plain), "new");
-  EXPECT_EQ(fs::status(plain).permissions() & fs::perms::all,
-            fs::perms::owner_read | fs::perms::owner_write);
-
-  // A link to nothing yet makes the file it names.
-  fs::create_symlink("made.csv", dir_ / "dangling.csv");
-  EXPECT_FALSE(platform::WriteFileReplacing((dir_ / "dangling.csv").string(), "made"));
-  EXPECT_EQ(Contents(dir_ / "made.csv"), "made");
-
-  // Names up to the system's longest, new and replaced.
-  for (std::size_t length : {250, 255}) {
-    const fs::path longest = dir_ / std::string(length, 'n');
-    EXPECT_FALSE(platform::WriteFileReplacing(longest.string(), "1")) << length;
-    EXPECT_FALSE(platform::WriteFileReplacing(longest.string(), "2")) << length;
-    EXPECT_EQ(Contents(longest), "2") << length;
-  }
-  fs::create_symlink("loop.csv", dir_ / "loop.csv");
-  EXPECT_EQ(platform::WriteFileReplacing((dir_ / "loop.csv").string(), "x").value(), ELOOP);
-  // Nothing but the files written is left behind.
-  EXPECT_EQ(Names(dir_), (std::set<std::string>{"real.csv", "link.csv", "outer.csv", "plain.csv",
-                                                "dangling.csv", "made.csv", "loop.csv",
-                                                std::string(250, 'n'), std::string(255, 'n')}));
-}
-
 // Run in a folder, with HOME and XDG_CONFIG_HOME set (nullptr: unset); the folder
 // EnterWorkingFolder leaves it in.
 fs::path WorkingFolderFor(const fs::path& start, const fs::path& home, const char* xdg) {
@@ -200,7 +141,7 @@ fs::path WorkingFolderFor(const fs::path& start, const fs::path& home, const cha
   return result;
 }
 
-TEST_F(PlatformTest, AMenuStartWorksInTheConfigFolderAndATerminalStartWhereItIs) {
+TEST_F(DesktopTest, AMenuStartWorksInTheConfigFolderAndATerminalStartWhereItIs) {
   const fs::path home = dir_ / "home";
   const fs::path elsewhere = dir_ / "project";
   fs::create_directories(elsewhere);

@@ -1,0 +1,76 @@
+#include "platform/file_write.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <string>
+
+#include "tests/common/temp_dir_fixture.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+using FileWriteTest = TempDirFixture;
+
+std::string Contents(const fs::path& path) {
+  std::ostringstream text;
+  text << std::ifstream(path).rdbuf();
+  return text.str();
+}
+
+std::set<std::string> Names(const fs::path& folder) {
+  std::set<std::string> names;
+  for (const auto& entry : fs::directory_iterator(folder)) {
+    names.insert(entry.path().filename().string());
+  }
+  return names;
+}
+
+TEST_F(FileWriteTest, ReplacingWritesThroughLinksKeepsTheModeAndFitsEveryName) {
+  // A private file behind a relative link, behind another link.
+  const fs::path real = dir_ / "real.csv";
+  std::ofstream(real) << "old";
+  fs::permissions(real, fs::perms::owner_read | fs::perms::owner_write);
+  fs::create_symlink("real.csv", dir_ / "link.csv");
+  fs::create_symlink(dir_ / "link.csv", dir_ / "outer.csv");
+  EXPECT_FALSE(platform::WriteFileReplacing((dir_ / "outer.csv").string(), "new"));
+  EXPECT_TRUE(fs::is_symlink(dir_ / "link.csv"));
+  EXPECT_TRUE(fs::is_symlink(dir_ / "outer.csv"));
+  EXPECT_EQ(Contents(real), "new");
+  EXPECT_EQ(fs::status(real).permissions() & fs::perms::all,
+            fs::perms::owner_read | fs::perms::owner_write);
+
+  const fs::path plain = dir_ / "plain.csv";
+  std::ofstream(plain) << "old";
+  fs::permissions(plain, fs::perms::owner_read | fs::perms::owner_write);
+  EXPECT_FALSE(platform::WriteFileReplacing(plain.string(), "new"));
+  EXPECT_EQ(Contents(plain), "new");
+  EXPECT_EQ(fs::status(plain).permissions() & fs::perms::all,
+            fs::perms::owner_read | fs::perms::owner_write);
+
+  // A link to nothing yet makes the file it names.
+  fs::create_symlink("made.csv", dir_ / "dangling.csv");
+  EXPECT_FALSE(platform::WriteFileReplacing((dir_ / "dangling.csv").string(), "made"));
+  EXPECT_EQ(Contents(dir_ / "made.csv"), "made");
+
+  // Names up to the system's longest, new and replaced.
+  for (std::size_t length : {250, 255}) {
+    const fs::path longest = dir_ / std::string(length, 'n');
+    EXPECT_FALSE(platform::WriteFileReplacing(longest.string(), "1")) << length;
+    EXPECT_FALSE(platform::WriteFileReplacing(longest.string(), "2")) << length;
+    EXPECT_EQ(Contents(longest), "2") << length;
+  }
+  fs::create_symlink("loop.csv", dir_ / "loop.csv");
+  EXPECT_EQ(platform::WriteFileReplacing((dir_ / "loop.csv").string(), "x").value(), ELOOP);
+  // Nothing but the files written is left behind.
+  EXPECT_EQ(Names(dir_), (std::set<std::string>{"real.csv", "link.csv", "outer.csv", "plain.csv",
+                                                "dangling.csv", "made.csv", "loop.csv",
+                                                std::string(250, 'n'), std::string(255, 'n')}));
+}
+
+}  // namespace
