@@ -8,6 +8,11 @@
 
 #include "ui/host_figures.h"
 
+#ifdef __WXMSW__
+// The engine's headers bring in windows.h, whose DrawText macro would rename wxDC's.
+#include <wx/msw/winundef.h>
+#endif
+
 namespace {
 
 constexpr int kMinutesShown = kRecentSpan.count();
@@ -46,14 +51,15 @@ double DelayGraph::DelayScale() const {
   for (const auto& probe : probes_) {
     highest = std::max(highest, probe.delay_ms.value_or(0));
   }
-  // 1, 2 or 5 times a power of ten, at least 10 ms.
-  double scale = 10;
-  while (scale < highest) {
-    const double decade = std::pow(10.0, std::floor(std::log10(scale)));
-    const double step = scale / decade;
-    scale = step < 2 ? 2 * decade : step < 5 ? 5 * decade : 10 * decade;
+  // 1, 2 or 5 times a power of ten, at least 10 ms. Whole numbers: log10 is not exact
+  // in every C library (Wine's gave 10 a decade of 1, and this loop never ended).
+  for (std::uint64_t decade = 10;; decade *= 10) {
+    for (const std::uint64_t step : {1, 2, 5}) {
+      if (step * decade >= highest) {
+        return static_cast<double>(step * decade);
+      }
+    }
   }
-  return scale;
 }
 
 int DelayGraph::TimeX(const wxRect& plot, ProbeHistory::Clock::time_point at) const {
