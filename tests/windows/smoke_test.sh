@@ -11,7 +11,13 @@
 # loopback, and refuses to run anywhere else. scripts/windows runs it as
 #   tests/isolated scripts/with-display --size 900x480 --no-wm -- tests/windows/smoke_test.sh RUN_DIR
 set -u
-fail() { echo "windows: FAILED: $*" >&2; exit 1; }
+# A failure leaves the screen as it was in failure.png and shows what Wine said.
+fail() {
+  echo "windows: FAILED: $*" >&2
+  import -window root failure.png 2>/dev/null
+  [ -f wine.log ] && tail -n 20 wine.log | sed 's/^/windows:   wine: /' >&2
+  exit 1
+}
 step() { echo "windows:   $*"; }
 if [ $# != 1 ] || [ ! -f "$1/Lumoret.exe" ]; then
   echo "usage: tests/windows/smoke_test.sh RUN_DIR (with Lumoret.exe)" >&2

@@ -23,8 +23,11 @@ std::string Utf8(const wchar_t* text) {
 std::string ReadRows(HWND list) {
   std::string rows;
   const int count = static_cast<int>(::SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
+  // The list's own header says how many columns it has.
+  const auto header = reinterpret_cast<HWND>(::SendMessageW(list, LVM_GETHEADER, 0, 0));
+  const int columns = static_cast<int>(::SendMessageW(header, HDM_GETITEMCOUNT, 0, 0));
   for (int row = 0; row < count; ++row) {
-    for (int column = 0; column < 9; ++column) {
+    for (int column = 0; column < columns; ++column) {
       wchar_t text[256] = {};
       LVITEMW item = {};
       item.iSubItem = column;
