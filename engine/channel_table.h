@@ -26,6 +26,7 @@ class ChannelTable {
   // socket serves every listing), and how often each address was listed so far.
   struct Plan {
     std::vector<std::size_t> by_listing[2];  // channel numbers; [0] IPv4, [1] IPv6
+    // Listings of each address so far: the next one's socket is by_listing[family][that].
     std::unordered_map<platform::AddressBytes, std::size_t, AddressHash> listings;
   };
 
