@@ -1,24 +1,21 @@
 // The engine's receive path per datagram: decoding the IPv4 and ICMP headers and matching
-// the reply to its target (HandleDatagram), for the kinds of datagram a raw ICMP socket
-// delivers. Each datagram comes with a kernel stamp, converted as in a real batch.
+// the reply to its target (ReceivePath::HandleDatagram, as the worker calls it), for the
+// kinds of datagram a raw ICMP socket delivers. Each datagram comes with a kernel stamp,
+// converted as in a real batch. Needs no socket and no rights: the targets send nowhere.
 #include <benchmark/benchmark.h>
-#include <unistd.h>
 
-#include <cstdio>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
+#include "engine/clock_pair.h"
 #include "engine/delay_target.h"
-#include "engine/delay_time_mgr.h"
 #include "platform/platform.h"
+#include "tests/engine/offline_engine.h"
 
 namespace {
 
 constexpr int kTargets = 1000;
-DelayTimeMgr* manager = nullptr;
+OfflineEngine* engine = nullptr;  // the targets and their receive path
 
 std::string Address(int i) {
   return "198.18." + std::to_string(10 + i / 250) + "." + std::to_string(1 + i % 250);
@@ -49,7 +46,7 @@ std::vector<unsigned char> Datagram(int ihl, std::uint8_t type, std::uint16_t id
 
 // Fed as part of a batch: the clocks were read once, the stamp is 50 us older.
 void Feed(const std::vector<unsigned char>& d, const ClockPair& clocks) {
-  manager->HandleDatagram(0, d.data(), d.size(), {}, clocks.wall_ns - 50000, clocks);
+  engine->path.HandleDatagram(0, d.data(), d.size(), {}, clocks.wall_ns - 50000, clocks);
 }
 
 std::uint16_t IdentifierOf(int index) {
@@ -57,7 +54,7 @@ std::uint16_t IdentifierOf(int index) {
 }
 
 DelayTarget& Target(int index) {
-  return *manager->targets[static_cast<std::size_t>(index)];
+  return *engine->targets[static_cast<std::size_t>(index)];
 }
 
 // An awaited reply: accounted in full, statistics, pause and all. Spreads over the
@@ -158,31 +155,14 @@ BENCHMARK(PartClockPair);
 
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
-  // The manager reads config.ini from the working directory: give it one of its own.
-  char dir[] = "/tmp/lumoret-receive-bench.XXXXXX";
-  if (mkdtemp(dir) == nullptr || chdir(dir) != 0) {
-    std::perror("receive_path_bench: temporary directory");
-    return 1;
+  OfflineEngine offline;
+  offline.path.AddSocket(platform::IpFamily::kV4, platform::SocketKind::kRaw);
+  for (int i = 0; i < kTargets; ++i) {
+    offline.AddTarget(Address(i));
   }
-  {
-    std::ofstream config("config.ini");
-    for (int i = 0; i < kTargets; ++i) {
-      config << Address(i) << "\n";
-    }
-  }
-  int status = 0;
-  try {
-    // Never started. Its requests go nowhere: the namespace has no route to them.
-    DelayTimeMgr instance;
-    manager = &instance;
-    benchmark::RunSpecifiedBenchmarks();
-    manager = nullptr;
-  } catch (const std::exception& e) {
-    std::fprintf(stderr, "receive_path_bench: %s (raw sockets need root or CAP_NET_RAW)\n",
-                 e.what());
-    status = 1;
-  }
+  engine = &offline;
+  benchmark::RunSpecifiedBenchmarks();
+  engine = nullptr;
   benchmark::Shutdown();
-  std::filesystem::remove_all(dir);
-  return status;
+  return 0;
 }

@@ -53,16 +53,16 @@ void DelayTarget::StartSend() {
   // after handing the datagram over, and a later stamp would measure the delay short.
   time_sent_ = Clock::now();
   // The socket does not block: a request the kernel cannot take at once is a failed send.
-  HandleSend(platform::SendDatagram(icmp_socket_, request_.data(), IcmpHeader::kSize,
-                                    destination.data(), destination.size()));
+  CountSendResult(platform::SendDatagram(icmp_socket_, request_.data(), IcmpHeader::kSize,
+                                         destination.data(), destination.size()));
 
   ++requests_sent_;
   answered_ <<= 1;
   request_open_ = true;
-  schedule_.Set(reply_timer_, ProbeSchedule::Kind::kWait, time_sent_ + kReplyWait);
+  schedule_.Set(schedule_entry_, ProbeSchedule::Kind::kWait, time_sent_ + kReplyWait);
 }
 
-void DelayTarget::HandleSend(const std::error_code& error) {
+void DelayTarget::CountSendResult(const std::error_code& error) {
   if (error) {
     Increment(send_errors_);
   }
@@ -131,7 +131,7 @@ bool DelayTarget::HandleReply(std::uint16_t sequence, Clock::time_point arrival)
   EnterState(State::kUp, arrival);
   // The pause counts from the reply's arrival, so a reply that waited in a busy queue
   // does not push the next request back.
-  schedule_.Set(reply_timer_, ProbeSchedule::Kind::kPause, arrival + kPause);
+  schedule_.Set(schedule_entry_, ProbeSchedule::Kind::kPause, arrival + kPause);
   return true;
 }
 

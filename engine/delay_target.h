@@ -47,7 +47,7 @@ class DelayTarget {
   // Sends the next echo request and sets the 5-second reply wait.
   void StartSend();
   // The outcome of a send: a failure is counted, and shows as the timeout that follows.
-  void HandleSend(const std::error_code& error);
+  void CountSendResult(const std::error_code& error);
   // The reply wait ran out: one timeout, and the next request at once.
   void HandleTimeout();
   // An echo reply to this target carrying sequence, received at arrival. The awaited one
@@ -95,13 +95,13 @@ class DelayTarget {
   // Enters state at time, unless the target is in it already.
   void EnterState(State entered, Clock::time_point at);
 
-  ProbeSchedule& schedule_;                  // the engine's, shared by all targets
-  const int icmp_socket_;                    // shared with other targets, never blocks
-  std::atomic<std::uint32_t>& send_errors_;  // the engine's count of failed sends
-  ProbeSchedule::Entry reply_timer_{this};   // runs the reply wait and the pause
-  Clock::time_point time_sent_;              // when the latest request left
-  std::uint16_t sequence_number_ = 0;        // of the latest request
-  std::uint64_t requests_sent_ = 0;          // tells a foreign sequence number apart
+  ProbeSchedule& schedule_;                    // the engine's, shared by all targets
+  const int icmp_socket_;                      // shared with other targets, never blocks
+  std::atomic<std::uint32_t>& send_errors_;    // the engine's count of failed sends
+  ProbeSchedule::Entry schedule_entry_{this};  // its reply wait or pause in schedule_
+  Clock::time_point time_sent_;                // when the latest request left
+  std::uint16_t sequence_number_ = 0;          // of the latest request
+  std::uint64_t requests_sent_ = 0;            // tells a foreign sequence number apart
   // Bit k: the request sent k requests ago has had its reply. A second copy of an
   // answered request is a duplicate, a first reply to a timed-out one is late.
   std::uint64_t answered_ = 0;

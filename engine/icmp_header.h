@@ -19,12 +19,10 @@
 class IcmpHeader {
  public:
   // ICMP's echo types, and ICMPv6's (same header, other numbers).
-  enum : std::uint8_t {
-    kEchoReply = 0,
-    kEchoRequest = 8,
-    kEchoRequestV6 = 128,
-    kEchoReplyV6 = 129
-  };
+  static constexpr std::uint8_t kEchoReply = 0;        // ICMP echo reply
+  static constexpr std::uint8_t kEchoRequest = 8;      // ICMP echo request
+  static constexpr std::uint8_t kEchoRequestV6 = 128;  // ICMPv6 echo request
+  static constexpr std::uint8_t kEchoReplyV6 = 129;    // ICMPv6 echo reply
   static constexpr std::size_t kSize = 8;
 
   IcmpHeader() = default;

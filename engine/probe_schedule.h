@@ -7,8 +7,9 @@
 class DelayTarget;
 
 // When each target's reply wait or pause runs out. One Asio timer per target would wake
-// the worker, and re-arm the kernel's timer, once per probe; here every target due within
-// one grain of the engine's schedule (4 ms) is handled in one wake-up of its single timer.
+// the worker, and re-arm the kernel's timer, once per probe; here every target due in
+// the same grain of the engine's single timer (ScheduleDriver::Grain, 4 ms) is handled
+// in one wake-up.
 //
 // Waits all last 5 s and pauses 1 s, so each kind comes due in the order it was set:
 // two lists sorted by due time, appended at the tail, make setting and cancelling O(1)

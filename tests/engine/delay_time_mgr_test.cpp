@@ -4,7 +4,6 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
-#include <boost/asio/ip/udp.hpp>
 #include <boost/system/system_error.hpp>
 #include <chrono>
 #include <filesystem>
@@ -13,6 +12,7 @@
 
 #include "engine/config_error.h"
 #include "platform/platform.h"
+#include "tests/engine/reply_bytes.h"
 
 namespace {
 
@@ -59,36 +59,13 @@ class DelayTimeMgrTest : public ::testing::Test {
     EXPECT_EQ(mgr->socket_kind, platform::SocketKind::kDatagram);
     return mgr;
   }
-  // Feeds one datagram to the receive path as if socket channel had delivered it from
-  // source, stamped on arrival by the kernel.
-  static void Deliver(DelayTimeMgr& mgr, const std::string& datagram, std::size_t channel = 0,
-                      const char* source = "0.0.0.0") {
+  // Feeds one ICMP message to the engine as socket channel delivered it from source.
+  static void Deliver(DelayTimeMgr& mgr, const std::string& datagram, std::size_t channel,
+                      const char* source) {
     const ClockPair clocks = ClockPair::Now();
     mgr.HandleDatagram(channel, reinterpret_cast<const unsigned char*>(datagram.data()),
                        datagram.size(), AddressBytesOf(boost::asio::ip::make_address(source)),
                        clocks.wall_ns, clocks);
-  }
-  // An echo reply as a peer would send it, built without the engine's header classes.
-  static std::string EchoReply(const char* source, std::uint16_t identifier, std::uint16_t sequence,
-                               std::uint8_t type = 0, std::size_t options = 0) {
-    std::string d(20 + options, '\0');
-    d[0] = static_cast<char>(0x45 + options / 4);
-    const auto src = boost::asio::ip::make_address_v4(source).to_bytes();
-    std::copy(src.begin(), src.end(), d.begin() + 12);
-    return d + IcmpReply(identifier, sequence, type);
-  }
-  // An ICMP echo reply message alone, as a datagram socket delivers it.
-  static std::string IcmpReply(std::uint16_t identifier, std::uint16_t sequence,
-                               std::uint8_t type = 0) {
-    const unsigned char icmp[8] = {type,
-                                   0,
-                                   0x12,
-                                   0x34,
-                                   static_cast<unsigned char>(identifier >> 8),
-                                   static_cast<unsigned char>(identifier),
-                                   static_cast<unsigned char>(sequence >> 8),
-                                   static_cast<unsigned char>(sequence)};
-    return std::string(reinterpret_cast<const char*>(icmp), 8);
   }
 
   fs::path old_dir_;
@@ -109,109 +86,6 @@ TEST_F(DelayTimeMgrTest, ProbesTheSampleTargetsOfANewConfig) {
   EXPECT_TRUE(mgr->targets[0]->resolved) << mgr->targets[0]->host;
   EXPECT_EQ(mgr->targets[1]->identifier_offset, 1);
   EXPECT_FALSE(mgr->targets[1]->host.empty());
-}
-
-TEST_F(DelayTimeMgrTest, MatchesRepliesByIdentifierSequenceAndSource) {
-  WriteConfig("127.0.0.1\n127.0.0.2\n#x\n127.0.0.3\nnot a host\n");
-  auto mgr = MakeManager();
-  REQUIRE_RAW_SOCKET(mgr);
-  ASSERT_EQ(mgr->targets.size(), 4u);
-  DelayTarget& t1 = *mgr->targets[1];
-  EXPECT_FALSE(mgr->targets[3]->resolved);
-  const unsigned long pid = platform::GetPid();
-  const auto id = [pid](int offset) { return static_cast<std::uint16_t>(pid + offset); };
-
-  // Past the unaccounted first request, with the second one outstanding.
-  t1.StartSend();
-  Deliver(*mgr, EchoReply("127.0.0.2", id(1), 1));
-  t1.StartSend();
-  ASSERT_EQ(t1.sequence_number(), 2);
-
-  Deliver(*mgr, EchoReply("127.0.0.2", id(3), 2));   // beyond the last index
-  Deliver(*mgr, EchoReply("127.0.0.2", id(-1), 2));  // wraps to index 65535
-  Deliver(*mgr, EchoReply("127.0.0.2", id(1), 3));   // not sent yet
-  Deliver(*mgr, EchoReply("127.0.0.9", id(1), 2));   // another sender
-  EXPECT_EQ(mgr->foreign_count, 4u);
-  Deliver(*mgr, EchoReply("127.0.0.2", id(1), 2, 8));  // an echo request
-  EXPECT_EQ(mgr->foreign_count, 5u);
-  Deliver(*mgr, EchoReply("127.0.0.2", id(1), 2).substr(0, 27));  // cut short
-  std::string version6 = EchoReply("127.0.0.2", id(1), 2);
-  version6[0] = 0x65;
-  Deliver(*mgr, version6);
-  EXPECT_EQ(mgr->malformed_count, 2u);
-  Deliver(*mgr, EchoReply("127.0.0.2", id(1), 1));  // the first reply again
-  EXPECT_EQ(t1.duplicate_count, 1u);
-  EXPECT_TRUE(t1.awaiting_reply());
-  EXPECT_EQ(t1.reply_count, 0u);
-
-  // Options, an odd code, a wrong checksum and trailing data do not matter.
-  std::string reply = EchoReply("127.0.0.2", id(1), 2, 0, 40);
-  reply[61] = 3;
-  Deliver(*mgr, reply + std::string(56, 'd'));
-  EXPECT_FALSE(t1.awaiting_reply());
-  EXPECT_EQ(t1.reply_count, 1u);
-  EXPECT_EQ(mgr->targets[0]->reply_count + mgr->targets[2]->reply_count, 0u);
-  EXPECT_EQ(mgr->foreign_count, 5u);
-}
-
-// An ICMPv6 socket brings the reply without IP header: the sender comes from the system.
-TEST_F(DelayTimeMgrTest, MatchesIcmpv6RepliesByTypeIdentifierAndSource) {
-  WriteConfig("127.0.0.1\n::1\n");
-  auto mgr = MakeManager();
-  REQUIRE_RAW_SOCKET(mgr);
-  ASSERT_EQ(mgr->socket_kind_v6, platform::SocketKind::kRaw);
-  DelayTarget& t = *mgr->targets[1];
-  const auto id = static_cast<std::uint16_t>(platform::GetPid() + 1);
-  t.StartSend();
-  Deliver(*mgr, IcmpReply(id, 1, 129), 1, "::1");
-  t.StartSend();
-  Deliver(*mgr, IcmpReply(id, 2), 1, "::1");       // ICMP's echo reply type
-  Deliver(*mgr, IcmpReply(id, 2, 129), 1, "::2");  // another sender
-  Deliver(*mgr, IcmpReply(id, 2, 129), 1, "127.0.0.1");
-  Deliver(*mgr, IcmpReply(id - 1, 2, 129), 1, "::1");  // the IPv4 target's identifier
-  EXPECT_EQ(mgr->foreign_count, 4u);
-  EXPECT_TRUE(t.awaiting_reply());
-  Deliver(*mgr, IcmpReply(id, 2, 129), 1, "::1");
-  EXPECT_EQ(t.reply_count, 1u);
-  EXPECT_EQ(mgr->targets[0]->reply_count, 0u);
-}
-
-TEST(ArrivalTime, TurnsTheKernelStampIntoSteadyTimeHoweverOld) {
-  ClockPair clocks;
-  clocks.steady = std::chrono::steady_clock::time_point(std::chrono::seconds(4000));
-  clocks.wall_ns = 1'700'000'000'000'000'000;
-  EXPECT_EQ(ArrivalTime(clocks.wall_ns - 2'500'000, clocks),
-            clocks.steady - std::chrono::microseconds(2500));
-  // A process stopped for an hour still dates what arrived meanwhile by its stamp.
-  EXPECT_EQ(ArrivalTime(clocks.wall_ns - 3'600'000'000'000, clocks),
-            clocks.steady - std::chrono::hours(1));
-  // No stamp, or a stamp after the reading (the wall clock was set back): the reading.
-  EXPECT_EQ(ArrivalTime(std::nullopt, clocks), clocks.steady);
-  EXPECT_EQ(ArrivalTime(clocks.wall_ns + 1'000'000, clocks), clocks.steady);
-}
-
-TEST(ReceiveStamps, DatagramHeldInTheQueueIsDatedByItsArrival) {
-  namespace ip = boost::asio::ip;
-  boost::asio::io_service io;
-  ip::udp::socket receiver(io, ip::udp::endpoint(ip::address_v4::loopback(), 0));
-  ip::udp::socket sender(io, ip::udp::v4());
-  platform::EnableReceiveTimestamps(static_cast<int>(receiver.native_handle()));
-  sender.send_to(boost::asio::buffer("held", 4), receiver.local_endpoint());
-  const auto sent = std::chrono::steady_clock::now();
-  std::this_thread::sleep_for(milliseconds(100));
-
-  unsigned char slots[2][64];
-  platform::ReceivedDatagram datagrams[2];
-  std::error_code error;
-  const int socket = static_cast<int>(receiver.native_handle());
-  ASSERT_EQ(platform::ReceiveDatagrams(socket, slots[0], 64, datagrams, 2, error), 1)
-      << error.message();
-  EXPECT_EQ(datagrams[0].length, 4u);
-  ASSERT_TRUE(datagrams[0].wall_stamp_ns) << "no receive stamp came with the datagram";
-  const auto arrival = ArrivalTime(datagrams[0].wall_stamp_ns, ClockPair::Now());
-  EXPECT_LT(std::chrono::abs(arrival - sent), milliseconds(20))
-      << "dated when it was read, not when it came";
-  EXPECT_EQ(platform::ReceiveDatagrams(socket, slots[0], 64, datagrams, 2, error), 0);
 }
 
 // Config for ExpectLoopbackProbed: two independent rows for one host, and one unresolved.
@@ -262,31 +136,26 @@ TEST_F(DelayTimeMgrTest, ProbesLoopbackAndStopsPromptly) {
   ExpectLoopbackProbed(std::move(mgr));
 }
 
-// A datagram socket's reply names its target by the socket (one per listing of an
-// address) and its sender; the identifier is the system's.
-TEST_F(DelayTimeMgrTest, MatchesDatagramRepliesBySocketSourceAndSequence) {
+// Each further listing of an address goes out, and is answered, on a socket of its own;
+// the receive path names the target by socket and sender (ReceivePath's tests say how).
+TEST_F(DelayTimeMgrTest, FurtherListingOfAnAddressGetsTheNextDatagramSocket) {
   WriteConfig("127.0.0.1\n127.0.0.2\n127.0.0.1\n");
   auto mgr = MakeDatagramManager();
   if (!mgr) {
     GTEST_SKIP() << "ping_group_range cannot be set here";
   }
-  DelayTarget& again = *mgr->targets[2];
-  again.StartSend();
-  Deliver(*mgr, IcmpReply(7, 1), 1, "127.0.0.1");
-  again.StartSend();
-  Deliver(*mgr, IcmpReply(7, 2), 0, "127.0.0.1");  // the first listing's socket
-  Deliver(*mgr, IcmpReply(7, 2), 1, "127.0.0.2");  // nobody sent there on this one
-  Deliver(*mgr, IcmpReply(7, 2), 2, "127.0.0.1");  // no such socket
-  Deliver(*mgr, IcmpReply(7, 2, 8), 1, "127.0.0.1");
-  Deliver(*mgr, EchoReply("127.0.0.1", 7, 2), 1, "127.0.0.1");  // an IPv4 header is no ICMP
-  EXPECT_EQ(mgr->foreign_count, 5u);
-  Deliver(*mgr, IcmpReply(7, 2).substr(0, 7), 1, "127.0.0.1");
-  EXPECT_EQ(mgr->malformed_count, 1u);
-  EXPECT_TRUE(again.awaiting_reply());
-  Deliver(*mgr, IcmpReply(9, 2), 1, "127.0.0.1");
-  EXPECT_FALSE(again.awaiting_reply());
-  EXPECT_EQ(again.reply_count, 1u);
-  EXPECT_EQ(mgr->targets[0]->reply_count + mgr->targets[0]->late_count, 0u);
+  for (const auto& target : mgr->targets) {
+    target->StartSend();
+    target->StartSend();
+  }
+  Deliver(*mgr, IcmpReply(7, 2), 1, "127.0.0.2");  // the second socket: not its listing
+  Deliver(*mgr, IcmpReply(7, 2), 2, "127.0.0.1");  // no third socket
+  EXPECT_EQ(mgr->foreign_count, 2u);
+  Deliver(*mgr, IcmpReply(7, 2), 1, "127.0.0.1");
+  Deliver(*mgr, IcmpReply(7, 2), 0, "127.0.0.2");
+  EXPECT_EQ(mgr->targets[0]->reply_count, 0u);
+  EXPECT_EQ(mgr->targets[1]->reply_count, 1u);
+  EXPECT_EQ(mgr->targets[2]->reply_count, 1u);
 }
 
 // Each listing of a host needs a datagram socket of its own, past the usual soft limit
