@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-const HistoryBlob::Layout HistoryBlob::kMinutes{6, 7, 10, 60, 60};
-const HistoryBlob::Layout HistoryBlob::kHours{5, 12, 12, 3600, 24};
+const HistoryBlob::Layout HistoryBlob::kMinutes{6, 7, 13, 12, 9, 60, 60};
+const HistoryBlob::Layout HistoryBlob::kHours{5, 12, 14, 18, 12, 3600, 24};
 
 void HistoryBlob::PutBits(unsigned char* record, unsigned at, unsigned width, std::uint64_t value) {
   value = std::min(value, (std::uint64_t{1} << width) - 1);
@@ -61,10 +61,10 @@ void HistoryBlob::AppendSummary(Bytes& block, const Layout& layout, std::uint32_
   put(layout.count_bits, summary.count);
   // Cut like count, so that lost never reads back above it.
   put(layout.count_bits, std::min(summary.lost, summary.count));
-  put(kDelayBits, summary.min_ms);
-  put(kDelayBits, summary.median_ms);
-  put(kDelayBits, summary.max_ms);
-  put(kJitterBits, summary.jitter_tenths);
+  put(layout.delay_bits, summary.min_ms);
+  put(layout.delay_bits, summary.median_ms);
+  put(layout.delay_bits, summary.max_ms);
+  put(layout.jitter_bits, summary.jitter_tenths);
 }
 
 bool HistoryBlob::DecodeSummaries(const unsigned char* data, std::size_t size, const Layout& layout,
@@ -86,10 +86,10 @@ bool HistoryBlob::DecodeSummaries(const unsigned char* data, std::size_t size, c
     summary.start_s = block_start_s + index * layout.period_s;
     summary.count = get(layout.count_bits);
     summary.lost = get(layout.count_bits);
-    summary.min_ms = get(kDelayBits);
-    summary.median_ms = get(kDelayBits);
-    summary.max_ms = get(kDelayBits);
-    summary.jitter_tenths = get(kJitterBits);
+    summary.min_ms = get(layout.delay_bits);
+    summary.median_ms = get(layout.delay_bits);
+    summary.max_ms = get(layout.delay_bits);
+    summary.jitter_tenths = get(layout.jitter_bits);
     if (index >= layout.periods || summary.lost > summary.count) {
       out.resize(first);
       return false;

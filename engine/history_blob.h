@@ -30,12 +30,15 @@ class HistoryBlob {
   struct Layout {
     unsigned index_bits;    // the period's number within the block (minute of the hour...)
     unsigned count_bits;    // count, and lost
+    unsigned delay_bits;    // min, median and max, in ms
+    unsigned jitter_bits;   // jitter, in tenths of ms
     unsigned bytes;         // the record's size, the bits above the fields zero
     std::int64_t period_s;  // seconds per period
     std::uint32_t periods;  // periods per block
   };
   // A minute's summary in an hour's block: index 6, count 7, lost 7, min, median and max
-  // 14 each, jitter 18 bits (tenths of ms): 80 bits, 10 bytes.
+  // 13 each (the engine keeps no delay past 8,190 ms), jitter 12 (up to 409.5 ms): 71
+  // bits in 9 bytes, so that 10,000 hosts' minutes take under 150 MiB a day.
   static const Layout kMinutes;
   // An hour's summary in a day's block: index 5, count 12, lost 12, 3 x 14, jitter 18:
   // 89 bits in 12 bytes.
@@ -56,10 +59,6 @@ class HistoryBlob {
                               std::int64_t block_start_s, std::vector<DelaySummary>& out);
 
  private:
-  // Width of a delay field (min, median, max), and of the jitter field.
-  static constexpr unsigned kDelayBits = 14;
-  static constexpr unsigned kJitterBits = 18;
-
   // Writes value, cut to its largest, into bits [at, at + width) of record.
   static void PutBits(unsigned char* record, unsigned at, unsigned width, std::uint64_t value);
   static std::uint64_t GetBits(const unsigned char* record, unsigned at, unsigned width);

@@ -4,12 +4,14 @@
 #include <cstdlib>
 
 std::uint32_t HistoryRollup::Median(std::vector<std::uint32_t>& values) {
-  std::sort(values.begin(), values.end());
   const std::size_t middle = values.size() / 2;
+  std::nth_element(values.begin(), values.begin() + middle, values.end());
   if (values.size() % 2 == 1) {
     return values[middle];
   }
-  return (values[middle - 1] + values[middle] + 1) / 2;
+  // The lower middle one is the largest of those before the middle.
+  const std::uint32_t lower = *std::max_element(values.begin(), values.begin() + middle);
+  return (lower + values[middle] + 1) / 2;
 }
 
 DelaySummary HistoryRollup::Summarize(const std::vector<std::uint16_t>& delays) {

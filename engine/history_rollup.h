@@ -36,7 +36,7 @@ class HistoryRollup {
   static DelaySummary Merge(const std::vector<DelaySummary>& parts);
 
  private:
-  // The median of values, sorted in place; values is not empty.
+  // The median of values, reordered in place; values is not empty.
   static std::uint32_t Median(std::vector<std::uint32_t>& values);
 };
 

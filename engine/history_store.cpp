@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
+#include <map>
 #include <system_error>
 #include <utility>
 
@@ -22,6 +23,10 @@ constexpr double kTrimAbove = 0.95;
 constexpr double kTrimTo = 0.90;
 // At most this many blocks are dropped per enforcement, to bound its time.
 constexpr int kMaxTrimSteps = 2000;
+// How long after an hour's end it is summarised, in ms.
+constexpr std::int64_t kHourGraceMs = 60000;
+// The most hours summarised at once after a pause.
+constexpr std::int64_t kHoursCaughtUp = 3;
 // The most blocks one query reads.
 constexpr std::int64_t kMaxQueryBlocks = 2000;
 
@@ -38,7 +43,7 @@ CREATE VIEW probe_minutes AS SELECT h.host, b.minute * 60 AS start_unix,
   datetime(b.minute * 60, 'unixepoch') AS start_utc, length(b.probes) / 3 AS probe_count,
   b.probes FROM probe_blocks b JOIN hosts h ON h.id = b.host_id;
 CREATE VIEW minute_hours AS SELECT h.host, b.hour * 3600 AS start_unix,
-  datetime(b.hour * 3600, 'unixepoch') AS start_utc, length(b.summaries) / 10 AS record_count,
+  datetime(b.hour * 3600, 'unixepoch') AS start_utc, length(b.summaries) / 9 AS record_count,
   b.summaries FROM minute_blocks b JOIN hosts h ON h.id = b.host_id;
 CREATE VIEW hour_days AS SELECT h.host, b.day * 86400 AS start_unix,
   datetime(b.day * 86400, 'unixepoch') AS start_utc, length(b.summaries) / 12 AS record_count,
@@ -170,6 +175,11 @@ int HistoryStore::OpenDatabase() {
     db_ = nullptr;
     Report("history database " + path_ + " was made by a later Lumoret; it is left as it is");
     return SQLITE_OK + 1000;
+  }
+  // Larger pages than the default leave less of each unused: a minute block is 540
+  // bytes. Only a new database takes it.
+  if (found == 0) {
+    Execute("PRAGMA page_size=8192");
   }
   // WAL: a writer never blocks readers (sqlite3 beside Lumoret), and a commit is one
   // append. With synchronous=NORMAL a commit is not synced, but the WAL is synced
@@ -343,8 +353,10 @@ bool HistoryStore::WriteBatch(const Clocks& now) {
   }
   // A batch rolled back is copied again by the next one, while the rings still hold it.
   const std::vector<HostState> before = hosts_;
+  const std::int64_t summarised_before = summarised_hour_;
   const auto fail = [&](int code) {
     hosts_ = before;
+    summarised_hour_ = summarised_before;
     BatchFailed(code);
     return false;
   };
@@ -357,6 +369,17 @@ bool HistoryStore::WriteBatch(const Clocks& now) {
       return fail(code);
     }
   }
+  // An hour is summarised once its last probes can have come in: timeouts come 5 s
+  // after their request, and are copied a batch later.
+  const std::int64_t over = FloorDiv(now.wall_ms - kHourGraceMs, 3600000) - 1;
+  if (summarised_hour_ == kNoHour) {
+    // The hour before this run may have ended without its summary (a crash).
+    summarised_hour_ = over - 1;
+  }
+  if (const int code = CloseHoursUntil(over); code != SQLITE_OK) {
+    return fail(code);
+  }
+  last_batch_ms_ = now.wall_ms;
   for (std::size_t tier = 0; tier < 3; ++tier) {
     save_tally_.Bind(1, std::string(kTiers[tier].table))
         .Bind(2, static_cast<std::int64_t>(tier_bytes_[tier]));
@@ -409,64 +432,128 @@ int HistoryStore::CopyHost(HostState& host, const ProbeHistory& probes, const Cl
 
 int HistoryStore::AppendProbes(HostState& host, std::int64_t minute,
                                const HistoryBlob::Bytes& block) {
-  if (host.open_minute >= 0 && minute > host.open_minute) {
-    if (const int code = CloseMinute(host, host.open_minute, minute); code != SQLITE_OK) {
-      return code;
-    }
-  }
   upsert_probes_.Bind(1, minute).Bind(2, host.id).Bind(3, block);
   const int code = upsert_probes_.Run();
   if (code != SQLITE_DONE) {
     return code;
   }
   tier_bytes_[0] += block.size();
-  host.open_minute = std::max(host.open_minute, minute);
   return SQLITE_OK;
 }
 
-int HistoryStore::CloseMinute(HostState& host, std::int64_t minute, std::int64_t next) {
-  select_probes_.Bind(1, minute).Bind(2, host.id);
+std::vector<DelaySummary> HistoryStore::MinutesFromProbes(SqliteStatement& select_probes,
+                                                          std::int64_t host_id, std::int64_t hour) {
+  std::vector<DelaySummary> minutes;
   std::vector<HistoryBlob::Probe> probes;
-  if (select_probes_.Step()) {
-    HistoryBlob::DecodeProbes(select_probes_.BlobData(0), select_probes_.BlobSize(0), probes);
-  }
-  select_probes_.Reset();
-  // Two runs in one minute wrote their probes one after the other: in time order again.
-  std::stable_sort(probes.begin(), probes.end(),
-                   [](const auto& a, const auto& b) { return a.offset_ds < b.offset_ds; });
   std::vector<std::uint16_t> delays;
-  delays.reserve(probes.size());
+  for (std::int64_t minute = hour * 60; minute < hour * 60 + 60; ++minute) {
+    select_probes.Bind(1, minute).Bind(2, host_id);
+    if (select_probes.Step()) {
+      minutes.push_back(
+          SummarizeBlock(select_probes.BlobData(0), select_probes.BlobSize(0), probes, delays));
+      minutes.back().start_s = minute * 60;
+    }
+    select_probes.Reset();
+  }
+  return minutes;
+}
+
+DelaySummary HistoryStore::SummarizeBlock(const unsigned char* data, std::size_t size,
+                                          std::vector<HistoryBlob::Probe>& probes,
+                                          std::vector<std::uint16_t>& delays) {
+  probes.clear();
+  HistoryBlob::DecodeProbes(data, size, probes);
+  // Two runs in one minute wrote their probes one after the other: in time order again.
+  const auto earlier = [](const auto& a, const auto& b) { return a.offset_ds < b.offset_ds; };
+  if (!std::is_sorted(probes.begin(), probes.end(), earlier)) {
+    std::stable_sort(probes.begin(), probes.end(), earlier);
+  }
+  delays.clear();
   for (const auto& probe : probes) {
     delays.push_back(probe.delay);
   }
-  const DelaySummary summary = HistoryRollup::Summarize(delays);
-  const std::int64_t hour = FloorDiv(minute, 60);
-  int code = PutSummary(select_minutes_, upsert_minutes_, HistoryBlob::kMinutes, hour, host.id,
-                        static_cast<std::uint32_t>(minute - hour * 60), summary);
-  if (code != SQLITE_OK) {
-    return code;
-  }
-  // The hour ends when the next minute is in another, or with the run.
-  if (next < 0 || FloorDiv(next, 60) != hour) {
-    code = CloseHour(host, hour);
-  }
-  return code;
+  return HistoryRollup::Summarize(delays);
 }
 
-int HistoryStore::CloseHour(HostState& host, std::int64_t hour) {
-  select_minutes_.Bind(1, hour).Bind(2, host.id);
-  std::vector<DelaySummary> minutes;
-  if (select_minutes_.Step()) {
-    HistoryBlob::DecodeSummaries(select_minutes_.BlobData(0), select_minutes_.BlobSize(0),
-                                 HistoryBlob::kMinutes, hour * 3600, minutes);
+int HistoryStore::CloseHour(std::int64_t hour) {
+  // Every host's minutes of the hour, in one pass over full detail in key order.
+  std::map<std::int64_t, HistoryBlob::Bytes> blocks;
+  std::vector<HistoryBlob::Probe> probes;
+  std::vector<std::uint16_t> delays;
+  SqliteStatement scan(db_,
+                       "SELECT minute, host_id, probes FROM probe_blocks "
+                       "WHERE minute >= ?1 AND minute < ?2");
+  scan.Bind(1, hour * 60).Bind(2, hour * 60 + 60);
+  while (scan.Step()) {
+    const DelaySummary minute = SummarizeBlock(scan.BlobData(2), scan.BlobSize(2), probes, delays);
+    if (minute.count > 0) {
+      HistoryBlob::AppendSummary(blocks[scan.Int(1)], HistoryBlob::kMinutes,
+                                 static_cast<std::uint32_t>(scan.Int(0) - hour * 60), minute);
+    }
   }
-  select_minutes_.Reset();
-  if (minutes.empty()) {
-    return SQLITE_OK;
+  if (scan.code() != SQLITE_DONE) {
+    return scan.code();
   }
-  const std::int64_t day = FloorDiv(hour, 24);
-  return PutSummary(select_hours_, upsert_hours_, HistoryBlob::kHours, day, host.id,
-                    static_cast<std::uint32_t>(hour - day * 24), HistoryRollup::Merge(minutes));
+  // What an earlier run summarised of this hour stays where full detail has gone since.
+  SqliteStatement earlier(db_, "SELECT host_id, summaries FROM minute_blocks WHERE hour = ?1");
+  earlier.Bind(1, hour);
+  while (earlier.Step()) {
+    tier_bytes_[1] -= std::min<std::uint64_t>(tier_bytes_[1], earlier.BlobSize(1));
+    HistoryBlob::Bytes& block = blocks[earlier.Int(0)];
+    KeepEarlierMinutes(earlier.BlobData(1), earlier.BlobSize(1), hour, block);
+  }
+  // Written once per hour, in key order: the pages of the tier fill up.
+  for (const auto& [host_id, block] : blocks) {
+    upsert_minutes_.Bind(1, hour).Bind(2, host_id).Bind(3, block);
+    if (const int code = upsert_minutes_.Run(); code != SQLITE_DONE) {
+      return code;
+    }
+    tier_bytes_[1] += block.size();
+    std::vector<DelaySummary> minutes;
+    HistoryBlob::DecodeSummaries(block.data(), block.size(), HistoryBlob::kMinutes, hour * 3600,
+                                 minutes);
+    const std::int64_t day = FloorDiv(hour, 24);
+    const int code =
+        PutSummary(select_hours_, upsert_hours_, HistoryBlob::kHours, day, host_id,
+                   static_cast<std::uint32_t>(hour - day * 24), HistoryRollup::Merge(minutes));
+    if (code != SQLITE_OK) {
+      return code;
+    }
+  }
+  return SQLITE_OK;
+}
+
+void HistoryStore::KeepEarlierMinutes(const unsigned char* data, std::size_t size,
+                                      std::int64_t hour, HistoryBlob::Bytes& block) {
+  std::vector<DelaySummary> now;
+  std::vector<DelaySummary> before;
+  HistoryBlob::DecodeSummaries(block.data(), block.size(), HistoryBlob::kMinutes, hour * 3600, now);
+  HistoryBlob::DecodeSummaries(data, size, HistoryBlob::kMinutes, hour * 3600, before);
+  for (const DelaySummary& minute : before) {
+    if (std::none_of(now.begin(), now.end(),
+                     [&](const auto& m) { return m.start_s == minute.start_s; })) {
+      now.push_back(minute);
+    }
+  }
+  std::sort(now.begin(), now.end(),
+            [](const auto& a, const auto& b) { return a.start_s < b.start_s; });
+  block.clear();
+  for (const DelaySummary& minute : now) {
+    HistoryBlob::AppendSummary(block, HistoryBlob::kMinutes,
+                               static_cast<std::uint32_t>(minute.start_s / 60 - hour * 60), minute);
+  }
+}
+
+int HistoryStore::CloseHoursUntil(std::int64_t hour) {
+  // After a long pause (or a clock set forward) the hours between had nothing.
+  summarised_hour_ = std::max(summarised_hour_, hour - kHoursCaughtUp);
+  while (summarised_hour_ < hour) {
+    if (const int code = CloseHour(summarised_hour_ + 1); code != SQLITE_OK) {
+      return code;
+    }
+    ++summarised_hour_;
+  }
+  return SQLITE_OK;
 }
 
 int HistoryStore::PutSummary(SqliteStatement& select, SqliteStatement& upsert,
@@ -474,10 +561,12 @@ int HistoryStore::PutSummary(SqliteStatement& select, SqliteStatement& upsert,
                              std::int64_t host_id, std::uint32_t index,
                              const DelaySummary& summary) {
   HistoryBlob::Bytes block;
+  std::size_t old_size = 0;
   select.Bind(1, slot).Bind(2, host_id);
   if (select.Step()) {
     const unsigned char* data = select.BlobData(0);
-    const std::size_t size = select.BlobSize(0) / layout.bytes * layout.bytes;
+    old_size = select.BlobSize(0);
+    const std::size_t size = old_size / layout.bytes * layout.bytes;
     const unsigned index_mask = (1u << layout.index_bits) - 1;
     // Keeps every record but one of the same period (its index is the lowest bits).
     for (std::size_t at = 0; at < size; at += layout.bytes) {
@@ -487,15 +576,14 @@ int HistoryStore::PutSummary(SqliteStatement& select, SqliteStatement& upsert,
     }
   }
   select.Reset();
-  const std::size_t tier = &layout == &HistoryBlob::kMinutes ? 1 : 2;
-  const std::size_t before = block.size();
   HistoryBlob::AppendSummary(block, layout, index, summary);
   upsert.Bind(1, slot).Bind(2, host_id).Bind(3, block);
   const int code = upsert.Run();
   if (code != SQLITE_DONE) {
     return code;
   }
-  tier_bytes_[tier] += block.size() - before;
+  tier_bytes_[2] =
+      tier_bytes_[2] + block.size() - std::min<std::uint64_t>(old_size, tier_bytes_[2]);
   return SQLITE_OK;
 }
 
@@ -578,14 +666,9 @@ void HistoryStore::Close() {
   if (db_ == nullptr) {
     return;
   }
-  if (Execute("BEGIN IMMEDIATE")) {
-    int code = SQLITE_OK;
-    for (HostState& host : hosts_) {
-      if (host.open_minute >= 0 && code == SQLITE_OK) {
-        code = CloseMinute(host, host.open_minute, -1);
-      }
-    }
-    if (code != SQLITE_OK || !Execute("COMMIT")) {
+  // The hour under way is summarised as it stands; the next run in it redoes it.
+  if (last_batch_ms_ >= 0 && Execute("BEGIN IMMEDIATE")) {
+    if (CloseHoursUntil(FloorDiv(last_batch_ms_, 3600000)) != SQLITE_OK || !Execute("COMMIT")) {
       Execute("ROLLBACK");
     }
   }
@@ -708,42 +791,45 @@ HistoryStore::Range HistoryStore::ReadRange(std::int64_t host_id, std::size_t ti
   std::vector<std::vector<DelaySummary>> parts(tier == 0 ? 0 : buckets);
   std::vector<HistoryBlob::Probe> probes;
   std::vector<DelaySummary> records;
+  // An hour not yet summarised (the current one) is summarised from full detail here.
+  SqliteStatement select_probes(
+      reader_, "SELECT probes FROM probe_blocks WHERE minute = ?1 AND host_id = ?2");
   for (std::int64_t slot = FloorDiv(from_s, table.block_s);
        slot <= FloorDiv(to_s - 1, table.block_s); ++slot) {
+    probes.clear();
+    records.clear();
     select.Bind(1, slot).Bind(2, host_id);
-    if (select.Step()) {
-      probes.clear();
-      records.clear();
-      if (tier == 0) {
-        HistoryBlob::DecodeProbes(select.BlobData(0), select.BlobSize(0), probes);
-      } else {
-        HistoryBlob::DecodeSummaries(select.BlobData(0), select.BlobSize(0),
-                                     tier == 1 ? HistoryBlob::kMinutes : HistoryBlob::kHours,
-                                     slot * table.block_s, records);
-      }
-      std::stable_sort(probes.begin(), probes.end(),
-                       [](const auto& a, const auto& b) { return a.offset_ds < b.offset_ds; });
-      for (const auto& probe : probes) {
-        const std::int64_t sent_ms = slot * 60000 + probe.offset_ds * 100;
-        if (sent_ms < from_s * 1000 || sent_ms >= to_s * 1000) {
-          continue;
-        }
-        std::optional<std::uint32_t> delay;
-        if (probe.delay != kLostCode) {
-          delay = probe.delay;
-        }
-        range.probes.push_back({sent_ms, delay});
-        delays[static_cast<std::size_t>((sent_ms / 1000 - from_s) / range.bucket_s)].push_back(
-            probe.delay);
-      }
-      for (const auto& record : records) {
-        if (record.start_s >= from_s && record.start_s < to_s) {
-          parts[static_cast<std::size_t>((record.start_s - from_s) / range.bucket_s)].push_back(
-              record);
-        }
-      }
+    if (select.Step() && tier == 0) {
+      HistoryBlob::DecodeProbes(select.BlobData(0), select.BlobSize(0), probes);
+    } else if (select.code() == SQLITE_ROW) {
+      HistoryBlob::DecodeSummaries(select.BlobData(0), select.BlobSize(0),
+                                   tier == 1 ? HistoryBlob::kMinutes : HistoryBlob::kHours,
+                                   slot * table.block_s, records);
+    } else if (tier == 1) {
+      records = MinutesFromProbes(select_probes, host_id, slot);
     }
     select.Reset();
+    std::stable_sort(probes.begin(), probes.end(),
+                     [](const auto& a, const auto& b) { return a.offset_ds < b.offset_ds; });
+    for (const auto& probe : probes) {
+      const std::int64_t sent_ms = slot * 60000 + probe.offset_ds * 100;
+      if (sent_ms < from_s * 1000 || sent_ms >= to_s * 1000) {
+        continue;
+      }
+      std::optional<std::uint32_t> delay;
+      if (probe.delay != kLostCode) {
+        delay = probe.delay;
+      }
+      range.probes.push_back({sent_ms, delay});
+      delays[static_cast<std::size_t>((sent_ms / 1000 - from_s) / range.bucket_s)].push_back(
+          probe.delay);
+    }
+    for (const auto& record : records) {
+      if (record.start_s >= from_s && record.start_s < to_s) {
+        parts[static_cast<std::size_t>((record.start_s - from_s) / range.bucket_s)].push_back(
+            record);
+      }
+    }
   }
   for (std::size_t bucket = 0; bucket < buckets; ++bucket) {
     const bool empty = tier == 0 ? delays[bucket].empty() : parts[bucket].empty();

@@ -2,6 +2,7 @@
 #define LUMORET_ENGINE_HISTORY_STORE_H
 
 #include <chrono>
+#include <climits>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
@@ -107,7 +108,6 @@ class HistoryStore {
   struct HostState {
     std::int64_t id = 0;                                              // hosts.id
     SteadyClock::time_point copied = SteadyClock::time_point::min();  // newest probe copied
-    std::int64_t open_minute = -1;  // minute of the newest probe written; -1: none yet
   };
   // One tier's table: its name, the seconds per block and the share of the budget.
   struct TierTable {
@@ -131,10 +131,23 @@ class HistoryStore {
   std::string MoveAside();
   // Writes host's probes of one minute, appended to its block.
   int AppendProbes(HostState& host, std::int64_t minute, const HistoryBlob::Bytes& block);
-  // Summarises host's minute from its block of probes into the hour's block, and the
-  // hour too when next (the minute that follows; -1 at the end of the run) is in another.
-  int CloseMinute(HostState& host, std::int64_t minute, std::int64_t next);
-  int CloseHour(HostState& host, std::int64_t hour);
+  // Summarises every host's hour, once it is over or the run ends: its minutes from full
+  // detail into the hour's block of minutes, and the hour into the day's block.
+  int CloseHour(std::int64_t hour);
+  // Summarises the hours after summarised_hour_ up to hour.
+  int CloseHoursUntil(std::int64_t hour);
+  // Adds to block (minute summaries of hour) the records of an earlier block for minutes
+  // it lacks, in minute order.
+  static void KeepEarlierMinutes(const unsigned char* data, std::size_t size, std::int64_t hour,
+                                 HistoryBlob::Bytes& block);
+  // The summary of a block of probes, through two vectors reused.
+  static DelaySummary SummarizeBlock(const unsigned char* data, std::size_t size,
+                                     std::vector<HistoryBlob::Probe>& probes,
+                                     std::vector<std::uint16_t>& delays);
+  // The minutes of host_id's hour that full detail holds, summarised, through
+  // select_probes (minute, host_id).
+  static std::vector<DelaySummary> MinutesFromProbes(SqliteStatement& select_probes,
+                                                     std::int64_t host_id, std::int64_t hour);
   // Puts record (of layout) as period index into the block at (slot, host) of table,
   // replacing a record of the same index (a run that stopped in that period wrote one).
   int PutSummary(SqliteStatement& select, SqliteStatement& upsert,
@@ -165,6 +178,10 @@ class HistoryStore {
   std::uint64_t page_size_ = 4096;            // bytes per page
   std::uint64_t tier_bytes_[3] = {};          // blob bytes kept per tier, for the shares
   int batches_ = 0;                           // written since the limits were last enforced
+  // No hour summarised yet in this run.
+  static constexpr std::int64_t kNoHour = INT64_MIN;
+  std::int64_t summarised_hour_ = kNoHour;  // the latest hour summarised (hours since the epoch)
+  std::int64_t last_batch_ms_ = -1;         // wall time of the latest batch written
 
   SqliteStatement upsert_probes_;   // appends to a full-detail block
   SqliteStatement select_probes_;   // one full-detail block

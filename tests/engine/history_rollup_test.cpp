@@ -47,7 +47,7 @@ TEST(HistoryRollup, MergesMinutesIntoAnHourByHand) {
 TEST(HistoryBlob, PacksRecordsBitByBit) {
   HistoryBlob::Bytes block;
   HistoryBlob::AppendSummary(block, HistoryBlob::kMinutes, 5, {0, 60, 2, 1, 2, 3, 4});
-  const HistoryBlob::Bytes expected{0x05, 0x4F, 0x10, 0x00, 0x08, 0x00, 0x03, 0x00, 0x01, 0x00};
+  const HistoryBlob::Bytes expected{0x05, 0x4F, 0x10, 0x00, 0x04, 0xC0, 0x00, 0x20, 0x00};
   EXPECT_EQ(block, expected);
   // Past its field a value is kept as the largest; lost never above count.
   HistoryBlob::AppendSummary(block, HistoryBlob::kMinutes, 59, {0, 200, 150, 9, 20000, 40, 1});
@@ -62,7 +62,7 @@ TEST(HistoryBlob, PacksRecordsBitByBit) {
   EXPECT_EQ(back[1].start_s, 3600 + 59 * 60);
   EXPECT_EQ(back[1].count, 127u);
   EXPECT_EQ(back[1].lost, 127u);
-  EXPECT_EQ(back[1].median_ms, 16383u);
+  EXPECT_EQ(back[1].median_ms, 8191u);
 
   HistoryBlob::Bytes probes;
   HistoryBlob::AppendProbe(probes, {12, 300});
