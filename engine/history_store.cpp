@@ -27,6 +27,9 @@ constexpr int kMaxTrimSteps = 2000;
 constexpr std::int64_t kHourGraceMs = 60000;
 // The most hours summarised at once after a pause.
 constexpr std::int64_t kHoursCaughtUp = 3;
+// Full detail is not trimmed below this many minutes while other tiers have data: the
+// hour under way is summarised from it.
+constexpr std::int64_t kKeptDetailMinutes = 90;
 // The most blocks one query reads.
 constexpr std::int64_t kMaxQueryBlocks = 2000;
 
@@ -613,14 +616,8 @@ void HistoryStore::EnforceLimits(std::int64_t now_s) {
   const std::uint64_t cap_bytes = cap_pages_ * page_size_;
   if (UsedBytes() > cap_bytes * kTrimAbove) {
     for (int step = 0; step < kMaxTrimSteps && UsedBytes() > cap_bytes * kTrimTo; ++step) {
-      // The tier furthest over its share loses its oldest block.
-      std::size_t worst = 0;
-      for (std::size_t tier = 1; tier < 3; ++tier) {
-        if (tier_bytes_[tier] / kTiers[tier].share > tier_bytes_[worst] / kTiers[worst].share) {
-          worst = tier;
-        }
-      }
-      if (TrimOldest(worst) != SQLITE_OK) {
+      const int code = TrimOldest(TierToTrim());
+      if (code != SQLITE_OK && code != SQLITE_DONE) {
         break;
       }
     }
@@ -628,6 +625,24 @@ void HistoryStore::EnforceLimits(std::int64_t now_s) {
   if (own_transaction) {
     Execute("COMMIT");
   }
+}
+
+std::size_t HistoryStore::TierToTrim() {
+  // Full detail keeps the hours being summarised, unless nothing else is left.
+  SqliteStatement span(db_, "SELECT max(minute) - min(minute) FROM probe_blocks");
+  const bool detail_is_recent = span.Step() && span.Int(0) < kKeptDetailMinutes;
+  std::optional<std::size_t> worst;
+  for (std::size_t tier = 0; tier < 3; ++tier) {
+    if (tier_bytes_[tier] == 0 || (tier == 0 && detail_is_recent)) {
+      continue;
+    }
+    // The tier furthest over its share.
+    if (!worst ||
+        tier_bytes_[tier] / kTiers[tier].share > tier_bytes_[*worst] / kTiers[*worst].share) {
+      worst = tier;
+    }
+  }
+  return worst.value_or(0);
 }
 
 int HistoryStore::TrimOldest(std::size_t tier) {

@@ -155,7 +155,9 @@ class HistoryStore {
                  std::uint32_t index, const DelaySummary& summary);
   // Copies one host's new probes into the open transaction.
   int CopyHost(HostState& host, const ProbeHistory& probes, const Clocks& now);
-  // Drops the oldest block of tier number tier.
+  // The tier to lose its oldest block when the budget is near.
+  std::size_t TierToTrim();
+  // Drops the oldest block of tier number tier; SQLITE_DONE when it had none.
   int TrimOldest(std::size_t tier);
   // Handles a failed batch: rolls back and says why.
   void BatchFailed(int code);
