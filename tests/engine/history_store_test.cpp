@@ -240,8 +240,14 @@ TEST(HistoryStore, AFullDiskCostsBatchesNotTheDatabase) {
     AddProbe(*rings[0], minute * 60, 30);
     const bool again = store.WriteBatch(At(minute * 60 + 1));
     store.Close();
+    // The batch the disk refused was still in the rings: nothing of h0 is missing.
+    const std::int64_t kept = QueryInt(
+        folder.File(), "SELECT sum(probe_count) FROM probe_minutes WHERE host = 'h0'");
+    std::fprintf(stderr, "h0 keeps %lld of %d probes\n", static_cast<long long>(kept),
+                 minute * 60 + 1);
     return full && problem.find("full") != std::string::npos && store.TakeProblem().empty() &&
-           again && QueryInt(folder.File(), "PRAGMA integrity_check") == 0;
+           again && kept == minute * 60 + 1 &&
+           QueryInt(folder.File(), "PRAGMA integrity_check") == 0;
   });
   if (result == 77) {
     GTEST_SKIP() << "no private mount namespace here (needs root and unshare)";
