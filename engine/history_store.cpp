@@ -719,8 +719,10 @@ void HistoryStore::WriterLoop() {
     return;
   }
   std::unique_lock<std::mutex> lock(wake_mutex_);
-  while (!stop_) {
+  for (bool stopping = false; !stopping;) {
     wake_.wait_for(lock, options_.batch_period, [this] { return stop_; });
+    // The last batch starts after Stop was called: it holds every probe made before.
+    stopping = stop_;
     lock.unlock();
     WriteBatch(Clocks::Now());
     lock.lock();

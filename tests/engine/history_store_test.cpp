@@ -192,6 +192,27 @@ TEST(HistoryStore, WaitsBoundedlyOnAnotherProgramsLockAndGoesOn) {
   EXPECT_EQ(QueryInt(folder.File(), "SELECT sum(probe_count) FROM probe_minutes"), 2);
 }
 
+TEST(HistoryStore, TheWriterThreadKeepsEveryProbeUpToItsStop) {
+  TempFolder folder;
+  auto ring = std::make_unique<ProbeHistory>();
+  HistoryStore::Options options;
+  options.batch_period = std::chrono::milliseconds(20);
+  HistoryStore store(folder.File(), {{"a", ring.get()}}, options);
+  store.Start();
+  // The worker adds while the writer copies and a window reads.
+  for (int i = 0; i < 50; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(12));
+    ring->Add(HistoryStore::SteadyClock::now(), 10 + i % 4);
+    const std::int64_t now_s = HistoryStore::Clocks::Now().wall_ms / 1000;
+    store.Query("a", now_s - 60, now_s + 60, 10);
+  }
+  // The last probe came after the latest batch: Stop writes it.
+  store.Stop();
+  EXPECT_TRUE(store.TakeProblem().empty());
+  EXPECT_FALSE(store.writing());
+  EXPECT_EQ(QueryInt(folder.File(), "SELECT sum(probe_count) FROM probe_minutes"), 50);
+}
+
 // Runs body in a child process with a tmpfs of size_kib mounted on folder in a private
 // mount namespace: 0 when body held, 77 when no such mount may be made here.
 int OnSmallTmpfs(const std::string& folder, int size_kib, const std::function<bool()>& body) {
@@ -241,8 +262,8 @@ TEST(HistoryStore, AFullDiskCostsBatchesNotTheDatabase) {
     const bool again = store.WriteBatch(At(minute * 60 + 1));
     store.Close();
     // The batch the disk refused was still in the rings: nothing of h0 is missing.
-    const std::int64_t kept = QueryInt(
-        folder.File(), "SELECT sum(probe_count) FROM probe_minutes WHERE host = 'h0'");
+    const std::int64_t kept =
+        QueryInt(folder.File(), "SELECT sum(probe_count) FROM probe_minutes WHERE host = 'h0'");
     std::fprintf(stderr, "h0 keeps %lld of %d probes\n", static_cast<long long>(kept),
                  minute * 60 + 1);
     return full && problem.find("full") != std::string::npos && store.TakeProblem().empty() &&
