@@ -4,6 +4,7 @@
 // batch but the one being written.
 //   history_bench feed HOSTS MINUTES DB
 //   history_bench kill-loop KILLS DB
+//   history_bench query DB            (after feed: one host's ranges, 10 min to 30 days)
 #include <signal.h>
 #include <sqlite3.h>
 #include <sys/wait.h>
@@ -210,6 +211,33 @@ int KillLoop(int kills, const std::string& path) {
   return failures == 0 ? 0 : 1;
 }
 
+// Times one host's ranges ending at the newest probe, as the details window will ask.
+int Query(const std::string& path) {
+  std::int64_t newest = 0;
+  {
+    sqlite3* db = nullptr;
+    sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
+    SqliteStatement last(db, "SELECT max(minute) FROM probe_blocks");
+    newest = last.Step() ? (last.Int(0) + 1) * 60 : 0;
+    last = SqliteStatement();
+    sqlite3_close(db);
+  }
+  HistoryStore store(path, {});
+  const char* const names[] = {"10 min", "1 h", "6 h", "24 h", "7 d", "30 d", "1 y"};
+  const std::int64_t spans[] = {600, 3600, 6 * 3600, 86400, 7 * 86400, 30 * 86400, 365 * 86400};
+  const char* const tiers[] = {"full detail", "minutes", "hours"};
+  for (std::size_t i = 0; i < std::size(spans); ++i) {
+    const auto start = std::chrono::steady_clock::now();
+    const HistoryStore::Range range = store.Query("198.18.0.0", newest - spans[i], newest, 1000);
+    const double ms =
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    std::printf("%-6s %-11s %5zu points of %6lld s, %6zu probes: %7.1f ms\n", names[i],
+                tiers[static_cast<int>(range.tier)], range.points.size(),
+                static_cast<long long>(range.bucket_s), range.probes.size(), ms);
+  }
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -220,6 +248,10 @@ int main(int argc, char** argv) {
   if (mode == "kill-loop" && argc == 4) {
     return KillLoop(std::atoi(argv[2]), argv[3]);
   }
-  std::fputs("usage: history_bench feed HOSTS MINUTES DB | kill-loop KILLS DB\n", stderr);
+  if (mode == "query" && argc == 3) {
+    return Query(argv[2]);
+  }
+  std::fputs("usage: history_bench feed HOSTS MINUTES DB | kill-loop KILLS DB | query DB\n",
+             stderr);
   return 2;
 }

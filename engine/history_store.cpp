@@ -629,7 +629,10 @@ void HistoryStore::EnforceLimits(std::int64_t now_s) {
 
 std::size_t HistoryStore::TierToTrim() {
   // Full detail keeps the hours being summarised, unless nothing else is left.
-  SqliteStatement span(db_, "SELECT max(minute) - min(minute) FROM probe_blocks");
+  // Each in a subquery of its own, where SQLite finds it in the key without a scan.
+  SqliteStatement span(db_,
+                       "SELECT (SELECT max(minute) FROM probe_blocks) - "
+                       "(SELECT min(minute) FROM probe_blocks)");
   const bool detail_is_recent = span.Step() && span.Int(0) < kKeptDetailMinutes;
   std::optional<std::size_t> worst;
   for (std::size_t tier = 0; tier < 3; ++tier) {
@@ -775,7 +778,9 @@ HistoryStore::Range HistoryStore::Query(const std::string& host, std::int64_t fr
       chosen = tier;
       break;
     }
-    if (!chosen || start < earliest) {
+    // A coarser tier starts at its block's start: it reaches further only by more than
+    // the finer one's block.
+    if (!chosen || start + table.block_s <= earliest) {
       chosen = tier;
       earliest = start;
     }
@@ -811,6 +816,12 @@ HistoryStore::Range HistoryStore::ReadRange(std::int64_t host_id, std::size_t ti
   // An hour not yet summarised (the current one) is summarised from full detail here.
   SqliteStatement select_probes(
       reader_, "SELECT probes FROM probe_blocks WHERE minute = ?1 AND host_id = ?2");
+  // Two statements: SQLite finds a bare min() or max() in the key, not both at once.
+  SqliteStatement first(reader_, "SELECT min(minute) / 60 FROM probe_blocks");
+  SqliteStatement last(reader_, "SELECT max(minute) / 60 FROM probe_blocks");
+  const bool has_detail = first.Step() && last.Step() && !first.Text(0).empty();
+  const std::int64_t detail_from = has_detail ? first.Int(0) : 0;
+  const std::int64_t detail_to = has_detail ? last.Int(0) : -1;
   for (std::int64_t slot = FloorDiv(from_s, table.block_s);
        slot <= FloorDiv(to_s - 1, table.block_s); ++slot) {
     probes.clear();
@@ -822,7 +833,7 @@ HistoryStore::Range HistoryStore::ReadRange(std::int64_t host_id, std::size_t ti
       HistoryBlob::DecodeSummaries(select.BlobData(0), select.BlobSize(0),
                                    tier == 1 ? HistoryBlob::kMinutes : HistoryBlob::kHours,
                                    slot * table.block_s, records);
-    } else if (tier == 1) {
+    } else if (tier == 1 && slot >= detail_from && slot <= detail_to) {
       records = MinutesFromProbes(select_probes, host_id, slot);
     }
     select.Reset();
