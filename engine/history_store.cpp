@@ -16,6 +16,8 @@ namespace {
 constexpr int kBusyTimeoutMs = 2000;
 // The schema this code writes; a database of a later one is left alone.
 constexpr std::int64_t kSchemaVersion = 1;
+// OpenDatabase's result for a database of a later schema: no code of SQLite's.
+constexpr int kLaterSchema = -1;
 // Batches between two enforcements of the limits and two truncating checkpoints.
 constexpr int kBatchesPerLimitCheck = 12;
 // Trimming starts when the pages in use pass this part of the cap, and goes below it.
@@ -121,8 +123,16 @@ bool HistoryStore::Execute(const char* sql) {
 
 bool HistoryStore::Open() {
   std::error_code error;
-  std::filesystem::create_directories(std::filesystem::path(path_).parent_path(), error);
+  const std::filesystem::path folder = std::filesystem::path(path_).parent_path();
+  if (!folder.empty() && !std::filesystem::create_directories(folder, error) && error) {
+    Report("history is not kept: cannot make the folder " + folder.string() + ": " +
+           error.message() + "; probing goes on without history");
+    return false;
+  }
   int code = OpenDatabase();
+  if (code == kLaterSchema) {
+    return false;  // said already
+  }
   if (IsCorrupt(code)) {
     sqlite3_close(db_);
     db_ = nullptr;
@@ -177,7 +187,7 @@ int HistoryStore::OpenDatabase() {
     sqlite3_close(db_);
     db_ = nullptr;
     Report("history database " + path_ + " was made by a later Lumoret; it is left as it is");
-    return SQLITE_OK + 1000;
+    return kLaterSchema;
   }
   // Larger pages than the default leave less of each unused: a minute block is 540
   // bytes. Only a new database takes it.
