@@ -47,6 +47,9 @@ void AwaitNames(NameResolver& names) {
 
 int CLumoretApp::exit_status = 1;
 
+// Where HistoryStore is whole, for the member that owns one.
+CLumoretApp::~CLumoretApp() = default;
+
 CLumoretApp::CLumoretApp(int icmp_socket, int icmpv6_socket, std::exception_ptr failure)
     : icmp_socket_(icmp_socket), icmpv6_socket_(icmpv6_socket), failure_(std::move(failure)) {}
 
@@ -116,8 +119,7 @@ int CLumoretApp::RunWindow() {
   manager_->Stop();
 #ifdef LUMORET_HISTORY
   // Writes the last batch: every probe the engine made is kept.
-  delete history_;
-  history_ = nullptr;
+  history_.reset();
 #endif
   return 0;
 }
@@ -133,7 +135,7 @@ void CLumoretApp::StartHistory() {
   for (const auto& target : manager_->targets) {
     sources.push_back({target->host, &target->history});
   }
-  history_ = new HistoryStore(folder + "/history.sqlite3", std::move(sources));
+  history_ = std::make_unique<HistoryStore>(folder + "/history.sqlite3", std::move(sources));
   history_->Start();
 #endif
 }
