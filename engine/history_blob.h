@@ -24,6 +24,8 @@ class HistoryBlob {
   static constexpr std::size_t kProbeBytes = 3;
   // Tenths of a second in a probe block's minute.
   static constexpr std::uint32_t kProbeOffsets = 600;
+  // Milliseconds per unit of a probe's offset.
+  static constexpr std::int64_t kMsPerOffset = 100;
 
   // The shape of a summary record: which field takes how many bits. Values too large
   // for their field are kept as its largest value.

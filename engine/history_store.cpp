@@ -20,13 +20,20 @@ constexpr std::int64_t kSchemaVersion = 1;
 constexpr int kLaterSchema = -1;
 // Batches between two enforcements of the limits and two truncating checkpoints.
 constexpr int kBatchesPerLimitCheck = 12;
-// Trimming starts when the pages in use pass this part of the cap, and goes below it.
+// Trimming starts when the pages in use pass this part of the cap...
 constexpr double kTrimAbove = 0.95;
+// ... and goes on until they are below this part.
 constexpr double kTrimTo = 0.90;
 // At most this many blocks are dropped per enforcement, to bound its time.
 constexpr int kMaxTrimSteps = 2000;
+// Units of time, as the blocks' keys count them.
+constexpr std::int64_t kMinuteS = 60;
+constexpr std::int64_t kHourS = 60 * kMinuteS;
+constexpr std::int64_t kDayS = 24 * kHourS;
+constexpr std::int64_t kMinutesPerHour = kHourS / kMinuteS;
+constexpr std::int64_t kMsPerS = 1000;
 // How long after an hour's end it is summarised, in ms.
-constexpr std::int64_t kHourGraceMs = 60000;
+constexpr std::int64_t kHourGraceMs = kMinuteS * kMsPerS;
 // The most hours summarised at once after a pause.
 constexpr std::int64_t kHoursCaughtUp = 3;
 // Full detail is not trimmed below this many minutes while other tiers have data: the
@@ -70,9 +77,9 @@ bool IsCorrupt(int code) {
 // Full detail for a day, minutes for 90 days, hours for 5 years, or less when the
 // budget is reached first: then each tier keeps its share of it.
 const HistoryStore::TierTable HistoryStore::kTiers[3] = {
-    {"probe_blocks", "minute", 60, 24 * 3600, 0.25},
-    {"minute_blocks", "hour", 3600, 90 * 86400, 0.55},
-    {"hour_blocks", "day", 86400, 5 * 365 * 86400, 0.20},
+    {"probe_blocks", "minute", kMinuteS, kDayS, 0.25},
+    {"minute_blocks", "hour", kHourS, 90 * kDayS, 0.55},
+    {"hour_blocks", "day", kDayS, 5 * 365 * kDayS, 0.20},
 };
 
 HistoryStore::Clocks HistoryStore::Clocks::Now() {
@@ -357,7 +364,7 @@ bool HistoryStore::WriteBatch(const Clocks& now) {
   }
   // Room first, so that the cap is never what fails a batch.
   if (UsedBytes() > cap_pages_ * page_size_ * kTrimAbove) {
-    EnforceLimits(now.wall_ms / 1000);
+    EnforceLimits(now.wall_ms / kMsPerS);
     Checkpoint(true);
   }
   if (!Execute("BEGIN IMMEDIATE")) {
@@ -384,7 +391,7 @@ bool HistoryStore::WriteBatch(const Clocks& now) {
   }
   // An hour is summarised once its last probes can have come in: timeouts come 5 s
   // after their request, and are copied a batch later.
-  const std::int64_t over = FloorDiv(now.wall_ms - kHourGraceMs, 3600000) - 1;
+  const std::int64_t over = FloorDiv(now.wall_ms - kHourGraceMs, kHourS * kMsPerS) - 1;
   if (summarised_hour_ == kNoHour) {
     // The hour before this run may have ended without its summary (a crash).
     summarised_hour_ = over - 1;
@@ -403,7 +410,7 @@ bool HistoryStore::WriteBatch(const Clocks& now) {
   }
   if (++batches_ >= kBatchesPerLimitCheck) {
     batches_ = 0;
-    EnforceLimits(now.wall_ms / 1000);
+    EnforceLimits(now.wall_ms / kMsPerS);
     Checkpoint(true);
   } else {
     Checkpoint(false);
@@ -422,7 +429,7 @@ int HistoryStore::CopyHost(HostState& host, const ProbeHistory& probes, const Cl
     const std::int64_t wall_ms =
         now.wall_ms +
         std::chrono::duration_cast<std::chrono::milliseconds>(probe.sent - now.steady).count();
-    const std::int64_t minute = FloorDiv(wall_ms, 60000);
+    const std::int64_t minute = FloorDiv(wall_ms, kMinuteS * kMsPerS);
     if (minute != block_minute && !block.empty()) {
       if (const int code = AppendProbes(host, block_minute, block); code != SQLITE_OK) {
         return code;
@@ -430,7 +437,8 @@ int HistoryStore::CopyHost(HostState& host, const ProbeHistory& probes, const Cl
       block.clear();
     }
     block_minute = minute;
-    const auto offset = static_cast<std::uint32_t>((wall_ms - minute * 60000) / 100);
+    const auto offset = static_cast<std::uint32_t>((wall_ms - minute * kMinuteS * kMsPerS) /
+                                                   HistoryBlob::kMsPerOffset);
     HistoryBlob::AppendProbe(
         block, {offset, probe.delay_ms ? static_cast<std::uint16_t>(std::min<std::uint32_t>(
                                              *probe.delay_ms, kLostCode - 1))
@@ -459,12 +467,13 @@ std::vector<DelaySummary> HistoryStore::MinutesFromProbes(SqliteStatement& selec
   std::vector<DelaySummary> minutes;
   std::vector<HistoryBlob::Probe> probes;
   std::vector<std::uint16_t> delays;
-  for (std::int64_t minute = hour * 60; minute < hour * 60 + 60; ++minute) {
+  for (std::int64_t minute = hour * kMinutesPerHour; minute < (hour + 1) * kMinutesPerHour;
+       ++minute) {
     select_probes.Bind(1, minute).Bind(2, host_id);
     if (select_probes.Step()) {
       minutes.push_back(
           SummarizeBlock(select_probes.BlobData(0), select_probes.BlobSize(0), probes, delays));
-      minutes.back().start_s = minute * 60;
+      minutes.back().start_s = minute * kMinuteS;
     }
     select_probes.Reset();
   }
@@ -496,12 +505,13 @@ int HistoryStore::CloseHour(std::int64_t hour) {
   SqliteStatement scan(db_,
                        "SELECT minute, host_id, probes FROM probe_blocks "
                        "WHERE minute >= ?1 AND minute < ?2");
-  scan.Bind(1, hour * 60).Bind(2, hour * 60 + 60);
+  scan.Bind(1, hour * kMinutesPerHour).Bind(2, (hour + 1) * kMinutesPerHour);
   while (scan.Step()) {
     const DelaySummary minute = SummarizeBlock(scan.BlobData(2), scan.BlobSize(2), probes, delays);
     if (minute.count > 0) {
       HistoryBlob::AppendSummary(blocks[scan.Int(1)], HistoryBlob::kMinutes,
-                                 static_cast<std::uint32_t>(scan.Int(0) - hour * 60), minute);
+                                 static_cast<std::uint32_t>(scan.Int(0) - hour * kMinutesPerHour),
+                                 minute);
     }
   }
   if (scan.code() != SQLITE_DONE) {
@@ -523,7 +533,7 @@ int HistoryStore::CloseHour(std::int64_t hour) {
     }
     tier_bytes_[1] += block.size();
     std::vector<DelaySummary> minutes;
-    HistoryBlob::DecodeSummaries(block.data(), block.size(), HistoryBlob::kMinutes, hour * 3600,
+    HistoryBlob::DecodeSummaries(block.data(), block.size(), HistoryBlob::kMinutes, hour * kHourS,
                                  minutes);
     const std::int64_t day = FloorDiv(hour, 24);
     const int code =
@@ -540,8 +550,9 @@ void HistoryStore::KeepEarlierMinutes(const unsigned char* data, std::size_t siz
                                       std::int64_t hour, HistoryBlob::Bytes& block) {
   std::vector<DelaySummary> now;
   std::vector<DelaySummary> before;
-  HistoryBlob::DecodeSummaries(block.data(), block.size(), HistoryBlob::kMinutes, hour * 3600, now);
-  HistoryBlob::DecodeSummaries(data, size, HistoryBlob::kMinutes, hour * 3600, before);
+  HistoryBlob::DecodeSummaries(block.data(), block.size(), HistoryBlob::kMinutes, hour * kHourS,
+                               now);
+  HistoryBlob::DecodeSummaries(data, size, HistoryBlob::kMinutes, hour * kHourS, before);
   for (const DelaySummary& minute : before) {
     if (std::none_of(now.begin(), now.end(),
                      [&](const auto& m) { return m.start_s == minute.start_s; })) {
@@ -552,8 +563,9 @@ void HistoryStore::KeepEarlierMinutes(const unsigned char* data, std::size_t siz
             [](const auto& a, const auto& b) { return a.start_s < b.start_s; });
   block.clear();
   for (const DelaySummary& minute : now) {
-    HistoryBlob::AppendSummary(block, HistoryBlob::kMinutes,
-                               static_cast<std::uint32_t>(minute.start_s / 60 - hour * 60), minute);
+    HistoryBlob::AppendSummary(
+        block, HistoryBlob::kMinutes,
+        static_cast<std::uint32_t>(minute.start_s / kMinuteS - hour * kMinutesPerHour), minute);
   }
 }
 
@@ -696,7 +708,8 @@ void HistoryStore::Close() {
   }
   // The hour under way is summarised as it stands; the next run in it redoes it.
   if (last_batch_ms_ >= 0 && Execute("BEGIN IMMEDIATE")) {
-    if (CloseHoursUntil(FloorDiv(last_batch_ms_, 3600000)) != SQLITE_OK || !Execute("COMMIT")) {
+    if (CloseHoursUntil(FloorDiv(last_batch_ms_, kHourS * kMsPerS)) != SQLITE_OK ||
+        !Execute("COMMIT")) {
       Execute("ROLLBACK");
     }
   }
@@ -812,7 +825,7 @@ HistoryStore::Range HistoryStore::ReadRange(std::int64_t host_id, std::size_t ti
   Range range;
   range.tier = static_cast<Tier>(tier);
   // Whole periods of the tier per point, enough of them to stay within max_points.
-  const std::int64_t period = tier == 0 ? 1 : tier == 1 ? 60 : 3600;
+  const std::int64_t period = tier == 0 ? 1 : tier == 1 ? kMinuteS : kHourS;
   const std::int64_t span = to_s - from_s;
   const auto points = static_cast<std::int64_t>(max_points);
   range.bucket_s = std::max<std::int64_t>(1, (span + points - 1) / points);
@@ -850,8 +863,9 @@ HistoryStore::Range HistoryStore::ReadRange(std::int64_t host_id, std::size_t ti
     std::stable_sort(probes.begin(), probes.end(),
                      [](const auto& a, const auto& b) { return a.offset_ds < b.offset_ds; });
     for (const auto& probe : probes) {
-      const std::int64_t sent_ms = slot * 60000 + probe.offset_ds * 100;
-      if (sent_ms < from_s * 1000 || sent_ms >= to_s * 1000) {
+      const std::int64_t sent_ms =
+          slot * kMinuteS * kMsPerS + probe.offset_ds * HistoryBlob::kMsPerOffset;
+      if (sent_ms < from_s * kMsPerS || sent_ms >= to_s * kMsPerS) {
         continue;
       }
       std::optional<std::uint32_t> delay;
@@ -859,7 +873,7 @@ HistoryStore::Range HistoryStore::ReadRange(std::int64_t host_id, std::size_t ti
         delay = probe.delay;
       }
       range.probes.push_back({sent_ms, delay});
-      delays[static_cast<std::size_t>((sent_ms / 1000 - from_s) / range.bucket_s)].push_back(
+      delays[static_cast<std::size_t>((sent_ms / kMsPerS - from_s) / range.bucket_s)].push_back(
           probe.delay);
     }
     for (const auto& record : records) {
