@@ -6,12 +6,14 @@
 
 #include <chrono>
 #include <exception>
+#include <memory>
 #include <optional>
 
 #include "platform/instance_lock.h"
 #include "ui/modal_tracker.h"
 
 class DelayTimeMgr;
+class HistoryStore;
 
 // The process: single-instance rule, the engine built from the socket main opened, the
 // main window's loop as the only loop, and the engine stopped before the process ends.
@@ -21,6 +23,7 @@ class CLumoretApp : public wxApp {
   // none or why the rights could not be given up (failure, if set, is reported instead of
   // starting). icmpv6_socket: the ICMPv6 one, or -1 when it could not be opened.
   CLumoretApp(int icmp_socket, int icmpv6_socket, std::exception_ptr failure);
+  ~CLumoretApp() override;
   // Starts the toolkit; where there is no display to open, says so in one line on stderr
   // instead (the toolkit's own report would need the display).
   bool Initialize(int& argc, wxChar** argv) override;
@@ -35,6 +38,8 @@ class CLumoretApp : public wxApp {
  private:
   // Builds the engine, runs the window over it and stops the engine; the exit status.
   int RunWindow();
+  // Starts the history store over the engine's targets, unless there is no folder for it.
+  void StartHistory();
   // Shows why the program cannot start, on stderr and in a message box.
   void ReportStartupFailure(const std::exception_ptr& error);
   // Later starts asking for the window, and quit signals.
@@ -49,6 +54,9 @@ class CLumoretApp : public wxApp {
   int icmpv6_socket_;                // handed to the engine too
   std::exception_ptr failure_;       // what went wrong before the toolkit started
   DelayTimeMgr* manager_ = nullptr;  // the engine once built, stopped on the way out
+#ifdef LUMORET_HISTORY
+  std::unique_ptr<HistoryStore> history_;  // keeps the probes; null without history
+#endif
   ModalTracker modal_loops_;         // the dialogs and menus open over the window
   // The single-instance lock, held while the window runs.
   std::optional<platform::InstanceLock> instance_lock_;

@@ -85,6 +85,8 @@ copy_program() {
 # The host text that is not UTF-8 must not make the toolkit complain on stderr.
 make_dir() {
   mkdir -p "$work/$1" "$work/$1.run" && chmod 700 "$work/$1.run"
+  # The history store of each run, never the user's; runs as nobody write it too.
+  mkdir -p "$work/$1.data" && chmod 1777 "$work/$1.data"
   printf '127.0.0.1\nnothing-here.invalid\n# the same host twice\n127.0.0.1\nbad-\377\300\n' \
     >"$work/$1/config.ini"
 }
@@ -92,8 +94,8 @@ make_dir() {
 # start <dir> [command prefix...]: $bin run there with its lock; the pid in $pid.
 start() {
   local dir=$1
-  (cd "$work/$dir" && XDG_RUNTIME_DIR="$work/$dir.run" exec "${@:2}" "$bin" \
-    >>"$work/$dir.out" 2>>"$work/$dir.err") &
+  (cd "$work/$dir" && XDG_RUNTIME_DIR="$work/$dir.run" XDG_DATA_HOME="$work/$dir.data" \
+    exec "${@:2}" "$bin" >>"$work/$dir.out" 2>>"$work/$dir.err") &
   pid=$!
 }
 
@@ -129,7 +131,8 @@ make_dir o
 for display in "" ":1999"; do
   setting=(-u DISPLAY)
   [ -n "$display" ] && setting=("DISPLAY=$display")
-  (cd "$work/o" && XDG_RUNTIME_DIR="$work/o.run" timeout 10 env -u WAYLAND_DISPLAY \
+  (cd "$work/o" && XDG_RUNTIME_DIR="$work/o.run" XDG_DATA_HOME="$work/o.data" timeout 10 \
+    env -u WAYLAND_DISPLAY \
     "${setting[@]}" "$bin" 2>"$work/o.err")
   s=$?
   [ "$s" = 1 ] && [ "$(wc -l <"$work/o.err")" = 1 ] &&
