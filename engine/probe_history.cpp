@@ -27,8 +27,7 @@ std::vector<ProbeHistory::Probe> ProbeHistory::Snapshot() const {
   Clock::time_point sent = newest_;
   // Walk back from the newest, undoing each gap.
   for (std::size_t i = 0; i < count_; ++i) {
-    const Entry& entry = entries_[(next_ + kCapacity - 1 - i) % kCapacity];
-    const std::uint32_t word = entry[0] | entry[1] << 8 | std::uint32_t{entry[2]} << 16;
+    const std::uint32_t word = EntryWord(entries_[(next_ + kCapacity - 1 - i) % kCapacity]);
     Probe& probe = probes[count_ - 1 - i];
     probe.sent = sent;
     if ((word & kTimedOut) != kTimedOut) {
@@ -37,6 +36,30 @@ std::vector<ProbeHistory::Probe> ProbeHistory::Snapshot() const {
     sent -= GapUnit(word >> 13);
   }
   return probes;
+}
+
+std::size_t ProbeHistory::ProbesSince(Clock::time_point after, std::vector<Probe>& out) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  // Walk back from the newest until an entry is not newer than `after`.
+  Clock::time_point sent = newest_;
+  std::size_t newer = 0;
+  for (; newer < count_ && sent > after; ++newer) {
+    sent -= GapUnit(EntryWord(entries_[(next_ + kCapacity - 1 - newer) % kCapacity]) >> 13);
+  }
+  const std::size_t first = out.size();
+  out.resize(first + newer);
+  sent = newest_;
+  for (std::size_t i = 0; i < newer; ++i) {
+    const std::uint32_t word = EntryWord(entries_[(next_ + kCapacity - 1 - i) % kCapacity]);
+    Probe& probe = out[first + newer - 1 - i];
+    probe.sent = sent;
+    probe.delay_ms = std::nullopt;
+    if ((word & kTimedOut) != kTimedOut) {
+      probe.delay_ms = word & kTimedOut;
+    }
+    sent -= GapUnit(word >> 13);
+  }
+  return newer;
 }
 
 HistoryFigures Summarize(const std::vector<ProbeHistory::Probe>& probes) {

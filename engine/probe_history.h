@@ -35,6 +35,10 @@ class ProbeHistory {
   void Add(Clock::time_point sent, std::optional<std::uint32_t> delay_ms);
   // Every probe kept, oldest first. Safe from any thread.
   std::vector<Probe> Snapshot() const;
+  // Appends to out, oldest first, the probes kept that left after `after`; the number
+  // appended. Decodes only those, under the same lock: the history store's writer calls
+  // it for every target every few seconds.
+  std::size_t ProbesSince(Clock::time_point after, std::vector<Probe>& out) const;
 
  private:
   // Delay value of a timed-out probe; longer delays are kept as one less. 13 bits hold
@@ -48,6 +52,10 @@ class ProbeHistory {
   // One probe in 3 bytes, so that 10,000 targets' rings take 18 MB, not 24: the delay in
   // the low 13 bits (or kTimedOut), the gap since the probe before in the high 11.
   using Entry = std::array<std::uint8_t, 3>;
+  // The 24-bit word an entry holds.
+  static std::uint32_t EntryWord(const Entry& entry) {
+    return entry[0] | entry[1] << 8 | std::uint32_t{entry[2]} << 16;
+  }
 
   mutable std::mutex mutex_;                // the worker adds, the GUI copies
   std::array<Entry, kCapacity> entries_{};  // ring, oldest overwritten first

@@ -9,6 +9,10 @@
 #include <cstdlib>
 
 #include "engine/delay_time_mgr.h"
+#ifdef LUMORET_HISTORY
+#include "engine/history_store.h"
+#include "platform/data_folder.h"
+#endif
 #include "platform/platform.h"
 #include "ui/lumoret_dlg.h"
 #include "ui/message_box.h"
@@ -101,6 +105,8 @@ int CLumoretApp::RunWindow() {
     std::fprintf(stderr, "Lumoret: IPv6 hosts are not probed: %s\n",
                  manager_->icmpv6_error.c_str());
   }
+  // After the single-instance lock: no second Lumoret can be writing the same store.
+  StartHistory();
   if (!platform::QuitRequested()) {
     CLumoretDlg dlg(*manager_);
     SetTopWindow(&dlg);
@@ -108,7 +114,28 @@ int CLumoretApp::RunWindow() {
     SetTopWindow(nullptr);
   }
   manager_->Stop();
+#ifdef LUMORET_HISTORY
+  // Writes the last batch: every probe the engine made is kept.
+  delete history_;
+  history_ = nullptr;
+#endif
   return 0;
+}
+
+void CLumoretApp::StartHistory() {
+#ifdef LUMORET_HISTORY
+  const std::string folder = platform::UserDataFolder();
+  if (folder.empty()) {
+    std::fputs("Lumoret: no home folder, so no history is kept.\n", stderr);
+    return;
+  }
+  std::vector<HistoryStore::Source> sources;
+  for (const auto& target : manager_->targets) {
+    sources.push_back({target->host, &target->history});
+  }
+  history_ = new HistoryStore(folder + "/history.sqlite3", std::move(sources));
+  history_->Start();
+#endif
 }
 
 void CLumoretApp::ReportStartupFailure(const std::exception_ptr& error) {
@@ -119,6 +146,15 @@ void CLumoretApp::ReportStartupFailure(const std::exception_ptr& error) {
 }
 
 void CLumoretApp::OnPoll(wxTimerEvent& /*event*/) {
+#ifdef LUMORET_HISTORY
+  if (history_ != nullptr) {
+    const std::string problem = history_->TakeProblem();
+    auto* window = dynamic_cast<CLumoretDlg*>(GetTopWindow());
+    if (!problem.empty() && window != nullptr) {
+      window->ShowNotice("历史记录：" + problem);
+    }
+  }
+#endif
   if (platform::QuitRequested()) {
     CloseForQuit();
     return;

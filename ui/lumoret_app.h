@@ -11,6 +11,7 @@
 #include "ui/modal_tracker.h"
 
 class DelayTimeMgr;
+class HistoryStore;
 
 // The process: single-instance rule, the engine built from the socket main opened, the
 // main window's loop as the only loop, and the engine stopped before the process ends.
@@ -34,6 +35,8 @@ class CLumoretApp : public wxApp {
  private:
   // Builds the engine, runs the window over it and stops the engine; the exit status.
   int RunWindow();
+  // The history store over the engine's targets, writing already; null without one.
+  void StartHistory();
   // Shows why the program cannot start, on stderr and in a message box.
   void ReportStartupFailure(const std::exception_ptr& error);
   // Later starts asking for the window, and quit signals.
@@ -48,6 +51,7 @@ class CLumoretApp : public wxApp {
   int icmpv6_socket_;                // handed to the engine too
   std::exception_ptr failure_;       // what went wrong before the toolkit started
   DelayTimeMgr* manager_ = nullptr;  // the engine once built, stopped on the way out
+  HistoryStore* history_ = nullptr;  // keeps the probes, after the engine stops; may be null
   ModalTracker modal_loops_;         // the dialogs and menus open over the window
   // When the quit signal was first seen; empty while none came.
   std::optional<std::chrono::steady_clock::time_point> quit_seen_;

@@ -218,6 +218,10 @@ void CLumoretDlg::ShowKernelDrops(std::uint32_t count) {
       "本机的接收缓冲区不够用：系统已丢弃 " + CountCell(count) +
       " 个回复，它们显示为超时，却不是网络丢包。\n提高上限：sudo sysctl "
       "net.core.rmem_max=16777216，然后重新启动 Lumoret（或以 root 身份启动）。";
+  ShowNotice(text);
+}
+
+void CLumoretDlg::ShowNotice(const std::string& text) {
   // Made only when needed: its close button loads the icon theme, memory that a
   // computer which drops nothing should not pay for.
   if (kernel_drop_bar_ == nullptr) {

@@ -54,6 +54,8 @@ class CLumoretDlg : public wxDialog {
   // Shows the details of the target at that position in config.ini, raising its window
   // when one is open already.
   CHostDetailsDlg* OpenDetails(std::size_t target);
+  // Shows text in the notice bar at the top, replacing what it said.
+  void ShowNotice(const std::string& text);
   // Writes every row, in the order on screen, as CSV to path; the system's error if not.
   std::error_code ExportTo(const wxString& path) const;
   // The same, and a message box with the whole name and the reason when it fails.
@@ -104,7 +106,7 @@ class CLumoretDlg : public wxDialog {
   wxEventLoopBase* loop_ = nullptr;   // the loop of Run while it runs
   bool worker_error_shown_ = false;   // the engine's end was told once
   DetailsList details_;               // open details windows with their targets, oldest first
-  wxInfoBarGeneric* kernel_drop_bar_ = nullptr;  // says once that this computer drops replies
+  wxInfoBarGeneric* kernel_drop_bar_ = nullptr;  // dropped replies, the history's trouble
   bool kernel_drops_told_ = false;               // the bar has come up once
 
   wxDECLARE_EVENT_TABLE();

@@ -35,6 +35,19 @@ TEST(ProbeHistory, KeepsTheLatestProbesAcrossTheWrap) {
   const auto error = probes.back().sent - (t0 + milliseconds(1000 * (total - 1) + 5));
   EXPECT_LT(std::chrono::abs(error), milliseconds(10));
   EXPECT_EQ(probes.back().sent - probes.front().sent, milliseconds(1000 * (total - 2)));
+
+  // The writer's copy: only what is newer than a time, the same as the snapshot's tail,
+  // appended after what the vector holds; nothing after the newest.
+  std::vector<ProbeHistory::Probe> since(1);
+  EXPECT_EQ(history->ProbesSince(probes[probes.size() - 4].sent, since), 3u);
+  ASSERT_EQ(since.size(), 4u);
+  for (std::size_t k = 1; k < 4; ++k) {
+    EXPECT_EQ(since[k].sent, probes[probes.size() - 4 + k].sent);
+    EXPECT_EQ(since[k].delay_ms, probes[probes.size() - 4 + k].delay_ms);
+  }
+  EXPECT_EQ(history->ProbesSince(probes.back().sent, since), 0u);
+  since.clear();
+  EXPECT_EQ(history->ProbesSince(Clock::time_point::min(), since), ProbeHistory::kCapacity);
 }
 
 TEST(ProbeHistory, FiguresOfHandWorkedRuns) {

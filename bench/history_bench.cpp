@@ -1,0 +1,225 @@
+// The history store's figures: CPU per second of probes fed, disk per day of the default
+// tiers, extra peak RSS, all at accelerated time on synthetic probes (no network); and
+// the kill -9 loop: the database passes integrity_check after every kill and keeps every
+// batch but the one being written.
+//   history_bench feed HOSTS MINUTES DB
+//   history_bench kill-loop KILLS DB
+#include <signal.h>
+#include <sqlite3.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "engine/history_store.h"
+
+namespace {
+
+using Clock = HistoryStore::SteadyClock;
+// Seconds of probes per batch: the writer's period.
+constexpr int kBatchSeconds = 5;
+// The first simulated second, at the start of a UTC day.
+constexpr std::int64_t kWall0 = 1796083200;
+const Clock::time_point kSteady0(std::chrono::hours(1000));
+
+double ThreadCpuSeconds() {
+  timespec now{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+  return now.tv_sec + now.tv_nsec / 1e9;
+}
+
+// VmHWM of this process, in KiB.
+long PeakRssKib() {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("VmHWM:", 0) == 0) {
+      return std::strtol(line.c_str() + 6, nullptr, 10);
+    }
+  }
+  return -1;
+}
+
+// HOSTS targets with their rings, named as a config.ini of test addresses would.
+struct Hosts {
+  explicit Hosts(int count) {
+    for (int h = 0; h < count; ++h) {
+      rings.push_back(std::make_unique<ProbeHistory>());
+      sources.push_back({"198.18." + std::to_string(h / 256) + "." + std::to_string(h % 256),
+                         rings.back().get()});
+    }
+  }
+  // Every host's probes of seconds [from, from + kBatchSeconds): one a second, delays of
+  // 10 to 90 ms, 1 % lost.
+  void Feed(std::int64_t from, std::mt19937& random) {
+    std::uniform_int_distribution<std::uint32_t> delay(10, 90);
+    std::uniform_int_distribution<int> percent(0, 99);
+    for (auto& ring : rings) {
+      for (int s = 0; s < kBatchSeconds; ++s) {
+        const auto sent = kSteady0 + std::chrono::seconds(from + s);
+        ring->Add(sent, percent(random) == 0 ? std::nullopt
+                                             : std::optional<std::uint32_t>(delay(random)));
+      }
+    }
+  }
+  std::vector<std::unique_ptr<ProbeHistory>> rings;  // the engine's, filled here
+  std::vector<HistoryStore::Source> sources;         // what the store copies
+};
+
+HistoryStore::Clocks At(std::int64_t second) {
+  return {kSteady0 + std::chrono::seconds(second), (kWall0 + second) * 1000};
+}
+
+// Bytes of each table and index, from the dbstat view.
+void PrintTables(const std::string& path) {
+  sqlite3* db = nullptr;
+  sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
+  SqliteStatement tables(db, "SELECT name, sum(pgsize), count(*) FROM dbstat GROUP BY name");
+  while (tables.Step()) {
+    std::printf("  %-24s %12lld bytes in %lld pages\n", tables.Text(0).c_str(),
+                static_cast<long long>(tables.Int(1)), static_cast<long long>(tables.Int(2)));
+  }
+  tables = SqliteStatement();
+  sqlite3_close(db);
+}
+
+int Feed(int host_count, int minutes, const std::string& path) {
+  std::filesystem::remove(path);
+  Hosts hosts(host_count);
+  std::mt19937 random(1);
+  const long rss_before = PeakRssKib();
+  HistoryStore store(path, hosts.sources);
+  if (!store.Open()) {
+    std::fprintf(stderr, "history_bench: %s\n", store.TakeProblem().c_str());
+    return 1;
+  }
+  double cpu = 0;
+  double slowest = 0;
+  const std::int64_t seconds = std::int64_t{minutes} * 60;
+  for (std::int64_t t = 0; t < seconds; t += kBatchSeconds) {
+    hosts.Feed(t, random);
+    const double start = ThreadCpuSeconds();
+    if (!store.WriteBatch(At(t + kBatchSeconds))) {
+      std::fprintf(stderr, "history_bench: batch at %lld s failed\n", static_cast<long long>(t));
+    }
+    const double spent = ThreadCpuSeconds() - start;
+    cpu += spent;
+    slowest = std::max(slowest, spent);
+  }
+  const double start = ThreadCpuSeconds();
+  store.Close();
+  const double close_cpu = ThreadCpuSeconds() - start;
+  const long rss_after = PeakRssKib();
+  std::printf("hosts %d, %d simulated minutes, batches of %d s\n", host_count, minutes,
+              kBatchSeconds);
+  std::printf(
+      "store CPU: %.2f s for %lld s of probes = %.2f %% of one core; slowest batch "
+      "%.1f ms; close %.1f ms\n",
+      cpu, static_cast<long long>(seconds), 100.0 * cpu / seconds, slowest * 1e3, close_cpu * 1e3);
+  std::printf("peak RSS: %.1f MiB before opening, %.1f MiB after: +%.1f MiB\n", rss_before / 1024.0,
+              rss_after / 1024.0, (rss_after - rss_before) / 1024.0);
+  std::printf("database: %ju bytes\n", std::filesystem::file_size(path));
+  PrintTables(path);
+  return 0;
+}
+
+// One child's life: writes batches at full speed from second `from` on, telling the
+// parent through `report` the number of each batch committed.
+[[noreturn]] void WriteUntilKilled(const std::string& path, std::int64_t from, int report) {
+  Hosts hosts(1000);
+  std::mt19937 random(static_cast<unsigned>(from));
+  HistoryStore store(path, hosts.sources);
+  if (!store.Open()) {
+    _exit(1);
+  }
+  for (std::int32_t batch = 1;; ++batch) {
+    const std::int64_t t = from + std::int64_t{batch - 1} * kBatchSeconds;
+    hosts.Feed(t, random);
+    if (store.WriteBatch(At(t + kBatchSeconds))) {
+      if (write(report, &batch, sizeof batch) != sizeof batch) {
+        _exit(1);
+      }
+    }
+  }
+}
+
+// Probes of the first host kept from second `from` on, and whether the database is whole.
+bool Inspect(const std::string& path, std::int64_t from, std::int64_t& probes) {
+  sqlite3* db = nullptr;
+  sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
+  bool whole = false;
+  {
+    SqliteStatement check(db, "PRAGMA integrity_check");
+    whole = check.Step() && check.Text(0) == "ok";
+    SqliteStatement count(db,
+                          "SELECT total(probe_count) FROM probe_minutes WHERE host = '198.18.0.0' "
+                          "AND start_unix >= ?1");
+    probes = count.Bind(1, kWall0 + from - from % 60).Step() ? count.Int(0) : -1;
+  }
+  sqlite3_close(db);
+  return whole;
+}
+
+int KillLoop(int kills, const std::string& path) {
+  std::filesystem::remove(path);
+  std::mt19937 random(7);
+  std::uniform_int_distribution<int> delay_ms(300, 2500);
+  int failures = 0;
+  for (int round = 0; round < kills; ++round) {
+    // Each round an hour later, so that rounds do not share a minute.
+    const std::int64_t from = std::int64_t{round} * 3600;
+    int report[2];
+    if (pipe(report) != 0) {
+      return 1;
+    }
+    const pid_t child = fork();
+    if (child == 0) {
+      close(report[0]);
+      WriteUntilKilled(path, from, report[1]);
+    }
+    close(report[1]);
+    usleep(static_cast<useconds_t>(delay_ms(random)) * 1000);
+    kill(child, SIGKILL);
+    waitpid(child, nullptr, 0);
+    std::int32_t batch = 0;
+    std::int32_t last = 0;
+    while (read(report[0], &batch, sizeof batch) == sizeof batch) {
+      last = batch;
+    }
+    close(report[0]);
+    std::int64_t probes = 0;
+    const bool whole = Inspect(path, from, probes);
+    // Every batch reported committed is there; at most the one being written as well.
+    const bool kept = probes >= std::int64_t{last} * kBatchSeconds &&
+                      probes <= std::int64_t{last + 1} * kBatchSeconds;
+    std::printf("kill %2d: %d batches committed, first host keeps %lld probes: %s, %s\n", round + 1,
+                last, static_cast<long long>(probes), whole ? "integrity ok" : "INTEGRITY FAILED",
+                kept ? "nothing lost" : "LOST");
+    failures += (whole && kept) ? 0 : 1;
+  }
+  std::printf("%d of %d kills passed\n", kills - failures, kills);
+  return failures == 0 ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::string mode = argc > 1 ? argv[1] : "";
+  if (mode == "feed" && argc == 5) {
+    return Feed(std::atoi(argv[2]), std::atoi(argv[3]), argv[4]);
+  }
+  if (mode == "kill-loop" && argc == 4) {
+    return KillLoop(std::atoi(argv[2]), argv[3]);
+  }
+  std::fputs("usage: history_bench feed HOSTS MINUTES DB | kill-loop KILLS DB\n", stderr);
+  return 2;
+}

@@ -1,0 +1,280 @@
+#include "engine/history_store.h"
+
+#include <gtest/gtest.h>
+#include <sched.h>
+#include <sqlite3.h>
+#include <sys/mount.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <memory>
+
+namespace {
+
+namespace fs = std::filesystem;
+using std::chrono::seconds;
+using Clocks = HistoryStore::Clocks;
+
+// The same moment on both clocks: the steady one at some hours, the wall one at the start
+// of an hour (2023-11-14 23:00 UTC, seconds since the epoch).
+const HistoryStore::SteadyClock::time_point kSteady0(std::chrono::hours(1000));
+constexpr std::int64_t kWall0 = 1700002800;
+
+Clocks At(std::int64_t second) {
+  return Clocks{kSteady0 + seconds(second), (kWall0 + second) * 1000};
+}
+
+void AddProbe(ProbeHistory& ring, std::int64_t second, std::optional<std::uint32_t> delay) {
+  ring.Add(kSteady0 + seconds(second), delay);
+}
+
+// A folder of its own, removed with everything in it.
+struct TempFolder {
+  TempFolder() {
+    std::string pattern = (fs::temp_directory_path() / "history_test.XXXXXX").string();
+    path = mkdtemp(pattern.data());
+  }
+  ~TempFolder() {
+    std::error_code ignored;
+    fs::remove_all(path, ignored);
+  }
+  std::string File() const { return path + "/history.sqlite3"; }
+  std::string path;  // the folder
+};
+
+// One statement's single integer, on a connection of its own.
+std::int64_t QueryInt(const std::string& path, const char* sql) {
+  sqlite3* db = nullptr;
+  sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
+  SqliteStatement statement(db, sql);
+  const std::int64_t value = statement.Step() ? statement.Int(0) : -1;
+  statement = SqliteStatement();
+  sqlite3_close(db);
+  return value;
+}
+
+std::uintmax_t SizeOnDisk(const std::string& path) {
+  std::error_code none;
+  const std::uintmax_t wal = fs::exists(path + "-wal") ? fs::file_size(path + "-wal") : 0;
+  return fs::file_size(path, none) + wal;
+}
+
+TEST(HistoryStore, ARestartContinuesTheSameHistory) {
+  TempFolder folder;
+  // Two runs ten minutes apart, each of 3 minutes: a probe every 2 s, every fifth lost.
+  for (int run = 0; run < 2; ++run) {
+    auto ring = std::make_unique<ProbeHistory>();
+    HistoryStore store(folder.File(), {{"a", ring.get()}});
+    ASSERT_TRUE(store.Open()) << store.TakeProblem();
+    for (int i = 0; i < 90; ++i) {
+      const std::int64_t t = run * 600 + 2 * i;
+      AddProbe(*ring, t, i % 5 == 4 ? std::nullopt : std::optional<std::uint32_t>(10 + i % 3));
+      if (i % 10 == 9) {
+        ASSERT_TRUE(store.WriteBatch(At(t + 1)));
+      }
+    }
+    store.Close();
+  }
+  HistoryStore reader(folder.File(), {});
+  const HistoryStore::Range range = reader.Query("a", kWall0, kWall0 + 1200, 20);
+  EXPECT_EQ(range.tier, HistoryStore::Tier::kProbes);
+  EXPECT_EQ(range.bucket_s, 60);
+  ASSERT_EQ(range.probes.size(), 180u);
+  EXPECT_EQ(range.probes[90].sent_ms, (kWall0 + 600) * 1000);
+  ASSERT_EQ(range.points.size(), 6u);
+  for (const DelaySummary& point : range.points) {
+    EXPECT_EQ(point.count, 30u);
+    EXPECT_EQ(point.lost, 6u);
+    EXPECT_EQ(point.min_ms, 10u);
+    EXPECT_EQ(point.max_ms, 12u);
+  }
+  // The hour both runs shared is one record holding both, not one per run.
+  EXPECT_EQ(QueryInt(folder.File(), "SELECT sum(record_count) FROM hour_days"), 1);
+  EXPECT_EQ(QueryInt(folder.File(), "SELECT sum(record_count) FROM minute_hours"), 6);
+
+  // Two days on, full detail has aged out: the same range comes from the minutes.
+  ASSERT_TRUE(reader.Open());
+  reader.EnforceLimits(kWall0 + 2 * 86400);
+  const HistoryStore::Range later = reader.Query("a", kWall0, kWall0 + 1200, 20);
+  EXPECT_EQ(later.tier, HistoryStore::Tier::kMinutes);
+  EXPECT_TRUE(later.probes.empty());
+  std::uint32_t count = 0;
+  std::uint32_t lost = 0;
+  for (const DelaySummary& point : later.points) {
+    count += point.count;
+    lost += point.lost;
+  }
+  EXPECT_EQ(count, 180u);
+  EXPECT_EQ(lost, 36u);
+  EXPECT_TRUE(reader.Query("b", kWall0, kWall0 + 1200, 20).points.empty());
+}
+
+TEST(HistoryStore, StaysWithinItsBudgetDroppingTheOldestFirst) {
+  TempFolder folder;
+  constexpr int kHosts = 100;
+  constexpr std::uint64_t kBudget = 2 << 20;
+  std::vector<std::unique_ptr<ProbeHistory>> rings;
+  std::vector<HistoryStore::Source> sources;
+  for (int h = 0; h < kHosts; ++h) {
+    rings.push_back(std::make_unique<ProbeHistory>());
+    sources.push_back({"h" + std::to_string(h), rings.back().get()});
+  }
+  HistoryStore::Options options;
+  options.budget_bytes = kBudget;
+  HistoryStore store(folder.File(), sources, options);
+  ASSERT_TRUE(store.Open());
+  // Four hours of a probe a second: about twice the budget in full detail alone.
+  constexpr int kMinutes = 240;
+  for (int minute = 0; minute < kMinutes; ++minute) {
+    for (int h = 0; h < kHosts; ++h) {
+      for (int s = 0; s < 60; ++s) {
+        AddProbe(*rings[h], minute * 60 + s, 20 + h % 7);
+      }
+    }
+    ASSERT_TRUE(store.WriteBatch(At(minute * 60 + 60))) << minute;
+    ASSERT_LE(SizeOnDisk(folder.File()), kBudget) << minute;
+  }
+  store.Close();
+  EXPECT_LE(SizeOnDisk(folder.File()), kBudget);
+  const std::int64_t first = kWall0 / 60;
+  EXPECT_GT(QueryInt(folder.File(), "SELECT min(minute) FROM probe_blocks"), first + 60);
+  EXPECT_EQ(QueryInt(folder.File(), "SELECT max(minute) FROM probe_blocks"), first + kMinutes - 1);
+  // Summaries take little room: the minutes of the first hour are all still there.
+  EXPECT_EQ(QueryInt(folder.File(), "SELECT min(hour) FROM minute_blocks"), kWall0 / 3600);
+  EXPECT_EQ(QueryInt(folder.File(), "PRAGMA integrity_check"), 0);  // "ok" reads as 0
+}
+
+TEST(HistoryStore, MovesAnUnreadableDatabaseAsideAndStartsAnew) {
+  TempFolder folder;
+  const std::string junk(8192, 'x');
+  std::ofstream(folder.File(), std::ios::binary) << junk;
+  auto ring = std::make_unique<ProbeHistory>();
+  HistoryStore store(folder.File(), {{"a", ring.get()}});
+  ASSERT_TRUE(store.Open());
+  EXPECT_NE(store.TakeProblem().find("moved"), std::string::npos);
+  EXPECT_EQ(store.TakeProblem(), "");  // said once
+  int aside = 0;
+  for (const auto& entry : fs::directory_iterator(folder.path)) {
+    if (entry.path().filename().string().rfind("history.sqlite3.unreadable-", 0) == 0) {
+      ++aside;
+      std::ifstream in(entry.path(), std::ios::binary);
+      EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), junk);
+    }
+  }
+  EXPECT_EQ(aside, 1);
+  AddProbe(*ring, 0, 10);
+  EXPECT_TRUE(store.WriteBatch(At(1)));
+}
+
+TEST(HistoryStore, WaitsBoundedlyOnAnotherProgramsLockAndGoesOn) {
+  TempFolder folder;
+  auto ring = std::make_unique<ProbeHistory>();
+  HistoryStore store(folder.File(), {{"a", ring.get()}});
+  ASSERT_TRUE(store.Open());
+  sqlite3* other = nullptr;
+  ASSERT_EQ(sqlite3_open(folder.File().c_str(), &other), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(other, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
+  AddProbe(*ring, 0, 10);
+  EXPECT_FALSE(store.WriteBatch(At(1)));
+  EXPECT_NE(store.TakeProblem().find("locked"), std::string::npos);
+  EXPECT_TRUE(store.writing());
+  sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr);
+  sqlite3_close(other);
+  AddProbe(*ring, 2, 11);
+  EXPECT_TRUE(store.WriteBatch(At(3)));
+  store.Close();
+  // The ring still held the probe the locked batch could not write.
+  EXPECT_EQ(QueryInt(folder.File(), "SELECT sum(probe_count) FROM probe_minutes"), 2);
+}
+
+// Runs body in a child process with a tmpfs of size_kib mounted on folder in a private
+// mount namespace: 0 when body held, 77 when no such mount may be made here.
+int OnSmallTmpfs(const std::string& folder, int size_kib, const std::function<bool()>& body) {
+  const pid_t child = fork();
+  if (child == 0) {
+    if (unshare(CLONE_NEWNS) != 0 ||
+        mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        mount("tmpfs", folder.c_str(), "tmpfs", 0,
+              ("size=" + std::to_string(size_kib) + "k").c_str()) != 0) {
+      _exit(77);
+    }
+    _exit(body() ? 0 : 1);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 2;
+}
+
+TEST(HistoryStore, AFullDiskCostsBatchesNotTheDatabase) {
+  TempFolder folder;
+  const int result = OnSmallTmpfs(folder.path, 512, [&] {
+    std::vector<std::unique_ptr<ProbeHistory>> rings;
+    std::vector<HistoryStore::Source> sources;
+    for (int h = 0; h < 200; ++h) {
+      rings.push_back(std::make_unique<ProbeHistory>());
+      sources.push_back({"h" + std::to_string(h), rings.back().get()});
+    }
+    HistoryStore store(folder.File(), sources);
+    std::ofstream(folder.path + "/filler") << std::string(128 << 10, 'f');
+    if (!store.Open()) {
+      return false;
+    }
+    int minute = 0;
+    bool full = false;
+    for (; minute < 60 && !full; ++minute) {
+      for (auto& ring : rings) {
+        for (int s = 0; s < 60; ++s) {
+          AddProbe(*ring, minute * 60 + s, 30);
+        }
+      }
+      full = !store.WriteBatch(At(minute * 60 + 60));
+    }
+    const std::string problem = store.TakeProblem();
+    std::fprintf(stderr, "full after %d minutes: %s\n", minute, problem.c_str());
+    fs::remove(folder.path + "/filler");
+    AddProbe(*rings[0], minute * 60, 30);
+    const bool again = store.WriteBatch(At(minute * 60 + 1));
+    store.Close();
+    return full && problem.find("full") != std::string::npos && store.TakeProblem().empty() &&
+           again && QueryInt(folder.File(), "PRAGMA integrity_check") == 0;
+  });
+  if (result == 77) {
+    GTEST_SKIP() << "no private mount namespace here (needs root and unshare)";
+  }
+  EXPECT_EQ(result, 0);
+}
+
+TEST(HistoryStore, AReadOnlyDatabaseIsLeftAsItIs) {
+  TempFolder folder;
+  const int result = OnSmallTmpfs(folder.path, 1024, [&] {
+    auto ring = std::make_unique<ProbeHistory>();
+    {
+      HistoryStore store(folder.File(), {{"a", ring.get()}});
+      AddProbe(*ring, 0, 10);
+      if (!store.Open() || !store.WriteBatch(At(1))) {
+        return false;
+      }
+    }
+    const auto before = fs::file_size(folder.File());
+    if (mount(nullptr, folder.path.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) != 0) {
+      return false;
+    }
+    HistoryStore store(folder.File(), {{"a", ring.get()}});
+    const bool opened = store.Open();
+    const std::string problem = store.TakeProblem();
+    std::fprintf(stderr, "%s\n", problem.c_str());
+    return !opened && !store.writing() && problem.find("not kept") != std::string::npos &&
+           fs::file_size(folder.File()) == before;
+  });
+  if (result == 77) {
+    GTEST_SKIP() << "no private mount namespace here (needs root and unshare)";
+  }
+  EXPECT_EQ(result, 0);
+}
+
+}  // namespace
