@@ -740,7 +740,10 @@ HistoryStore::Range HistoryStore::Query(const std::string& host, std::int64_t fr
   }
   const std::int64_t host_id = id.Int(0);
   // The finest tier that reaches back to from_s within the blocks a query may read, else
-  // the one that reaches back furthest.
+  // the one that reaches back furthest. How far is told by the end of its oldest block: a
+  // coarse tier's block starts at the hour or day its first data fell in, long before the
+  // data, and would otherwise win over the finer tiers holding the same data (a new
+  // store's day drawn in hours).
   std::optional<std::size_t> chosen;
   std::int64_t earliest = 0;
   for (std::size_t tier = 0; tier < 3; ++tier) {
@@ -753,14 +756,14 @@ HistoryStore::Range HistoryStore::Query(const std::string& host, std::int64_t fr
     if (!oldest.Step() || oldest.Text(0).empty()) {
       continue;
     }
-    const std::int64_t start = oldest.Int(0) * table.block_s;
-    if (start <= from_s) {
+    const std::int64_t reach = (oldest.Int(0) + 1) * table.block_s;
+    if (reach <= from_s) {
       chosen = tier;
       break;
     }
-    if (!chosen || start < earliest) {
+    if (!chosen || reach < earliest) {
       chosen = tier;
-      earliest = start;
+      earliest = reach;
     }
   }
   if (!chosen) {

@@ -277,4 +277,23 @@ TEST(HistoryStore, AReadOnlyDatabaseIsLeftAsItIs) {
   EXPECT_EQ(result, 0);
 }
 
+TEST(HistoryStore, ADayOfANewStoreComesFromTheFinestTierThatHoldsIt) {
+  // Two hours of probes, one every 10 s; the day before them was never recorded. The
+  // hours' block starts at midnight, long before the data, and must not win for that.
+  TempFolder folder;
+  auto ring = std::make_unique<ProbeHistory>();
+  HistoryStore store(folder.File(), {{"a", ring.get()}});
+  ASSERT_TRUE(store.Open()) << store.TakeProblem();
+  for (int t = 0; t < 7200; t += 10) {
+    AddProbe(*ring, t, 20);
+    if (t % 300 == 290) {
+      ASSERT_TRUE(store.WriteBatch(At(t + 1)));
+    }
+  }
+  const HistoryStore::Range day = store.Query("a", kWall0 + 7200 - 86400, kWall0 + 7200, 500);
+  EXPECT_EQ(day.tier, HistoryStore::Tier::kProbes);
+  EXPECT_EQ(day.bucket_s, 173);       // 86,400 s in 500 points
+  EXPECT_GE(day.points.size(), 41u);  // 7,200 s in buckets of 173 s
+}
+
 }  // namespace
