@@ -38,6 +38,7 @@
 #include "ui/target_list_ctrl.h"
 #ifdef LUMORET_HISTORY
 #include "engine/history_store.h"
+#include "ui/range_export.h"
 #endif
 
 namespace {
@@ -378,6 +379,20 @@ TEST_F(LumoretDlgTest, DetailsDrawADayOfTheStoreAndNeedOneForLongerRanges) {
       << details->graph->painted_buckets << " buckets drawn of " << width << " pixels";
   EXPECT_LE(details->graph->painted_buckets, width / 12 + 4);
   EXPECT_EQ(details->graph->view().span(), 86400);
+
+  // Its export over the two hours: a row per probe (10 s buckets), the lost ones without
+  // delays.
+  const std::atomic<bool> going_on{false};
+  const std::int64_t now_s = now.wall_ms / 1000;
+  const std::string csv =
+      RangeExport::Text(store, {"127.0.0.1"}, TimeView(now_s - 7200, now_s), going_on, "\n");
+  EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 1 + 720);
+  std::size_t lost_rows = 0;
+  for (std::size_t at = csv.find(",1,1,,,\n"); at != std::string::npos;
+       at = csv.find(",1,1,,,\n", at + 1)) {
+    ++lost_rows;
+  }
+  EXPECT_EQ(lost_rows, 36u);
 
   details->Close();
   WaitFor([] { return DetailsWindows() == 0; }, 2000);
