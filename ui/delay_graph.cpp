@@ -249,50 +249,61 @@ void DelayGraph::DrawRangeAxes(wxDC& dc, const wxRect& plot, double scale) const
                      plot.GetTop() + (plot.GetHeight() + dc.GetTextExtent(delay_title).x) / 2, 90);
 }
 
+void DelayGraph::DrawOutages(wxDC& dc, const wxRect& plot) const {
+  dc.SetPen(*wxTRANSPARENT_PEN);
+  dc.SetBrush(wxBrush(kOutageColour));
+  for (const auto& [from, to] : OutageRuns(points_, bucket_s_)) {
+    const auto [first, end] = view_.BucketPixels(from, to - from, plot.GetWidth());
+    if (end > first) {
+      dc.DrawRectangle(plot.GetLeft() + first, plot.GetTop(), end - first, plot.GetHeight());
+    }
+  }
+}
+
 void DelayGraph::DrawBuckets(wxDC& dc, const wxRect& plot, double scale) {
   const auto delay_y = [&](double delay_ms) {
     return plot.GetBottom() -
            static_cast<int>(std::lround(delay_ms / scale * (plot.GetHeight() - 1)));
   };
-  const int width = plot.GetWidth();
-  dc.SetPen(*wxTRANSPARENT_PEN);
-  dc.SetBrush(wxBrush(kOutageColour));
-  for (const auto& [from, to] : OutageRuns(points_, bucket_s_)) {
-    const auto [first, end] = view_.BucketPixels(from, to - from, width);
-    if (end > first) {
-      dc.DrawRectangle(plot.GetLeft() + first, plot.GetTop(), end - first, plot.GetHeight());
-    }
-  }
   const int tick_room = kTopMargin - 6;
   painted_buckets = 0;
-  std::vector<wxRect> medians;  // drawn over the bands, across their buckets
+  // The medians as step lines over the bands, broken at gaps and outages.
+  std::vector<std::vector<wxPoint>> median_lines(1);
+  std::int64_t line_end_s = 0;  // where the last line's latest bucket ends
   for (const DelaySummary& point : points_) {
-    const auto [first, end] = view_.BucketPixels(point.start_s, bucket_s_, width);
+    const auto [first, end] = view_.BucketPixels(point.start_s, bucket_s_, plot.GetWidth());
     if (end <= first) {
       continue;
     }
     ++painted_buckets;
     const BucketMarks marks = MarksOf(point, tick_room);
     const int left = plot.GetLeft() + first;
+    dc.SetPen(*wxTRANSPARENT_PEN);
     if (marks.band) {
       const int top = delay_y(point.max_ms);
-      dc.SetPen(*wxTRANSPARENT_PEN);
       dc.SetBrush(wxBrush(kBandColour));
       dc.DrawRectangle(left, top, end - first, delay_y(point.min_ms) - top + 1);
     }
-    if (marks.median) {
-      medians.emplace_back(left, delay_y(point.median_ms), end - first, 1);
-    }
     if (marks.loss) {
-      dc.SetPen(*wxTRANSPARENT_PEN);
       dc.SetBrush(*wxRED_BRUSH);
       dc.DrawRectangle(left, plot.GetTop() - 2 - marks.loss_height, end - first, marks.loss_height);
     }
+    if (marks.outage || (marks.median && !median_lines.back().empty() &&
+                         point.start_s - line_end_s >= kProbeGapS)) {
+      median_lines.emplace_back();
+    }
+    if (marks.median) {
+      const int y = delay_y(point.median_ms);
+      median_lines.back().emplace_back(left, y);
+      median_lines.back().emplace_back(plot.GetLeft() + end - 1, y);
+      line_end_s = point.start_s + bucket_s_;
+    }
   }
   dc.SetPen(wxPen(kDelayColour, 2));
-  dc.SetBrush(wxBrush(kDelayColour));
-  for (const wxRect& median : medians) {
-    dc.DrawLine(median.GetLeft(), median.GetTop(), median.GetRight() + 1, median.GetTop());
+  for (const auto& line : median_lines) {
+    if (!line.empty()) {
+      dc.DrawLines(static_cast<int>(line.size()), line.data());
+    }
   }
 }
 
@@ -307,6 +318,7 @@ void DelayGraph::OnPaint(wxPaintEvent& /*event*/) {
   const double scale = DelayScale();
   if (range_shown_) {
     DrawRangeAxes(dc, plot, scale);
+    DrawOutages(dc, plot);
     DrawBuckets(dc, plot, scale);
     return;
   }

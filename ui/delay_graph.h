@@ -46,6 +46,7 @@ class DelayGraph : public wxPanel {
   int TimeX(const wxRect& plot, ProbeHistory::Clock::time_point at) const;
   // The same parts for a history range.
   void DrawRangeAxes(wxDC& dc, const wxRect& plot, double scale) const;
+  void DrawOutages(wxDC& dc, const wxRect& plot) const;
   void DrawBuckets(wxDC& dc, const wxRect& plot, double scale);
   // The plot's rectangle in the client area; empty when too small.
   wxRect PlotRect() const;

@@ -50,15 +50,21 @@ BucketMarks MarksOf(const DelaySummary& summary, int tick_height) {
 std::vector<std::pair<std::int64_t, std::int64_t>> OutageRuns(
     const std::vector<DelaySummary>& points, std::int64_t bucket_s) {
   std::vector<std::pair<std::int64_t, std::int64_t>> runs;
+  bool open = false;  // the last run may go on: no reply since it
   for (const DelaySummary& point : points) {
-    if (point.count == 0 || point.lost != point.count) {
+    if (point.count == 0) {
       continue;
     }
-    if (!runs.empty() && runs.back().second == point.start_s) {
-      runs.back().second += bucket_s;
+    if (point.lost != point.count) {
+      open = false;
+      continue;
+    }
+    if (open && point.start_s - runs.back().second < kProbeGapS) {
+      runs.back().second = point.start_s + bucket_s;
     } else {
       runs.emplace_back(point.start_s, point.start_s + bucket_s);
     }
+    open = true;
   }
   return runs;
 }

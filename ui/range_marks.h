@@ -23,9 +23,13 @@ struct BucketMarks {
 // bucket that lost anything gets a tick of at least 2 pixels.
 BucketMarks MarksOf(const DelaySummary& summary, int tick_height);
 
-// The outages among points (oldest first, each bucket_s long): runs of buckets in which
-// every probe was lost, next to each other in time, as [start, end) in seconds. A bucket
-// without probes (Lumoret was not running) ends a run.
+// Buckets with probes this many seconds apart or more have a gap between them (Lumoret
+// was not running); closer ones are neighbours, though buckets shorter than the probes'
+// interval leave empty ones between them.
+constexpr std::int64_t kProbeGapS = 60;
+
+// The outages among points (oldest first, each bucket_s long): runs of neighbouring
+// buckets in which every probe was lost, as [start, end) in seconds.
 std::vector<std::pair<std::int64_t, std::int64_t>> OutageRuns(
     const std::vector<DelaySummary>& points, std::int64_t bucket_s);
 
