@@ -41,6 +41,11 @@ constexpr std::int64_t kHoursCaughtUp = 3;
 constexpr std::int64_t kKeptDetailMinutes = 90;
 // The most blocks one query reads.
 constexpr std::int64_t kMaxQueryBlocks = 2000;
+// Seconds each record of a tier covers: a probe (to the second), a minute, an hour.
+constexpr std::int64_t kTierPeriods[3] = {1, kMinuteS, kHourS};
+// A coarser tier answers a query when its records are at most this many of the query's
+// points long: nearly the same picture from far fewer blocks on the disk.
+constexpr std::int64_t kCoarserTierSlack = 2;
 
 const char kSchema[] = R"sql(
 CREATE TABLE hosts(id INTEGER PRIMARY KEY, host TEXT NOT NULL UNIQUE);
@@ -782,9 +787,17 @@ HistoryStore::Range HistoryStore::Query(const std::string& host, std::int64_t fr
     return range;
   }
   const std::int64_t host_id = id.Int(0);
-  // The finest tier that reaches back to from_s within the blocks a query may read, else
-  // the one that reaches back furthest.
+  // Of the tiers that reach back to from_s within the blocks a query may read, the
+  // coarsest whose records are short enough for the points asked (a 30-day graph from
+  // 30 blocks of hours, not 720 of minutes), else the finest; without any, the one that
+  // reaches back furthest. How far is told by the end of its oldest block: a coarse
+  // tier's block starts at the hour or day its first data fell in, long before the data,
+  // and would otherwise win over the finer tiers holding the same data (a new store's
+  // day drawn in hours).
+  const auto points = static_cast<std::int64_t>(max_points);
+  const std::int64_t point_s = (to_s - from_s + points - 1) / points;
   std::optional<std::size_t> chosen;
+  bool reaches = false;  // chosen reaches back to from_s
   std::int64_t earliest = 0;
   for (std::size_t tier = 0; tier < 3; ++tier) {
     const TierTable& table = kTiers[tier];
@@ -796,16 +809,15 @@ HistoryStore::Range HistoryStore::Query(const std::string& host, std::int64_t fr
     if (!oldest.Step() || oldest.Text(0).empty()) {
       continue;
     }
-    const std::int64_t start = oldest.Int(0) * table.block_s;
-    if (start <= from_s) {
+    const std::int64_t reach = (oldest.Int(0) + 1) * table.block_s;
+    if (reach <= from_s) {
+      if (!reaches || kTierPeriods[tier] <= kCoarserTierSlack * point_s) {
+        chosen = tier;
+        reaches = true;
+      }
+    } else if (!reaches && (!chosen || reach < earliest)) {
       chosen = tier;
-      break;
-    }
-    // A coarser tier starts at its block's start: it reaches further only by more than
-    // the finer one's block.
-    if (!chosen || start + table.block_s <= earliest) {
-      chosen = tier;
-      earliest = start;
+      earliest = reach;
     }
   }
   if (!chosen) {
@@ -825,7 +837,7 @@ HistoryStore::Range HistoryStore::ReadRange(std::int64_t host_id, std::size_t ti
   Range range;
   range.tier = static_cast<Tier>(tier);
   // Whole periods of the tier per point, enough of them to stay within max_points.
-  const std::int64_t period = tier == 0 ? 1 : tier == 1 ? kMinuteS : kHourS;
+  const std::int64_t period = kTierPeriods[tier];
   const std::int64_t span = to_s - from_s;
   const auto points = static_cast<std::int64_t>(max_points);
   range.bucket_s = std::max<std::int64_t>(1, (span + points - 1) / points);

@@ -113,6 +113,7 @@ int CLumoretApp::RunWindow() {
   StartHistory();
   if (!platform::QuitRequested()) {
     CLumoretDlg dlg(*manager_);
+    dlg.history = history_;
     SetTopWindow(&dlg);
     dlg.Run();
     SetTopWindow(nullptr);

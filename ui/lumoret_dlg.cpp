@@ -1,5 +1,6 @@
 #include "ui/lumoret_dlg.h"
 
+#include <wx/choicdlg.h>
 #include <wx/display.h>
 #include <wx/evtloop.h>
 #include <wx/filedlg.h>
@@ -9,6 +10,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <ctime>
 #include <exception>
 
 #include "engine/delay_time_mgr.h"
@@ -16,10 +18,15 @@
 #include "ui/about_dlg.h"
 #include "ui/app_icon.h"
 #include "ui/cell_rules.h"
+#include "ui/csv_saver.h"
 #include "ui/detail_texts.h"
 #include "ui/host_details_dlg.h"
 #include "ui/message_box.h"
 #include "ui/target_list_ctrl.h"
+#include "ui/time_view.h"
+#ifdef LUMORET_HISTORY
+#include "ui/range_export.h"
+#endif
 
 namespace {
 // How often, and how many times, the help viewer's opener is asked how it fares; past
@@ -245,6 +252,9 @@ void CLumoretDlg::OnContextMenu(wxContextMenuEvent& /*event*/) {
   menu.Append(kDetailsCommand, wxString::FromUTF8("详细信息(&D)..."));
   menu.Enable(kDetailsCommand, target_list->GetSelectedItemCount() > 0);
   menu.Append(kExportCommand, wxString::FromUTF8("导出为 CSV(&E)..."));
+  menu.Append(kHistoryExportCommand, wxString::FromUTF8("导出历史记录(&H)..."));
+  menu.Enable(kHistoryExportCommand,
+              CHostDetailsDlg::HistoryUnavailable(history).empty() && !history_export_.busy());
 #ifndef __WXMSW__
   // A program cannot add to the window manager's menu here, so the two commands live
   // in the window's own menu, in the same order, after a separator.
@@ -262,8 +272,9 @@ void CLumoretDlg::OnCopy(wxCommandEvent& /*event*/) {
 CHostDetailsDlg* CLumoretDlg::OpenDetails(std::size_t target) {
   auto open = FindDetails(target);
   if (open == details_.end()) {
-    auto* window = new CHostDetailsDlg(this, *manager_->targets[target], *manager_,
-                                       [this, target] { ForgetDetails(target); });
+    auto* window = new CHostDetailsDlg(
+        this, *manager_->targets[target], *manager_, [this, target] { ForgetDetails(target); },
+        history);
     window->Move(CascadePosition(window->GetSize()));
     details_.emplace_back(target, window);
     open = details_.end() - 1;
@@ -315,51 +326,52 @@ void CLumoretDlg::OnRowActivated(wxListEvent& event) {
 }
 
 std::error_code CLumoretDlg::ExportTo(const wxString& path) const {
-#ifdef __WXMSW__
-  // The file is written in text mode there, which turns each line feed into CR LF.
-  const char* const line_end = "\n";
-#else
-  const char* const line_end = "\r\n";
-#endif
-  // The file name in the encoding the system's file functions take.
-  return platform::WriteFileReplacing(std::string(path.mb_str(wxConvFile)),
-                                      CsvText(target_list->ExportRows(), line_end));
+  return CsvSaver::Write(path, CsvText(target_list->ExportRows(), CsvSaver::kLineEnd));
 }
 
 void CLumoretDlg::SaveCsv(const wxString& path) {
-  const std::error_code error = ExportTo(path);
-  if (error) {
-    // The system's message comes in the locale's encoding, not always UTF-8.
-    const std::string text = "无法写入 " + path.utf8_string() + "：" +
-                             wxString(error.message()).utf8_string() + "\n文件保持原样。";
-    ShowMessageBox(this, text, "Lumoret: 导出失败", wxOK | wxICON_ERROR);
-  }
-}
-
-bool CLumoretDlg::MayReplace(const wxString& path) {
-  const std::string text = path.utf8_string() + " 已存在。\n要替换它吗？";
-  return ShowMessageBox(this, text, "Lumoret: 导出为 CSV",
-                        wxYES_NO | wxNO_DEFAULT | wxICON_QUESTION) == wxID_YES;
+  CsvSaver::Save(this, path, CsvText(target_list->ExportRows(), CsvSaver::kLineEnd));
 }
 
 void CLumoretDlg::OnExport(wxCommandEvent& /*event*/) {
-  wxString folder;
-  wxString name = "lumoret.csv";
-  // Until a name is chosen that is new or may be replaced, or the dialog is cancelled.
-  for (;;) {
-    wxFileDialog dialog(this, wxString::FromUTF8("导出为 CSV"), folder, name,
-                        wxString::FromUTF8("CSV 文件 (*.csv)|*.csv|所有文件|*"), wxFD_SAVE);
-    if (dialog.ShowModal() != wxID_OK) {
-      return;
-    }
-    const wxString path = dialog.GetPath();
-    if (!wxFileExists(path) || MayReplace(path)) {
-      SaveCsv(path);
-      return;
-    }
-    folder = dialog.GetDirectory();
-    name = dialog.GetFilename();
+  const wxString path = CsvSaver::ChoosePath(this, wxString::FromUTF8("导出为 CSV"), "lumoret.csv");
+  if (!path.empty()) {
+    SaveCsv(path);
   }
+}
+
+void CLumoretDlg::OnExportHistory(wxCommandEvent& /*event*/) {
+#ifdef LUMORET_HISTORY
+  wxArrayString labels;
+  for (const GraphRange& range : kGraphRanges) {
+    labels.Add(wxString::FromUTF8(range.label));
+  }
+  wxSingleChoiceDialog choice(this, wxString::FromUTF8("导出全部主机在哪段时间内的历史记录？"),
+                              wxString::FromUTF8("Lumoret: 导出历史记录"), labels);
+  if (choice.ShowModal() != wxID_OK) {
+    return;
+  }
+  const std::int64_t now = std::time(nullptr);
+  const TimeView view(now - kGraphRanges[choice.GetSelection()].span_s, now);
+  const wxString path =
+      CsvSaver::ChoosePath(this, wxString::FromUTF8("导出历史记录为 CSV"), "lumoret-history.csv");
+  if (path.empty()) {
+    return;
+  }
+  // Each host once, in the order of config.ini.
+  std::vector<std::string> hosts;
+  for (const auto& target : manager_->targets) {
+    if (std::find(hosts.begin(), hosts.end(), target->host) == hosts.end()) {
+      hosts.push_back(target->host);
+    }
+  }
+  HistoryStore* store = history;
+  history_export_.Run([this, store, hosts, view, path](const std::atomic<bool>& cancelled) {
+    std::string text = RangeExport::Text(*store, hosts, view, cancelled, CsvSaver::kLineEnd);
+    return BackgroundJob::Delivery(
+        [this, path, text = std::move(text)] { CsvSaver::Save(this, path, text); });
+  });
+#endif
 }
 
 void CLumoretDlg::OnSelectAll(wxCommandEvent& /*event*/) {
@@ -394,6 +406,7 @@ wxBEGIN_EVENT_TABLE(CLumoretDlg, wxDialog)
   EVT_MENU(wxID_SELECTALL, CLumoretDlg::OnSelectAll)
   EVT_MENU(CLumoretDlg::kDetailsCommand, CLumoretDlg::OnDetails)
   EVT_MENU(CLumoretDlg::kExportCommand, CLumoretDlg::OnExport)
+  EVT_MENU(CLumoretDlg::kHistoryExportCommand, CLumoretDlg::OnExportHistory)
   EVT_CONTEXT_MENU(CLumoretDlg::OnContextMenu)
   EVT_CHAR_HOOK(CLumoretDlg::OnCharHook)
   EVT_CLOSE(CLumoretDlg::OnClose)

@@ -14,9 +14,11 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "ui/background_job.h"
 
 class CHostDetailsDlg;
 class DelayTimeMgr;
+class HistoryStore;
 class TargetListCtrl;
 class wxEventLoopBase;
 class wxInfoBarGeneric;
@@ -26,13 +28,14 @@ class wxInfoBarGeneric;
 // engine.
 class CLumoretDlg : public wxDialog {
  public:
-  static constexpr int kListId = 1000;             // the target list's window id
-  static constexpr int kTimerId = 1234;            // the refresh timer's id
-  static constexpr int kHelpTimerId = 1235;        // the help viewer watch's timer id
-  static constexpr unsigned kAboutCommand = 0x10;  // About, in the context (or window) menu
-  static constexpr unsigned kHelpCommand = 0x20;   // Help, in the same menu and on F1
-  static constexpr int kDetailsCommand = 0x30;     // the context menu's Details
-  static constexpr int kExportCommand = 0x40;      // the context menu's CSV export
+  static constexpr int kListId = 1000;                // the target list's window id
+  static constexpr int kTimerId = 1234;               // the refresh timer's id
+  static constexpr int kHelpTimerId = 1235;           // the help viewer watch's timer id
+  static constexpr unsigned kAboutCommand = 0x10;     // About, in the context (or window) menu
+  static constexpr unsigned kHelpCommand = 0x20;      // Help, in the same menu and on F1
+  static constexpr int kDetailsCommand = 0x30;        // the context menu's Details
+  static constexpr int kExportCommand = 0x40;         // the context menu's CSV export
+  static constexpr int kHistoryExportCommand = 0x50;  // the context menu's history export
 
   explicit CLumoretDlg(DelayTimeMgr& manager, wxWindow* parent = nullptr);
   ~CLumoretDlg() override;
@@ -64,6 +67,9 @@ class CLumoretDlg : public wxDialog {
   TargetListCtrl* target_list = nullptr;  // the report list, a row per target
   wxRect client_rect;                     // of the latest size event
   wxIcon icon;                            // the program's icon, in the title bar
+  // The history store the details windows and the history export read; null without
+  // one. Set before the window shows; it must outlive the window.
+  HistoryStore* history = nullptr;
 
  private:
   using DetailsList = std::vector<std::pair<std::size_t, CHostDetailsDlg*>>;
@@ -89,9 +95,8 @@ class CLumoretDlg : public wxDialog {
   void OnDetails(wxCommandEvent& event);
   void OnRowActivated(wxListEvent& event);
   void OnExport(wxCommandEvent& event);
-  // Asks whether an existing file may be replaced (in a box of ours, which a quit signal
-  // can close, unlike the file dialog's own question).
-  bool MayReplace(const wxString& path);
+  // Every host's history over a range the user picks, as CSV.
+  void OnExportHistory(wxCommandEvent& event);
   void ShowWorkerError(const std::string& error);
   // Starts the viewer on ReadMe.txt and watches whether it comes up.
   void OpenHelp();
@@ -108,6 +113,7 @@ class CLumoretDlg : public wxDialog {
   DetailsList details_;               // open details windows with their targets, oldest first
   wxInfoBarGeneric* kernel_drop_bar_ = nullptr;  // dropped replies, the history's trouble
   bool kernel_drops_told_ = false;               // the bar has come up once
+  BackgroundJob history_export_;                 // reads the history export off this thread
 
   wxDECLARE_EVENT_TABLE();
 };

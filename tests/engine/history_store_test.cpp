@@ -304,4 +304,47 @@ TEST(HistoryStore, AReadOnlyDatabaseIsLeftAsItIs) {
   EXPECT_EQ(result, 0);
 }
 
+TEST(HistoryStore, ADayOfANewStoreComesFromTheFinestTierThatHoldsIt) {
+  // Two hours of probes, one every 10 s; the day before them was never recorded. The
+  // hours' block starts at midnight, long before the data, and must not win for that.
+  TempFolder folder;
+  auto ring = std::make_unique<ProbeHistory>();
+  HistoryStore store(folder.File(), {{"a", ring.get()}});
+  ASSERT_TRUE(store.Open()) << store.TakeProblem();
+  for (int t = 0; t < 7200; t += 10) {
+    AddProbe(*ring, t, 20);
+    if (t % 300 == 290) {
+      ASSERT_TRUE(store.WriteBatch(At(t + 1)));
+    }
+  }
+  const HistoryStore::Range day = store.Query("a", kWall0 + 7200 - 86400, kWall0 + 7200, 500);
+  EXPECT_EQ(day.tier, HistoryStore::Tier::kProbes);
+  EXPECT_EQ(day.bucket_s, 173);       // 86,400 s in 500 points
+  EXPECT_GE(day.points.size(), 41u);  // 7,200 s in buckets of 173 s
+}
+
+TEST(HistoryStore, AQueryTakesACoarserTierWhenItsRecordsAreShortEnoughForThePoints) {
+  // 26 hours, a probe every 10 s: full detail and minutes both reach back a day.
+  TempFolder folder;
+  auto ring = std::make_unique<ProbeHistory>();
+  HistoryStore store(folder.File(), {{"a", ring.get()}});
+  ASSERT_TRUE(store.Open()) << store.TakeProblem();
+  const std::int64_t end = 26 * 3600;
+  for (std::int64_t t = 0; t < end; t += 10) {
+    AddProbe(*ring, t, 20);
+    if (t % 600 == 590) {
+      ASSERT_TRUE(store.WriteBatch(At(t + 1)));
+    }
+  }
+  // A day in 500 points of 173 s: minutes (60 s) are short enough, hours are not.
+  const HistoryStore::Range day = store.Query("a", kWall0 + end - 86400, kWall0 + end, 500);
+  EXPECT_EQ(day.tier, HistoryStore::Tier::kMinutes);
+  EXPECT_EQ(day.bucket_s, 180);
+  EXPECT_EQ(day.points.size(), 480u);
+  // An hour in 500 points of 8 s: only full detail.
+  const HistoryStore::Range hour = store.Query("a", kWall0 + end - 3600, kWall0 + end, 500);
+  EXPECT_EQ(hour.tier, HistoryStore::Tier::kProbes);
+  EXPECT_EQ(hour.bucket_s, 8);
+}
+
 }  // namespace

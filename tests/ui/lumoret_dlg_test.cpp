@@ -36,6 +36,10 @@
 #include "ui/host_details_dlg.h"
 #include "ui/resolve_progress_dlg.h"
 #include "ui/target_list_ctrl.h"
+#ifdef LUMORET_HISTORY
+#include "engine/history_store.h"
+#include "ui/range_export.h"
+#endif
 
 namespace {
 
@@ -336,6 +340,65 @@ TEST_F(LumoretDlgTest, DetailsOfALoopbackRowAdvanceAndOpenOnce) {
   WaitFor([] { return DetailsWindows() == 0; }, 2000);
   EXPECT_EQ(DetailsWindows(), 0);
 }
+
+#ifdef LUMORET_HISTORY
+TEST_F(LumoretDlgTest, DetailsDrawADayOfTheStoreAndNeedOneForLongerRanges) {
+  // Without a store only the 10 minutes in memory can be shown.
+  auto* bare = new CHostDetailsDlg(dlg, *manager_->targets[0], *manager_, [] {});
+  EXPECT_TRUE(bare->range_buttons[0]->IsEnabled());
+  EXPECT_FALSE(bare->range_buttons[3]->IsEnabled());
+  EXPECT_FALSE(bare->range_buttons[3]->GetToolTipText().empty());
+  EXPECT_FALSE(bare->export_button->IsEnabled());
+  bare->Destroy();
+
+  // Two hours of 127.0.0.1 ending now, a probe every 10 s, written in 10-minute batches;
+  // its 31st to 36th minutes lost every probe.
+  ProbeHistory ring;
+  HistoryStore store((dir_ / "history.sqlite3").string(), {{"127.0.0.1", &ring}});
+  ASSERT_TRUE(store.Open()) << store.TakeProblem();
+  const HistoryStore::Clocks now = HistoryStore::Clocks::Now();
+  const auto steady_start = now.steady - std::chrono::hours(2);
+  for (int batch = 1; batch <= 12; ++batch) {
+    for (int second = (batch - 1) * 600; second < batch * 600; second += 10) {
+      const bool lost = second >= 30 * 60 && second < 36 * 60;
+      ring.Add(steady_start + std::chrono::seconds(second),
+               lost ? std::nullopt : std::optional<std::uint32_t>(5 + second % 7));
+    }
+    const std::chrono::seconds until_now((12 - batch) * 600);
+    ASSERT_TRUE(store.WriteBatch({now.steady - until_now, now.wall_ms - until_now.count() * 1000}));
+  }
+  dlg->history = &store;
+  CHostDetailsDlg* details = dlg->OpenDetails(0);
+  ASSERT_TRUE(details->range_buttons[3]->IsEnabled());
+  details->SelectRange(3);
+  EXPECT_TRUE(details->range_buttons[3]->GetValue());
+  EXPECT_FALSE(details->range_buttons[0]->GetValue());
+  // Two hours of a day's 24: about a twelfth of the buckets the width holds.
+  const int width = details->graph->PlotWidth();
+  EXPECT_TRUE(WaitFor([&] { return details->graph->painted_buckets > width / 16; }, 5000))
+      << details->graph->painted_buckets << " buckets drawn of " << width << " pixels";
+  EXPECT_LE(details->graph->painted_buckets, width / 12 + 4);
+  EXPECT_EQ(details->graph->view().span(), 86400);
+
+  // Its export over the two hours: a row per probe (10 s buckets), the lost ones without
+  // delays.
+  const std::atomic<bool> going_on{false};
+  const std::int64_t now_s = now.wall_ms / 1000;
+  const std::string csv =
+      RangeExport::Text(store, {"127.0.0.1"}, TimeView(now_s - 7200, now_s), going_on, "\n");
+  EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 1 + 720);
+  std::size_t lost_rows = 0;
+  for (std::size_t at = csv.find(",1,1,,,\n"); at != std::string::npos;
+       at = csv.find(",1,1,,,\n", at + 1)) {
+    ++lost_rows;
+  }
+  EXPECT_EQ(lost_rows, 36u);
+
+  details->Close();
+  WaitFor([] { return DetailsWindows() == 0; }, 2000);
+  dlg->history = nullptr;
+}
+#endif
 
 TEST_F(LumoretDlgTest, NewDetailsWindowsCascadeInsteadOfCoveringEachOther) {
   CHostDetailsDlg* first = dlg->OpenDetails(0);
