@@ -113,7 +113,9 @@ int CLumoretApp::RunWindow() {
   StartHistory();
   if (!platform::QuitRequested()) {
     CLumoretDlg dlg(*manager_);
-    dlg.history = history_;
+#ifdef LUMORET_HISTORY
+    dlg.history = history_.get();
+#endif
     SetTopWindow(&dlg);
     dlg.Run();
     SetTopWindow(nullptr);
