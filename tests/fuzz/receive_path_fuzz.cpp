@@ -1,5 +1,7 @@
 // Any datagram through the engine's receive path, as a raw or a datagram socket would
-// deliver it, against a few targets that have requests outstanding. Needs no rights and no
+// deliver it, against a few targets that have requests outstanding. The IPv4 and ICMP
+// header decoders read every such datagram first, so this is their harness too (their
+// rules are ipv4_header_test's and icmp_header_test's). Needs no rights and no
 // socket: the targets send nowhere, and the sockets are known to the receive path by
 // number alone, laid out as an engine on this config.ini would have them:
 //   127.0.0.1, 127.0.0.2, 127.0.0.1, (unresolved), ::1, ::1
