@@ -119,10 +119,3 @@ void DelayTimeMgr::Run() {
     last_error_ = e.what();
   }
 }
-
-void DelayTimeMgr::HandleDatagram(std::size_t channel, const unsigned char* data,
-                                  std::size_t length, const platform::AddressBytes& source,
-                                  const std::optional<std::int64_t>& stamp_ns,
-                                  const ClockPair& clocks) {
-  receive_path_.HandleDatagram(channel, data, length, source, stamp_ns, clocks);
-}

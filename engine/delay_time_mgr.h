@@ -73,13 +73,6 @@ class DelayTimeMgr {
   // Safe to call from any thread.
   std::string LastError() const;
 
-  // Hands one datagram, as socket number channel delivered it, to the engine's receive
-  // path (ReceivePath::HandleDatagram says how it is read): for tests and tools that feed
-  // a whole engine bytes. The worker itself reads its sockets straight into that path.
-  void HandleDatagram(std::size_t channel, const unsigned char* data, std::size_t length,
-                      const platform::AddressBytes& source,
-                      const std::optional<std::int64_t>& stamp_ns, const ClockPair& clocks);
-
   // How requests go out: a raw socket, or datagram sockets. Fixed by the constructor.
   const platform::SocketKind socket_kind;
   // The same for targets with an IPv6 address; empty when there are none. Fixed by the

@@ -12,15 +12,11 @@
 // An ICMP echo reply message alone, as a datagram or ICMPv6 socket delivers it.
 inline std::string IcmpReply(std::uint16_t identifier, std::uint16_t sequence,
                              std::uint8_t type = 0) {
-  const unsigned char icmp[8] = {type,
-                                 0,
-                                 0x12,
-                                 0x34,
-                                 static_cast<unsigned char>(identifier >> 8),
-                                 static_cast<unsigned char>(identifier),
-                                 static_cast<unsigned char>(sequence >> 8),
-                                 static_cast<unsigned char>(sequence)};
-  return std::string(reinterpret_cast<const char*>(icmp), 8);
+  std::string icmp = {static_cast<char>(type), 0, 0x12, 0x34};  // code, checksum
+  for (const std::uint16_t word : {identifier, sequence}) {
+    icmp += {static_cast<char>(word >> 8), static_cast<char>(word & 0xFF)};
+  }
+  return icmp;
 }
 
 // The same behind an IPv4 header from source with options bytes of options, as a raw

@@ -23,11 +23,9 @@ std::vector<std::string> Split(const std::string& line) {
   return fields;
 }
 
+// A delay in ms, or none for "-".
 std::optional<std::uint32_t> Delay(const std::string& text) {
-  if (text == "-") {
-    return std::nullopt;
-  }
-  return static_cast<std::uint32_t>(std::stoul(text));
+  return text == "-" ? std::nullopt : std::optional<std::uint32_t>(std::stoul(text));
 }
 
 // "#summary,key,value,key,value..." into a map.
@@ -141,45 +139,20 @@ BenchRun::BenchRun(const std::vector<std::string>& config_lines, const std::stri
   mode = LineValue(engine_csv, "#mode,");
   mode6 = LineValue(engine_csv, "#mode6,");
 
-  ForEachRow(engine_csv, 14, "index", engine_summary, [this](const auto& f) {
-    EngineTarget t;
-    t.index = std::stoi(f[0]);
-    t.host = f[1];
-    t.resolved = f[2] == "1";
-    t.sent = static_cast<std::uint32_t>(std::stoul(f[3]));
-    t.replies = static_cast<std::uint32_t>(std::stoul(f[4]));
-    t.timeouts = static_cast<std::uint32_t>(std::stoul(f[5]));
-    t.last = Delay(f[6]);
-    t.min = Delay(f[7]);
-    t.max = Delay(f[8]);
-    if (f[9] != "-") {
-      t.average = std::stod(f[9]);
-    }
-    t.open = f[11] == "1";
-    t.duplicates = static_cast<std::uint32_t>(std::stoul(f[12]));
-    t.late = static_cast<std::uint32_t>(std::stoul(f[13]));
-    targets.push_back(t);
+  const auto u32 = [](const std::string& text) {
+    return static_cast<std::uint32_t>(std::stoul(text));
+  };
+  ForEachRow(engine_csv, 14, "index", engine_summary, [&](const auto& f) {
+    const auto average = f[9] == "-" ? std::nullopt : std::optional<double>(std::stod(f[9]));
+    targets.push_back({std::stoi(f[0]), f[1], f[2] == "1", u32(f[3]), u32(f[4]), u32(f[5]),
+                       Delay(f[6]), Delay(f[7]), Delay(f[8]), average, f[11] == "1", u32(f[12]),
+                       u32(f[13])});
   });
-  ForEachRow(ReadAll(dir / "record.csv"), 18, "address", responder_summary, [this](const auto& f) {
-    ProberRecord r;
-    r.address = f[0];
-    r.identifier = static_cast<std::uint32_t>(std::stoul(f[1]));
-    r.rule = f[2];
-    r.requests = std::stoull(f[3]);
-    r.replies = std::stoull(f[5]);
-    r.first_answered = f[6] == "1";
-    r.last_answered = f[7] == "1";
-    r.lost = std::stoull(f[8]);
-    r.duplicates = std::stoull(f[9]);
-    r.late = std::stoull(f[10]);
-    r.faulty = std::stoull(f[11]);
-    r.bad_requests = std::stoull(f[12]);
-    r.on_schedule = std::stoull(f[13]);
-    r.early = std::stoull(f[14]);
-    r.behind = std::stoull(f[15]);
-    r.max_behind_ms = std::stod(f[16]);
-    r.max_early_ms = std::stod(f[17]);
-    records.push_back(r);
+  ForEachRow(ReadAll(dir / "record.csv"), 18, "address", responder_summary, [&](const auto& f) {
+    const auto u64 = [&f](int i) { return std::stoull(f[i]); };
+    records.push_back({f[0], u32(f[1]), f[2], u64(3), u64(5), f[6] == "1", f[7] == "1", u64(8),
+                       u64(9), u64(10), u64(11), u64(12), u64(13), u64(15), std::stod(f[16]),
+                       std::stod(f[17])});
   });
   std::filesystem::remove_all(dir);
 }

@@ -24,14 +24,16 @@ struct EngineTarget {
   std::uint32_t late = 0;        // replies after their wait ran out
 };
 
-// What the responder wrote down for one prober (address and identifier).
+// What the responder wrote down for one prober (address and identifier), in the order
+// of its record's columns.
 struct ProberRecord {
   std::string address;
   std::uint32_t identifier = 0;
   std::string rule;
-  std::uint64_t requests = 0, replies = 0, lost = 0, duplicates = 0, late = 0, faulty = 0;
-  std::uint64_t bad_requests = 0, on_schedule = 0, early = 0, behind = 0;
+  std::uint64_t requests = 0, replies = 0;
   bool first_answered = false, last_answered = false;
+  std::uint64_t lost = 0, duplicates = 0, late = 0, faulty = 0, bad_requests = 0;
+  std::uint64_t on_schedule = 0, behind = 0;
   double max_behind_ms = 0;
   double max_early_ms = 0;
 };

@@ -70,9 +70,14 @@ class Stall : public ::testing::Test {
  protected:
   static constexpr double kStopAt = 6;  // the second round's replies come during the stop
 
-  static void ExpectRepliesKeptTheirDelays(const BenchRun& run, std::size_t targets) {
+  // Runs targets for seconds, stopped stop_for seconds at kStopAt, and checks the run.
+  static void ExpectRepliesKeptTheirDelays(int targets, double stop_for, double seconds) {
+    BenchOptions options;
+    options.stop_at = kStopAt;
+    options.stop_for = stop_for;
+    const BenchRun run(Addresses(8, targets), "198.18.0.0/16 delay=3000\n", seconds, options);
     ASSERT_EQ(run.status, 0) << run.output;
-    ASSERT_EQ(run.targets.size(), targets) << run.output;
+    ASSERT_EQ(run.targets.size(), static_cast<std::size_t>(targets)) << run.output;
     for (const EngineTarget& t : run.targets) {
       const ProberRecord* r = run.RecordFor(t);
       ASSERT_NE(r, nullptr) << t.host;
@@ -80,7 +85,8 @@ class Stall : public ::testing::Test {
     }
     const Totals totals = Sum(run);
     EXPECT_EQ(totals.timeouts, 0u) << "replies that came in time were run out as timeouts";
-    EXPECT_GE(totals.replies, targets) << "the replies queued during the stop were not counted";
+    EXPECT_GE(totals.replies, static_cast<std::uint64_t>(targets))
+        << "the replies queued during the stop were not counted";
     EXPECT_LE(totals.max_delay, 3000 + 1 + 25 * LUMORET_NET_SLACK_MS)
         << "a delay longer than the responder gave";
     EXPECT_EQ(run.engine_summary.at("stalls"), 1);
@@ -89,20 +95,12 @@ class Stall : public ::testing::Test {
 
 TEST_F(Stall, TwelveSecondsWithTwoThousandTargetsMakesNoTimeout) {
   // Some 2,000 replies queue up during the stop, many batches of reading.
-  BenchOptions options;
-  options.stop_at = kStopAt;
-  options.stop_for = 12;
-  const BenchRun run(Addresses(8, 2000), "198.18.0.0/16 delay=3000\n", 20, options);
-  ExpectRepliesKeptTheirDelays(run, 2000);
+  ExpectRepliesKeptTheirDelays(2000, 12, 20);
 }
 
 TEST_F(Stall, SixtyFiveSecondsChangesNoDelay) {
   // Longer than any age at which a kernel stamp might be taken for a step of the clock.
-  BenchOptions options;
-  options.stop_at = kStopAt;
-  options.stop_for = 65;
-  const BenchRun run(Addresses(8, 50), "198.18.0.0/16 delay=3000\n", 73, options);
-  ExpectRepliesKeptTheirDelays(run, 50);
+  ExpectRepliesKeptTheirDelays(50, 65, 73);
 }
 
 // A burst of replies into a receive buffer too small for it: the system drops most, and

@@ -93,6 +93,9 @@ const char kRules[] = R"(# address rule
 
 std::vector<std::string> Config() {
   std::vector<std::string> lines = {"# scenario targets"};
+  const auto add = [&lines](const auto& hosts) {
+    lines.insert(lines.end(), std::begin(hosts), std::end(hosts));
+  };
   for (const Delayed& d : kDelayed) {
     lines.push_back(d.host);
   }
@@ -100,21 +103,13 @@ std::vector<std::string> Config() {
     lines.push_back("198.18.2." + std::to_string(i));
     lines.push_back("2001:db8::2:" + std::to_string(i));
   }
-  for (const char* host : kDuplicating) {
-    lines.push_back(host);
-  }
-  for (const char* host : kNeverAccepted) {
-    lines.push_back(host);
-  }
-  for (const char* host : kUnresolvable) {
-    lines.push_back(host);
-  }
+  add(kDuplicating);
+  add(kNeverAccepted);
+  add(kUnresolvable);
   for (int i = 1; i <= kPlain; ++i) {
     lines.push_back("198.18.6." + std::to_string(i));
   }
-  for (const char* host : kListedTwice) {
-    lines.push_back(host);  // the same address again: a second target
-  }
+  add(kListedTwice);  // the same addresses again: second targets
   return lines;
 }
 

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <thread>
 
@@ -32,17 +33,22 @@ bool WaitFor(Pred pred) {
   return false;
 }
 
+// A stand-in for the desktop's opener in folder bin, running the shell text body.
+void WriteOpener(const fs::path& bin, const std::string& body) {
+  std::ofstream(bin / "xdg-open") << "#!/bin/sh\n" << body << "\n";
+  fs::permissions(bin / "xdg-open", fs::perms::owner_all);
+}
+
 TEST_F(DesktopTest, HelpOpensTheFileQuietlyAndLeavesNoChild) {
-  // A stand-in for the desktop's opener: records its argument, makes noise on stderr.
+  // The opener records its argument and makes noise on both outputs.
   const fs::path bin = dir_ / "bin";
   fs::create_directory(bin);
   const fs::path record = dir_ / "opened";
-  {
-    std::ofstream script(bin / "xdg-open");
-    script << "#!/bin/sh\necho noise >&2\necho noise\nprintf '%s' \"$1\" > " << record
-           << ".tmp\nmv " << record << ".tmp " << record << "\n";
-  }
-  fs::permissions(bin / "xdg-open", fs::perms::owner_all);
+  std::ostringstream body;  // a path goes out quoted
+  body << "echo noise >&2\necho noise\nprintf '%s' \"$1\" > " << record << ".tmp\nmv " << record
+       << ".tmp " << record;
+  WriteOpener(bin, body.str());
+
   const std::string old_path = std::getenv("PATH");
   ::setenv("PATH", (bin.string() + ":" + old_path).c_str(), 1);
   const fs::path old_cwd = fs::current_path();
@@ -110,15 +116,11 @@ TEST_F(DesktopTest, HelpTellsAFailedOpenerFromOneThatWorksOrStillRuns) {
   EXPECT_EQ(opener.path, "/nonexistent/ReadMe.txt");
   // One that finds no viewer (xdg-open's status 3), one that works, and one whose viewer
   // keeps running: that one is still pending when we stop watching it.
-  const auto opener_that = [&](const char* body) {
-    std::ofstream(bin / "xdg-open") << "#!/bin/sh\n" << body << "\n";
-    fs::permissions(bin / "xdg-open", fs::perms::owner_all);
-  };
-  opener_that("exit 3");
+  WriteOpener(bin, "exit 3");
   EXPECT_EQ(HelpOutcome(bin, &opener), HelpState::kFailed);
-  opener_that("exit 0");
+  WriteOpener(bin, "exit 0");
   EXPECT_EQ(HelpOutcome(bin, &opener), HelpState::kOpened);
-  opener_that("exec sleep 2");
+  WriteOpener(bin, "exec sleep 2");
   EXPECT_EQ(HelpOutcome(bin, &opener, 300), HelpState::kPending);
   platform::ForgetHelpOpener(opener);
   EXPECT_EQ(opener.status_fd, -1);
