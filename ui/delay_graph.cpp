@@ -121,7 +121,7 @@ int DelayGraph::TimeX(const wxRect& plot, ProbeHistory::Clock::time_point at) co
   return plot.GetLeft() + static_cast<int>(std::lround(fraction * (plot.GetWidth() - 1)));
 }
 
-void DelayGraph::DrawAxes(wxDC& dc, const wxRect& plot, double scale) const {
+void DelayGraph::DrawDelayTicks(wxDC& dc, const wxRect& plot, double scale) const {
   dc.SetFont(GetFont());
   dc.SetTextForeground(*wxBLACK);
   for (int tick = 0; tick <= kDelayTicks; ++tick) {
@@ -132,6 +132,10 @@ void DelayGraph::DrawAxes(wxDC& dc, const wxRect& plot, double scale) const {
     const wxSize size = dc.GetTextExtent(label);
     dc.DrawText(label, plot.GetLeft() - size.x - 4, y - size.y / 2);
   }
+}
+
+void DelayGraph::DrawAxes(wxDC& dc, const wxRect& plot, double scale) const {
+  DrawDelayTicks(dc, plot, scale);
   for (int minute = 0; minute <= kMinutesShown; minute += 2) {
     const int x = plot.GetLeft() + minute * (plot.GetWidth() - 1) / kMinutesShown;
     dc.SetPen(wxPen(kGridColour));
@@ -205,16 +209,7 @@ void DelayGraph::DrawProbes(wxDC& dc, const wxRect& plot, double scale) const {
 }
 
 void DelayGraph::DrawRangeAxes(wxDC& dc, const wxRect& plot, double scale) const {
-  dc.SetFont(GetFont());
-  dc.SetTextForeground(*wxBLACK);
-  for (int tick = 0; tick <= kDelayTicks; ++tick) {
-    const int y = plot.GetBottom() - tick * (plot.GetHeight() - 1) / kDelayTicks;
-    dc.SetPen(wxPen(kGridColour));
-    dc.DrawLine(plot.GetLeft(), y, plot.GetRight(), y);
-    const wxString label = wxString::Format("%g", scale * tick / kDelayTicks);
-    const wxSize size = dc.GetTextExtent(label);
-    dc.DrawText(label, plot.GetLeft() - size.x - 4, y - size.y / 2);
-  }
+  DrawDelayTicks(dc, plot, scale);
   std::int64_t step = kTimeSteps[std::size(kTimeSteps) - 1];
   for (const std::int64_t candidate : kTimeSteps) {
     if (view_.span() / candidate <= kMaxTimeTicks) {

@@ -40,6 +40,8 @@ class DelayGraph : public wxPanel {
   void OnPaint(wxPaintEvent& event);
   // The delay axis' upper end: a round number above every delay shown.
   double DelayScale() const;
+  // The delay axis's grid lines and labels, in the window's font, shared by both views.
+  void DrawDelayTicks(wxDC& dc, const wxRect& plot, double scale) const;
   void DrawAxes(wxDC& dc, const wxRect& plot, double scale) const;
   void DrawProbes(wxDC& dc, const wxRect& plot, double scale) const;
   // x of a time in the plot, the left edge 10 minutes before now.
