@@ -14,6 +14,8 @@
 #include <iterator>
 #include <memory>
 
+#include "tests/common/temp_dir_fixture.h"
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -33,18 +35,11 @@ void AddProbe(ProbeHistory& ring, std::int64_t second, std::optional<std::uint32
   ring.Add(kSteady0 + seconds(second), delay);
 }
 
-// A folder of its own, removed with everything in it.
-struct TempFolder {
-  TempFolder() {
-    std::string pattern = (fs::temp_directory_path() / "history_test.XXXXXX").string();
-    path = mkdtemp(pattern.data());
-  }
-  ~TempFolder() {
-    std::error_code ignored;
-    fs::remove_all(path, ignored);
-  }
-  std::string File() const { return path + "/history.sqlite3"; }
-  std::string path;  // the folder
+// Each test's store in a folder of its own.
+class HistoryStoreTest : public TempDirFixture {
+ protected:
+  std::string File() const { return (dir_ / "history.sqlite3").string(); }
+  std::string Folder() const { return dir_.string(); }
 };
 
 // One statement's single integer, on a connection of its own.
@@ -64,12 +59,11 @@ std::uintmax_t SizeOnDisk(const std::string& path) {
   return fs::file_size(path, none) + wal;
 }
 
-TEST(HistoryStore, ARestartContinuesTheSameHistory) {
-  TempFolder folder;
+TEST_F(HistoryStoreTest, ARestartContinuesTheSameHistory) {
   // Two runs ten minutes apart, each of 3 minutes: a probe every 2 s, every fifth lost.
   for (int run = 0; run < 2; ++run) {
     auto ring = std::make_unique<ProbeHistory>();
-    HistoryStore store(folder.File(), {{"a", ring.get()}});
+    HistoryStore store(File(), {{"a", ring.get()}});
     ASSERT_TRUE(store.Open()) << store.TakeProblem();
     for (int i = 0; i < 90; ++i) {
       const std::int64_t t = run * 600 + 2 * i;
@@ -80,7 +74,7 @@ TEST(HistoryStore, ARestartContinuesTheSameHistory) {
     }
     store.Close();
   }
-  HistoryStore reader(folder.File(), {});
+  HistoryStore reader(File(), {});
   const HistoryStore::Range range = reader.Query("a", kWall0, kWall0 + 1200, 20);
   EXPECT_EQ(range.tier, HistoryStore::Tier::kProbes);
   EXPECT_EQ(range.bucket_s, 60);
@@ -94,8 +88,8 @@ TEST(HistoryStore, ARestartContinuesTheSameHistory) {
     EXPECT_EQ(point.max_ms, 12u);
   }
   // The hour both runs shared is one record holding both, not one per run.
-  EXPECT_EQ(QueryInt(folder.File(), "SELECT sum(record_count) FROM hour_days"), 1);
-  EXPECT_EQ(QueryInt(folder.File(), "SELECT sum(record_count) FROM minute_hours"), 6);
+  EXPECT_EQ(QueryInt(File(), "SELECT sum(record_count) FROM hour_days"), 1);
+  EXPECT_EQ(QueryInt(File(), "SELECT sum(record_count) FROM minute_hours"), 6);
 
   // Two days on, full detail has aged out: the same range comes from the minutes.
   ASSERT_TRUE(reader.Open());
@@ -114,8 +108,7 @@ TEST(HistoryStore, ARestartContinuesTheSameHistory) {
   EXPECT_TRUE(reader.Query("b", kWall0, kWall0 + 1200, 20).points.empty());
 }
 
-TEST(HistoryStore, StaysWithinItsBudgetDroppingTheOldestFirst) {
-  TempFolder folder;
+TEST_F(HistoryStoreTest, StaysWithinItsBudgetDroppingTheOldestFirst) {
   constexpr int kHosts = 20;
   constexpr std::uint64_t kBudget = 2 << 20;
   std::vector<std::unique_ptr<ProbeHistory>> rings;
@@ -126,7 +119,7 @@ TEST(HistoryStore, StaysWithinItsBudgetDroppingTheOldestFirst) {
   }
   HistoryStore::Options options;
   options.budget_bytes = kBudget;
-  HistoryStore store(folder.File(), sources, options);
+  HistoryStore store(File(), sources, options);
   ASSERT_TRUE(store.Open());
   // Twelve hours of a probe a second: about twice the budget in full detail alone.
   constexpr int kMinutes = 720;
@@ -137,29 +130,28 @@ TEST(HistoryStore, StaysWithinItsBudgetDroppingTheOldestFirst) {
       }
     }
     ASSERT_TRUE(store.WriteBatch(At(minute * 60 + 60))) << minute;
-    ASSERT_LE(SizeOnDisk(folder.File()), kBudget) << minute;
+    ASSERT_LE(SizeOnDisk(File()), kBudget) << minute;
   }
   store.Close();
-  EXPECT_LE(SizeOnDisk(folder.File()), kBudget);
+  EXPECT_LE(SizeOnDisk(File()), kBudget);
   const std::int64_t first = kWall0 / 60;
-  EXPECT_GT(QueryInt(folder.File(), "SELECT min(minute) FROM probe_blocks"), first + 60);
-  EXPECT_EQ(QueryInt(folder.File(), "SELECT max(minute) FROM probe_blocks"), first + kMinutes - 1);
+  EXPECT_GT(QueryInt(File(), "SELECT min(minute) FROM probe_blocks"), first + 60);
+  EXPECT_EQ(QueryInt(File(), "SELECT max(minute) FROM probe_blocks"), first + kMinutes - 1);
   // Summaries take little room: the minutes of the first hour are all still there.
-  EXPECT_EQ(QueryInt(folder.File(), "SELECT min(hour) FROM minute_blocks"), kWall0 / 3600);
-  EXPECT_EQ(QueryInt(folder.File(), "PRAGMA integrity_check"), 0);  // "ok" reads as 0
+  EXPECT_EQ(QueryInt(File(), "SELECT min(hour) FROM minute_blocks"), kWall0 / 3600);
+  EXPECT_EQ(QueryInt(File(), "PRAGMA integrity_check"), 0);  // "ok" reads as 0
 }
 
-TEST(HistoryStore, MovesAnUnreadableDatabaseAsideAndStartsAnew) {
-  TempFolder folder;
+TEST_F(HistoryStoreTest, MovesAnUnreadableDatabaseAsideAndStartsAnew) {
   const std::string junk(8192, 'x');
-  std::ofstream(folder.File(), std::ios::binary) << junk;
+  std::ofstream(File(), std::ios::binary) << junk;
   auto ring = std::make_unique<ProbeHistory>();
-  HistoryStore store(folder.File(), {{"a", ring.get()}});
+  HistoryStore store(File(), {{"a", ring.get()}});
   ASSERT_TRUE(store.Open());
   EXPECT_NE(store.TakeProblem().find("moved"), std::string::npos);
   EXPECT_EQ(store.TakeProblem(), "");  // said once
   int aside = 0;
-  for (const auto& entry : fs::directory_iterator(folder.path)) {
+  for (const auto& entry : fs::directory_iterator(Folder())) {
     if (entry.path().filename().string().rfind("history.sqlite3.unreadable-", 0) == 0) {
       ++aside;
       std::ifstream in(entry.path(), std::ios::binary);
@@ -171,13 +163,12 @@ TEST(HistoryStore, MovesAnUnreadableDatabaseAsideAndStartsAnew) {
   EXPECT_TRUE(store.WriteBatch(At(1)));
 }
 
-TEST(HistoryStore, WaitsBoundedlyOnAnotherProgramsLockAndGoesOn) {
-  TempFolder folder;
+TEST_F(HistoryStoreTest, WaitsBoundedlyOnAnotherProgramsLockAndGoesOn) {
   auto ring = std::make_unique<ProbeHistory>();
-  HistoryStore store(folder.File(), {{"a", ring.get()}});
+  HistoryStore store(File(), {{"a", ring.get()}});
   ASSERT_TRUE(store.Open());
   sqlite3* other = nullptr;
-  ASSERT_EQ(sqlite3_open(folder.File().c_str(), &other), SQLITE_OK);
+  ASSERT_EQ(sqlite3_open(File().c_str(), &other), SQLITE_OK);
   ASSERT_EQ(sqlite3_exec(other, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
   AddProbe(*ring, 0, 10);
   EXPECT_FALSE(store.WriteBatch(At(1)));
@@ -189,15 +180,14 @@ TEST(HistoryStore, WaitsBoundedlyOnAnotherProgramsLockAndGoesOn) {
   EXPECT_TRUE(store.WriteBatch(At(3)));
   store.Close();
   // The ring still held the probe the locked batch could not write.
-  EXPECT_EQ(QueryInt(folder.File(), "SELECT sum(probe_count) FROM probe_minutes"), 2);
+  EXPECT_EQ(QueryInt(File(), "SELECT sum(probe_count) FROM probe_minutes"), 2);
 }
 
-TEST(HistoryStore, TheWriterThreadKeepsEveryProbeUpToItsStop) {
-  TempFolder folder;
+TEST_F(HistoryStoreTest, TheWriterThreadKeepsEveryProbeUpToItsStop) {
   auto ring = std::make_unique<ProbeHistory>();
   HistoryStore::Options options;
   options.batch_period = std::chrono::milliseconds(20);
-  HistoryStore store(folder.File(), {{"a", ring.get()}}, options);
+  HistoryStore store(File(), {{"a", ring.get()}}, options);
   store.Start();
   // The worker adds while the writer copies and a window reads.
   for (int i = 0; i < 50; ++i) {
@@ -210,7 +200,7 @@ TEST(HistoryStore, TheWriterThreadKeepsEveryProbeUpToItsStop) {
   store.Stop();
   EXPECT_TRUE(store.TakeProblem().empty());
   EXPECT_FALSE(store.writing());
-  EXPECT_EQ(QueryInt(folder.File(), "SELECT sum(probe_count) FROM probe_minutes"), 50);
+  EXPECT_EQ(QueryInt(File(), "SELECT sum(probe_count) FROM probe_minutes"), 50);
 }
 
 // Runs body in a child process with a tmpfs of size_kib mounted on folder in a private
@@ -231,17 +221,16 @@ int OnSmallTmpfs(const std::string& folder, int size_kib, const std::function<bo
   return WIFEXITED(status) ? WEXITSTATUS(status) : 2;
 }
 
-TEST(HistoryStore, AFullDiskCostsBatchesNotTheDatabase) {
-  TempFolder folder;
-  const int result = OnSmallTmpfs(folder.path, 512, [&] {
+TEST_F(HistoryStoreTest, AFullDiskCostsBatchesNotTheDatabase) {
+  const int result = OnSmallTmpfs(Folder(), 512, [&] {
     std::vector<std::unique_ptr<ProbeHistory>> rings;
     std::vector<HistoryStore::Source> sources;
     for (int h = 0; h < 200; ++h) {
       rings.push_back(std::make_unique<ProbeHistory>());
       sources.push_back({"h" + std::to_string(h), rings.back().get()});
     }
-    HistoryStore store(folder.File(), sources);
-    std::ofstream(folder.path + "/filler") << std::string(128 << 10, 'f');
+    HistoryStore store(File(), sources);
+    std::ofstream(Folder() + "/filler") << std::string(128 << 10, 'f');
     if (!store.Open()) {
       return false;
     }
@@ -257,18 +246,17 @@ TEST(HistoryStore, AFullDiskCostsBatchesNotTheDatabase) {
     }
     const std::string problem = store.TakeProblem();
     std::fprintf(stderr, "full after %d minutes: %s\n", minute, problem.c_str());
-    fs::remove(folder.path + "/filler");
+    fs::remove(Folder() + "/filler");
     AddProbe(*rings[0], minute * 60, 30);
     const bool again = store.WriteBatch(At(minute * 60 + 1));
     store.Close();
     // The batch the disk refused was still in the rings: nothing of h0 is missing.
     const std::int64_t kept =
-        QueryInt(folder.File(), "SELECT sum(probe_count) FROM probe_minutes WHERE host = 'h0'");
+        QueryInt(File(), "SELECT sum(probe_count) FROM probe_minutes WHERE host = 'h0'");
     std::fprintf(stderr, "h0 keeps %lld of %d probes\n", static_cast<long long>(kept),
                  minute * 60 + 1);
     return full && problem.find("full") != std::string::npos && store.TakeProblem().empty() &&
-           again && kept == minute * 60 + 1 &&
-           QueryInt(folder.File(), "PRAGMA integrity_check") == 0;
+           again && kept == minute * 60 + 1 && QueryInt(File(), "PRAGMA integrity_check") == 0;
   });
   if (result == 77) {
     GTEST_SKIP() << "no private mount namespace here (needs root and unshare)";
@@ -276,27 +264,26 @@ TEST(HistoryStore, AFullDiskCostsBatchesNotTheDatabase) {
   EXPECT_EQ(result, 0);
 }
 
-TEST(HistoryStore, AReadOnlyDatabaseIsLeftAsItIs) {
-  TempFolder folder;
-  const int result = OnSmallTmpfs(folder.path, 1024, [&] {
+TEST_F(HistoryStoreTest, AReadOnlyDatabaseIsLeftAsItIs) {
+  const int result = OnSmallTmpfs(Folder(), 1024, [&] {
     auto ring = std::make_unique<ProbeHistory>();
     {
-      HistoryStore store(folder.File(), {{"a", ring.get()}});
+      HistoryStore store(File(), {{"a", ring.get()}});
       AddProbe(*ring, 0, 10);
       if (!store.Open() || !store.WriteBatch(At(1))) {
         return false;
       }
     }
-    const auto before = fs::file_size(folder.File());
-    if (mount(nullptr, folder.path.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) != 0) {
+    const auto before = fs::file_size(File());
+    if (mount(nullptr, Folder().c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) != 0) {
       return false;
     }
-    HistoryStore store(folder.File(), {{"a", ring.get()}});
+    HistoryStore store(File(), {{"a", ring.get()}});
     const bool opened = store.Open();
     const std::string problem = store.TakeProblem();
     std::fprintf(stderr, "%s\n", problem.c_str());
     return !opened && !store.writing() && problem.find("not kept") != std::string::npos &&
-           fs::file_size(folder.File()) == before;
+           fs::file_size(File()) == before;
   });
   if (result == 77) {
     GTEST_SKIP() << "no private mount namespace here (needs root and unshare)";
@@ -304,12 +291,11 @@ TEST(HistoryStore, AReadOnlyDatabaseIsLeftAsItIs) {
   EXPECT_EQ(result, 0);
 }
 
-TEST(HistoryStore, ADayOfANewStoreComesFromTheFinestTierThatHoldsIt) {
+TEST_F(HistoryStoreTest, ADayOfANewStoreComesFromTheFinestTierThatHoldsIt) {
   // Two hours of probes, one every 10 s; the day before them was never recorded. The
   // hours' block starts at midnight, long before the data, and must not win for that.
-  TempFolder folder;
   auto ring = std::make_unique<ProbeHistory>();
-  HistoryStore store(folder.File(), {{"a", ring.get()}});
+  HistoryStore store(File(), {{"a", ring.get()}});
   ASSERT_TRUE(store.Open()) << store.TakeProblem();
   for (int t = 0; t < 7200; t += 10) {
     AddProbe(*ring, t, 20);
@@ -323,11 +309,10 @@ TEST(HistoryStore, ADayOfANewStoreComesFromTheFinestTierThatHoldsIt) {
   EXPECT_GE(day.points.size(), 41u);  // 7,200 s in buckets of 173 s
 }
 
-TEST(HistoryStore, AQueryTakesACoarserTierWhenItsRecordsAreShortEnoughForThePoints) {
+TEST_F(HistoryStoreTest, AQueryTakesACoarserTierWhenItsRecordsAreShortEnoughForThePoints) {
   // 26 hours, a probe every 10 s: full detail and minutes both reach back a day.
-  TempFolder folder;
   auto ring = std::make_unique<ProbeHistory>();
-  HistoryStore store(folder.File(), {{"a", ring.get()}});
+  HistoryStore store(File(), {{"a", ring.get()}});
   ASSERT_TRUE(store.Open()) << store.TakeProblem();
   const std::int64_t end = 26 * 3600;
   for (std::int64_t t = 0; t < end; t += 10) {
