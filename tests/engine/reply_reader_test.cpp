@@ -33,13 +33,8 @@ int FailFirstRead(int socket, unsigned char* slots, std::size_t slot_size,
 TEST(ReplyReader, FailedReadIsCountedAndRetriedAfterAPause) {
   boost::asio::io_service io{1};
   OfflineEngine e;
-  ChannelTable channels(io, e.path);
-  std::atomic<std::uint32_t> receive_errors{0};
-  std::atomic<std::uint32_t> drops{0};
-  std::atomic<std::uint32_t> stalls{0};
-  ReplyReader reader(
-      io, channels, e.path, receive_errors, drops, [] {}, &FailFirstRead);
-  ScheduleDriver driver(io, e.schedule, channels, reader, stalls);
+  ReadingParts parts(io, e, &FailFirstRead);
+  auto& [receive_errors, drops, stalls, channels, reader, driver] = parts;
   UdpLoopback udp(io);
   channels.Add(udp.Open(), platform::IpFamily::kV4);
   driver.WatchArrivals();

@@ -18,13 +18,9 @@ using Clock = std::chrono::steady_clock;
 TEST(ScheduleDriver, SocketOfManyTargetsIsReadAtWakeUpsNotWaitedOn) {
   boost::asio::io_service io{1};
   OfflineEngine e;
-  ChannelTable channels(io, e.path);
-  std::atomic<std::uint32_t> receive_errors{0};
-  std::atomic<std::uint32_t> drops{0};
-  std::atomic<std::uint32_t> stalls{0};
   // The wake-ups re-arm the timer themselves; reads after a waiter's wake-up are not tested.
-  ReplyReader reader(io, channels, e.path, receive_errors, drops, [] {});
-  ScheduleDriver driver(io, e.schedule, channels, reader, stalls);
+  ReadingParts parts(io, e);
+  auto& [receive_errors, drops, stalls, channels, reader, driver] = parts;
   UdpLoopback udp(io);
   channels.Add(udp.Open(), platform::IpFamily::kV4);
   channels.Add(udp.Open(), platform::IpFamily::kV4);
