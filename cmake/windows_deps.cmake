@@ -1,5 +1,5 @@
-# Boost and the resource compiler of the Windows cross-build. Debian ships no Boost for
-# MinGW: the build uses Debian's Boost headers (/usr/include/boost) and compiles
+# Boost, SQLite and the resource compiler of the Windows cross-build. Debian ships no Boost
+# for MinGW: the build uses Debian's Boost headers (/usr/include/boost) and compiles
 # Boost.Thread, with the part of Boost.Chrono it needs, from the sources of the same
 # version, which scripts/windows unpacks into LUMORET_BOOST_SOURCE (libs/thread/src and
 # libs/chrono/src). Asio and System are header-only. wxWidgets comes through
@@ -35,6 +35,23 @@ target_compile_definitions(lumoret_boost_thread PRIVATE BOOST_THREAD_BUILD_LIB=1
 target_compile_options(lumoret_boost_thread PRIVATE -w)
 target_link_libraries(lumoret_boost_thread PUBLIC Boost::system)
 add_library(Boost::thread ALIAS lumoret_boost_thread)
+
+# SQLite for the history store: the amalgamation scripts/windows makes from Debian's source
+# package, compiled in. No extension loading: nothing may make Lumoret load code.
+set(LUMORET_SQLITE_SOURCE "" CACHE PATH "SQLite's sqlite3.c and sqlite3.h (scripts/windows)")
+if(LUMORET_HISTORY)
+  if(NOT EXISTS ${LUMORET_SQLITE_SOURCE}/sqlite3.c)
+    message(FATAL_ERROR "LUMORET_SQLITE_SOURCE must name the folder scripts/windows prepares")
+  endif()
+  enable_language(C)
+  add_library(lumoret_sqlite3 STATIC ${LUMORET_SQLITE_SOURCE}/sqlite3.c)
+  target_include_directories(lumoret_sqlite3 SYSTEM PUBLIC ${LUMORET_SQLITE_SOURCE})
+  target_compile_definitions(lumoret_sqlite3 PRIVATE SQLITE_THREADSAFE=1 SQLITE_DQS=0
+    SQLITE_OMIT_LOAD_EXTENSION SQLITE_OMIT_DEPRECATED SQLITE_DEFAULT_MEMSTATUS=0)
+  # SQLite's code, not ours.
+  target_compile_options(lumoret_sqlite3 PRIVATE -w)
+  add_library(SQLite::SQLite3 ALIAS lumoret_sqlite3)
+endif()
 
 set(wxWidgets_CONFIG_OPTIONS --static=yes)
 # The wxMSW install is a root of its own for find_file (its headers are not under

@@ -70,6 +70,12 @@ CREATE VIEW hour_days AS SELECT h.host, b.day * 86400 AS start_unix,
 PRAGMA user_version = 1;
 )sql";
 
+// A file name in UTF-8, as SQLite takes it, for the file system (Windows reads a narrow
+// name in the ANSI code page).
+std::filesystem::path FilePath(const std::string& utf8) {
+  return std::filesystem::u8path(utf8);
+}
+
 // Floor division, for times before the epoch as well.
 std::int64_t FloorDiv(std::int64_t value, std::int64_t divisor) {
   return value / divisor - (value % divisor < 0 ? 1 : 0);
@@ -137,9 +143,9 @@ bool HistoryStore::Execute(const char* sql) {
 
 bool HistoryStore::Open() {
   std::error_code error;
-  const std::filesystem::path folder = std::filesystem::path(path_).parent_path();
+  const std::filesystem::path folder = FilePath(path_).parent_path();
   if (!folder.empty() && !std::filesystem::create_directories(folder, error) && error) {
-    Report("history is not kept: cannot make the folder " + folder.string() + ": " +
+    Report("history is not kept: cannot make the folder " + folder.u8string() + ": " +
            error.message() + "; probing goes on without history");
     return false;
   }
@@ -327,15 +333,15 @@ std::string HistoryStore::MoveAside() {
   std::strftime(stamp, sizeof stamp, "%Y%m%dT%H%M%SZ", &parts);
   const std::string aside = path_ + ".unreadable-" + stamp;
   std::error_code error;
-  std::filesystem::rename(path_, aside, error);
+  std::filesystem::rename(FilePath(path_), FilePath(aside), error);
   if (error) {
     return std::string();
   }
   // The WAL and its index belong to the file moved: the new database must not take them.
   for (const char* suffix : {"-wal", "-shm"}) {
     std::error_code ignored;
-    if (std::filesystem::exists(path_ + suffix, ignored)) {
-      std::filesystem::rename(path_ + suffix, aside + suffix, ignored);
+    if (std::filesystem::exists(FilePath(path_ + suffix), ignored)) {
+      std::filesystem::rename(FilePath(path_ + suffix), FilePath(aside + suffix), ignored);
     }
   }
   return aside;

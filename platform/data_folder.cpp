@@ -2,7 +2,9 @@
 
 #include <cstdlib>
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <pwd.h>
 #include <unistd.h>
 #endif
@@ -11,17 +13,36 @@ namespace platform {
 
 namespace {
 
+#ifdef _WIN32
+// The variable's value in UTF-8 (the narrow environment is in the ANSI code page, which
+// cannot hold every user name), or empty when it is unset or empty.
+std::string WideVariable(const wchar_t* name) {
+  const wchar_t* value = _wgetenv(name);
+  if (value == nullptr || *value == L'\0') {
+    return std::string();
+  }
+  const int bytes = ::WideCharToMultiByte(CP_UTF8, 0, value, -1, nullptr, 0, nullptr, nullptr);
+  if (bytes <= 1) {
+    return std::string();
+  }
+  std::string utf8(static_cast<std::size_t>(bytes), '\0');
+  ::WideCharToMultiByte(CP_UTF8, 0, value, -1, &utf8[0], bytes, nullptr, nullptr);
+  utf8.pop_back();  // the terminating NUL
+  return utf8;
+}
+#else
 // The variable's value, or empty when it is unset or empty.
 std::string Variable(const char* name) {
   const char* value = std::getenv(name);
   return value != nullptr ? std::string(value) : std::string();
 }
+#endif
 
 }  // namespace
 
 std::string UserDataFolder() {
 #ifdef _WIN32
-  const std::string local = Variable("LOCALAPPDATA");
+  const std::string local = WideVariable(L"LOCALAPPDATA");
   return local.empty() ? std::string() : local + "\\Lumoret";
 #else
   // The XDG rule: a relative XDG_DATA_HOME is invalid and ignored.

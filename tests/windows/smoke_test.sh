@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Smoke test of Lumoret.exe under Wine: its window comes up, the 127.0.0.1 row gets
 # replies, Help and About sit in the window menu, the details window opens from the
-# context menu, a second start gives way to the first, and closing the window ends the
-# process with status 0. Leaves screenshot.png (the screen with the window) in RUN_DIR.
+# context menu, a second start gives way to the first, closing the window ends the
+# process with status 0, and the history database in %LOCALAPPDATA%\Lumoret holds the
+# row's probes. Leaves screenshot.png (the screen with the window) in RUN_DIR.
 #   tests/windows/smoke_test.sh RUN_DIR
 # RUN_DIR holds Lumoret.exe, lumoret_probe.exe, lumoret_probe_hook.dll, ReadMe.txt and a
 # config.ini listing 127.0.0.1. Wine's prefix comes from the environment (WINEPREFIX and
@@ -39,6 +40,9 @@ finish() {
 trap finish EXIT
 
 probe() { timeout 120 wine lumoret_probe.exe "$@"; }
+# The prefix is kept between runs: only this run's history counts.
+history_folders() { find "$WINEPREFIX/drive_c/users" -path '*/AppData/Local/Lumoret' -type d; }
+history_folders | xargs -r rm -rf
 wine Lumoret.exe >wine.log 2>&1 &
 first=$!
 pids+=("$first")
@@ -78,3 +82,10 @@ wait "$first"
 status=$?
 [ "$status" = 0 ] || { cat wine.log >&2; fail "Lumoret.exe exited with $status"; }
 step "window closed: Lumoret.exe exited 0"
+db=$(history_folders | head -n 1)/history.sqlite3
+[ -f "$db" ] || fail "no history database in the user's AppData\\Local\\Lumoret"
+probes=$(sqlite3 -readonly "$db" \
+  "SELECT coalesce(sum(probe_count), 0) FROM probe_minutes WHERE host = '127.0.0.1'") ||
+  fail "history database unreadable"
+[ "${probes:-0}" -gt 0 ] || fail "the history database holds no probe of 127.0.0.1"
+step "history: $probes probes of 127.0.0.1 kept in $(basename "$(dirname "$db")")\\history.sqlite3"
