@@ -36,12 +36,14 @@ std::error_code CsvSaver::Write(const wxString& path, const std::string& text) {
   return platform::WriteFileReplacing(std::string(path.mb_str(wxConvFile)), text);
 }
 
-void CsvSaver::Save(wxWindow* parent, const wxString& path, const std::string& text) {
+bool CsvSaver::Save(wxWindow* parent, const wxString& path, const std::string& text) {
   const std::error_code error = Write(path, text);
   if (error) {
     // The system's message comes in the locale's encoding, not always UTF-8.
     const std::string message = "无法写入 " + path.utf8_string() + "：" +
                                 wxString(error.message()).utf8_string() + "\n文件保持原样。";
     ShowMessageBox(parent, message, "Lumoret: 导出失败", wxOK | wxICON_ERROR);
+    return false;
   }
+  return true;
 }

@@ -27,8 +27,9 @@ class CsvSaver {
   static bool MayReplace(wxWindow* parent, const wxString& path);
   // Replaces path with text; the system's error if not.
   static std::error_code Write(const wxString& path, const std::string& text);
-  // The same, and a message box with the whole name and the reason when it fails.
-  static void Save(wxWindow* parent, const wxString& path, const std::string& text);
+  // The same, and a message box with the whole name and the reason when it fails; true
+  // when the file was written.
+  static bool Save(wxWindow* parent, const wxString& path, const std::string& text);
 };
 
 #endif  // LUMORET_UI_CSV_SAVER_H

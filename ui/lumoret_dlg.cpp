@@ -210,10 +210,10 @@ bool CLumoretDlg::Layout() {
 void CLumoretDlg::PlaceChildren() {
   client_rect = GetClientRect();
   wxRect list_rect = client_rect;
-  if (kernel_drop_bar_ != nullptr && kernel_drop_bar_->IsShown()) {
-    kernel_drop_bar_->InvalidateBestSize();
-    const int bar_height = std::min(kernel_drop_bar_->GetBestSize().y, client_rect.height);
-    kernel_drop_bar_->SetSize(client_rect.x, client_rect.y, client_rect.width, bar_height);
+  if (notice_bar_ != nullptr && notice_bar_->IsShown()) {
+    notice_bar_->InvalidateBestSize();
+    const int bar_height = std::min(notice_bar_->GetBestSize().y, client_rect.height);
+    notice_bar_->SetSize(client_rect.x, client_rect.y, client_rect.width, bar_height);
     list_rect.y += bar_height;
     list_rect.height -= bar_height;
   }
@@ -228,17 +228,17 @@ void CLumoretDlg::ShowKernelDrops(std::uint32_t count) {
   ShowNotice(text);
 }
 
-void CLumoretDlg::ShowNotice(const std::string& text) {
+void CLumoretDlg::ShowNotice(const std::string& text, int icon) {
   // Made only when needed: its close button loads the icon theme, memory that a
   // computer which drops nothing should not pay for.
-  if (kernel_drop_bar_ == nullptr) {
-    kernel_drop_bar_ = new wxInfoBarGeneric(this);
+  if (notice_bar_ == nullptr) {
+    notice_bar_ = new wxInfoBarGeneric(this);
     // The toolkit's tooltip colours, which it uses by default, are black in some themes.
-    kernel_drop_bar_->SetBackgroundColour(wxColour(0xFF, 0xF2, 0xB8));
-    kernel_drop_bar_->SetForegroundColour(*wxBLACK);
+    notice_bar_->SetBackgroundColour(wxColour(0xFF, 0xF2, 0xB8));
+    notice_bar_->SetForegroundColour(*wxBLACK);
   }
   // The bar lays out its parent as it comes and goes.
-  kernel_drop_bar_->ShowMessage(wxString::FromUTF8(text), wxICON_WARNING);
+  notice_bar_->ShowMessage(wxString::FromUTF8(text), icon);
 }
 
 void CLumoretDlg::OnMenuCommand(wxCommandEvent& event) {
@@ -365,11 +365,18 @@ void CLumoretDlg::OnExportHistory(wxCommandEvent& /*event*/) {
       hosts.push_back(target->host);
     }
   }
+  // All hosts over weeks take a while to read: the bar says it runs, and when it is done.
+  ShowNotice("正在导出历史记录到 " + path.utf8_string() + " …", wxICON_INFORMATION);
   HistoryStore* store = history;
   history_export_.Run([this, store, hosts, view, path](const std::atomic<bool>& cancelled) {
     std::string text = RangeExport::Text(*store, hosts, view, cancelled, CsvSaver::kLineEnd);
-    return BackgroundJob::Delivery(
-        [this, path, text = std::move(text)] { CsvSaver::Save(this, path, text); });
+    return BackgroundJob::Delivery([this, path, text = std::move(text)] {
+      if (CsvSaver::Save(this, path, text)) {
+        ShowNotice("历史记录已导出到 " + path.utf8_string(), wxICON_INFORMATION);
+      } else {
+        ShowNotice("历史记录没有导出。");
+      }
+    });
   });
 #endif
 }

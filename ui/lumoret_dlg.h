@@ -57,8 +57,9 @@ class CLumoretDlg : public wxDialog {
   // Shows the details of the target at that position in config.ini, raising its window
   // when one is open already.
   CHostDetailsDlg* OpenDetails(std::size_t target);
-  // Shows text in the notice bar at the top, replacing what it said.
-  void ShowNotice(const std::string& text);
+  // Shows text in the notice bar at the top, replacing what it said; a warning unless
+  // icon says otherwise (wxICON_INFORMATION).
+  void ShowNotice(const std::string& text, int icon = wxICON_WARNING);
   // Writes every row, in the order on screen, as CSV to path; the system's error if not.
   std::error_code ExportTo(const wxString& path) const;
   // The same, and a message box with the whole name and the reason when it fails.
@@ -103,17 +104,17 @@ class CLumoretDlg : public wxDialog {
   // Says so, with the file's path, when the viewer could not be started.
   void OnHelpTimer(wxTimerEvent& event);
 
-  wxTimer timer_;                     // the refresh, every second
-  wxTimer help_timer_;                // watches the help viewer's opener
-  platform::HelpOpener help_opener_;  // the latest opener, while it is watched
-  int help_ticks_ = 0;                // turns of help_timer_ since it was started
-  DelayTimeMgr* manager_;             // the engine shown, built before the window
-  wxEventLoopBase* loop_ = nullptr;   // the loop of Run while it runs
-  bool worker_error_shown_ = false;   // the engine's end was told once
-  DetailsList details_;               // open details windows with their targets, oldest first
-  wxInfoBarGeneric* kernel_drop_bar_ = nullptr;  // dropped replies, the history's trouble
-  bool kernel_drops_told_ = false;               // the bar has come up once
-  BackgroundJob history_export_;                 // reads the history export off this thread
+  wxTimer timer_;                           // the refresh, every second
+  wxTimer help_timer_;                      // watches the help viewer's opener
+  platform::HelpOpener help_opener_;        // the latest opener, while it is watched
+  int help_ticks_ = 0;                      // turns of help_timer_ since it was started
+  DelayTimeMgr* manager_;                   // the engine shown, built before the window
+  wxEventLoopBase* loop_ = nullptr;         // the loop of Run while it runs
+  bool worker_error_shown_ = false;         // the engine's end was told once
+  DetailsList details_;                     // open details windows with their targets, oldest first
+  wxInfoBarGeneric* notice_bar_ = nullptr;  // dropped replies, history trouble, exports
+  bool kernel_drops_told_ = false;          // the bar has come up once
+  BackgroundJob history_export_;            // reads the history export off this thread
 
   wxDECLARE_EVENT_TABLE();
 };
