@@ -185,21 +185,16 @@ const EngineTarget& BenchRun::Target(const std::string& host) const {
   const std::uint64_t open_answered = t.open && r.last_answered ? 1 : 0;
   const std::uint64_t open_unanswered = t.open && !r.last_answered ? 1 : 0;
   const std::uint64_t first = r.first_answered ? 1 : 0;
-  std::ostringstream why;
-  if (t.sent != r.requests) {
-    why << "sent " << t.sent << " but the responder got " << r.requests;
-  } else if (r.bad_requests != 0) {
-    why << r.bad_requests << " requests with a bad checksum or code";
-  } else if (t.replies + first + open_answered != r.replies) {
-    why << t.replies << " replies counted (+" << first << " first, +" << open_answered
-        << " open) but " << r.replies << " sent";
-  } else if (t.timeouts + r.replies + open_unanswered != r.requests) {
-    why << t.timeouts << " timeouts (+" << open_unanswered << " open) for " << r.requests
-        << " requests of which " << r.replies << " were answered";
-  } else {
+  if (t.sent == r.requests && r.bad_requests == 0 &&
+      t.replies + first + open_answered == r.replies &&
+      t.timeouts + r.replies + open_unanswered == r.requests) {
     return ::testing::AssertionSuccess();
   }
-  return ::testing::AssertionFailure() << t.host << " (" << r.rule << "): " << why.str();
+  return ::testing::AssertionFailure()
+         << t.host << " (" << r.rule << "): sent " << t.sent << ", " << t.replies << " replies (+"
+         << first << " first, +" << open_answered << " open), " << t.timeouts << " timeouts (+"
+         << open_unanswered << " open); the responder got " << r.requests << " requests ("
+         << r.bad_requests << " bad) and sent " << r.replies << " replies";
 }
 
 int RunIfRoot(int argc, char** argv) {

@@ -24,9 +24,9 @@ std::vector<std::string> Addresses(int first, int count) {
 
 // Counts of the whole run, summed over its targets.
 struct Totals {
-  std::uint64_t replies = 0;    // accounted replies
-  std::uint64_t timeouts = 0;   // requests whose wait ran out
-  std::uint64_t open = 0;       // targets with a request still waiting at the stop
+  // Accounted replies, requests whose wait ran out, and targets with a request still
+  // waiting at the stop.
+  std::uint64_t replies = 0, timeouts = 0, open = 0;
   std::uint32_t max_delay = 0;  // the largest delay of any target
 };
 
@@ -75,39 +75,35 @@ TEST(Flood, NoReplyIsLostAndDelaysStayRight) {
 
 // The engine stopped for a while as its targets answer in 3 s: every reply waits stamped
 // in the socket, and counts with the delay the responder gave it, however long the stop.
-class Stall : public ::testing::Test {
- protected:
-  static constexpr double kStopAt = 6;  // the second round's replies come during the stop
-
-  // Runs targets for seconds, stopped stop_for seconds at kStopAt, and checks the run.
-  static void ExpectRepliesKeptTheirDelays(int targets, double stop_for, double seconds) {
-    BenchOptions options;
-    options.stop_at = kStopAt;
-    options.stop_for = stop_for;
-    const BenchRun run(Addresses(8, targets), "198.18.0.0/16 delay=3000\n", seconds, options);
-    ASSERT_EQ(run.status, 0) << run.output;
-    ASSERT_EQ(run.targets.size(), static_cast<std::size_t>(targets)) << run.output;
-    for (const EngineTarget& t : run.targets) {
-      const ProberRecord* r = run.RecordFor(t);
-      ASSERT_NE(r, nullptr) << t.host;
-      EXPECT_TRUE(BenchRun::CountsMatch(t, *r));
-    }
-    const Totals totals = Sum(run);
-    EXPECT_EQ(totals.timeouts, 0u) << "replies that came in time were run out as timeouts";
-    EXPECT_GE(totals.replies, static_cast<std::uint64_t>(targets))
-        << "the replies queued during the stop were not counted";
-    EXPECT_LE(totals.max_delay, 3000 + 1 + 25 * LUMORET_NET_SLACK_MS)
-        << "a delay longer than the responder gave";
-    EXPECT_EQ(run.engine_summary.at("stalls"), 1);
+// Runs targets for seconds, stopped stop_for seconds at 6 s (while the second round's
+// replies come), and checks the run.
+void ExpectRepliesKeptTheirDelays(int targets, double stop_for, double seconds) {
+  BenchOptions options;
+  options.stop_at = 6;
+  options.stop_for = stop_for;
+  const BenchRun run(Addresses(8, targets), "198.18.0.0/16 delay=3000\n", seconds, options);
+  ASSERT_EQ(run.status, 0) << run.output;
+  ASSERT_EQ(run.targets.size(), static_cast<std::size_t>(targets)) << run.output;
+  for (const EngineTarget& t : run.targets) {
+    const ProberRecord* r = run.RecordFor(t);
+    ASSERT_NE(r, nullptr) << t.host;
+    EXPECT_TRUE(BenchRun::CountsMatch(t, *r));
   }
-};
+  const Totals totals = Sum(run);
+  EXPECT_EQ(totals.timeouts, 0u) << "replies that came in time were run out as timeouts";
+  EXPECT_GE(totals.replies, static_cast<std::uint64_t>(targets))
+      << "the replies queued during the stop were not counted";
+  EXPECT_LE(totals.max_delay, 3000 + 1 + 25 * LUMORET_NET_SLACK_MS)
+      << "a delay longer than the responder gave";
+  EXPECT_EQ(run.engine_summary.at("stalls"), 1);
+}
 
-TEST_F(Stall, TwelveSecondsWithTwoThousandTargetsMakesNoTimeout) {
+TEST(Stall, TwelveSecondsWithTwoThousandTargetsMakesNoTimeout) {
   // Some 2,000 replies queue up during the stop, many batches of reading.
   ExpectRepliesKeptTheirDelays(2000, 12, 20);
 }
 
-TEST_F(Stall, SixtyFiveSecondsChangesNoDelay) {
+TEST(Stall, SixtyFiveSecondsChangesNoDelay) {
   // Longer than any age at which a kernel stamp might be taken for a step of the clock.
   ExpectRepliesKeptTheirDelays(50, 65, 73);
 }

@@ -13,66 +13,41 @@ namespace {
 
 constexpr double kSeconds = 13;  // long enough for two 5-second timeouts
 
-// What the engine must make of a host's replies.
-enum class Expect {
-  kDelay,      // each accounted, with the rule's delay
-  kNever,      // none accepted: each request times out
-  kLate,       // each after its 5-second wait: a timeout, and late
-  kDuplicate,  // each comes twice, counted once
-  kRawOnly,    // a bad checksum: a raw socket sees it (as kDelay), datagram sockets never
-  kNoAddress,  // the name does not resolve: never probed
-};
-
-struct Host {
-  const char* address;  // the target as listed
-  const char* rule;     // the responder's rule for it
-  Expect expect;        // what the engine must make of it
-};
-using E = Expect;
-
-// "wrong-id" answers with the identifier one above, the next target's: the raw socket's
-// filter lets it through and the engine sorts it out (KernelFilter tests the filter).
-// "wrong-src" answers from the next address, which is no target: on datagram sockets,
-// where all the first listings share the system's identifier, a reply from another
-// target with that target's current sequence number would count for it. "cut": the raw
-// socket's ICMP filter cannot read 8 header bytes; "bad-version": IPv4 input drops it.
-const Host kHosts[] = {{"198.18.1.1", "delay=0", E::kDelay},
-                       {"198.18.1.2", "delay=1", E::kDelay},
-                       {"198.18.1.3", "delay=5", E::kDelay},
-                       {"198.18.1.4", "delay=20", E::kDelay},
-                       {"198.18.1.5", "delay=100", E::kDelay},
-                       {"198.18.1.6", "delay=400", E::kDelay},
-                       {"198.18.1.7", "delay=1000", E::kDelay},
-                       {"198.18.1.8", "delay=50 jitter=20", E::kDelay},
-                       {"198.18.3.1", "kind=dup", E::kDuplicate},
-                       {"198.18.3.2", "kind=dup delay=30 dup_after=500", E::kDuplicate},
-                       {"198.18.3.3", "delay=5002", E::kLate},
-                       {"198.18.3.4", "kind=wrong-id", E::kNever},
-                       {"198.18.3.5", "kind=wrong-seq", E::kNever},
-                       {"198.18.3.20", "kind=wrong-src", E::kNever},
-                       {"198.18.3.7", "kind=bad-checksum delay=10", E::kRawOnly},
-                       {"198.18.3.8", "kind=options delay=10", E::kDelay},
-                       {"198.18.3.9", "kind=data delay=10", E::kDelay},
-                       {"198.18.3.10", "kind=cut", E::kNever},
-                       {"198.18.3.11", "kind=unreachable", E::kNever},
-                       {"198.18.3.12", "kind=bad-version", E::kNever},
-                       {"198.18.3.13", "loss=100", E::kNever},
-                       {"2001:db8::1:1", "delay=0", E::kDelay},
-                       {"2001:db8::1:4", "delay=20", E::kDelay},
-                       {"2001:db8::1:5", "delay=100", E::kDelay},
-                       {"2001:db8::1:8", "delay=50 jitter=20", E::kDelay},
-                       {"2001:db8::3:1", "kind=dup", E::kDuplicate},
-                       {"2001:db8::3:3", "delay=5002", E::kLate},
-                       {"2001:db8::3:4", "kind=wrong-id", E::kNever},
-                       {"2001:db8::3:5", "kind=wrong-seq", E::kNever},
-                       {"2001:db8::3:20", "kind=wrong-src", E::kNever},
-                       {"2001:db8::3:9", "kind=data delay=10", E::kDelay},
-                       {"2001:db8::3:10", "kind=cut", E::kNever},
-                       {"2001:db8::3:11", "kind=unreachable", E::kNever},
-                       {"2001:db8::3:13", "loss=100", E::kNever},
-                       {"no-such-host.invalid", "", E::kNoAddress},
-                       {"256.1.2.3", "", E::kNoAddress},
-                       {"bad host name", "", E::kNoAddress}};
+// Each entry: an address and the responder's rule for it, grouped by what the engine must
+// make of the replies. Accounted, with the rule's delay:
+const char* const kDelayed[] = {
+    // IPv4
+    "198.18.1.1 delay=0", "198.18.1.2 delay=1", "198.18.1.3 delay=5", "198.18.1.4 delay=20",
+    "198.18.1.5 delay=100", "198.18.1.6 delay=400", "198.18.1.7 delay=1000",
+    "198.18.1.8 delay=50 jitter=20", "198.18.3.8 kind=options delay=10",
+    "198.18.3.9 kind=data delay=10",
+    // IPv6
+    "2001:db8::1:1 delay=0", "2001:db8::1:4 delay=20", "2001:db8::1:5 delay=100",
+    "2001:db8::1:8 delay=50 jitter=20", "2001:db8::3:9 kind=data delay=10"};
+// Dropped by the engine or the kernel, or late (after the 5-second wait, however soon the
+// engine reads them): each request times out. "wrong-id" answers with the identifier one
+// above, the next target's: the raw socket's filter lets it through and the engine sorts it
+// out (KernelFilter tests the filter). "wrong-src" answers from the next address, which is
+// no target: on datagram sockets, where all the first listings share the system's
+// identifier, a reply from another target with that target's current sequence number
+// would count for it. "cut": the raw socket's ICMP filter cannot read 8 header bytes;
+// "bad-version": IPv4 input drops it.
+const char* const kNeverAccepted[] = {
+    // IPv4
+    "198.18.3.3 delay=5002", "198.18.3.4 kind=wrong-id", "198.18.3.5 kind=wrong-seq",
+    "198.18.3.20 kind=wrong-src", "198.18.3.10 kind=cut", "198.18.3.11 kind=unreachable",
+    "198.18.3.12 kind=bad-version", "198.18.3.13 loss=100",
+    // IPv6
+    "2001:db8::3:3 delay=5002", "2001:db8::3:4 kind=wrong-id", "2001:db8::3:5 kind=wrong-seq",
+    "2001:db8::3:20 kind=wrong-src", "2001:db8::3:10 kind=cut", "2001:db8::3:11 kind=unreachable",
+    "2001:db8::3:13 loss=100"};
+// Each reply comes twice.
+const char* const kDuplicating[] = {
+    "198.18.3.1 kind=dup", "198.18.3.2 kind=dup delay=30 dup_after=500", "2001:db8::3:1 kind=dup"};
+// Datagram sockets get only what the system's ICMP input accepts, and that checks the
+// checksum: these replies are lost there. A raw socket gets its copy before the check.
+constexpr char kBadChecksum[] = "198.18.3.7 kind=bad-checksum delay=10";
+const char* const kUnresolvable[] = {"no-such-host.invalid", "256.1.2.3", "bad host name"};
 // Listed twice: two targets.
 const char* const kListedTwice[] = {"198.18.1.4", "2001:db8::1:4"};
 // Plain targets in 198.18.6.0/24 that make the list as long as the lists the engine reads
@@ -82,25 +57,43 @@ constexpr int kPlain = 250;
 const char kRangeRules[] =
     "198.18.2.0/29 delay=10 loss=30\n2001:db8::2:0/125 delay=10 loss=30\n198.18.6.0/24 delay=20\n";
 
-// The value of key in a rule ("delay=50 jitter=20"), 0 where it has none.
-double RuleValue(const std::string& rule, const std::string& key) {
-  const std::size_t at = rule.find(key + "=");
-  return at == std::string::npos ? 0 : std::stod(rule.substr(at + key.size() + 1));
+// The address of an entry.
+std::string Address(const std::string& entry) {
+  return entry.substr(0, entry.find(' '));
+}
+
+// The value of key in an entry's rule ("delay=50 jitter=20"), 0 where it has none.
+double RuleValue(const std::string& entry, const std::string& key) {
+  const std::size_t at = entry.find(key + "=");
+  return at == std::string::npos ? 0 : std::stod(entry.substr(at + key.size() + 1));
+}
+
+// Every entry above with a rule.
+std::vector<std::string> Entries() {
+  std::vector<std::string> all = {kBadChecksum};
+  const auto add = [&all](const auto& group) {
+    all.insert(all.end(), std::begin(group), std::end(group));
+  };
+  add(kDelayed);
+  add(kNeverAccepted);
+  add(kDuplicating);
+  return all;
 }
 
 std::string Rules() {
   std::string rules = kRangeRules;
-  for (const Host& h : kHosts) {
-    rules += *h.rule != '\0' ? std::string(h.address) + " " + h.rule + "\n" : "";
+  for (const std::string& entry : Entries()) {
+    rules += entry + "\n";
   }
   return rules;
 }
 
 std::vector<std::string> Config() {
   std::vector<std::string> lines = {"# scenario targets"};
-  for (const Host& h : kHosts) {
-    lines.push_back(h.address);
+  for (const std::string& entry : Entries()) {
+    lines.push_back(Address(entry));
   }
+  lines.insert(lines.end(), std::begin(kUnresolvable), std::end(kUnresolvable));
   for (int i = 0; i < 8; ++i) {
     lines.push_back("198.18.2." + std::to_string(i));
     lines.push_back("2001:db8::2:" + std::to_string(i));
@@ -134,10 +127,16 @@ class Scenario : public ::testing::TestWithParam<bool> {
     ASSERT_EQ(run_->mode, GetParam() ? "datagram" : "raw") << run_->output;
     ASSERT_EQ(run_->mode6, run_->mode) << run_->output;
   }
-  // Datagram sockets get only what the system's ICMP input accepts, and that checks the
-  // checksum. A raw socket gets its copy before the check.
-  Expect Outcome(const Host& h) const {
-    return h.expect != Expect::kRawOnly ? h.expect : GetParam() ? Expect::kNever : Expect::kDelay;
+  // The entries whose replies the engine accounts in this run, and those it never accepts.
+  std::vector<std::string> Delayed() const { return With(kDelayed, !GetParam()); }
+  std::vector<std::string> Never() const { return With(kNeverAccepted, GetParam()); }
+  template <typename Group>
+  static std::vector<std::string> With(const Group& group, bool bad_checksum) {
+    std::vector<std::string> entries(std::begin(group), std::end(group));
+    if (bad_checksum) {
+      entries.push_back(kBadChecksum);
+    }
+    return entries;
   }
 
   static std::unique_ptr<BenchRun> runs_[2];  // one run per parameter, made when first used
@@ -160,7 +159,7 @@ TEST_P(Scenario, EveryRequestIsOneReplyOrOneTimeout) {
     // The identifier names the target: process id + index.
     ASSERT_NE(r, nullptr) << t.host << " #" << t.index << " sent nothing the responder saw "
                           << "under its expected identifier";
-    if (GetParam() && t.host == "198.18.3.7") {
+    if (GetParam() && t.host == Address(kBadChecksum)) {
       continue;  // its replies never reach datagram sockets
     }
     EXPECT_TRUE(BenchRun::CountsMatch(t, *r));
@@ -177,55 +176,49 @@ TEST_P(Scenario, EveryRequestIsOneReplyOrOneTimeout) {
 }
 
 TEST_P(Scenario, DelaysAndDuplicatesMatchTheResponder) {
-  for (const Host& d : kHosts) {
-    const EngineTarget& t = run_->Target(d.address);
-    if (Outcome(d) == Expect::kDuplicate) {
-      // Every reply came twice: each answered request's second copy is counted apart.
-      EXPECT_GE(t.duplicates, t.replies) << d.address;
-      EXPECT_GT(t.replies, 3u) << d.address;
-    }
-    if (Outcome(d) != Expect::kDelay) {
-      continue;
-    }
-    const double delay = RuleValue(d.rule, "delay"), jitter = RuleValue(d.rule, "jitter");
-    ASSERT_TRUE(t.average && t.min && t.max) << d.address << " accounted no reply";
+  for (const std::string& entry : Delayed()) {
+    const EngineTarget& t = run_->Target(Address(entry));
+    const double delay = RuleValue(entry, "delay"), jitter = RuleValue(entry, "jitter");
+    ASSERT_TRUE(t.average && t.min && t.max) << entry << ": no reply accounted";
     // The quickest reply shows the measurement itself; the average and the slowest also
     // carry whatever the machine's load adds, or takes off (see LUMORET_NET_EARLY_MS).
-    EXPECT_LE(*t.min, delay + jitter + 1) << d.address;
-    EXPECT_GE(*t.max + 1, delay - jitter) << d.address;
-    EXPECT_GE(*t.min + 1 + LUMORET_NET_EARLY_MS, delay - jitter) << d.address;
-    EXPECT_NEAR(*t.average, delay, jitter + 1 + LUMORET_NET_SLACK_MS) << d.address;
-    EXPECT_LE(*t.max, delay + jitter + 1 + 25 * LUMORET_NET_SLACK_MS) << d.address;
+    EXPECT_LE(*t.min, delay + jitter + 1) << entry;
+    EXPECT_GE(*t.max + 1, delay - jitter) << entry;
+    EXPECT_GE(*t.min + 1 + LUMORET_NET_EARLY_MS, delay - jitter) << entry;
+    EXPECT_NEAR(*t.average, delay, jitter + 1 + LUMORET_NET_SLACK_MS) << entry;
+    EXPECT_LE(*t.max, delay + jitter + 1 + 25 * LUMORET_NET_SLACK_MS) << entry;
+  }
+  for (const std::string entry : kDuplicating) {
+    const EngineTarget& t = run_->Target(Address(entry));
+    // Every reply came twice: each answered request's second copy is counted apart.
+    EXPECT_GE(t.duplicates, t.replies) << entry;
+    EXPECT_GT(t.replies, 3u) << entry;
   }
 }
 
 TEST_P(Scenario, FaultyLateAndDroppedRepliesAreTimeoutsEveryFiveSeconds) {
-  for (const Host& h : kHosts) {
-    const Expect expect = Outcome(h);
-    if (expect != Expect::kNever && expect != Expect::kLate) {
-      continue;
-    }
-    const EngineTarget& t = run_->Target(h.address);
+  for (const std::string& entry : Never()) {
+    const EngineTarget& t = run_->Target(Address(entry));
     const ProberRecord* r = run_->RecordFor(t);
-    ASSERT_NE(r, nullptr) << h.address;
-    EXPECT_EQ(t.replies + t.duplicates, 0u) << h.address;
-    EXPECT_FALSE(t.last || t.min || t.max) << h.address;
+    ASSERT_NE(r, nullptr) << entry;
+    EXPECT_EQ(t.replies + t.duplicates, 0u) << entry;
+    EXPECT_FALSE(t.last || t.min || t.max) << entry;
     // Requests at 0, 5 and 10 s: the third still waits when the run ends.
-    EXPECT_EQ(t.sent, 3u) << h.address;
-    EXPECT_EQ(t.timeouts, 2u) << h.address;
-    if (h.expect == Expect::kRawOnly) {
+    EXPECT_EQ(t.sent, 3u) << entry;
+    EXPECT_EQ(t.timeouts, 2u) << entry;
+    if (entry == kBadChecksum) {
       // The responder answered each at once, and waited for the next in vain.
       EXPECT_EQ(t.late, 0u) << "replies the system drops reached the engine";
       continue;
     }
-    EXPECT_EQ(r->on_schedule + r->behind, 2u) << h.address;
-    EXPECT_LE(r->max_behind_ms, 20 + 25 * LUMORET_NET_SLACK_MS) << h.address;
-    if (expect == Expect::kLate) {
+    EXPECT_EQ(r->on_schedule + r->behind, 2u) << entry;
+    EXPECT_LE(r->max_behind_ms, 20 + 25 * LUMORET_NET_SLACK_MS) << entry;
+    if (RuleValue(entry, "delay") > 5000) {
       // Just past each wait, however soon the engine reads them.
-      EXPECT_EQ(r->late, 2u) << h.address << ": late replies at 5.002 and 10.002 s";
-      EXPECT_EQ(t.late, 2u) << h.address << ": the engine counts both as late";
+      EXPECT_EQ(r->late, 2u) << entry << ": late replies at 5.002 and 10.002 s";
+      EXPECT_EQ(t.late, 2u) << entry << ": the engine counts both as late";
     } else {
-      EXPECT_EQ(r->faulty + r->lost, 3u) << h.address;
+      EXPECT_EQ(r->faulty + r->lost, 3u) << entry;
     }
   }
 }
