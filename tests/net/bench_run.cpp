@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -23,48 +24,33 @@ std::vector<std::string> Split(const std::string& line) {
   return fields;
 }
 
-// A delay in ms, or none for "-".
-std::optional<std::uint32_t> Delay(const std::string& text) {
-  return text == "-" ? std::nullopt : std::optional<std::uint32_t>(std::stoul(text));
-}
-
-// "#summary,key,value,key,value..." into a map.
-std::map<std::string, double> Summary(const std::string& line) {
-  std::map<std::string, double> summary;
-  const auto f = Split(line);
-  for (std::size_t i = 1; i + 1 < f.size(); i += 2) {
-    summary[f[i]] = std::stod(f[i + 1]);
-  }
-  return summary;
+// A number, or none for "-".
+template <typename T>
+std::optional<T> Value(const std::string& text) {
+  return text == "-" ? std::nullopt : std::optional<T>(static_cast<T>(std::stod(text)));
 }
 
 // Calls row with the fields of every data line of a CSV text that has the given number of
-// fields, skipping its header (first field header); its "#summary" line goes to summary.
+// fields, skipping its header (first field header). Lines "#key,value" go to meta, and
+// "#summary,key,value,key,value..." to summary.
 template <typename Row>
 void ForEachRow(const std::string& text, std::size_t fields, const char* header,
-                std::map<std::string, double>& summary, Row row) {
+                std::map<std::string, std::string>& meta, std::map<std::string, double>& summary,
+                Row row) {
   std::istringstream in(text);
   std::string line;
   while (std::getline(in, line)) {
-    if (line.rfind("#summary", 0) == 0) {
-      summary = Summary(line);
-      continue;
-    }
     const auto f = Split(line);
-    if (f.size() == fields && f[0] != header) {
+    if (line.rfind("#summary", 0) == 0) {
+      for (std::size_t i = 1; i + 1 < f.size(); i += 2) {
+        summary[f[i]] = std::stod(f[i + 1]);
+      }
+    } else if (line[0] == '#' && f.size() == 2) {
+      meta[f[0].substr(1)] = f[1];
+    } else if (f.size() == fields && f[0] != header) {
       row(f);
     }
   }
-}
-
-// What follows prefix on the line of text that starts with it; empty when none does.
-std::string LineValue(const std::string& text, const std::string& prefix) {
-  const std::size_t at = text.find("\n" + prefix);
-  if (at == std::string::npos) {
-    return std::string();
-  }
-  const std::size_t begin = at + 1 + prefix.size();
-  return text.substr(begin, text.find('\n', begin) - begin);
 }
 
 std::string ReadAll(const std::filesystem::path& path) {
@@ -136,24 +122,25 @@ BenchRun::BenchRun(const std::vector<std::string>& config_lines, const std::stri
   status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
   const std::string engine_csv = ReadAll(dir / "engine.csv");
   output = engine_csv + ReadAll(dir / "stderr.txt");
-  mode = LineValue(engine_csv, "#mode,");
-  mode6 = LineValue(engine_csv, "#mode6,");
-
+  std::map<std::string, std::string> meta;
   const auto u32 = [](const std::string& text) {
     return static_cast<std::uint32_t>(std::stoul(text));
   };
-  ForEachRow(engine_csv, 14, "index", engine_summary, [&](const auto& f) {
-    const auto average = f[9] == "-" ? std::nullopt : std::optional<double>(std::stod(f[9]));
+  ForEachRow(engine_csv, 14, "index", meta, engine_summary, [&](const auto& f) {
     targets.push_back({std::stoi(f[0]), f[1], f[2] == "1", u32(f[3]), u32(f[4]), u32(f[5]),
-                       Delay(f[6]), Delay(f[7]), Delay(f[8]), average, f[11] == "1", u32(f[12]),
+                       Value<std::uint32_t>(f[6]), Value<std::uint32_t>(f[7]),
+                       Value<std::uint32_t>(f[8]), Value<double>(f[9]), f[11] == "1", u32(f[12]),
                        u32(f[13])});
   });
-  ForEachRow(ReadAll(dir / "record.csv"), 18, "address", responder_summary, [&](const auto& f) {
-    const auto u64 = [&f](int i) { return std::stoull(f[i]); };
-    records.push_back({f[0], u32(f[1]), f[2], u64(3), u64(5), f[6] == "1", f[7] == "1", u64(8),
-                       u64(9), u64(10), u64(11), u64(12), u64(13), u64(15), std::stod(f[16]),
-                       std::stod(f[17])});
-  });
+  mode = meta["mode"];
+  mode6 = meta["mode6"];
+  ForEachRow(ReadAll(dir / "record.csv"), 18, "address", meta, responder_summary,
+             [&](const auto& f) {
+               const auto u64 = [&f](int i) { return std::stoull(f[i]); };
+               records.push_back({f[0], u32(f[1]), f[2], u64(3), u64(5), f[6] == "1", f[7] == "1",
+                                  u64(8), u64(9), u64(10), u64(11), u64(12), u64(13), u64(15),
+                                  std::stod(f[16]), std::stod(f[17])});
+             });
   std::filesystem::remove_all(dir);
 }
 
@@ -198,19 +185,23 @@ const EngineTarget& BenchRun::Target(const std::string& host) const {
   const std::uint64_t open_answered = t.open && r.last_answered ? 1 : 0;
   const std::uint64_t open_unanswered = t.open && !r.last_answered ? 1 : 0;
   const std::uint64_t first = r.first_answered ? 1 : 0;
-  std::ostringstream why;
-  if (t.sent != r.requests) {
-    why << "sent " << t.sent << " but the responder got " << r.requests;
-  } else if (r.bad_requests != 0) {
-    why << r.bad_requests << " requests with a bad checksum or code";
-  } else if (t.replies + first + open_answered != r.replies) {
-    why << t.replies << " replies counted (+" << first << " first, +" << open_answered
-        << " open) but " << r.replies << " sent";
-  } else if (t.timeouts + r.replies + open_unanswered != r.requests) {
-    why << t.timeouts << " timeouts (+" << open_unanswered << " open) for " << r.requests
-        << " requests of which " << r.replies << " were answered";
-  } else {
+  if (t.sent == r.requests && r.bad_requests == 0 &&
+      t.replies + first + open_answered == r.replies &&
+      t.timeouts + r.replies + open_unanswered == r.requests) {
     return ::testing::AssertionSuccess();
   }
-  return ::testing::AssertionFailure() << t.host << " (" << r.rule << "): " << why.str();
+  return ::testing::AssertionFailure()
+         << t.host << " (" << r.rule << "): sent " << t.sent << ", " << t.replies << " replies (+"
+         << first << " first, +" << open_answered << " open), " << t.timeouts << " timeouts (+"
+         << open_unanswered << " open); the responder got " << r.requests << " requests ("
+         << r.bad_requests << " bad) and sent " << r.replies << " replies";
+}
+
+int RunIfRoot(int argc, char** argv) {
+  if (geteuid() != 0) {
+    std::fprintf(stderr, "skipped: the network scenario tests need root\n");
+    return 77;
+  }
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
 }

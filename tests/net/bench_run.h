@@ -14,14 +14,12 @@ struct EngineTarget {
   int index = 0;
   std::string host;
   bool resolved = false;
-  std::uint32_t sent = 0;
-  std::uint32_t replies = 0;
-  std::uint32_t timeouts = 0;
-  std::optional<std::uint32_t> last, min, max;  // empty for none
+  std::uint32_t sent = 0, replies = 0, timeouts = 0;  // requests, accounted replies, timeouts
+  std::optional<std::uint32_t> last, min, max;        // empty for none
   std::optional<double> average;
-  bool open = false;             // a request was outstanding when the engine stopped
-  std::uint32_t duplicates = 0;  // further copies of answered requests
-  std::uint32_t late = 0;        // replies after their wait ran out
+  bool open = false;  // a request was outstanding when the engine stopped
+  // Further copies of answered requests, and replies after their wait ran out.
+  std::uint32_t duplicates = 0, late = 0;
 };
 
 // What the responder wrote down for one prober (address and identifier), in the order
@@ -34,8 +32,7 @@ struct ProberRecord {
   bool first_answered = false, last_answered = false;
   std::uint64_t lost = 0, duplicates = 0, late = 0, faulty = 0, bad_requests = 0;
   std::uint64_t on_schedule = 0, behind = 0;
-  double max_behind_ms = 0;
-  double max_early_ms = 0;
+  double max_behind_ms = 0, max_early_ms = 0;
 };
 
 // How a BenchRun runs the engine, beyond its targets and the responder's rules.
@@ -77,5 +74,9 @@ class BenchRun {
   std::map<std::string, double> engine_summary;
   std::map<std::string, double> responder_summary;
 };
+
+// Runs the suite as root; without root (network namespaces and raw sockets) it says so
+// and returns 77, which tells CTest the suite was skipped.
+int RunIfRoot(int argc, char** argv);
 
 #endif  // LUMORET_TESTS_NET_BENCH_RUN_H

@@ -9,7 +9,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <thread>
 
@@ -21,16 +20,13 @@ namespace fs = std::filesystem;
 
 using DesktopTest = TempDirFixture;
 
-// Waits up to 3 s for pred to hold.
-template <typename Pred>
-bool WaitFor(Pred pred) {
-  for (int i = 0; i < 300; ++i) {
-    if (pred()) {
-      return true;
-    }
+// Checks opener until it has an outcome, wait_ms at most.
+platform::HelpState Await(platform::HelpOpener& opener, int wait_ms = 3000) {
+  for (int i = 0; i < wait_ms / 10 && opener.state == platform::HelpState::kPending; ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    platform::CheckHelpOpener(opener);
   }
-  return false;
+  return opener.state;
 }
 
 // A stand-in for the desktop's opener in folder bin, running the shell text body.
@@ -40,50 +36,36 @@ void WriteOpener(const fs::path& bin, const std::string& body) {
 }
 
 TEST_F(DesktopTest, HelpOpensTheFileQuietlyAndLeavesNoChild) {
-  // The opener records its argument and makes noise on both outputs.
-  const fs::path bin = dir_ / "bin";
+  // The opener makes noise on both outputs and records its argument.
+  const fs::path bin = dir_ / "bin", record = dir_ / "opened";
   fs::create_directory(bin);
-  const fs::path record = dir_ / "opened";
-  std::ostringstream body;  // a path goes out quoted
-  body << "echo noise >&2\necho noise\nprintf '%s' \"$1\" > " << record << ".tmp\nmv " << record
-       << ".tmp " << record;
-  WriteOpener(bin, body.str());
-
+  WriteOpener(bin, "echo noise >&2\necho noise\nprintf '%s\\n' \"$1\" >>'" + record.string() + "'");
   const std::string old_path = std::getenv("PATH");
   ::setenv("PATH", (bin.string() + ":" + old_path).c_str(), 1);
   const fs::path old_cwd = fs::current_path();
   fs::current_path(dir_);
-  // Our stderr goes to a file while the opener runs.
-  const fs::path err = dir_ / "stderr";
-  const int saved = ::dup(2);
-  { std::ofstream touch(err); }
-  FILE* err_file = std::fopen(err.c_str(), "w");
-  ::dup2(::fileno(err_file), 2);
-
+  // Our stderr, which the opener's would share, goes to a file while it runs.
+  ::testing::internal::CaptureStderr();
   // The working folder's own copy first; without one, the installed copy.
   { std::ofstream readme(dir_ / "ReadMe.txt"); }
-  platform::OpenHelpFile("ReadMe.txt");
-  bool opened = WaitFor([&] { return fs::exists(record); });
-  std::string first;
-  std::getline(std::ifstream(record), first);
-  fs::remove(record);
+  platform::HelpOpener local = platform::OpenHelpFile("ReadMe.txt");
+  const platform::HelpState local_state = Await(local);
   fs::remove(dir_ / "ReadMe.txt");
-  platform::OpenHelpFile("ReadMe.txt");
-  opened = opened && WaitFor([&] { return fs::exists(record); });
-
-  ::dup2(saved, 2);
-  ::close(saved);
-  std::fclose(err_file);
+  platform::HelpOpener installed = platform::OpenHelpFile("ReadMe.txt");
+  const platform::HelpState installed_state = Await(installed);
+  const std::string err = ::testing::internal::GetCapturedStderr();
   fs::current_path(old_cwd);
   ::setenv("PATH", old_path.c_str(), 1);
 
-  ASSERT_TRUE(opened);
-  std::ifstream in(record);
-  std::string argument;
-  std::getline(in, argument);
+  EXPECT_EQ(local_state, platform::HelpState::kOpened);
+  EXPECT_EQ(installed_state, platform::HelpState::kOpened);
+  std::ifstream opened(record);
+  std::string first, second;
+  std::getline(opened, first);
+  std::getline(opened, second);
   EXPECT_EQ(first, (dir_ / "ReadMe.txt").string());
-  EXPECT_EQ(argument, LUMORET_DOC_DIR "/ReadMe.txt");
-  EXPECT_EQ(fs::file_size(err), 0u);
+  EXPECT_EQ(second, LUMORET_DOC_DIR "/ReadMe.txt");
+  EXPECT_EQ(err, "");
   // Nothing left to reap: the viewer's parent was reaped, the viewer is not our child.
   errno = 0;
   EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1);
@@ -97,11 +79,7 @@ platform::HelpState HelpOutcome(const fs::path& folder, platform::HelpOpener* op
   ::setenv("PATH", folder.c_str(), 1);
   *opener = platform::OpenHelpFile("/nonexistent/ReadMe.txt");
   ::setenv("PATH", old_path.c_str(), 1);
-  for (int i = 0; i < wait_ms / 10 && opener->state == platform::HelpState::kPending; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    platform::CheckHelpOpener(*opener);
-  }
-  return opener->state;
+  return Await(*opener, wait_ms);
 }
 
 TEST_F(DesktopTest, HelpTellsAFailedOpenerFromOneThatWorksOrStillRuns) {

@@ -16,24 +16,10 @@ using platform::InstanceState;
 
 // The program as a whole is tested in program_test.sh; this is the lock alone, with its
 // files in a folder of the test's own.
-class InstanceLockTest : public TempDirFixture {
- protected:
-  void SetUp() override {
-    TempDirFixture::SetUp();
-    const char* old = std::getenv("XDG_RUNTIME_DIR");
-    old_runtime_dir_ = old != nullptr ? old : "";
-    ::setenv("XDG_RUNTIME_DIR", dir_.c_str(), 1);
-  }
-  void TearDown() override {
-    old_runtime_dir_.empty() ? ::unsetenv("XDG_RUNTIME_DIR")
-                             : ::setenv("XDG_RUNTIME_DIR", old_runtime_dir_.c_str(), 1);
-    TempDirFixture::TearDown();
-  }
-
-  std::string old_runtime_dir_;  // restored after the test
-};
+using InstanceLockTest = TempDirFixture;
 
 TEST_F(InstanceLockTest, TheHolderKeepsTheNameAndHearsLaterStartsUntilItIsDestroyed) {
+  ::setenv("XDG_RUNTIME_DIR", dir_.c_str(), 1);
   {
     InstanceLock first("test");
     EXPECT_EQ(first.state(), InstanceState::kOnly);
