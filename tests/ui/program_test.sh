@@ -136,11 +136,8 @@ answers --version "Lumoret $(sed -n 's/^project(Lumoret VERSION \([0-9.]*\).*/\1
 answers --help "Usage: lumoret [--help | --version]"
 make_dir o
 for display in "" ":1999"; do
-  setting=(-u DISPLAY)
-  [ -n "$display" ] && setting=("DISPLAY=$display")
   (cd "$work/o" && XDG_RUNTIME_DIR="$work/o.run" XDG_DATA_HOME="$work/o.data" timeout 10 \
-    env -u WAYLAND_DISPLAY \
-    "${setting[@]}" "$bin" 2>"$work/o.err")
+    env -u WAYLAND_DISPLAY -u DISPLAY ${display:+DISPLAY=$display} "$bin" 2>"$work/o.err")
   s=$?
   [ "$s" = 1 ] && [ "$(wc -l <"$work/o.err")" = 1 ] &&
     grep -q "DISPLAY is not set\|cannot open the display $display" "$work/o.err" &&
@@ -364,15 +361,15 @@ fi
 make_dir s 65534:65534
 rm "$work/s/config.ini"
 start s env SUDO_UID=65534 SUDO_GID=65534
+uids() { awk '$1 == "Uid:" { print $2, $3, $4, $5 }' "/proc/$1/status"; }
 if shows '^Lumoret$' "a sudo start runs"; then
-  uids=$(awk '$1 == "Uid:" { print $2, $3, $4, $5 }' "/proc/$pid/status")
-  [ "$uids" = "65534 65534 65534 65534" ] || fail "uids after the switch: $uids"
+  [ "$(uids "$pid")" = "65534 65534 65534 65534" ] || fail "uids after the switch: $(uids "$pid")"
   [ "$(stat -c %u "$work/s/config.ini")" = 65534 ] || fail "config.ini is not the invoking user's"
   has_net_raw "$pid" && fail "CAP_NET_RAW left after the switch"
   holds_raw_socket "$pid" && fail "a sudo start holds a raw socket in the program"
   helper_pid=$(pgrep -P "$pid" -x lumoret-icmp)
-  [ -n "$helper_pid" ] && [ "$(awk '$1 == "Uid:" { print $2, $3, $4, $5 }' "/proc/$helper_pid/status")" = \
-    "65534 65534 65534 65534" ] || fail "the helper of a sudo start is not the invoking user's"
+  [ -n "$helper_pid" ] && [ "$(uids "$helper_pid")" = "65534 65534 65534 65534" ] ||
+    fail "the helper of a sudo start is not the invoking user's"
   key_to "$window" Escape
   ends "$pid" 2 0 "the sudo start ends with 0"
 fi
