@@ -155,21 +155,19 @@ TEST_F(LumoretDlgTest, LoopbackRowsAdvanceOnTheRefreshTimerAndTheUnresolvedRowNe
   }
 }
 
-std::vector<std::size_t> ShownTargets() {
-  std::vector<std::size_t> targets;
+// The list in one text: each row's target, "*" after a selected one, then the sort
+// indicator ("up", "down" or "unsorted").
+std::string ListState() {
+  std::string state;
   for (long row = 0; row < list->GetItemCount(); ++row) {
-    targets.push_back(list->TargetAt(row));
+    state += std::to_string(list->TargetAt(row)) +
+             (list->GetItemState(row, wxLIST_STATE_SELECTED) != 0 ? "* " : " ");
   }
-  return targets;
-}
-
-std::vector<long> SelectedRows() {
-  std::vector<long> rows;
-  for (long row = list->GetNextItem(-1, wxLIST_NEXT_ALL, wxLIST_STATE_SELECTED); row != -1;
-       row = list->GetNextItem(row, wxLIST_NEXT_ALL, wxLIST_STATE_SELECTED)) {
-    rows.push_back(row);
+  if (list->GetSortIndicator() == -1) {
+    return state + "unsorted";
   }
-  return rows;
+  EXPECT_EQ(list->GetSortIndicator(), ColumnIndex(Column::kHost));
+  return state + (list->IsAscendingSortIndicator() ? "up" : "down");
 }
 
 void ClickColumn(Column column) {
@@ -188,35 +186,24 @@ class LumoretDlgSortTest : public LumoretDlgTest {
 };
 
 TEST_F(LumoretDlgSortTest, SortingAndRefreshesKeepTheSelectionOnItsHost) {
-  using Targets = std::vector<std::size_t>;
   list->SetItemState(-1, 0, wxLIST_STATE_SELECTED);
   list->SetItemState(2, wxLIST_STATE_SELECTED, wxLIST_STATE_SELECTED);
   // The host column: .9 before .10, "*" last.
   ClickColumn(Column::kHost);
-  EXPECT_EQ(ShownTargets(), (Targets{2, 0, 1}));
-  EXPECT_EQ(list->GetSortIndicator(), ColumnIndex(Column::kHost));
-  EXPECT_TRUE(list->IsAscendingSortIndicator());
-  EXPECT_EQ(SelectedRows(), std::vector<long>{0});
+  EXPECT_EQ(ListState(), "2* 0 1 up");
   EXPECT_EQ(Cell(0, Column::kHost), "127.0.0.9");
   EXPECT_EQ(Cell(2, Column::kHost), "*nothing-here.invalid");
   Tick(CLumoretDlg::kTimerId);
-  EXPECT_EQ(ShownTargets(), (Targets{2, 0, 1})) << "a refresh undid the order";
-  EXPECT_EQ(SelectedRows(), std::vector<long>{0});
-
+  EXPECT_EQ(ListState(), "2* 0 1 up") << "a refresh undid the order";
   ClickColumn(Column::kHost);
-  EXPECT_EQ(list->GetSortIndicator(), ColumnIndex(Column::kHost));
-  EXPECT_FALSE(list->IsAscendingSortIndicator());
-  EXPECT_EQ(ShownTargets(), (Targets{0, 2, 1})) << "reversed, with the \"*\" row still last";
-  EXPECT_EQ(SelectedRows(), std::vector<long>{1});
+  EXPECT_EQ(ListState(), "0 2* 1 down") << "reversed, with the \"*\" row still last";
   ClickColumn(Column::kHost);
-  EXPECT_EQ(list->GetSortIndicator(), -1);
-  EXPECT_EQ(ShownTargets(), (Targets{0, 1, 2}));
-  EXPECT_EQ(SelectedRows(), std::vector<long>{2});
+  EXPECT_EQ(ListState(), "0 1 2* unsorted");
 
   // Ctrl+A selects every row, and all go to the copy under the titles.
   wxCommandEvent select_all(wxEVT_MENU, wxID_SELECTALL);
   dlg->GetEventHandler()->ProcessEvent(select_all);
-  EXPECT_EQ(SelectedRows(), (std::vector<long>{0, 1, 2}));
+  EXPECT_EQ(ListState(), "0* 1* 2* unsorted");
   const std::string text = list->SelectedText();
   EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 4) << text;
 }
