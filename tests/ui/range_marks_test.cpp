@@ -7,49 +7,39 @@
 
 namespace {
 
-DelaySummary Bucket(std::int64_t start_s, std::uint32_t count, std::uint32_t lost,
-                    std::uint32_t min_ms = 0, std::uint32_t median_ms = 0,
-                    std::uint32_t max_ms = 0) {
-  DelaySummary summary;
-  summary.start_s = start_s;
-  summary.count = count;
-  summary.lost = lost;
-  summary.min_ms = min_ms;
-  summary.median_ms = median_ms;
-  summary.max_ms = max_ms;
-  return summary;
-}
+// start_s, count, lost, min_ms, median_ms, max_ms.
+using Bucket = DelaySummary;
 
 TEST(RangeMarks, BandsNeedTwoRepliesAndLossTicksGrowWithTheShareLost) {
-  const BucketMarks full = MarksOf(Bucket(0, 10, 0, 5, 7, 20), 16);
+  const BucketMarks full = MarksOf(Bucket{0, 10, 0, 5, 7, 20}, 16);
   EXPECT_TRUE(full.band && full.median);
   EXPECT_FALSE(full.loss || full.outage);
-  const BucketMarks single = MarksOf(Bucket(0, 1, 0, 7, 7, 7), 16);
+  const BucketMarks single = MarksOf(Bucket{0, 1, 0, 7, 7, 7}, 16);
   EXPECT_FALSE(single.band);
   EXPECT_TRUE(single.median);
-  EXPECT_EQ(MarksOf(Bucket(0, 10, 3, 5, 7, 20), 16).loss_height, 5);  // 4.8 up
-  const BucketMarks one_in_100 = MarksOf(Bucket(0, 100, 1, 5, 7, 20), 16);
+  EXPECT_EQ(MarksOf(Bucket{0, 10, 3, 5, 7, 20}, 16).loss_height, 5);  // 4.8 up
+  const BucketMarks one_in_100 = MarksOf(Bucket{0, 100, 1, 5, 7, 20}, 16);
   EXPECT_TRUE(one_in_100.loss);
   EXPECT_FALSE(one_in_100.outage);
   EXPECT_EQ(one_in_100.loss_height, 2);  // 0.16, but it must show
-  const BucketMarks down = MarksOf(Bucket(0, 4, 4), 16);
+  const BucketMarks down = MarksOf(Bucket{0, 4, 4}, 16);
   EXPECT_TRUE(down.outage && down.loss);
   EXPECT_FALSE(down.median || down.band);
   EXPECT_EQ(down.loss_height, 16);
-  const BucketMarks none = MarksOf(Bucket(0, 0, 0), 16);
+  const BucketMarks none = MarksOf(Bucket{0, 0, 0}, 16);
   EXPECT_FALSE(none.band || none.median || none.loss || none.outage);
 }
 
 TEST(RangeMarks, OutagesAreRunsOfAllLostBucketsBrokenByRepliesAndGaps) {
   const std::vector<DelaySummary> points = {
-      Bucket(0, 6, 6), Bucket(60, 6, 6), Bucket(120, 6, 1, 5, 6, 7),
-      Bucket(180, 6, 6),  // 240 is missing: Lumoret did not run
-      Bucket(300, 3, 3)};
+      Bucket{0, 6, 6}, Bucket{60, 6, 6}, Bucket{120, 6, 1, 5, 6, 7},
+      Bucket{180, 6, 6},  // 240 is missing: Lumoret did not run
+      Bucket{300, 3, 3}};
   using Runs = std::vector<std::pair<std::int64_t, std::int64_t>>;
   EXPECT_EQ(OutageRuns(points, 60), (Runs{{0, 120}, {180, 240}, {300, 360}}));
   // Buckets of 7 s with a probe every 10 s: the empty ones between do not break it.
-  const std::vector<DelaySummary> fine = {Bucket(0, 1, 1), Bucket(14, 1, 1), Bucket(21, 1, 1),
-                                          Bucket(35, 1, 0, 5, 5, 5), Bucket(42, 1, 1)};
+  const std::vector<DelaySummary> fine = {Bucket{0, 1, 1}, Bucket{14, 1, 1}, Bucket{21, 1, 1},
+                                          Bucket{35, 1, 0, 5, 5, 5}, Bucket{42, 1, 1}};
   EXPECT_EQ(OutageRuns(fine, 7), (Runs{{0, 28}, {42, 49}}));
 }
 
@@ -79,7 +69,7 @@ TEST_F(RangeCsv, TimesAreLocalWithTheirOffset) {
 TEST_F(RangeCsv, RowsQuoteHostsAndLeaveDelaysEmptyWithoutReplies) {
   InZone("CST-8");
   const std::string text = RangeCsvText(
-      {{"=cmd", Bucket(1700002800, 60, 2, 9, 11, 40)}, {"a,b", Bucket(1700002860, 60, 60)}});
+      {{"=cmd", Bucket{1700002800, 60, 2, 9, 11, 40}}, {"a,b", Bucket{1700002860, 60, 60}}});
   EXPECT_EQ(text,
             "\xEF\xBB\xBF"
             "IP或域名,时间,ping总数,超时次数,最小延迟 (ms),中位延迟 (ms),最大延迟 (ms)\r\n"

@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
-#include <utility>
+#include <cctype>
+#include <string>
 #include <vector>
+
+#include "ui/cell_rules.h"
 
 namespace {
 
@@ -38,31 +41,25 @@ TEST(SortRules, ValuesAsNumbersThenNoValueThenUnresolvedTiesInListOrder) {
 }
 
 TEST(SortRules, StatisticsKeysAreTheNumbersTheCellsShow) {
-  TargetStats fresh;
-  for (Column column :
-       {Column::kAverage, Column::kLast, Column::kMax, Column::kMin, Column::kLoss}) {
-    EXPECT_EQ(StatsSortKey(fresh, column).rank, Rank::kNoValue) << ColumnIndex(column);
-  }
-  EXPECT_EQ(StatsSortKey(fresh, Column::kSent).value, 0);
-
-  TargetStats stats;
+  TargetStats stats;  // replies of 10 and 21 ms, then a timeout
   stats.total_delay_ms = 31;
   stats.reply_count = 2;
   stats.timeout_count = 1;
   stats.max_delay_ms = 21;
   stats.min_delay_ms = 10;
   stats.last_delay_ms = DelayTarget::kNone;
-  EXPECT_EQ(StatsSortKey(stats, Column::kLast).rank, Rank::kNoValue);
-  const std::pair<Column, std::int64_t> expected[] = {
-      {Column::kAverage, 15}, {Column::kMax, 21},    {Column::kMin, 10},    {Column::kLoss, 33},
-      {Column::kSent, 3},     {Column::kReplies, 2}, {Column::kTimeouts, 1}};
-  for (const auto& [column, value] : expected) {
-    const SortKey key = StatsSortKey(stats, column);
-    EXPECT_EQ(key.rank, Rank::kValue) << ColumnIndex(column);
-    EXPECT_EQ(key.value, value) << ColumnIndex(column);
+  TargetStats huge = stats;
+  huge.reply_count = 0x80000000;  // shown as a negative count
+  for (const TargetStats& shown : {TargetStats{}, stats, huge}) {
+    const RowTexts cells = ResolvedRow("10.0.0.1", shown);
+    for (int column = ColumnIndex(Column::kAverage); column < kColumnCount; ++column) {
+      const SortKey key = StatsSortKey(shown, static_cast<Column>(column));
+      // "- ms" and "-%" have no value; every other cell starts with its number.
+      const bool none = cells[column][0] == '-' && !std::isdigit(cells[column][1]);
+      EXPECT_EQ(key.rank, none ? Rank::kNoValue : Rank::kValue) << cells[column];
+      EXPECT_EQ(key.value, none ? key.value : std::stoll(cells[column])) << cells[column];
+    }
   }
-  stats.reply_count = 0x80000000;  // shown as a negative count
-  EXPECT_LT(StatsSortKey(stats, Column::kReplies).value, 0);
 }
 
 TEST(SortRules, HostsInNaturalOrderUnresolvedLast) {

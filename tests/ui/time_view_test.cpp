@@ -23,40 +23,31 @@ TEST(TimeView, BucketsCoverTheirPixelsAndNoneVanishes) {
   EXPECT_EQ(month.BucketPixels(30 * 86400 - 60, 60, 720), Pixels(719, 720));
 }
 
+// The view's edges after a zoom or a drag, for comparing in one step.
+using Edges = std::pair<std::int64_t, std::int64_t>;
+Edges Zoomed(TimeView view, int notches, double fraction, std::int64_t latest_s) {
+  view.Zoom(notches, fraction, latest_s);
+  return {view.from_s, view.to_s};
+}
+Edges Dragged(TimeView view, int dx, int width, std::int64_t latest_s) {
+  view.Drag(dx, width, latest_s);
+  return {view.from_s, view.to_s};
+}
+
 TEST(TimeView, ZoomKeepsTheTimeUnderTheMouseWithinItsLimits) {
-  TimeView view(0, 3600);
-  view.Zoom(1, 0.5, 10000);
-  EXPECT_EQ(view.from_s, 900);
-  EXPECT_EQ(view.to_s, 2700);
-  view = TimeView(0, 3600);
-  view.Zoom(1, 0.0, 10000);
-  EXPECT_EQ(view.from_s, 0);
-  EXPECT_EQ(view.to_s, 1800);
+  EXPECT_EQ(Zoomed({0, 3600}, 1, 0.5, 10000), Edges(900, 2700));
+  EXPECT_EQ(Zoomed({0, 3600}, 1, 0.0, 10000), Edges(0, 1800));
   // Out around the middle would pass now: it ends at now instead.
-  view = TimeView(0, 3600);
-  view.Zoom(-1, 0.5, 3600);
-  EXPECT_EQ(view.from_s, -3600);
-  EXPECT_EQ(view.to_s, 3600);
+  EXPECT_EQ(Zoomed({0, 3600}, -1, 0.5, 3600), Edges(-3600, 3600));
   // Never under a minute nor over 30 days.
-  view = TimeView(0, 100);
-  view.Zoom(3, 0.5, 10000);
-  EXPECT_EQ(view.from_s, 20);
-  EXPECT_EQ(view.to_s, 80);
-  view = TimeView(0, 20 * 86400);
-  view.Zoom(-1, 1.0, 20 * 86400);
-  EXPECT_EQ(view.from_s, -10 * 86400);
-  EXPECT_EQ(view.to_s, 20 * 86400);
+  EXPECT_EQ(Zoomed({0, 100}, 3, 0.5, 10000), Edges(20, 80));
+  EXPECT_EQ(Zoomed({0, 20 * 86400}, -1, 1.0, 20 * 86400), Edges(-10 * 86400, 20 * 86400));
 }
 
 TEST(TimeView, DragMovesByTheTimeOfItsPixelsButNotPastNow) {
-  TimeView view(1000, 1600);
-  view.Drag(30, 300, 5000);  // right: 60 s into the past
-  EXPECT_EQ(view.from_s, 940);
-  EXPECT_EQ(view.to_s, 1540);
-  view = TimeView(1000, 1600);
-  view.Drag(-300, 300, 1800);  // left by a whole width, but now is 1800
-  EXPECT_EQ(view.from_s, 1200);
-  EXPECT_EQ(view.to_s, 1800);
+  EXPECT_EQ(Dragged({1000, 1600}, 30, 300, 5000), Edges(940, 1540));  // 60 s into the past
+  // Left by a whole width, but now is 1800.
+  EXPECT_EQ(Dragged({1000, 1600}, -300, 300, 1800), Edges(1200, 1800));
 }
 
 TEST(TimeView, ExportStepsKeepEachRangeWithinADayOfMinutes) {
