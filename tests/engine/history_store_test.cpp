@@ -53,6 +53,18 @@ std::int64_t QueryInt(const std::string& path, const char* sql) {
   return value;
 }
 
+// One ring a host, named h0, h1, ... as the store's sources.
+struct Rings {
+  explicit Rings(int hosts) {
+    for (int h = 0; h < hosts; ++h) {
+      rings.push_back(std::make_unique<ProbeHistory>());
+      sources.push_back({"h" + std::to_string(h), rings.back().get()});
+    }
+  }
+  std::vector<std::unique_ptr<ProbeHistory>> rings;  // by host
+  std::vector<HistoryStore::Source> sources;         // the same, named
+};
+
 std::uintmax_t SizeOnDisk(const std::string& path) {
   std::error_code none;
   const std::uintmax_t wal = fs::exists(path + "-wal") ? fs::file_size(path + "-wal") : 0;
@@ -109,24 +121,18 @@ TEST_F(HistoryStoreTest, ARestartContinuesTheSameHistory) {
 }
 
 TEST_F(HistoryStoreTest, StaysWithinItsBudgetDroppingTheOldestFirst) {
-  constexpr int kHosts = 20;
   constexpr std::uint64_t kBudget = 2 << 20;
-  std::vector<std::unique_ptr<ProbeHistory>> rings;
-  std::vector<HistoryStore::Source> sources;
-  for (int h = 0; h < kHosts; ++h) {
-    rings.push_back(std::make_unique<ProbeHistory>());
-    sources.push_back({"h" + std::to_string(h), rings.back().get()});
-  }
+  Rings hosts(20);
   HistoryStore::Options options;
   options.budget_bytes = kBudget;
-  HistoryStore store(File(), sources, options);
+  HistoryStore store(File(), hosts.sources, options);
   ASSERT_TRUE(store.Open());
   // Twelve hours of a probe a second: about twice the budget in full detail alone.
   constexpr int kMinutes = 720;
   for (int minute = 0; minute < kMinutes; ++minute) {
-    for (int h = 0; h < kHosts; ++h) {
+    for (int h = 0; h < 20; ++h) {
       for (int s = 0; s < 60; ++s) {
-        AddProbe(*rings[h], minute * 60 + s, 20 + h % 7);
+        AddProbe(*hosts.rings[h], minute * 60 + s, 20 + h % 7);
       }
     }
     ASSERT_TRUE(store.WriteBatch(At(minute * 60 + 60))) << minute;
@@ -204,8 +210,8 @@ TEST_F(HistoryStoreTest, TheWriterThreadKeepsEveryProbeUpToItsStop) {
 }
 
 // Runs body in a child process with a tmpfs of size_kib mounted on folder in a private
-// mount namespace: 0 when body held, 77 when no such mount may be made here.
-int OnSmallTmpfs(const std::string& folder, int size_kib, const std::function<bool()>& body) {
+// mount namespace, and expects it to hold; skips where no such mount may be made.
+void OnSmallTmpfs(const std::string& folder, int size_kib, const std::function<bool()>& body) {
   const pid_t child = fork();
   if (child == 0) {
     if (unshare(CLONE_NEWNS) != 0 ||
@@ -218,18 +224,16 @@ int OnSmallTmpfs(const std::string& folder, int size_kib, const std::function<bo
   }
   int status = 0;
   waitpid(child, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 2;
+  if (WIFEXITED(status) && WEXITSTATUS(status) == 77) {
+    GTEST_SKIP() << "no private mount namespace here (needs root and unshare)";
+  }
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
 }
 
 TEST_F(HistoryStoreTest, AFullDiskCostsBatchesNotTheDatabase) {
-  const int result = OnSmallTmpfs(Folder(), 512, [&] {
-    std::vector<std::unique_ptr<ProbeHistory>> rings;
-    std::vector<HistoryStore::Source> sources;
-    for (int h = 0; h < 200; ++h) {
-      rings.push_back(std::make_unique<ProbeHistory>());
-      sources.push_back({"h" + std::to_string(h), rings.back().get()});
-    }
-    HistoryStore store(File(), sources);
+  OnSmallTmpfs(Folder(), 512, [&] {
+    Rings hosts(200);
+    HistoryStore store(File(), hosts.sources);
     std::ofstream(Folder() + "/filler") << std::string(128 << 10, 'f');
     if (!store.Open()) {
       return false;
@@ -237,7 +241,7 @@ TEST_F(HistoryStoreTest, AFullDiskCostsBatchesNotTheDatabase) {
     int minute = 0;
     bool full = false;
     for (; minute < 60 && !full; ++minute) {
-      for (auto& ring : rings) {
+      for (auto& ring : hosts.rings) {
         for (int s = 0; s < 60; ++s) {
           AddProbe(*ring, minute * 60 + s, 30);
         }
@@ -245,27 +249,20 @@ TEST_F(HistoryStoreTest, AFullDiskCostsBatchesNotTheDatabase) {
       full = !store.WriteBatch(At(minute * 60 + 60));
     }
     const std::string problem = store.TakeProblem();
-    std::fprintf(stderr, "full after %d minutes: %s\n", minute, problem.c_str());
     fs::remove(Folder() + "/filler");
-    AddProbe(*rings[0], minute * 60, 30);
+    AddProbe(*hosts.rings[0], minute * 60, 30);
     const bool again = store.WriteBatch(At(minute * 60 + 1));
     store.Close();
     // The batch the disk refused was still in the rings: nothing of h0 is missing.
     const std::int64_t kept =
         QueryInt(File(), "SELECT sum(probe_count) FROM probe_minutes WHERE host = 'h0'");
-    std::fprintf(stderr, "h0 keeps %lld of %d probes\n", static_cast<long long>(kept),
-                 minute * 60 + 1);
     return full && problem.find("full") != std::string::npos && store.TakeProblem().empty() &&
            again && kept == minute * 60 + 1 && QueryInt(File(), "PRAGMA integrity_check") == 0;
   });
-  if (result == 77) {
-    GTEST_SKIP() << "no private mount namespace here (needs root and unshare)";
-  }
-  EXPECT_EQ(result, 0);
 }
 
 TEST_F(HistoryStoreTest, AReadOnlyDatabaseIsLeftAsItIs) {
-  const int result = OnSmallTmpfs(Folder(), 1024, [&] {
+  OnSmallTmpfs(Folder(), 1024, [&] {
     auto ring = std::make_unique<ProbeHistory>();
     {
       HistoryStore store(File(), {{"a", ring.get()}});
@@ -281,48 +278,38 @@ TEST_F(HistoryStoreTest, AReadOnlyDatabaseIsLeftAsItIs) {
     HistoryStore store(File(), {{"a", ring.get()}});
     const bool opened = store.Open();
     const std::string problem = store.TakeProblem();
-    std::fprintf(stderr, "%s\n", problem.c_str());
     return !opened && !store.writing() && problem.find("not kept") != std::string::npos &&
            fs::file_size(File()) == before;
   });
-  if (result == 77) {
-    GTEST_SKIP() << "no private mount namespace here (needs root and unshare)";
-  }
-  EXPECT_EQ(result, 0);
 }
 
-TEST_F(HistoryStoreTest, ADayOfANewStoreComesFromTheFinestTierThatHoldsIt) {
-  // Two hours of probes, one every 10 s; the day before them was never recorded. The
-  // hours' block starts at midnight, long before the data, and must not win for that.
+TEST_F(HistoryStoreTest, AQueryTakesTheCoarsestTierThatHoldsTheRangeInShortEnoughRecords) {
   auto ring = std::make_unique<ProbeHistory>();
   HistoryStore store(File(), {{"a", ring.get()}});
   ASSERT_TRUE(store.Open()) << store.TakeProblem();
-  for (int t = 0; t < 7200; t += 10) {
-    AddProbe(*ring, t, 20);
-    if (t % 300 == 290) {
-      ASSERT_TRUE(store.WriteBatch(At(t + 1)));
+  const auto probe_until = [&](std::int64_t from, std::int64_t end) {
+    for (std::int64_t t = from; t < end; t += 10) {  // a probe every 10 s, a batch every 5 min
+      AddProbe(*ring, t, 20);
+      if (t % 300 == 290) {
+        ASSERT_TRUE(store.WriteBatch(At(t + 1)));
+      }
     }
-  }
-  const HistoryStore::Range day = store.Query("a", kWall0 + 7200 - 86400, kWall0 + 7200, 500);
+  };
+  const auto last_day = [&](std::int64_t end) {
+    return store.Query("a", kWall0 + end - 86400, kWall0 + end, 500);
+  };
+  // Two hours, the day before them never recorded. The hours' block starts at midnight,
+  // long before the data, and must not win for that.
+  probe_until(0, 7200);
+  HistoryStore::Range day = last_day(7200);
   EXPECT_EQ(day.tier, HistoryStore::Tier::kProbes);
   EXPECT_EQ(day.bucket_s, 173);       // 86,400 s in 500 points
   EXPECT_GE(day.points.size(), 41u);  // 7,200 s in buckets of 173 s
-}
-
-TEST_F(HistoryStoreTest, AQueryTakesACoarserTierWhenItsRecordsAreShortEnoughForThePoints) {
-  // 26 hours, a probe every 10 s: full detail and minutes both reach back a day.
-  auto ring = std::make_unique<ProbeHistory>();
-  HistoryStore store(File(), {{"a", ring.get()}});
-  ASSERT_TRUE(store.Open()) << store.TakeProblem();
+  // At 26 hours full detail and minutes both reach back a day. A day in 500 points of
+  // 173 s: minutes (60 s) are short enough, hours are not.
   const std::int64_t end = 26 * 3600;
-  for (std::int64_t t = 0; t < end; t += 10) {
-    AddProbe(*ring, t, 20);
-    if (t % 600 == 590) {
-      ASSERT_TRUE(store.WriteBatch(At(t + 1)));
-    }
-  }
-  // A day in 500 points of 173 s: minutes (60 s) are short enough, hours are not.
-  const HistoryStore::Range day = store.Query("a", kWall0 + end - 86400, kWall0 + end, 500);
+  probe_until(7200, end);
+  day = last_day(end);
   EXPECT_EQ(day.tier, HistoryStore::Tier::kMinutes);
   EXPECT_EQ(day.bucket_s, 180);
   EXPECT_EQ(day.points.size(), 480u);
