@@ -13,6 +13,7 @@
 #include <functional>
 #include <iterator>
 #include <memory>
+#include <tuple>
 
 #include "tests/common/temp_dir_fixture.h"
 
@@ -93,11 +94,8 @@ TEST_F(HistoryStoreTest, ARestartContinuesTheSameHistory) {
   ASSERT_EQ(range.probes.size(), 180u);
   EXPECT_EQ(range.probes[90].sent_ms, (kWall0 + 600) * 1000);
   ASSERT_EQ(range.points.size(), 6u);
-  for (const DelaySummary& point : range.points) {
-    EXPECT_EQ(point.count, 30u);
-    EXPECT_EQ(point.lost, 6u);
-    EXPECT_EQ(point.min_ms, 10u);
-    EXPECT_EQ(point.max_ms, 12u);
+  for (const DelaySummary& p : range.points) {
+    EXPECT_EQ(std::tie(p.count, p.lost, p.min_ms, p.max_ms), std::make_tuple(30u, 6u, 10u, 12u));
   }
   // The hour both runs shared is one record holding both, not one per run.
   EXPECT_EQ(QueryInt(File(), "SELECT sum(record_count) FROM hour_days"), 1);
@@ -109,14 +107,12 @@ TEST_F(HistoryStoreTest, ARestartContinuesTheSameHistory) {
   const HistoryStore::Range later = reader.Query("a", kWall0, kWall0 + 1200, 20);
   EXPECT_EQ(later.tier, HistoryStore::Tier::kMinutes);
   EXPECT_TRUE(later.probes.empty());
-  std::uint32_t count = 0;
-  std::uint32_t lost = 0;
+  DelaySummary sum;
   for (const DelaySummary& point : later.points) {
-    count += point.count;
-    lost += point.lost;
+    sum.count += point.count;
+    sum.lost += point.lost;
   }
-  EXPECT_EQ(count, 180u);
-  EXPECT_EQ(lost, 36u);
+  EXPECT_EQ(std::tie(sum.count, sum.lost), std::make_tuple(180u, 36u));
   EXPECT_TRUE(reader.Query("b", kWall0, kWall0 + 1200, 20).points.empty());
 }
 
