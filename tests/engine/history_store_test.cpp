@@ -40,7 +40,10 @@ void AddProbe(ProbeHistory& ring, std::int64_t second, std::optional<std::uint32
 class HistoryStoreTest : public TempDirFixture {
  protected:
   std::string File() const { return (dir_ / "history.sqlite3").string(); }
-  std::string Folder() const { return dir_.string(); }
+  // One host, "a", probed into ring_.
+  std::vector<HistoryStore::Source> HostA() const { return {{"a", ring_.get()}}; }
+
+  std::unique_ptr<ProbeHistory> ring_ = std::make_unique<ProbeHistory>();  // host a's probes
 };
 
 // One statement's single integer, on a connection of its own.
@@ -147,13 +150,12 @@ TEST_F(HistoryStoreTest, StaysWithinItsBudgetDroppingTheOldestFirst) {
 TEST_F(HistoryStoreTest, MovesAnUnreadableDatabaseAsideAndStartsAnew) {
   const std::string junk(8192, 'x');
   std::ofstream(File(), std::ios::binary) << junk;
-  auto ring = std::make_unique<ProbeHistory>();
-  HistoryStore store(File(), {{"a", ring.get()}});
+  HistoryStore store(File(), HostA());
   ASSERT_TRUE(store.Open());
   EXPECT_NE(store.TakeProblem().find("moved"), std::string::npos);
   EXPECT_EQ(store.TakeProblem(), "");  // said once
   int aside = 0;
-  for (const auto& entry : fs::directory_iterator(Folder())) {
+  for (const auto& entry : fs::directory_iterator(dir_)) {
     if (entry.path().filename().string().rfind("history.sqlite3.unreadable-", 0) == 0) {
       ++aside;
       std::ifstream in(entry.path(), std::ios::binary);
@@ -161,24 +163,23 @@ TEST_F(HistoryStoreTest, MovesAnUnreadableDatabaseAsideAndStartsAnew) {
     }
   }
   EXPECT_EQ(aside, 1);
-  AddProbe(*ring, 0, 10);
+  AddProbe(*ring_, 0, 10);
   EXPECT_TRUE(store.WriteBatch(At(1)));
 }
 
 TEST_F(HistoryStoreTest, WaitsBoundedlyOnAnotherProgramsLockAndGoesOn) {
-  auto ring = std::make_unique<ProbeHistory>();
-  HistoryStore store(File(), {{"a", ring.get()}});
+  HistoryStore store(File(), HostA());
   ASSERT_TRUE(store.Open());
   sqlite3* other = nullptr;
   ASSERT_EQ(sqlite3_open(File().c_str(), &other), SQLITE_OK);
   ASSERT_EQ(sqlite3_exec(other, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
-  AddProbe(*ring, 0, 10);
+  AddProbe(*ring_, 0, 10);
   EXPECT_FALSE(store.WriteBatch(At(1)));
   EXPECT_NE(store.TakeProblem().find("locked"), std::string::npos);
   EXPECT_TRUE(store.writing());
   sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr);
   sqlite3_close(other);
-  AddProbe(*ring, 2, 11);
+  AddProbe(*ring_, 2, 11);
   EXPECT_TRUE(store.WriteBatch(At(3)));
   store.Close();
   // The ring still held the probe the locked batch could not write.
@@ -186,15 +187,14 @@ TEST_F(HistoryStoreTest, WaitsBoundedlyOnAnotherProgramsLockAndGoesOn) {
 }
 
 TEST_F(HistoryStoreTest, TheWriterThreadKeepsEveryProbeUpToItsStop) {
-  auto ring = std::make_unique<ProbeHistory>();
   HistoryStore::Options options;
   options.batch_period = std::chrono::milliseconds(20);
-  HistoryStore store(File(), {{"a", ring.get()}}, options);
+  HistoryStore store(File(), HostA(), options);
   store.Start();
   // The worker adds while the writer copies and a window reads.
   for (int i = 0; i < 50; ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(12));
-    ring->Add(HistoryStore::SteadyClock::now(), 10 + i % 4);
+    ring_->Add(HistoryStore::SteadyClock::now(), 10 + i % 4);
     const std::int64_t now_s = HistoryStore::Clocks::Now().wall_ms / 1000;
     store.Query("a", now_s - 60, now_s + 60, 10);
   }
@@ -207,7 +207,7 @@ TEST_F(HistoryStoreTest, TheWriterThreadKeepsEveryProbeUpToItsStop) {
 
 // Runs body in a child process with a tmpfs of size_kib mounted on folder in a private
 // mount namespace, and expects it to hold; skips where no such mount may be made.
-void OnSmallTmpfs(const std::string& folder, int size_kib, const std::function<bool()>& body) {
+void OnSmallTmpfs(const fs::path& folder, int size_kib, const std::function<bool()>& body) {
   const pid_t child = fork();
   if (child == 0) {
     if (unshare(CLONE_NEWNS) != 0 ||
@@ -227,10 +227,10 @@ void OnSmallTmpfs(const std::string& folder, int size_kib, const std::function<b
 }
 
 TEST_F(HistoryStoreTest, AFullDiskCostsBatchesNotTheDatabase) {
-  OnSmallTmpfs(Folder(), 512, [&] {
+  OnSmallTmpfs(dir_, 512, [&] {
     Rings hosts(200);
     HistoryStore store(File(), hosts.sources);
-    std::ofstream(Folder() + "/filler") << std::string(128 << 10, 'f');
+    std::ofstream(dir_ / "filler") << std::string(128 << 10, 'f');
     if (!store.Open()) {
       return false;
     }
@@ -245,7 +245,7 @@ TEST_F(HistoryStoreTest, AFullDiskCostsBatchesNotTheDatabase) {
       full = !store.WriteBatch(At(minute * 60 + 60));
     }
     const std::string problem = store.TakeProblem();
-    fs::remove(Folder() + "/filler");
+    fs::remove(dir_ / "filler");
     AddProbe(*hosts.rings[0], minute * 60, 30);
     const bool again = store.WriteBatch(At(minute * 60 + 1));
     store.Close();
@@ -258,20 +258,19 @@ TEST_F(HistoryStoreTest, AFullDiskCostsBatchesNotTheDatabase) {
 }
 
 TEST_F(HistoryStoreTest, AReadOnlyDatabaseIsLeftAsItIs) {
-  OnSmallTmpfs(Folder(), 1024, [&] {
-    auto ring = std::make_unique<ProbeHistory>();
+  OnSmallTmpfs(dir_, 1024, [&] {
     {
-      HistoryStore store(File(), {{"a", ring.get()}});
-      AddProbe(*ring, 0, 10);
+      HistoryStore store(File(), HostA());
+      AddProbe(*ring_, 0, 10);
       if (!store.Open() || !store.WriteBatch(At(1))) {
         return false;
       }
     }
     const auto before = fs::file_size(File());
-    if (mount(nullptr, Folder().c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) != 0) {
+    if (mount(nullptr, dir_.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) != 0) {
       return false;
     }
-    HistoryStore store(File(), {{"a", ring.get()}});
+    HistoryStore store(File(), HostA());
     const bool opened = store.Open();
     const std::string problem = store.TakeProblem();
     return !opened && !store.writing() && problem.find("not kept") != std::string::npos &&
@@ -280,12 +279,11 @@ TEST_F(HistoryStoreTest, AReadOnlyDatabaseIsLeftAsItIs) {
 }
 
 TEST_F(HistoryStoreTest, AQueryTakesTheCoarsestTierThatHoldsTheRangeInShortEnoughRecords) {
-  auto ring = std::make_unique<ProbeHistory>();
-  HistoryStore store(File(), {{"a", ring.get()}});
+  HistoryStore store(File(), HostA());
   ASSERT_TRUE(store.Open()) << store.TakeProblem();
   const auto probe_until = [&](std::int64_t from, std::int64_t end) {
     for (std::int64_t t = from; t < end; t += 10) {  // a probe every 10 s, a batch every 5 min
-      AddProbe(*ring, t, 20);
+      AddProbe(*ring_, t, 20);
       if (t % 300 == 290) {
         ASSERT_TRUE(store.WriteBatch(At(t + 1)));
       }
