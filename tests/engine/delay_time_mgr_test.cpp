@@ -46,39 +46,16 @@ class DelayTimeMgrTest : public TempDirFixture {
       throw;
     }
   }
-  // The same on ICMP datagram sockets, which need no right once the namespace's
-  // ping_group_range admits our group; nullptr where it cannot be set.
-  std::unique_ptr<DelayTimeMgr> MakeDatagramManager() {
-    if (!(std::ofstream("/proc/sys/net/ipv4/ping_group_range") << "0 2147483647\n")) {
-      return nullptr;
-    }
-    auto mgr = std::make_unique<DelayTimeMgr>(platform::OpenDatagramIcmpSocket());
-    EXPECT_EQ(mgr->socket_kind, platform::SocketKind::kDatagram);
-    return mgr;
-  }
   fs::path old_dir_;  // where the test started
 };
-
-#define REQUIRE_RAW_SOCKET(mgr)                           \
-  if (!(mgr)) {                                           \
-    GTEST_SKIP() << "no right to open ICMP sockets here"; \
-  }
-
-// The file's own rules are target_list_test's; here, that its sample targets are probed.
-TEST_F(DelayTimeMgrTest, ProbesTheSampleTargetsOfANewConfig) {
-  auto mgr = MakeManager();
-  REQUIRE_RAW_SOCKET(mgr);
-  ASSERT_TRUE(fs::is_regular_file("config.ini"));
-  ASSERT_EQ(mgr->targets.size(), 2u);
-  EXPECT_TRUE(mgr->targets[0]->resolved) << mgr->targets[0]->host;
-  EXPECT_FALSE(mgr->targets[1]->host.empty());
-}
 
 // Two independent rows for one host in each family, and one unresolved.
 TEST_F(DelayTimeMgrTest, ProbesLoopbackAndStopsPromptly) {
   WriteConfig("127.0.0.1\r\n# a comment\n127.0.0.1\n::1\n::1\nno-such-host.invalid\n");
   auto mgr = MakeManager();
-  REQUIRE_RAW_SOCKET(mgr);
+  if (!mgr) {
+    GTEST_SKIP() << "no right to open ICMP sockets here";
+  }
   ASSERT_EQ(mgr->targets.size(), 5u);
   mgr->Stop();  // never started: nothing happens
   ASSERT_TRUE(mgr->Start());
@@ -101,9 +78,6 @@ TEST_F(DelayTimeMgrTest, ProbesLoopbackAndStopsPromptly) {
     EXPECT_GE(t.reply_count, 2u) << i;
     EXPECT_EQ(t.timeout_count, 0u) << i;
     EXPECT_LT(t.max_delay_ms, 100u) << i;
-    // First reply unaccounted, at most one request outstanding.
-    EXPECT_GE(t.sequence_number(), t.reply_count + 1);
-    EXPECT_LE(t.sequence_number(), t.reply_count + 2);
   }
   EXPECT_EQ(mgr->targets[4]->sequence_number(), 0);
   EXPECT_EQ(mgr->send_error_count + mgr->receive_error_count + mgr->malformed_count, 0u);
@@ -112,26 +86,26 @@ TEST_F(DelayTimeMgrTest, ProbesLoopbackAndStopsPromptly) {
 // Each listing of a host needs a datagram socket of its own, past the usual soft limit
 // on descriptors.
 TEST_F(DelayTimeMgrTest, HostListedMoreOftenThanTheSoftDescriptorLimit) {
+  // ICMP datagram sockets need no right once the namespace's ping_group_range admits us.
   rlimit saved{};
   ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
-  if (saved.rlim_max < 1024) {
-    GTEST_SKIP() << "hard descriptor limit too low";
+  if (saved.rlim_max < 1024 ||
+      !(std::ofstream("/proc/sys/net/ipv4/ping_group_range") << "0 2147483647\n")) {
+    GTEST_SKIP() << "hard descriptor limit too low, or ping_group_range cannot be set here";
   }
-  rlimit low = saved;
-  low.rlim_cur = 64;
-  ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &low), 0);
   std::string config;
   for (int i = 0; i < 200; ++i) {
     config += "127.0.0.1\n";
   }
   WriteConfig(config);
+  rlimit low = saved;
+  low.rlim_cur = 64;
+  ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &low), 0);
   std::unique_ptr<DelayTimeMgr> mgr;
-  EXPECT_NO_THROW(mgr = MakeDatagramManager());
+  EXPECT_NO_THROW(mgr = std::make_unique<DelayTimeMgr>(platform::OpenDatagramIcmpSocket()));
   ::setrlimit(RLIMIT_NOFILE, &saved);
-  if (!mgr && !HasFailure()) {
-    GTEST_SKIP() << "ping_group_range cannot be set here";
-  }
   ASSERT_NE(mgr, nullptr);
+  EXPECT_EQ(mgr->socket_kind, platform::SocketKind::kDatagram);
   EXPECT_EQ(mgr->targets.size(), 200u);
 }
 

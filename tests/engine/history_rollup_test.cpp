@@ -2,30 +2,30 @@
 
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 #include "engine/history_blob.h"
 
 namespace {
 
-TEST(HistoryRollup, SummarizesAMinuteByHand) {
-  // Replies 21, 30, 10, 40 with a timeout between 30 and 10.
-  const DelaySummary s = HistoryRollup::Summarize({21, 30, kLostCode, 10, 40});
-  EXPECT_EQ(s.count, 5u);
-  EXPECT_EQ(s.lost, 1u);
-  EXPECT_EQ(s.min_ms, 10u);
-  EXPECT_EQ(s.max_ms, 40u);
-  // 10 21 30 40: (21 + 30) / 2 = 25.5, rounded up.
-  EXPECT_EQ(s.median_ms, 26u);
-  // |30-21| + |10-30| + |40-10| = 59 over 3 pairs: 19.67 ms.
-  EXPECT_EQ(s.jitter_tenths, 197u);
+// A summary's fields in one line, in the order of the struct.
+std::string Text(const DelaySummary& s) {
+  std::ostringstream out;
+  out << "start " << s.start_s << " count " << s.count << " lost " << s.lost << " min " << s.min_ms
+      << " median " << s.median_ms << " max " << s.max_ms << " jitter " << s.jitter_tenths;
+  return out.str();
+}
 
-  const DelaySummary odd = HistoryRollup::Summarize({7, 3, 5});
-  EXPECT_EQ(odd.median_ms, 5u);
-  EXPECT_EQ(odd.jitter_tenths, 30u);  // (4 + 2) / 2
-  const DelaySummary down = HistoryRollup::Summarize({kLostCode, kLostCode});
-  EXPECT_EQ(down.count, 2u);
-  EXPECT_EQ(down.lost, 2u);
-  EXPECT_EQ(down.min_ms, 0u);
-  EXPECT_EQ(down.max_ms, 0u);
+TEST(HistoryRollup, SummarizesAMinuteByHand) {
+  // Replies 21, 30, 10, 40 with a timeout between 30 and 10: 10 21 30 40 has the median
+  // (21 + 30) / 2 = 25.5, rounded up; |30-21| + |10-30| + |40-10| = 59 over 3 pairs.
+  EXPECT_EQ(Text(HistoryRollup::Summarize({21, 30, kLostCode, 10, 40})),
+            "start 0 count 5 lost 1 min 10 median 26 max 40 jitter 197");
+  // Jitter (4 + 2) / 2.
+  EXPECT_EQ(Text(HistoryRollup::Summarize({7, 3, 5})),
+            "start 0 count 3 lost 0 min 3 median 5 max 7 jitter 30");
+  EXPECT_EQ(Text(HistoryRollup::Summarize({kLostCode, kLostCode})),
+            "start 0 count 2 lost 2 min 0 median 0 max 0 jitter 0");
 }
 
 TEST(HistoryRollup, MergesMinutesIntoAnHourByHand) {
@@ -33,15 +33,10 @@ TEST(HistoryRollup, MergesMinutesIntoAnHourByHand) {
   DelaySummary b{0, 4, 4, 0, 0, 0, 0};       // down all minute: no band, no median
   DelaySummary c{120, 6, 0, 8, 12, 90, 11};  // 5 pairs
   DelaySummary d{180, 2, 0, 30, 30, 30, 0};  // 1 pair
-  const DelaySummary hour = HistoryRollup::Merge({a, b, c, d});
-  EXPECT_EQ(hour.start_s, 0);
-  EXPECT_EQ(hour.count, 22u);
-  EXPECT_EQ(hour.lost, 6u);
-  EXPECT_EQ(hour.min_ms, 5u);  // not b's empty 0
-  EXPECT_EQ(hour.max_ms, 90u);
-  EXPECT_EQ(hour.median_ms, 20u);  // of 20, 12, 30
-  // (30 * 7 + 11 * 5 + 0 * 1) / 13 = 20.4 tenths.
-  EXPECT_EQ(hour.jitter_tenths, 20u);
+  // Min 5, not b's empty 0; the median of 20, 12, 30; jitter (30 * 7 + 11 * 5 + 0 * 1) / 13
+  // = 20.4 tenths.
+  EXPECT_EQ(Text(HistoryRollup::Merge({a, b, c, d})),
+            "start 0 count 22 lost 6 min 5 median 20 max 90 jitter 20");
 }
 
 TEST(HistoryBlob, PacksRecordsBitByBit) {
@@ -55,14 +50,8 @@ TEST(HistoryBlob, PacksRecordsBitByBit) {
   ASSERT_TRUE(
       HistoryBlob::DecodeSummaries(block.data(), block.size(), HistoryBlob::kMinutes, 3600, back));
   ASSERT_EQ(back.size(), 2u);
-  EXPECT_EQ(back[0].start_s, 3600 + 5 * 60);
-  EXPECT_EQ(back[0].count, 60u);
-  EXPECT_EQ(back[0].max_ms, 3u);
-  EXPECT_EQ(back[0].jitter_tenths, 4u);
-  EXPECT_EQ(back[1].start_s, 3600 + 59 * 60);
-  EXPECT_EQ(back[1].count, 127u);
-  EXPECT_EQ(back[1].lost, 127u);
-  EXPECT_EQ(back[1].median_ms, 8191u);
+  EXPECT_EQ(Text(back[0]), "start 3900 count 60 lost 2 min 1 median 2 max 3 jitter 4");
+  EXPECT_EQ(Text(back[1]), "start 7140 count 127 lost 127 min 9 median 8191 max 40 jitter 1");
 
   HistoryBlob::Bytes probes;
   HistoryBlob::AppendProbe(probes, {12, 300});

@@ -13,6 +13,7 @@
 #include <functional>
 #include <iterator>
 #include <memory>
+#include <tuple>
 
 #include "tests/common/temp_dir_fixture.h"
 
@@ -39,7 +40,10 @@ void AddProbe(ProbeHistory& ring, std::int64_t second, std::optional<std::uint32
 class HistoryStoreTest : public TempDirFixture {
  protected:
   std::string File() const { return (dir_ / "history.sqlite3").string(); }
-  std::string Folder() const { return dir_.string(); }
+  // One host, "a", probed into ring_.
+  std::vector<HistoryStore::Source> HostA() const { return {{"a", ring_.get()}}; }
+
+  std::unique_ptr<ProbeHistory> ring_ = std::make_unique<ProbeHistory>();  // host a's probes
 };
 
 // One statement's single integer, on a connection of its own.
@@ -52,6 +56,18 @@ std::int64_t QueryInt(const std::string& path, const char* sql) {
   sqlite3_close(db);
   return value;
 }
+
+// One ring a host, named h0, h1, ... as the store's sources.
+struct Rings {
+  explicit Rings(int hosts) {
+    for (int h = 0; h < hosts; ++h) {
+      rings.push_back(std::make_unique<ProbeHistory>());
+      sources.push_back({"h" + std::to_string(h), rings.back().get()});
+    }
+  }
+  std::vector<std::unique_ptr<ProbeHistory>> rings;  // by host
+  std::vector<HistoryStore::Source> sources;         // the same, named
+};
 
 std::uintmax_t SizeOnDisk(const std::string& path) {
   std::error_code none;
@@ -81,11 +97,8 @@ TEST_F(HistoryStoreTest, ARestartContinuesTheSameHistory) {
   ASSERT_EQ(range.probes.size(), 180u);
   EXPECT_EQ(range.probes[90].sent_ms, (kWall0 + 600) * 1000);
   ASSERT_EQ(range.points.size(), 6u);
-  for (const DelaySummary& point : range.points) {
-    EXPECT_EQ(point.count, 30u);
-    EXPECT_EQ(point.lost, 6u);
-    EXPECT_EQ(point.min_ms, 10u);
-    EXPECT_EQ(point.max_ms, 12u);
+  for (const DelaySummary& p : range.points) {
+    EXPECT_EQ(std::tie(p.count, p.lost, p.min_ms, p.max_ms), std::make_tuple(30u, 6u, 10u, 12u));
   }
   // The hour both runs shared is one record holding both, not one per run.
   EXPECT_EQ(QueryInt(File(), "SELECT sum(record_count) FROM hour_days"), 1);
@@ -97,36 +110,28 @@ TEST_F(HistoryStoreTest, ARestartContinuesTheSameHistory) {
   const HistoryStore::Range later = reader.Query("a", kWall0, kWall0 + 1200, 20);
   EXPECT_EQ(later.tier, HistoryStore::Tier::kMinutes);
   EXPECT_TRUE(later.probes.empty());
-  std::uint32_t count = 0;
-  std::uint32_t lost = 0;
+  DelaySummary sum;
   for (const DelaySummary& point : later.points) {
-    count += point.count;
-    lost += point.lost;
+    sum.count += point.count;
+    sum.lost += point.lost;
   }
-  EXPECT_EQ(count, 180u);
-  EXPECT_EQ(lost, 36u);
+  EXPECT_EQ(std::tie(sum.count, sum.lost), std::make_tuple(180u, 36u));
   EXPECT_TRUE(reader.Query("b", kWall0, kWall0 + 1200, 20).points.empty());
 }
 
 TEST_F(HistoryStoreTest, StaysWithinItsBudgetDroppingTheOldestFirst) {
-  constexpr int kHosts = 20;
   constexpr std::uint64_t kBudget = 2 << 20;
-  std::vector<std::unique_ptr<ProbeHistory>> rings;
-  std::vector<HistoryStore::Source> sources;
-  for (int h = 0; h < kHosts; ++h) {
-    rings.push_back(std::make_unique<ProbeHistory>());
-    sources.push_back({"h" + std::to_string(h), rings.back().get()});
-  }
+  Rings hosts(20);
   HistoryStore::Options options;
   options.budget_bytes = kBudget;
-  HistoryStore store(File(), sources, options);
+  HistoryStore store(File(), hosts.sources, options);
   ASSERT_TRUE(store.Open());
   // Twelve hours of a probe a second: about twice the budget in full detail alone.
   constexpr int kMinutes = 720;
   for (int minute = 0; minute < kMinutes; ++minute) {
-    for (int h = 0; h < kHosts; ++h) {
+    for (int h = 0; h < 20; ++h) {
       for (int s = 0; s < 60; ++s) {
-        AddProbe(*rings[h], minute * 60 + s, 20 + h % 7);
+        AddProbe(*hosts.rings[h], minute * 60 + s, 20 + h % 7);
       }
     }
     ASSERT_TRUE(store.WriteBatch(At(minute * 60 + 60))) << minute;
@@ -145,13 +150,12 @@ TEST_F(HistoryStoreTest, StaysWithinItsBudgetDroppingTheOldestFirst) {
 TEST_F(HistoryStoreTest, MovesAnUnreadableDatabaseAsideAndStartsAnew) {
   const std::string junk(8192, 'x');
   std::ofstream(File(), std::ios::binary) << junk;
-  auto ring = std::make_unique<ProbeHistory>();
-  HistoryStore store(File(), {{"a", ring.get()}});
+  HistoryStore store(File(), HostA());
   ASSERT_TRUE(store.Open());
   EXPECT_NE(store.TakeProblem().find("moved"), std::string::npos);
   EXPECT_EQ(store.TakeProblem(), "");  // said once
   int aside = 0;
-  for (const auto& entry : fs::directory_iterator(Folder())) {
+  for (const auto& entry : fs::directory_iterator(dir_)) {
     if (entry.path().filename().string().rfind("history.sqlite3.unreadable-", 0) == 0) {
       ++aside;
       std::ifstream in(entry.path(), std::ios::binary);
@@ -159,24 +163,23 @@ TEST_F(HistoryStoreTest, MovesAnUnreadableDatabaseAsideAndStartsAnew) {
     }
   }
   EXPECT_EQ(aside, 1);
-  AddProbe(*ring, 0, 10);
+  AddProbe(*ring_, 0, 10);
   EXPECT_TRUE(store.WriteBatch(At(1)));
 }
 
 TEST_F(HistoryStoreTest, WaitsBoundedlyOnAnotherProgramsLockAndGoesOn) {
-  auto ring = std::make_unique<ProbeHistory>();
-  HistoryStore store(File(), {{"a", ring.get()}});
+  HistoryStore store(File(), HostA());
   ASSERT_TRUE(store.Open());
   sqlite3* other = nullptr;
   ASSERT_EQ(sqlite3_open(File().c_str(), &other), SQLITE_OK);
   ASSERT_EQ(sqlite3_exec(other, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
-  AddProbe(*ring, 0, 10);
+  AddProbe(*ring_, 0, 10);
   EXPECT_FALSE(store.WriteBatch(At(1)));
   EXPECT_NE(store.TakeProblem().find("locked"), std::string::npos);
   EXPECT_TRUE(store.writing());
   sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr);
   sqlite3_close(other);
-  AddProbe(*ring, 2, 11);
+  AddProbe(*ring_, 2, 11);
   EXPECT_TRUE(store.WriteBatch(At(3)));
   store.Close();
   // The ring still held the probe the locked batch could not write.
@@ -184,15 +187,14 @@ TEST_F(HistoryStoreTest, WaitsBoundedlyOnAnotherProgramsLockAndGoesOn) {
 }
 
 TEST_F(HistoryStoreTest, TheWriterThreadKeepsEveryProbeUpToItsStop) {
-  auto ring = std::make_unique<ProbeHistory>();
   HistoryStore::Options options;
   options.batch_period = std::chrono::milliseconds(20);
-  HistoryStore store(File(), {{"a", ring.get()}}, options);
+  HistoryStore store(File(), HostA(), options);
   store.Start();
   // The worker adds while the writer copies and a window reads.
   for (int i = 0; i < 50; ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(12));
-    ring->Add(HistoryStore::SteadyClock::now(), 10 + i % 4);
+    ring_->Add(HistoryStore::SteadyClock::now(), 10 + i % 4);
     const std::int64_t now_s = HistoryStore::Clocks::Now().wall_ms / 1000;
     store.Query("a", now_s - 60, now_s + 60, 10);
   }
@@ -204,8 +206,8 @@ TEST_F(HistoryStoreTest, TheWriterThreadKeepsEveryProbeUpToItsStop) {
 }
 
 // Runs body in a child process with a tmpfs of size_kib mounted on folder in a private
-// mount namespace: 0 when body held, 77 when no such mount may be made here.
-int OnSmallTmpfs(const std::string& folder, int size_kib, const std::function<bool()>& body) {
+// mount namespace, and expects it to hold; skips where no such mount may be made.
+void OnSmallTmpfs(const fs::path& folder, int size_kib, const std::function<bool()>& body) {
   const pid_t child = fork();
   if (child == 0) {
     if (unshare(CLONE_NEWNS) != 0 ||
@@ -218,26 +220,24 @@ int OnSmallTmpfs(const std::string& folder, int size_kib, const std::function<bo
   }
   int status = 0;
   waitpid(child, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 2;
+  if (WIFEXITED(status) && WEXITSTATUS(status) == 77) {
+    GTEST_SKIP() << "no private mount namespace here (needs root and unshare)";
+  }
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
 }
 
 TEST_F(HistoryStoreTest, AFullDiskCostsBatchesNotTheDatabase) {
-  const int result = OnSmallTmpfs(Folder(), 512, [&] {
-    std::vector<std::unique_ptr<ProbeHistory>> rings;
-    std::vector<HistoryStore::Source> sources;
-    for (int h = 0; h < 200; ++h) {
-      rings.push_back(std::make_unique<ProbeHistory>());
-      sources.push_back({"h" + std::to_string(h), rings.back().get()});
-    }
-    HistoryStore store(File(), sources);
-    std::ofstream(Folder() + "/filler") << std::string(128 << 10, 'f');
+  OnSmallTmpfs(dir_, 512, [&] {
+    Rings hosts(200);
+    HistoryStore store(File(), hosts.sources);
+    std::ofstream(dir_ / "filler") << std::string(128 << 10, 'f');
     if (!store.Open()) {
       return false;
     }
     int minute = 0;
     bool full = false;
     for (; minute < 60 && !full; ++minute) {
-      for (auto& ring : rings) {
+      for (auto& ring : hosts.rings) {
         for (int s = 0; s < 60; ++s) {
           AddProbe(*ring, minute * 60 + s, 30);
         }
@@ -245,84 +245,65 @@ TEST_F(HistoryStoreTest, AFullDiskCostsBatchesNotTheDatabase) {
       full = !store.WriteBatch(At(minute * 60 + 60));
     }
     const std::string problem = store.TakeProblem();
-    std::fprintf(stderr, "full after %d minutes: %s\n", minute, problem.c_str());
-    fs::remove(Folder() + "/filler");
-    AddProbe(*rings[0], minute * 60, 30);
+    fs::remove(dir_ / "filler");
+    AddProbe(*hosts.rings[0], minute * 60, 30);
     const bool again = store.WriteBatch(At(minute * 60 + 1));
     store.Close();
     // The batch the disk refused was still in the rings: nothing of h0 is missing.
     const std::int64_t kept =
         QueryInt(File(), "SELECT sum(probe_count) FROM probe_minutes WHERE host = 'h0'");
-    std::fprintf(stderr, "h0 keeps %lld of %d probes\n", static_cast<long long>(kept),
-                 minute * 60 + 1);
     return full && problem.find("full") != std::string::npos && store.TakeProblem().empty() &&
            again && kept == minute * 60 + 1 && QueryInt(File(), "PRAGMA integrity_check") == 0;
   });
-  if (result == 77) {
-    GTEST_SKIP() << "no private mount namespace here (needs root and unshare)";
-  }
-  EXPECT_EQ(result, 0);
 }
 
 TEST_F(HistoryStoreTest, AReadOnlyDatabaseIsLeftAsItIs) {
-  const int result = OnSmallTmpfs(Folder(), 1024, [&] {
-    auto ring = std::make_unique<ProbeHistory>();
+  OnSmallTmpfs(dir_, 1024, [&] {
     {
-      HistoryStore store(File(), {{"a", ring.get()}});
-      AddProbe(*ring, 0, 10);
+      HistoryStore store(File(), HostA());
+      AddProbe(*ring_, 0, 10);
       if (!store.Open() || !store.WriteBatch(At(1))) {
         return false;
       }
     }
     const auto before = fs::file_size(File());
-    if (mount(nullptr, Folder().c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) != 0) {
+    if (mount(nullptr, dir_.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) != 0) {
       return false;
     }
-    HistoryStore store(File(), {{"a", ring.get()}});
+    HistoryStore store(File(), HostA());
     const bool opened = store.Open();
     const std::string problem = store.TakeProblem();
-    std::fprintf(stderr, "%s\n", problem.c_str());
     return !opened && !store.writing() && problem.find("not kept") != std::string::npos &&
            fs::file_size(File()) == before;
   });
-  if (result == 77) {
-    GTEST_SKIP() << "no private mount namespace here (needs root and unshare)";
-  }
-  EXPECT_EQ(result, 0);
 }
 
-TEST_F(HistoryStoreTest, ADayOfANewStoreComesFromTheFinestTierThatHoldsIt) {
-  // Two hours of probes, one every 10 s; the day before them was never recorded. The
-  // hours' block starts at midnight, long before the data, and must not win for that.
-  auto ring = std::make_unique<ProbeHistory>();
-  HistoryStore store(File(), {{"a", ring.get()}});
+TEST_F(HistoryStoreTest, AQueryTakesTheCoarsestTierThatHoldsTheRangeInShortEnoughRecords) {
+  HistoryStore store(File(), HostA());
   ASSERT_TRUE(store.Open()) << store.TakeProblem();
-  for (int t = 0; t < 7200; t += 10) {
-    AddProbe(*ring, t, 20);
-    if (t % 300 == 290) {
-      ASSERT_TRUE(store.WriteBatch(At(t + 1)));
+  const auto probe_until = [&](std::int64_t from, std::int64_t end) {
+    for (std::int64_t t = from; t < end; t += 10) {  // a probe every 10 s, a batch every 5 min
+      AddProbe(*ring_, t, 20);
+      if (t % 300 == 290) {
+        ASSERT_TRUE(store.WriteBatch(At(t + 1)));
+      }
     }
-  }
-  const HistoryStore::Range day = store.Query("a", kWall0 + 7200 - 86400, kWall0 + 7200, 500);
+  };
+  const auto last_day = [&](std::int64_t end) {
+    return store.Query("a", kWall0 + end - 86400, kWall0 + end, 500);
+  };
+  // Two hours, the day before them never recorded. The hours' block starts at midnight,
+  // long before the data, and must not win for that.
+  probe_until(0, 7200);
+  HistoryStore::Range day = last_day(7200);
   EXPECT_EQ(day.tier, HistoryStore::Tier::kProbes);
   EXPECT_EQ(day.bucket_s, 173);       // 86,400 s in 500 points
   EXPECT_GE(day.points.size(), 41u);  // 7,200 s in buckets of 173 s
-}
-
-TEST_F(HistoryStoreTest, AQueryTakesACoarserTierWhenItsRecordsAreShortEnoughForThePoints) {
-  // 26 hours, a probe every 10 s: full detail and minutes both reach back a day.
-  auto ring = std::make_unique<ProbeHistory>();
-  HistoryStore store(File(), {{"a", ring.get()}});
-  ASSERT_TRUE(store.Open()) << store.TakeProblem();
+  // At 26 hours full detail and minutes both reach back a day. A day in 500 points of
+  // 173 s: minutes (60 s) are short enough, hours are not.
   const std::int64_t end = 26 * 3600;
-  for (std::int64_t t = 0; t < end; t += 10) {
-    AddProbe(*ring, t, 20);
-    if (t % 600 == 590) {
-      ASSERT_TRUE(store.WriteBatch(At(t + 1)));
-    }
-  }
-  // A day in 500 points of 173 s: minutes (60 s) are short enough, hours are not.
-  const HistoryStore::Range day = store.Query("a", kWall0 + end - 86400, kWall0 + end, 500);
+  probe_until(7200, end);
+  day = last_day(end);
   EXPECT_EQ(day.tier, HistoryStore::Tier::kMinutes);
   EXPECT_EQ(day.bucket_s, 180);
   EXPECT_EQ(day.points.size(), 480u);

@@ -33,7 +33,6 @@ TEST(NameResolver, SlowNamesResolveSideBySideInListOrder) {
   }
   const auto start = Clock::now();
   NameResolver names(hosts, [](const std::string& host) { return Resolve(host, seconds(2)); });
-  EXPECT_EQ(names.total(), 20u);
   EXPECT_FALSE(names.Wait(milliseconds(500)));
   EXPECT_EQ(names.done(), 0u);
   EXPECT_EQ(names.Pending(), "slow-1");
@@ -45,11 +44,7 @@ TEST(NameResolver, SlowNamesResolveSideBySideInListOrder) {
   const auto results = names.Results();
   ASSERT_EQ(results.size(), 20u);
   for (unsigned i = 1; i <= 20; ++i) {
-    if (i % 7 == 0) {
-      EXPECT_FALSE(results[i - 1]) << i;
-    } else {
-      EXPECT_EQ(results[i - 1], Loopback(i)) << i;
-    }
+    EXPECT_EQ(results[i - 1], i % 7 == 0 ? std::nullopt : std::optional(Loopback(i))) << i;
   }
 }
 
@@ -92,8 +87,6 @@ TEST(NameResolver, CancelLeavesPendingNamesUnresolvedAndReturnsAtOnce) {
   EXPECT_FALSE(results[1] || results[2] || results[3]);
 }
 
-}  // namespace
-
 // IPv6 literals are probed as such; a name with an IPv4 address keeps it (both the
 // literals and /etc/hosts' localhost are settled without the network).
 TEST(NameResolver, Ipv6LiteralsAndIpv4First) {
@@ -107,3 +100,5 @@ TEST(NameResolver, Ipv6LiteralsAndIpv4First) {
   EXPECT_EQ(text("localhost"), "127.0.0.1");
   EXPECT_EQ(text("2001:db8::5::1"), "unresolved");
 }
+
+}  // namespace

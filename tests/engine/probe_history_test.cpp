@@ -14,23 +14,18 @@ TEST(ProbeHistory, KeepsTheLatestProbesAcrossTheWrap) {
   EXPECT_TRUE(history->Snapshot().empty());
   const Clock::time_point t0 = Clock::now();
   // One more than fits, a second apart; every seventh one timed out.
+  const auto delay = [](std::size_t i) {
+    return i % 7 ? std::optional<std::uint32_t>(i % 100) : std::nullopt;
+  };
   const std::size_t total = ProbeHistory::kCapacity + 1;
   for (std::size_t i = 0; i < total; ++i) {
-    std::optional<std::uint32_t> delay;
-    if (i % 7 != 0) {
-      delay = static_cast<std::uint32_t>(i % 100);
-    }
-    history->Add(t0 + milliseconds(1000 * i + 5), delay);
+    history->Add(t0 + milliseconds(1000 * i + 5), delay(i));
   }
   const auto probes = history->Snapshot();
   ASSERT_EQ(probes.size(), ProbeHistory::kCapacity);
   // The first probe went; times come back to 10 ms from the first one kept.
   for (std::size_t k = 0; k < probes.size(); ++k) {
-    const std::size_t i = k + 1;
-    EXPECT_EQ(probes[k].delay_ms.has_value(), i % 7 != 0) << i;
-    if (probes[k].delay_ms) {
-      EXPECT_EQ(*probes[k].delay_ms, i % 100) << i;
-    }
+    EXPECT_EQ(probes[k].delay_ms, delay(k + 1)) << k;
   }
   const auto error = probes.back().sent - (t0 + milliseconds(1000 * (total - 1) + 5));
   EXPECT_LT(std::chrono::abs(error), milliseconds(10));
