@@ -643,10 +643,16 @@ void HistoryStore::EnforceLimits(std::int64_t now_s) {
   if (own_transaction && !Execute("BEGIN IMMEDIATE")) {
     return;
   }
-  for (const TierTable& tier : kTiers) {
-    const std::string sql = std::string("DELETE FROM ") + tier.table + " WHERE " + tier.slot +
-                            " < " + std::to_string(FloorDiv(now_s - tier.max_age_s, tier.block_s));
-    Execute(sql.c_str());
+  for (std::size_t tier = 0; tier < 3; ++tier) {
+    const TierTable& table = kTiers[tier];
+    const std::string where = std::string(" FROM ") + table.table + " WHERE " + table.slot + " < " +
+                              std::to_string(FloorDiv(now_s - table.max_age_s, table.block_s));
+    // The tally follows what ages out, or the budget would trim this tier for bytes it
+    // no longer holds.
+    const std::uint64_t aged = BlobBytes(tier, where);
+    if (aged > 0 && Execute(("DELETE" + where).c_str())) {
+      tier_bytes_[tier] -= std::min(tier_bytes_[tier], aged);
+    }
   }
   const std::uint64_t cap_bytes = cap_pages_ * page_size_;
   if (UsedBytes() > cap_bytes * kTrimAbove) {
@@ -683,24 +689,26 @@ std::size_t HistoryStore::TierToTrim() {
   return worst.value_or(0);
 }
 
+std::uint64_t HistoryStore::BlobBytes(std::size_t tier, const std::string& from_where) {
+  const char* blob = tier == 0 ? "probes" : "summaries";
+  SqliteStatement size(db_,
+                       (std::string("SELECT total(length(") + blob + "))" + from_where).c_str());
+  return size.Step() ? static_cast<std::uint64_t>(size.Int(0)) : 0;
+}
+
 int HistoryStore::TrimOldest(std::size_t tier) {
   const TierTable& table = kTiers[tier];
   const std::string oldest =
       std::string("(SELECT min(") + table.slot + ") FROM " + table.table + ")";
-  const std::string blob = tier == 0 ? "probes" : "summaries";
-  SqliteStatement size(db_, (std::string("SELECT total(length(") + blob + ")) FROM " + table.table +
-                             " WHERE " + table.slot + " = " + oldest)
-                                .c_str());
-  const std::uint64_t freed = size.Step() ? static_cast<std::uint64_t>(size.Int(0)) : 0;
-  size = SqliteStatement();
+  const std::string where =
+      std::string(" FROM ") + table.table + " WHERE " + table.slot + " = " + oldest;
+  const std::uint64_t freed = BlobBytes(tier, where);
   if (freed == 0) {
     // Nothing left in it: its share is taken by the others.
     tier_bytes_[tier] = 0;
     return SQLITE_DONE;
   }
-  const std::string sql =
-      std::string("DELETE FROM ") + table.table + " WHERE " + table.slot + " = " + oldest;
-  if (!Execute(sql.c_str())) {
+  if (!Execute(("DELETE" + where).c_str())) {
     return sqlite3_extended_errcode(db_);
   }
   tier_bytes_[tier] -= std::min(tier_bytes_[tier], freed);

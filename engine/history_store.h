@@ -159,6 +159,8 @@ class HistoryStore {
   std::size_t TierToTrim();
   // Drops the oldest block of tier number tier; SQLITE_DONE when it had none.
   int TrimOldest(std::size_t tier);
+  // The bytes of tier's blobs in the rows of from_where (" FROM table WHERE ...").
+  std::uint64_t BlobBytes(std::size_t tier, const std::string& from_where);
   // Handles a failed batch: rolls back and says why.
   void BatchFailed(int code);
   bool Execute(const char* sql);

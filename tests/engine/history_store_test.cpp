@@ -311,6 +311,11 @@ TEST_F(HistoryStoreTest, AQueryTakesTheCoarsestTierThatHoldsTheRangeInShortEnoug
   const HistoryStore::Range hour = store.Query("a", kWall0 + end - 3600, kWall0 + end, 500);
   EXPECT_EQ(hour.tier, HistoryStore::Tier::kProbes);
   EXPECT_EQ(hour.bucket_s, 8);
+  // Two hours of full detail have aged out by now: the budget's tally of the tier lost them.
+  ASSERT_TRUE(store.WriteBatch(At(end)));
+  store.Close();
+  EXPECT_EQ(QueryInt(File(), "SELECT value FROM store_meta WHERE key = 'probe_blocks'"),
+            QueryInt(File(), "SELECT total(length(probes)) FROM probe_blocks"));
 }
 
 }  // namespace
