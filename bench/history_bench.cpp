@@ -311,9 +311,10 @@ bool CloseHourByStore(const std::string& path, std::int64_t hour) {
   return written;
 }
 
-// Fills path as 1,000s of hosts probed for DAYS ending at the last full hour before now
-// would: full detail written in the store's block format an hour at a time, everything
-// else (summaries, ageing, the budget's removal) by the store's own code.
+// Fills path as HOSTS hosts probed for DAYS up to the last full hour before now would
+// leave it: full detail written in the store's block format an hour at a time (each
+// minute's block at once, where the writer appends to it every batch), everything else
+// (summaries, ageing, the budget's removal, the tallies) by the store's own code.
 int Fill(int host_count, int days, const std::string& path) {
   std::filesystem::remove(path);
   Hosts names(host_count);
