@@ -5,6 +5,7 @@
 //   history_bench feed HOSTS MINUTES DB
 //   history_bench kill-loop KILLS DB
 //   history_bench query DB            (after feed: one host's ranges, 10 min to 30 days)
+//   history_bench fill HOSTS DAYS DB  (a store filled to its budget over DAYS ending now)
 #include <signal.h>
 #include <sqlite3.h>
 #include <sys/wait.h>
@@ -21,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/history_blob.h"
 #include "engine/history_store.h"
 
 namespace {
@@ -90,6 +92,32 @@ void PrintTables(const std::string& path) {
                 static_cast<long long>(tables.Int(1)), static_cast<long long>(tables.Int(2)));
   }
   tables = SqliteStatement();
+  sqlite3_close(db);
+}
+
+// How far back each tier reaches, and what the pages in use take.
+void PrintReach(const std::string& path) {
+  sqlite3* db = nullptr;
+  sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
+  const std::int64_t now = std::time(nullptr);
+  const char* const queries[] = {"SELECT min(minute) * 60 FROM probe_blocks",
+                                 "SELECT min(hour) * 3600 FROM minute_blocks",
+                                 "SELECT min(day) * 86400 FROM hour_blocks"};
+  const char* const tiers[] = {"full detail", "minutes", "hours"};
+  for (std::size_t tier = 0; tier < 3; ++tier) {
+    SqliteStatement oldest(db, queries[tier]);
+    if (oldest.Step()) {
+      std::printf("  %-11s reaches back %.1f days\n", tiers[tier], (now - oldest.Int(0)) / 86400.0);
+    }
+  }
+  SqliteStatement used(db,
+                       "SELECT ((SELECT page_count FROM pragma_page_count()) - "
+                       "(SELECT freelist_count FROM pragma_freelist_count())) * "
+                       "(SELECT page_size FROM pragma_page_size())");
+  if (used.Step()) {
+    std::printf("  pages in use: %.1f MiB\n", used.Int(0) / 1048576.0);
+  }
+  used = SqliteStatement();
   sqlite3_close(db);
 }
 
@@ -238,6 +266,111 @@ int Query(const std::string& path) {
   return 0;
 }
 
+// Full detail of one hour of every host, written in the store's block format as its
+// batches would have left it: the first host probed every second (the busiest), the
+// others every 10 s. Delays of 10 to 90 ms, 1 % lost. Returns the bytes written.
+std::uint64_t WriteHourOfProbes(sqlite3* db, const std::vector<std::int64_t>& ids,
+                                std::int64_t hour, std::mt19937& random) {
+  std::uniform_int_distribution<std::uint16_t> delay(10, 90);
+  std::uniform_int_distribution<int> percent(0, 99);
+  SqliteStatement insert(db,
+                         "INSERT INTO probe_blocks(minute, host_id, probes) VALUES(?1, ?2, ?3)");
+  std::uint64_t bytes = 0;
+  HistoryBlob::Bytes block;
+  for (std::int64_t minute = hour * 60; minute < (hour + 1) * 60; ++minute) {
+    for (std::size_t h = 0; h < ids.size(); ++h) {
+      const int step_s = h == 0 ? 1 : 10;
+      block.clear();
+      for (int s = static_cast<int>(h % step_s); s < 60; s += step_s) {
+        const std::uint16_t code = percent(random) == 0 ? kLostCode : delay(random);
+        HistoryBlob::AppendProbe(block, {static_cast<std::uint32_t>(s * 10), code});
+      }
+      insert.Bind(1, minute).Bind(2, ids[h]).Bind(3, block);
+      if (insert.Run() != SQLITE_DONE) {
+        return 0;
+      }
+      bytes += block.size();
+    }
+  }
+  return bytes;
+}
+
+// The store's own hourly work on what was written: the hour summarised into the minute
+// and hour tiers, blocks past their age dropped, the budget enforced, the tallies kept.
+bool CloseHourByStore(const std::string& path, std::int64_t hour) {
+  HistoryStore store(path, {});
+  if (!store.Open()) {
+    std::fprintf(stderr, "history_bench: %s\n", store.TakeProblem().c_str());
+    return false;
+  }
+  // A minute after the hour's end, when the writer summarises it.
+  const std::int64_t now_s = (hour + 1) * 3600 + 61;
+  store.EnforceLimits(now_s);
+  const bool written = store.WriteBatch({Clock::now(), now_s * 1000});
+  store.Close();
+  return written;
+}
+
+// Fills path as HOSTS hosts probed for DAYS up to the last full hour before now would
+// leave it: full detail written in the store's block format an hour at a time (each
+// minute's block at once, where the writer appends to it every batch), everything else
+// (summaries, ageing, the budget's removal, the tallies) by the store's own code.
+int Fill(int host_count, int days, const std::string& path) {
+  std::filesystem::remove(path);
+  Hosts names(host_count);
+  std::vector<HistoryStore::Source> sources = names.sources;
+  {
+    HistoryStore store(path, sources);  // registers the hosts, keyed by their text
+    if (!store.Open()) {
+      std::fprintf(stderr, "history_bench: %s\n", store.TakeProblem().c_str());
+      return 1;
+    }
+  }
+  sqlite3* db = nullptr;
+  sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
+  sqlite3_busy_timeout(db, 2000);
+  std::vector<std::int64_t> ids;
+  {
+    SqliteStatement select(db, "SELECT id FROM hosts WHERE host = ?1");
+    for (const auto& source : sources) {
+      ids.push_back(select.Bind(1, source.host).Step() ? select.Int(0) : -1);
+      select.Reset();
+    }
+  }
+  SqliteStatement tally(db,
+                        "INSERT INTO store_meta(key, value) VALUES('probe_blocks', ?1) "
+                        "ON CONFLICT(key) DO UPDATE SET value = value + excluded.value");
+  std::mt19937 random(1);
+  const auto start = std::chrono::steady_clock::now();
+  const std::int64_t last_hour = std::time(nullptr) / 3600 - 1;
+  const std::int64_t first_hour = last_hour - std::int64_t{days} * 24 + 1;
+  int failures = 0;
+  for (std::int64_t hour = first_hour; hour <= last_hour; ++hour) {
+    sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+    const std::uint64_t bytes = WriteHourOfProbes(db, ids, hour, random);
+    tally.Bind(1, static_cast<std::int64_t>(bytes)).Run();
+    failures +=
+        sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK && bytes > 0 ? 0 : 1;
+    failures += CloseHourByStore(path, hour) ? 0 : 1;
+    if ((hour - first_hour + 1) % 24 == 0) {
+      const double elapsed =
+          std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+      std::printf("day %3lld: %6.1f MiB file, %5.0f s\n",
+                  static_cast<long long>((hour - first_hour + 1) / 24),
+                  std::filesystem::file_size(path) / 1048576.0, elapsed);
+      std::fflush(stdout);
+    }
+  }
+  tally = SqliteStatement();
+  sqlite3_close(db);
+  const double elapsed =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  std::printf("filled %s: %d hosts, %d days in %.0f s, %ju bytes (%d failed steps)\n", path.c_str(),
+              host_count, days, elapsed, std::filesystem::file_size(path), failures);
+  PrintReach(path);
+  return failures == 0 ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -248,10 +381,15 @@ int main(int argc, char** argv) {
   if (mode == "kill-loop" && argc == 4) {
     return KillLoop(std::atoi(argv[2]), argv[3]);
   }
+  if (mode == "fill" && argc == 5) {
+    return Fill(std::atoi(argv[2]), std::atoi(argv[3]), argv[4]);
+  }
   if (mode == "query" && argc == 3) {
     return Query(argv[2]);
   }
-  std::fputs("usage: history_bench feed HOSTS MINUTES DB | kill-loop KILLS DB | query DB\n",
-             stderr);
+  std::fputs(
+      "usage: history_bench feed HOSTS MINUTES DB | kill-loop KILLS DB | query DB | fill HOSTS "
+      "DAYS DB\n",
+      stderr);
   return 2;
 }
