@@ -69,9 +69,11 @@ void DelayGraph::SetProbes(std::vector<ProbeHistory::Probe> probes,
 }
 
 void DelayGraph::SetRange(const TimeView& view, std::vector<DelaySummary> points,
-                          std::int64_t bucket_s) {
+                          std::int64_t bucket_s,
+                          std::vector<std::pair<std::int64_t, std::int64_t>> outages) {
   points_ = std::move(points);
   bucket_s_ = bucket_s;
+  outages_ = std::move(outages);
   painted_buckets = -1;
   SetView(view);
 }
@@ -253,11 +255,16 @@ void DelayGraph::DrawRangeAxes(wxDC& dc, const wxRect& plot, double scale) const
 void DelayGraph::DrawOutages(wxDC& dc, const wxRect& plot) const {
   dc.SetPen(*wxTRANSPARENT_PEN);
   dc.SetBrush(wxBrush(kOutageColour));
-  for (const auto& [from, to] : OutageRuns(points_, bucket_s_)) {
-    const auto [first, end] = view_.BucketPixels(from, to - from, plot.GetWidth());
-    if (end > first) {
-      dc.DrawRectangle(plot.GetLeft() + first, plot.GetTop(), end - first, plot.GetHeight());
+  const int width = plot.GetWidth();
+  for (const auto& [from_ms, to_ms] : outages_) {
+    if (to_ms <= view_.from_s * 1000 || from_ms >= view_.to_s * 1000) {
+      continue;
     }
+    // To the millisecond, and at least a pixel wide, so that a short outage still shows.
+    const int first = std::max(0, static_cast<int>(std::floor(view_.X(from_ms / 1000.0, width))));
+    const int end = std::min(width, static_cast<int>(std::ceil(view_.X(to_ms / 1000.0, width))));
+    dc.DrawRectangle(plot.GetLeft() + first, plot.GetTop(), std::max(1, end - first),
+                     plot.GetHeight());
   }
 }
 
