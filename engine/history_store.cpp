@@ -18,7 +18,8 @@ constexpr int kBusyTimeoutMs = 2000;
 // 1 gains the outage log.
 constexpr std::int64_t kSchemaVersion = 2;
 // The outage log's room: this share of the budget, at a generous size per row (a row and
-// its index entry take about 40 bytes), and never fewer rows than kMinLogRows.
+// its index entry take about 54 bytes in bench/history), and never fewer rows than
+// kMinLogRows.
 constexpr std::uint64_t kLogBudgetShare = 100;  // one hundredth
 constexpr std::uint64_t kLogRowBytes = 64;
 constexpr std::uint64_t kMinLogRows = 1000;
