@@ -260,9 +260,14 @@ void DelayGraph::DrawOutages(wxDC& dc, const wxRect& plot) const {
     if (to_ms <= view_.from_s * 1000 || from_ms >= view_.to_s * 1000) {
       continue;
     }
-    // To the millisecond, and at least a pixel wide, so that a short outage still shows.
-    const int first = std::max(0, static_cast<int>(std::floor(view_.X(from_ms / 1000.0, width))));
-    const int end = std::min(width, static_cast<int>(std::ceil(view_.X(to_ms / 1000.0, width))));
+    // To the millisecond, and at least a pixel wide, so that a short outage still shows;
+    // cut to the plot before it becomes an int (an outage may have begun years before).
+    const auto x = [&](std::int64_t at_ms) {
+      return std::clamp(view_.X(static_cast<double>(at_ms) / 1000.0, width), 0.0,
+                        static_cast<double>(width));
+    };
+    const int first = static_cast<int>(std::floor(x(from_ms)));
+    const int end = static_cast<int>(std::ceil(x(to_ms)));
     dc.DrawRectangle(plot.GetLeft() + first, plot.GetTop(), std::max(1, end - first),
                      plot.GetHeight());
   }
