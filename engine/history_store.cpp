@@ -14,8 +14,15 @@ namespace {
 
 // How long a statement waits for another program's lock before it gives up.
 constexpr int kBusyTimeoutMs = 2000;
-// The schema this code writes; a database of a later one is left alone.
-constexpr std::int64_t kSchemaVersion = 1;
+// The schema this code writes; a database of a later one is left alone, one of version
+// 1 gains the outage log.
+constexpr std::int64_t kSchemaVersion = 2;
+// The outage log's room: this share of the budget, at a generous size per row (a row and
+// its index entry take about 54 bytes in bench/history), and never fewer rows than
+// kMinLogRows.
+constexpr std::uint64_t kLogBudgetShare = 100;  // one hundredth
+constexpr std::uint64_t kLogRowBytes = 64;
+constexpr std::uint64_t kMinLogRows = 1000;
 // OpenDatabase's result for a database of a later schema: no code of SQLite's.
 constexpr int kLaterSchema = -1;
 // Batches between two enforcements of the limits and two truncating checkpoints.
@@ -67,7 +74,32 @@ CREATE VIEW minute_hours AS SELECT h.host, b.hour * 3600 AS start_unix,
 CREATE VIEW hour_days AS SELECT h.host, b.day * 86400 AS start_unix,
   datetime(b.day * 86400, 'unixepoch') AS start_utc, length(b.summaries) / 12 AS record_count,
   b.summaries FROM hour_blocks b JOIN hosts h ON h.id = b.host_id;
-PRAGMA user_version = 1;
+)sql";
+
+// Version 1 kept counting the blocks that aged out in its tallies: counted again.
+const char kRecountTallies[] = R"sql(
+INSERT OR REPLACE INTO store_meta(key, value)
+  SELECT 'probe_blocks', CAST(total(length(probes)) AS INTEGER) FROM probe_blocks
+  UNION ALL SELECT 'minute_blocks', CAST(total(length(summaries)) AS INTEGER) FROM minute_blocks
+  UNION ALL SELECT 'hour_blocks', CAST(total(length(summaries)) AS INTEGER) FROM hour_blocks;
+)sql";
+
+// Version 2: the log of state changes, and its outages (start, end or NULL while still
+// down) for sqlite3. Within a host, changes are in the order of (at_ms, id).
+const char kOutageLog[] = R"sql(
+CREATE TABLE state_changes(id INTEGER PRIMARY KEY, host_id INTEGER NOT NULL,
+  at_ms INTEGER NOT NULL, from_state TEXT NOT NULL, to_state TEXT NOT NULL);
+CREATE INDEX state_changes_by_host ON state_changes(host_id, at_ms);
+CREATE VIEW outages AS SELECT h.host, d.at_ms AS start_ms, e.at_ms AS end_ms,
+  strftime('%Y-%m-%d %H:%M:%f', d.at_ms / 1000.0, 'unixepoch') AS start_utc,
+  strftime('%Y-%m-%d %H:%M:%f', e.at_ms / 1000.0, 'unixepoch') AS end_utc,
+  (e.at_ms - d.at_ms) / 1000.0 AS duration_s
+  FROM state_changes d JOIN hosts h ON h.id = d.host_id
+  LEFT JOIN state_changes e ON e.id = (SELECT n.id FROM state_changes n
+    WHERE n.host_id = d.host_id AND n.at_ms >= d.at_ms AND n.id > d.id
+    ORDER BY n.at_ms, n.id LIMIT 1)
+  WHERE d.to_state = 'down';
+PRAGMA user_version = 2;
 )sql";
 
 // A file name in UTF-8, as SQLite takes it, for the file system (Windows reads a narrow
@@ -236,6 +268,7 @@ int HistoryStore::OpenDatabase() {
   // The WAL's room comes out of the budget: the two files together stay within it.
   const std::uint64_t wal_room = std::min<std::uint64_t>(64 << 20, options_.budget_bytes / 8);
   cap_pages_ = (options_.budget_bytes - wal_room) / page_size_;
+  log_cap_rows_ = std::max(kMinLogRows, options_.budget_bytes / kLogBudgetShare / kLogRowBytes);
   const std::string settings =
       "PRAGMA synchronous=NORMAL; PRAGMA wal_autocheckpoint=0; PRAGMA journal_size_limit=" +
       std::to_string(wal_room) + "; PRAGMA max_page_count=" + std::to_string(cap_pages_) + ";";
@@ -243,7 +276,7 @@ int HistoryStore::OpenDatabase() {
   if (code != SQLITE_OK) {
     return code;
   }
-  if (found == 0 && (code = CreateSchema()) != SQLITE_OK) {
+  if (found < kSchemaVersion && (code = CreateSchema(found)) != SQLITE_OK) {
     return code;
   }
   if ((code = PrepareStatements()) != SQLITE_OK) {
@@ -252,9 +285,11 @@ int HistoryStore::OpenDatabase() {
   return RegisterHosts();
 }
 
-int HistoryStore::CreateSchema() {
+int HistoryStore::CreateSchema(std::int64_t found) {
+  // A database of version 1 keeps its tables and gains the log, in one transaction.
   std::string sql = "BEGIN IMMEDIATE;";
-  sql += kSchema;
+  sql += found == 0 ? kSchema : kRecountTallies;
+  sql += kOutageLog;
   sql += "COMMIT;";
   const int code = sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, nullptr);
   if (code != SQLITE_OK) {
@@ -281,9 +316,12 @@ int HistoryStore::PrepareStatements() {
       db_, "INSERT OR REPLACE INTO hour_blocks(day, host_id, summaries) VALUES(?1, ?2, ?3)");
   save_tally_ =
       SqliteStatement(db_, "INSERT OR REPLACE INTO store_meta(key, value) VALUES(?1, ?2)");
+  insert_change_ = SqliteStatement(
+      db_,
+      "INSERT INTO state_changes(host_id, at_ms, from_state, to_state) VALUES(?1, ?2, ?3, ?4)");
   for (const SqliteStatement* statement :
        {&upsert_probes_, &select_probes_, &select_minutes_, &upsert_minutes_, &select_hours_,
-        &upsert_hours_, &save_tally_}) {
+        &upsert_hours_, &save_tally_, &insert_change_}) {
     if (!statement->ok()) {
       return statement->code();
     }
@@ -305,7 +343,7 @@ int HistoryStore::RegisterHosts() {
   }
   SqliteStatement insert(db_, "INSERT OR IGNORE INTO hosts(host) VALUES(?1)");
   SqliteStatement select(db_, "SELECT id FROM hosts WHERE host = ?1");
-  hosts_.assign(sources_.size(), HostState());
+  hosts_.assign(sources_.size(), HostRecord());
   for (std::size_t i = 0; i < sources_.size(); ++i) {
     insert.Bind(1, sources_[i].host);
     const int code = insert.Run();
@@ -318,7 +356,54 @@ int HistoryStore::RegisterHosts() {
     hosts_[i].id = select.Int(0);
     select.Reset();
   }
+  if (const int code = LoadStates(); code != SQLITE_OK) {
+    Execute("ROLLBACK");
+    return code;
+  }
   return Execute("COMMIT") ? SQLITE_OK : sqlite3_extended_errcode(db_);
+}
+
+int HistoryStore::LoadStates() {
+  SqliteStatement latest(db_,
+                         "SELECT to_state, at_ms FROM state_changes WHERE host_id = ?1 "
+                         "ORDER BY at_ms DESC, id DESC LIMIT 1");
+  for (HostRecord& host : hosts_) {
+    latest.Bind(1, host.id);
+    if (latest.Step()) {
+      // A name this code does not know (a later Lumoret's) starts the host afresh.
+      const HostState state = HostStateFromName(latest.Text(0)).value_or(HostState::kNotYet);
+      host.tracker = HostStateTracker(HostStateRules(), state, latest.Int(1));
+    } else if (latest.code() != SQLITE_DONE) {
+      return latest.code();
+    }
+    latest.Reset();
+  }
+  return SQLITE_OK;
+}
+
+int HistoryStore::LogChange(const HostRecord& host, const HostStateTracker::Change& change) {
+  // A host's first reply is no event: only what it does after is.
+  if (change.from == HostState::kNotYet && change.to == HostState::kUp) {
+    return SQLITE_OK;
+  }
+  insert_change_.Bind(1, host.id)
+      .Bind(2, change.at_ms)
+      .Bind(3, std::string(HostStateName(change.from)))
+      .Bind(4, std::string(HostStateName(change.to)));
+  const int code = insert_change_.Run();
+  logged_ = true;
+  return code == SQLITE_DONE ? SQLITE_OK : code;
+}
+
+int HistoryStore::TrimLog() {
+  // Row ids are dense (rows only ever go from the oldest end): the cap counts back from
+  // the newest.
+  SqliteStatement trim(db_,
+                       "DELETE FROM state_changes WHERE id <= "
+                       "(SELECT max(id) FROM state_changes) - ?1");
+  trim.Bind(1, static_cast<std::int64_t>(log_cap_rows_));
+  const int code = trim.Run();
+  return code == SQLITE_DONE ? SQLITE_OK : code;
 }
 
 std::string HistoryStore::MoveAside() {
@@ -385,8 +470,9 @@ bool HistoryStore::WriteBatch(const Clocks& now) {
     return false;
   }
   // A batch rolled back is copied again by the next one, while the rings still hold it.
-  const std::vector<HostState> before = hosts_;
+  const std::vector<HostRecord> before = hosts_;
   const std::int64_t summarised_before = summarised_hour_;
+  logged_ = false;
   const auto fail = [&](int code) {
     hosts_ = before;
     summarised_hour_ = summarised_before;
@@ -399,6 +485,11 @@ bool HistoryStore::WriteBatch(const Clocks& now) {
     }
     const int code = CopyHost(hosts_[i], *sources_[i].probes, now);
     if (code != SQLITE_OK) {
+      return fail(code);
+    }
+  }
+  if (logged_) {
+    if (const int code = TrimLog(); code != SQLITE_OK) {
       return fail(code);
     }
   }
@@ -431,7 +522,7 @@ bool HistoryStore::WriteBatch(const Clocks& now) {
   return true;
 }
 
-int HistoryStore::CopyHost(HostState& host, const ProbeHistory& probes, const Clocks& now) {
+int HistoryStore::CopyHost(HostRecord& host, const ProbeHistory& probes, const Clocks& now) {
   scratch_.clear();
   if (probes.ProbesSince(host.copied, scratch_) == 0) {
     return SQLITE_OK;
@@ -452,6 +543,14 @@ int HistoryStore::CopyHost(HostState& host, const ProbeHistory& probes, const Cl
     block_minute = minute;
     const auto offset = static_cast<std::uint32_t>((wall_ms - minute * kMinuteS * kMsPerS) /
                                                    HistoryBlob::kMsPerOffset);
+    // The log's times are the probes' as stored, so the two agree.
+    const std::int64_t stored_ms =
+        minute * kMinuteS * kMsPerS + std::int64_t{offset} * HistoryBlob::kMsPerOffset;
+    if (const auto change = host.tracker.Add(stored_ms, probe.delay_ms)) {
+      if (const int code = LogChange(host, *change); code != SQLITE_OK) {
+        return code;
+      }
+    }
     HistoryBlob::AppendProbe(
         block, {offset, probe.delay_ms ? static_cast<std::uint16_t>(std::min<std::uint32_t>(
                                              *probe.delay_ms, kLostCode - 1))
@@ -464,7 +563,7 @@ int HistoryStore::CopyHost(HostState& host, const ProbeHistory& probes, const Cl
   return SQLITE_OK;
 }
 
-int HistoryStore::AppendProbes(HostState& host, std::int64_t minute,
+int HistoryStore::AppendProbes(HostRecord& host, std::int64_t minute,
                                const HistoryBlob::Bytes& block) {
   upsert_probes_.Bind(1, minute).Bind(2, host.id).Bind(3, block);
   const int code = upsert_probes_.Run();
@@ -737,7 +836,7 @@ void HistoryStore::Close() {
   Checkpoint(true);
   for (SqliteStatement* statement :
        {&upsert_probes_, &select_probes_, &select_minutes_, &upsert_minutes_, &select_hours_,
-        &upsert_hours_, &save_tally_}) {
+        &upsert_hours_, &save_tally_, &insert_change_}) {
     *statement = SqliteStatement();
   }
   sqlite3_close(db_);
@@ -803,6 +902,7 @@ HistoryStore::Range HistoryStore::Query(const std::string& host, std::int64_t fr
     return range;
   }
   const std::int64_t host_id = id.Int(0);
+  std::vector<Outage> outages = ReadOutages(host_id, from_s * kMsPerS, to_s * kMsPerS);
   // Of the tiers that reach back to from_s within the blocks a query may read, the
   // coarsest whose records are short enough for the points asked (a 30-day graph from
   // 30 blocks of hours, not 720 of minutes), else the finest; without any, the one that
@@ -836,10 +936,51 @@ HistoryStore::Range HistoryStore::Query(const std::string& host, std::int64_t fr
       earliest = reach;
     }
   }
-  if (!chosen) {
-    return range;
+  if (chosen) {
+    range = ReadRange(host_id, *chosen, from_s, to_s, max_points);
   }
-  return ReadRange(host_id, *chosen, from_s, to_s, max_points);
+  range.outages = std::move(outages);
+  return range;
+}
+
+std::vector<HistoryStore::Outage> HistoryStore::ReadOutages(std::int64_t host_id,
+                                                            std::int64_t from_ms,
+                                                            std::int64_t to_ms) {
+  // The state at from_ms, then every change up to to_ms, then the one that ends an
+  // outage still open there: three walks along the index.
+  SqliteStatement before(reader_,
+                         "SELECT at_ms, to_state FROM state_changes WHERE host_id = ?1 AND "
+                         "at_ms <= ?2 ORDER BY at_ms DESC, id DESC LIMIT 1");
+  SqliteStatement within(reader_,
+                         "SELECT at_ms, to_state FROM state_changes WHERE host_id = ?1 AND "
+                         "at_ms > ?2 AND at_ms < ?3 ORDER BY at_ms, id");
+  SqliteStatement after(reader_,
+                        "SELECT at_ms FROM state_changes WHERE host_id = ?1 AND at_ms >= ?2 "
+                        "AND to_state <> 'down' ORDER BY at_ms, id LIMIT 1");
+  std::vector<Outage> outages;
+  bool open = false;  // the latest outage has no end yet
+  const auto take = [&](std::int64_t at_ms, const std::string& state) {
+    if (state == "down" && !open) {
+      outages.push_back({at_ms, std::nullopt});
+      open = true;
+    } else if (state != "down" && open) {
+      outages.back().end_ms = at_ms;
+      open = false;
+    }
+  };
+  before.Bind(1, host_id).Bind(2, from_ms);
+  if (before.Step()) {
+    take(before.Int(0), before.Text(1));
+  }
+  within.Bind(1, host_id).Bind(2, from_ms).Bind(3, to_ms);
+  while (within.Step()) {
+    take(within.Int(0), within.Text(1));
+  }
+  after.Bind(1, host_id).Bind(2, to_ms);
+  if (open && after.Step()) {
+    outages.back().end_ms = after.Int(0);
+  }
+  return outages;
 }
 
 HistoryStore::Range HistoryStore::ReadRange(std::int64_t host_id, std::size_t tier,

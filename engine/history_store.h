@@ -13,6 +13,7 @@
 
 #include "engine/history_blob.h"
 #include "engine/history_rollup.h"
+#include "engine/host_state.h"
 #include "engine/probe_history.h"
 #include "engine/sqlite_statement.h"
 
@@ -53,12 +54,18 @@ class HistoryStore {
     std::int64_t sent_ms = 0;               // ms since the Unix epoch, to 100 ms
     std::optional<std::uint32_t> delay_ms;  // empty: it timed out
   };
+  // A stretch of time a host was down, from its outage log.
+  struct Outage {
+    std::int64_t start_ms = 0;           // the first unanswered request, ms since the epoch
+    std::optional<std::int64_t> end_ms;  // the first answered one; empty while still down
+  };
   // What a range of one host's history holds, from the tier that suits it.
   struct Range {
     Tier tier = Tier::kProbes;         // where it was read from
     std::int64_t bucket_s = 0;         // seconds each point covers
     std::vector<DelaySummary> points;  // oldest first, only buckets with probes
     std::vector<StoredProbe> probes;   // the tier's probes themselves, for kProbes
+    std::vector<Outage> outages;       // oldest first, those that overlap the range
   };
 
   // A store at path (not yet opened) for these sources.
@@ -90,7 +97,8 @@ class HistoryStore {
 
   // What one host's history holds from from_s to to_s (seconds since the epoch), in at
   // most max_points points: from the finest tier that reaches back to from_s, else from
-  // the one that reaches back furthest. Safe from any thread, beside the writer.
+  // the one that reaches back furthest; and its outages in that time, from the log.
+  // Safe from any thread, beside the writer.
   Range Query(const std::string& host, std::int64_t from_s, std::int64_t to_s,
               std::size_t max_points);
 
@@ -104,10 +112,12 @@ class HistoryStore {
   const std::string& path() const { return path_; }
 
  private:
-  // A host's place in the database and how far its ring has been copied.
-  struct HostState {
+  // A host's place in the database, how far its ring has been copied, and its state as
+  // the outage log has it.
+  struct HostRecord {
     std::int64_t id = 0;                                              // hosts.id
     SteadyClock::time_point copied = SteadyClock::time_point::min();  // newest probe copied
+    HostStateTracker tracker;  // fed the probes copied, in their order
   };
   // One tier's table: its name, the seconds per block and the share of the budget.
   struct TierTable {
@@ -123,14 +133,23 @@ class HistoryStore {
   void Report(const std::string& text);
   // Opens path_ on db_ and prepares it; the SQLite code of the first step that failed.
   int OpenDatabase();
-  int CreateSchema();
+  // Makes the tables a database of version found lacks.
+  int CreateSchema(std::int64_t found);
   int RegisterHosts();
+  // Starts each host's tracker from its latest state in the log.
+  int LoadStates();
+  // Logs a change of host's state, unless it is the first reply of a host never logged.
+  int LogChange(const HostRecord& host, const HostStateTracker::Change& change);
+  // Drops the log's oldest rows past its cap.
+  int TrimLog();
+  // The outages of host_id that overlap [from_ms, to_ms), on the reading connection.
+  std::vector<Outage> ReadOutages(std::int64_t host_id, std::int64_t from_ms, std::int64_t to_ms);
   int PrepareStatements();
   // Renames a database that cannot be read, with its WAL, to a name with the time; the
   // new name, or empty when it could not be moved.
   std::string MoveAside();
   // Writes host's probes of one minute, appended to its block.
-  int AppendProbes(HostState& host, std::int64_t minute, const HistoryBlob::Bytes& block);
+  int AppendProbes(HostRecord& host, std::int64_t minute, const HistoryBlob::Bytes& block);
   // Summarises every host's hour, once it is over or the run ends: its minutes from full
   // detail into the hour's block of minutes, and the hour into the day's block.
   int CloseHour(std::int64_t hour);
@@ -154,7 +173,7 @@ class HistoryStore {
                  const HistoryBlob::Layout& layout, std::int64_t slot, std::int64_t host_id,
                  std::uint32_t index, const DelaySummary& summary);
   // Copies one host's new probes into the open transaction.
-  int CopyHost(HostState& host, const ProbeHistory& probes, const Clocks& now);
+  int CopyHost(HostRecord& host, const ProbeHistory& probes, const Clocks& now);
   // The tier to lose its oldest block when the budget is near.
   std::size_t TierToTrim();
   // Drops the oldest block of tier number tier; SQLITE_DONE when it had none.
@@ -176,11 +195,13 @@ class HistoryStore {
   const std::vector<Source> sources_;         // in the order of config.ini
   const Options options_;                     // budget and period
   sqlite3* db_ = nullptr;                     // the writer's connection; null when not open
-  std::vector<HostState> hosts_;              // one per source
+  std::vector<HostRecord> hosts_;             // one per source
   std::vector<ProbeHistory::Probe> scratch_;  // one host's new probes, reused
   std::uint64_t cap_pages_ = 0;               // the database's page limit, from the budget
   std::uint64_t page_size_ = 4096;            // bytes per page
   std::uint64_t tier_bytes_[3] = {};          // blob bytes kept per tier, for the shares
+  std::uint64_t log_cap_rows_ = 0;            // the outage log's rows at most, from the budget
+  bool logged_ = false;                       // the batch under way logged a change
   int batches_ = 0;                           // written since the limits were last enforced
   // No hour summarised yet in this run.
   static constexpr std::int64_t kNoHour = INT64_MIN;
@@ -194,6 +215,7 @@ class HistoryStore {
   SqliteStatement select_hours_;    // one day's block of hour summaries
   SqliteStatement upsert_hours_;    // replaces it
   SqliteStatement save_tally_;      // keeps tier_bytes_ in store_meta
+  SqliteStatement insert_change_;   // one row of the outage log
 
   mutable std::mutex state_mutex_;  // guards what other threads read below
   std::string problem_;             // said once, then empty

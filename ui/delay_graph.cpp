@@ -69,9 +69,11 @@ void DelayGraph::SetProbes(std::vector<ProbeHistory::Probe> probes,
 }
 
 void DelayGraph::SetRange(const TimeView& view, std::vector<DelaySummary> points,
-                          std::int64_t bucket_s) {
+                          std::int64_t bucket_s,
+                          std::vector<std::pair<std::int64_t, std::int64_t>> outages) {
   points_ = std::move(points);
   bucket_s_ = bucket_s;
+  outages_ = std::move(outages);
   painted_buckets = -1;
   SetView(view);
 }
@@ -253,11 +255,21 @@ void DelayGraph::DrawRangeAxes(wxDC& dc, const wxRect& plot, double scale) const
 void DelayGraph::DrawOutages(wxDC& dc, const wxRect& plot) const {
   dc.SetPen(*wxTRANSPARENT_PEN);
   dc.SetBrush(wxBrush(kOutageColour));
-  for (const auto& [from, to] : OutageRuns(points_, bucket_s_)) {
-    const auto [first, end] = view_.BucketPixels(from, to - from, plot.GetWidth());
-    if (end > first) {
-      dc.DrawRectangle(plot.GetLeft() + first, plot.GetTop(), end - first, plot.GetHeight());
+  const int width = plot.GetWidth();
+  for (const auto& [from_ms, to_ms] : outages_) {
+    if (to_ms <= view_.from_s * 1000 || from_ms >= view_.to_s * 1000) {
+      continue;
     }
+    // To the millisecond, and at least a pixel wide, so that a short outage still shows;
+    // cut to the plot before it becomes an int (an outage may have begun years before).
+    const auto x = [&](std::int64_t at_ms) {
+      return std::clamp(view_.X(static_cast<double>(at_ms) / 1000.0, width), 0.0,
+                        static_cast<double>(width));
+    };
+    const int first = static_cast<int>(std::floor(x(from_ms)));
+    const int end = static_cast<int>(std::ceil(x(to_ms)));
+    dc.DrawRectangle(plot.GetLeft() + first, plot.GetTop(), std::max(1, end - first),
+                     plot.GetHeight());
   }
 }
 

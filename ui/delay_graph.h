@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <utility>
 #include <vector>
 
 #include "engine/history_rollup.h"
@@ -14,7 +15,8 @@
 // A host's probes of the last 10 minutes: delay against time, timeouts as red marks
 // along the top, and the average delay as a line. Or a longer range from the history
 // store, as buckets: the min-max band, the median, loss as red ticks along the top and
-// outages shaded; the mouse wheel zooms it and a drag moves it along time.
+// the outages of the host's log shaded; the mouse wheel zooms it and a drag moves it
+// along time.
 class DelayGraph : public wxPanel {
  public:
   explicit DelayGraph(wxWindow* parent);
@@ -23,8 +25,10 @@ class DelayGraph : public wxPanel {
   // at now.
   void SetProbes(std::vector<ProbeHistory::Probe> probes, ProbeHistory::Clock::time_point now);
   // Shows the buckets of a history range over view from now on (until SetProbes): points
-  // oldest first, each bucket_s long; none while they are being read.
-  void SetRange(const TimeView& view, std::vector<DelaySummary> points, std::int64_t bucket_s);
+  // oldest first, each bucket_s long, and outages as [start, end) in ms since the epoch;
+  // none while they are being read.
+  void SetRange(const TimeView& view, std::vector<DelaySummary> points, std::int64_t bucket_s,
+                std::vector<std::pair<std::int64_t, std::int64_t>> outages = {});
   // Moves the history range's view, keeping its buckets until new ones come.
   void SetView(const TimeView& view);
   // The history range's width in pixels: as many buckets as are worth reading.
@@ -63,8 +67,9 @@ class DelayGraph : public wxPanel {
   TimeView view_;                            // the history range shown
   std::vector<DelaySummary> points_;         // its buckets, oldest first
   std::int64_t bucket_s_ = 0;                // seconds per bucket
-  int drag_x_ = 0;                           // where the drag started, in pixels
-  TimeView drag_view_;                       // the view when it started
+  std::vector<std::pair<std::int64_t, std::int64_t>> outages_;  // [start, end) in ms
+  int drag_x_ = 0;                                              // where the drag started, in pixels
+  TimeView drag_view_;                                          // the view when it started
 };
 
 #endif  // LUMORET_UI_DELAY_GRAPH_H

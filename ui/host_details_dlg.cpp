@@ -146,13 +146,20 @@ void CHostDetailsDlg::ReadRange(const TimeView& view) {
   const auto width = static_cast<std::size_t>(graph->PlotWidth());
   reads_.Run([this, store, host, view, width](const std::atomic<bool>&) {
     HistoryStore::Range range = store->Query(host, view.from_s, view.to_s, width);
-    return BackgroundJob::Delivery(
-        [this, points = std::move(range.points), bucket_s = range.bucket_s]() mutable {
-          // Unless the window went back to the probes in memory meanwhile.
-          if (range_ > 0) {
-            graph->SetRange(graph->view(), std::move(points), bucket_s);
-          }
-        });
+    // An outage still under way lasts until now.
+    const std::int64_t now_ms = std::int64_t{std::time(nullptr)} * 1000;
+    std::vector<std::pair<std::int64_t, std::int64_t>> outages;
+    for (const HistoryStore::Outage& outage : range.outages) {
+      outages.emplace_back(outage.start_ms, outage.end_ms.value_or(now_ms));
+    }
+    return BackgroundJob::Delivery([this, points = std::move(range.points),
+                                    bucket_s = range.bucket_s,
+                                    outages = std::move(outages)]() mutable {
+      // Unless the window went back to the probes in memory meanwhile.
+      if (range_ > 0) {
+        graph->SetRange(graph->view(), std::move(points), bucket_s, std::move(outages));
+      }
+    });
   });
 #else
   (void)view;

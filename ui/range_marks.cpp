@@ -47,28 +47,6 @@ BucketMarks MarksOf(const DelaySummary& summary, int tick_height) {
   return marks;
 }
 
-std::vector<std::pair<std::int64_t, std::int64_t>> OutageRuns(
-    const std::vector<DelaySummary>& points, std::int64_t bucket_s) {
-  std::vector<std::pair<std::int64_t, std::int64_t>> runs;
-  bool open = false;  // the last run may go on: no reply since it
-  for (const DelaySummary& point : points) {
-    if (point.count == 0) {
-      continue;
-    }
-    if (point.lost != point.count) {
-      open = false;
-      continue;
-    }
-    if (open && point.start_s - runs.back().second < kProbeGapS) {
-      runs.back().second = point.start_s + bucket_s;
-    } else {
-      runs.emplace_back(point.start_s, point.start_s + bucket_s);
-    }
-    open = true;
-  }
-  return runs;
-}
-
 std::string IsoLocalTime(std::int64_t at_s) {
   const std::tm local = LocalTime(static_cast<std::time_t>(at_s));
   const std::int64_t as_utc =

@@ -16,7 +16,7 @@ struct BucketMarks {
   bool band = false;    // a min-max band: two replies or more
   bool median = false;  // the median: a reply or more
   bool loss = false;    // a red tick at the top: a probe or more lost
-  bool outage = false;  // shaded: every probe lost
+  bool outage = false;  // every probe lost: the median line breaks there
   int loss_height = 0;  // the tick's height in pixels, by the share lost
 };
 // The marks of summary in a graph whose loss ticks are at most tick_height high; a
@@ -27,11 +27,6 @@ BucketMarks MarksOf(const DelaySummary& summary, int tick_height);
 // was not running); closer ones are neighbours, though buckets shorter than the probes'
 // interval leave empty ones between them.
 constexpr std::int64_t kProbeGapS = 60;
-
-// The outages among points (oldest first, each bucket_s long): runs of neighbouring
-// buckets in which every probe was lost, as [start, end) in seconds.
-std::vector<std::pair<std::int64_t, std::int64_t>> OutageRuns(
-    const std::vector<DelaySummary>& points, std::int64_t bucket_s);
 
 // A time as ISO 8601 in the local time zone, with its offset: 2026-12-07T18:05:00+08:00.
 std::string IsoLocalTime(std::int64_t at_s);

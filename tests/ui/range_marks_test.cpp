@@ -30,19 +30,6 @@ TEST(RangeMarks, BandsNeedTwoRepliesAndLossTicksGrowWithTheShareLost) {
   EXPECT_FALSE(none.band || none.median || none.loss || none.outage);
 }
 
-TEST(RangeMarks, OutagesAreRunsOfAllLostBucketsBrokenByRepliesAndGaps) {
-  const std::vector<DelaySummary> points = {
-      Bucket{0, 6, 6}, Bucket{60, 6, 6}, Bucket{120, 6, 1, 5, 6, 7},
-      Bucket{180, 6, 6},  // 240 is missing: Lumoret did not run
-      Bucket{300, 3, 3}};
-  using Runs = std::vector<std::pair<std::int64_t, std::int64_t>>;
-  EXPECT_EQ(OutageRuns(points, 60), (Runs{{0, 120}, {180, 240}, {300, 360}}));
-  // Buckets of 7 s with a probe every 10 s: the empty ones between do not break it.
-  const std::vector<DelaySummary> fine = {Bucket{0, 1, 1}, Bucket{14, 1, 1}, Bucket{21, 1, 1},
-                                          Bucket{35, 1, 0, 5, 5, 5}, Bucket{42, 1, 1}};
-  EXPECT_EQ(OutageRuns(fine, 7), (Runs{{0, 28}, {42, 49}}));
-}
-
 // Runs a case in a time zone given the POSIX way, which needs no zone files.
 class RangeCsv : public ::testing::Test {
  protected:
