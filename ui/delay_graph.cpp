@@ -145,16 +145,20 @@ void DelayGraph::DrawAxes(wxDC& dc, const wxRect& plot, double scale) const {
     const wxString label = wxString::Format("%d", minute - kMinutesShown);
     dc.DrawText(label, x - dc.GetTextExtent(label).x / 2, plot.GetBottom() + 2);
   }
+  // The band above the plot holds the timeout marks.
+  DrawAxisTitles(dc, plot, wxString::FromUTF8("时间（分钟，0 = 现在）"),
+                 wxString::FromUTF8("超时"));
+}
+
+void DelayGraph::DrawAxisTitles(wxDC& dc, const wxRect& plot, const wxString& time_title,
+                                const wxString& band_title) const {
   dc.SetPen(*wxBLACK_PEN);
   dc.DrawLine(plot.GetLeftTop(), plot.GetLeftBottom());
   dc.DrawLine(plot.GetLeftBottom(), plot.GetRightBottom());
-  const wxString time_title = wxString::FromUTF8("时间（分钟，0 = 现在）");
   dc.DrawText(time_title, plot.GetLeft() + (plot.GetWidth() - dc.GetTextExtent(time_title).x) / 2,
               plot.GetBottom() + 2 + dc.GetCharHeight());
-  // The band above the plot holds the timeout marks.
   dc.SetTextForeground(*wxRED);
-  const wxString timeout_title = wxString::FromUTF8("超时");
-  dc.DrawText(timeout_title, plot.GetLeft() - dc.GetTextExtent(timeout_title).x - 4,
+  dc.DrawText(band_title, plot.GetLeft() - dc.GetTextExtent(band_title).x - 4,
               plot.GetTop() - kTopMargin + 2);
   dc.SetTextForeground(*wxBLACK);
   const wxString delay_title = wxString::FromUTF8("延迟 (ms)");
@@ -231,25 +235,13 @@ void DelayGraph::DrawRangeAxes(wxDC& dc, const wxRect& plot, double scale) const
     const wxString label = wxDateTime(static_cast<time_t>(at)).Format(format);
     dc.DrawText(label, x - dc.GetTextExtent(label).x / 2, plot.GetBottom() + 2);
   }
-  dc.SetPen(*wxBLACK_PEN);
-  dc.DrawLine(plot.GetLeftTop(), plot.GetLeftBottom());
-  dc.DrawLine(plot.GetLeftBottom(), plot.GetRightBottom());
   const wxString span_title =
       wxString::FromUTF8("时间（") +
       wxDateTime(static_cast<time_t>(view_.from_s)).Format("%Y-%m-%d %H:%M") +
       wxString::FromUTF8(" 至 ") +
       wxDateTime(static_cast<time_t>(view_.to_s)).Format("%Y-%m-%d %H:%M") +
       wxString::FromUTF8("）");
-  dc.DrawText(span_title, plot.GetLeft() + (plot.GetWidth() - dc.GetTextExtent(span_title).x) / 2,
-              plot.GetBottom() + 2 + dc.GetCharHeight());
-  dc.SetTextForeground(*wxRED);
-  const wxString loss_title = wxString::FromUTF8("丢包");
-  dc.DrawText(loss_title, plot.GetLeft() - dc.GetTextExtent(loss_title).x - 4,
-              plot.GetTop() - kTopMargin + 2);
-  dc.SetTextForeground(*wxBLACK);
-  const wxString delay_title = wxString::FromUTF8("延迟 (ms)");
-  dc.DrawRotatedText(delay_title, 2,
-                     plot.GetTop() + (plot.GetHeight() + dc.GetTextExtent(delay_title).x) / 2, 90);
+  DrawAxisTitles(dc, plot, span_title, wxString::FromUTF8("丢包"));
 }
 
 void DelayGraph::DrawOutages(wxDC& dc, const wxRect& plot) const {

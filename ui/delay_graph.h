@@ -47,6 +47,10 @@ class DelayGraph : public wxPanel {
   // The delay axis's grid lines and labels, in the window's font, shared by both views.
   void DrawDelayTicks(wxDC& dc, const wxRect& plot, double scale) const;
   void DrawAxes(wxDC& dc, const wxRect& plot, double scale) const;
+  // The axis lines and titles both views share: time below, the marks' band above on
+  // the left, delay upwards.
+  void DrawAxisTitles(wxDC& dc, const wxRect& plot, const wxString& time_title,
+                      const wxString& band_title) const;
   void DrawProbes(wxDC& dc, const wxRect& plot, double scale) const;
   // x of a time in the plot, the left edge 10 minutes before now.
   int TimeX(const wxRect& plot, ProbeHistory::Clock::time_point at) const;
