@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -41,16 +42,11 @@ Bytes LoopbackRequest() {
 }
 
 TEST(RelayMessageTest, EchoRequestsTravelAsTheirWireBytes) {
-  RelayMessage request;
-  request.kind = RelayMessage::Kind::kEchoRequest;
-  request.address = V4(127, 0, 0, 1);
-  request.identifier = 0x1234;
-  request.sequence = 0xABCD;
-  EXPECT_EQ(Encoded(request), LoopbackRequest());
-
-  // Decoded, they give back the message they were made of.
   const auto decoded = Decoded(LoopbackRequest());
   ASSERT_TRUE(decoded);
+  EXPECT_EQ(std::tie(decoded->kind, decoded->address, decoded->identifier, decoded->sequence),
+            std::make_tuple(RelayMessage::Kind::kEchoRequest, V4(127, 0, 0, 1), 0x1234, 0xABCD));
+  // Encoded, they give back their bytes.
   EXPECT_EQ(Encoded(*decoded), LoopbackRequest());
 
   // An IPv6 link-local destination keeps its interface.
@@ -63,35 +59,30 @@ TEST(RelayMessageTest, EchoRequestsTravelAsTheirWireBytes) {
 }
 
 TEST(RelayMessageTest, DatagramsCarryStampOverflowsSourceAndBytes) {
-  const unsigned char reply[] = {0x45, 0x00, 0x00};
-  RelayMessage datagram;
-  datagram.kind = RelayMessage::Kind::kDatagram;
-  datagram.wall_stamp_ns = 0x0102030405060708;
-  datagram.overflow_count = 7;
-  datagram.address = V4(10, 0, 0, 2);
-  datagram.bytes = reply;
-  datagram.length = sizeof reply;
-  const Bytes expected = {4, 3, 1, 2, 3, 4, 5, 6,    7,    8,  0, 0, 0, 7,    0,    0,   0,
-                          0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF, 10, 0, 0, 2, 0x45, 0x00, 0x00};
-  EXPECT_EQ(Encoded(datagram), expected);
-
-  const auto decoded = Decoded(expected);
-  ASSERT_TRUE(decoded);
-  EXPECT_EQ(Encoded(*decoded), expected);
+  const Bytes bytes = {4, 3, 1, 2, 3, 4, 5, 6,    7,    8,  0, 0, 0, 7,    0,    0,   0,
+                       0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF, 10, 0, 0, 2, 0x45, 0x00, 0x00};
+  auto datagram = Decoded(bytes);
+  ASSERT_TRUE(datagram);
+  EXPECT_EQ(
+      std::tie(datagram->kind, datagram->wall_stamp_ns, datagram->overflow_count,
+               datagram->address),
+      std::make_tuple(RelayMessage::Kind::kDatagram, 0x0102030405060708u, 7u, V4(10, 0, 0, 2)));
+  EXPECT_EQ(Bytes(datagram->bytes, datagram->bytes + datagram->length), Bytes({0x45, 0, 0}));
+  EXPECT_EQ(Encoded(*datagram), bytes);
 
   // Without a stamp or a count: neither flag, zeros in their place.
-  datagram.wall_stamp_ns.reset();
-  datagram.overflow_count.reset();
-  const auto bare = Decoded(Encoded(datagram));
+  datagram->wall_stamp_ns.reset();
+  datagram->overflow_count.reset();
+  const auto bare = Decoded(Encoded(*datagram));
   ASSERT_TRUE(bare);
   EXPECT_FALSE(bare->wall_stamp_ns);
   EXPECT_FALSE(bare->overflow_count);
 
   // Cut to the headers a reply is matched by: a 60-byte IPv4 header and the ICMP header.
   const Bytes long_reply(200, 0x45);
-  datagram.bytes = long_reply.data();
-  datagram.length = long_reply.size();
-  EXPECT_EQ(Decoded(Encoded(datagram))->length, 68u);
+  datagram->bytes = long_reply.data();
+  datagram->length = long_reply.size();
+  EXPECT_EQ(Decoded(Encoded(*datagram))->length, 68u);
 }
 
 TEST(RelayMessageTest, FilterAndReadyWords) {

@@ -14,16 +14,6 @@
 
 namespace {
 
-std::vector<std::string> Split(const std::string& line) {
-  std::vector<std::string> fields;
-  std::string field;
-  std::istringstream in(line);
-  while (std::getline(in, field, ',')) {
-    fields.push_back(field);
-  }
-  return fields;
-}
-
 // A number, or none for "-".
 template <typename T>
 std::optional<T> Value(const std::string& text) {
@@ -40,7 +30,11 @@ void ForEachRow(const std::string& text, std::size_t fields, const char* header,
   std::istringstream in(text);
   std::string line;
   while (std::getline(in, line)) {
-    const auto f = Split(line);
+    std::vector<std::string> f;
+    std::istringstream cells(line);
+    for (std::string field; std::getline(cells, field, ',');) {
+      f.push_back(field);
+    }
     if (line.rfind("#summary", 0) == 0) {
       for (std::size_t i = 1; i + 1 < f.size(); i += 2) {
         summary[f[i]] = std::stod(f[i + 1]);
@@ -54,9 +48,8 @@ void ForEachRow(const std::string& text, std::size_t fields, const char* header,
 }
 
 std::string ReadAll(const std::filesystem::path& path) {
-  std::ifstream in(path);
   std::ostringstream text;
-  text << in.rdbuf();
+  text << std::ifstream(path).rdbuf();
   return text.str();
 }
 
@@ -138,7 +131,7 @@ BenchRun::BenchRun(const std::vector<std::string>& config_lines, const std::stri
              [&](const auto& f) {
                const auto u64 = [&f](int i) { return std::stoull(f[i]); };
                records.push_back({f[0], u32(f[1]), f[2], u64(3), u64(5), f[6] == "1", f[7] == "1",
-                                  u64(8), u64(9), u64(10), u64(11), u64(12), u64(13), u64(15),
+                                  u64(8), u64(10), u64(11), u64(12), u64(13), u64(15),
                                   std::stod(f[16]), std::stod(f[17])});
              });
   std::filesystem::remove_all(dir);

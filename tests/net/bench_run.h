@@ -30,7 +30,7 @@ struct ProberRecord {
   std::string rule;
   std::uint64_t requests = 0, replies = 0;
   bool first_answered = false, last_answered = false;
-  std::uint64_t lost = 0, duplicates = 0, late = 0, faulty = 0, bad_requests = 0;
+  std::uint64_t lost = 0, late = 0, faulty = 0, bad_requests = 0;
   std::uint64_t on_schedule = 0, behind = 0;
   double max_behind_ms = 0, max_early_ms = 0;
 };

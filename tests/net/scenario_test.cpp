@@ -15,7 +15,7 @@ constexpr double kSeconds = 13;  // long enough for two 5-second timeouts
 
 // Each entry: an address and the responder's rule for it, grouped by what the engine must
 // make of the replies. Accounted, with the rule's delay:
-const char* const kDelayed[] = {
+const std::vector<std::string> kDelayed = {
     // IPv4
     "198.18.1.1 delay=0", "198.18.1.2 delay=1", "198.18.1.3 delay=5", "198.18.1.4 delay=20",
     "198.18.1.5 delay=100", "198.18.1.6 delay=400", "198.18.1.7 delay=1000",
@@ -32,7 +32,7 @@ const char* const kDelayed[] = {
 // identifier, a reply from another target with that target's current sequence number
 // would count for it. "cut": the raw socket's ICMP filter cannot read 8 header bytes;
 // "bad-version": IPv4 input drops it.
-const char* const kNeverAccepted[] = {
+const std::vector<std::string> kNeverAccepted = {
     // IPv4
     "198.18.3.3 delay=5002", "198.18.3.4 kind=wrong-id", "198.18.3.5 kind=wrong-seq",
     "198.18.3.20 kind=wrong-src", "198.18.3.10 kind=cut", "198.18.3.11 kind=unreachable",
@@ -42,7 +42,7 @@ const char* const kNeverAccepted[] = {
     "2001:db8::3:20 kind=wrong-src", "2001:db8::3:10 kind=cut", "2001:db8::3:11 kind=unreachable",
     "2001:db8::3:13 loss=100"};
 // Each reply comes twice.
-const char* const kDuplicating[] = {
+const std::vector<std::string> kDuplicating = {
     "198.18.3.1 kind=dup", "198.18.3.2 kind=dup delay=30 dup_after=500", "2001:db8::3:1 kind=dup"};
 // Datagram sockets get only what the system's ICMP input accepts, and that checks the
 // checksum: these replies are lost there. A raw socket gets its copy before the check.
@@ -68,15 +68,13 @@ double RuleValue(const std::string& entry, const std::string& key) {
   return at == std::string::npos ? 0 : std::stod(entry.substr(at + key.size() + 1));
 }
 
-// Every entry above with a rule.
+// Every entry above with a rule, and the responder's rules: theirs and the ranges'.
 std::vector<std::string> Entries() {
-  std::vector<std::string> all = {kBadChecksum};
-  const auto add = [&all](const auto& group) {
-    all.insert(all.end(), std::begin(group), std::end(group));
-  };
-  add(kDelayed);
-  add(kNeverAccepted);
-  add(kDuplicating);
+  std::vector<std::string> all = kDelayed;
+  for (const auto* group : {&kNeverAccepted, &kDuplicating}) {
+    all.insert(all.end(), group->begin(), group->end());
+  }
+  all.push_back(kBadChecksum);
   return all;
 }
 
@@ -108,12 +106,6 @@ std::vector<std::string> Config() {
 // The parameter: whether the engine runs without rights, on datagram sockets.
 class Scenario : public ::testing::TestWithParam<bool> {
  protected:
-  static void TearDownTestSuite() {
-    for (auto& run : runs_) {
-      run.reset();
-    }
-  }
-
   void SetUp() override {
     auto& run = runs_[GetParam() ? 1 : 0];
     if (!run) {
@@ -130,13 +122,11 @@ class Scenario : public ::testing::TestWithParam<bool> {
   // The entries whose replies the engine accounts in this run, and those it never accepts.
   std::vector<std::string> Delayed() const { return With(kDelayed, !GetParam()); }
   std::vector<std::string> Never() const { return With(kNeverAccepted, GetParam()); }
-  template <typename Group>
-  static std::vector<std::string> With(const Group& group, bool bad_checksum) {
-    std::vector<std::string> entries(std::begin(group), std::end(group));
+  static std::vector<std::string> With(std::vector<std::string> group, bool bad_checksum) {
     if (bad_checksum) {
-      entries.push_back(kBadChecksum);
+      group.push_back(kBadChecksum);
     }
-    return entries;
+    return group;
   }
 
   static std::unique_ptr<BenchRun> runs_[2];  // one run per parameter, made when first used
@@ -188,7 +178,7 @@ TEST_P(Scenario, DelaysAndDuplicatesMatchTheResponder) {
     EXPECT_NEAR(*t.average, delay, jitter + 1 + LUMORET_NET_SLACK_MS) << entry;
     EXPECT_LE(*t.max, delay + jitter + 1 + 25 * LUMORET_NET_SLACK_MS) << entry;
   }
-  for (const std::string entry : kDuplicating) {
+  for (const std::string& entry : kDuplicating) {
     const EngineTarget& t = run_->Target(Address(entry));
     // Every reply came twice: each answered request's second copy is counted apart.
     EXPECT_GE(t.duplicates, t.replies) << entry;

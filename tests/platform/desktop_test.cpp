@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <thread>
 
@@ -19,15 +20,7 @@ namespace {
 namespace fs = std::filesystem;
 
 using DesktopTest = TempDirFixture;
-
-// Checks opener until it has an outcome, wait_ms at most.
-platform::HelpState Await(platform::HelpOpener& opener, int wait_ms = 3000) {
-  for (int i = 0; i < wait_ms / 10 && opener.state == platform::HelpState::kPending; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    platform::CheckHelpOpener(opener);
-  }
-  return opener.state;
-}
+using platform::HelpState;
 
 // A stand-in for the desktop's opener in folder bin, running the shell text body.
 void WriteOpener(const fs::path& bin, const std::string& body) {
@@ -35,71 +28,60 @@ void WriteOpener(const fs::path& bin, const std::string& body) {
   fs::permissions(bin / "xdg-open", fs::perms::owner_all);
 }
 
-TEST_F(DesktopTest, HelpOpensTheFileQuietlyAndLeavesNoChild) {
+// Opens file with PATH holding only bin (and what it links to), and checks the opener
+// until it has an outcome, wait_ms at most.
+HelpState HelpOutcome(const fs::path& bin, const std::string& file, platform::HelpOpener* opener,
+                      int wait_ms = 3000) {
+  const std::string old_path = std::getenv("PATH");
+  ::setenv("PATH", bin.c_str(), 1);
+  *opener = platform::OpenHelpFile(file);
+  ::setenv("PATH", old_path.c_str(), 1);
+  for (int i = 0; i < wait_ms / 10 && opener->state == HelpState::kPending; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    platform::CheckHelpOpener(*opener);
+  }
+  return opener->state;
+}
+
+TEST_F(DesktopTest, HelpOpensTheFileQuietlyLeavesNoChildAndTellsAFailedOpener) {
   // The opener makes noise on both outputs and records its argument.
   const fs::path bin = dir_ / "bin", record = dir_ / "opened";
   fs::create_directory(bin);
+  fs::create_symlink("/bin/sh", bin / "sh");
   WriteOpener(bin, "echo noise >&2\necho noise\nprintf '%s\\n' \"$1\" >>'" + record.string() + "'");
-  const std::string old_path = std::getenv("PATH");
-  ::setenv("PATH", (bin.string() + ":" + old_path).c_str(), 1);
   const fs::path old_cwd = fs::current_path();
   fs::current_path(dir_);
   // Our stderr, which the opener's would share, goes to a file while it runs.
   ::testing::internal::CaptureStderr();
   // The working folder's own copy first; without one, the installed copy.
   { std::ofstream readme(dir_ / "ReadMe.txt"); }
-  platform::HelpOpener local = platform::OpenHelpFile("ReadMe.txt");
-  const platform::HelpState local_state = Await(local);
+  platform::HelpOpener opener;
+  EXPECT_EQ(HelpOutcome(bin, "ReadMe.txt", &opener), HelpState::kOpened);
   fs::remove(dir_ / "ReadMe.txt");
-  platform::HelpOpener installed = platform::OpenHelpFile("ReadMe.txt");
-  const platform::HelpState installed_state = Await(installed);
+  EXPECT_EQ(HelpOutcome(bin, "ReadMe.txt", &opener), HelpState::kOpened);
   const std::string err = ::testing::internal::GetCapturedStderr();
   fs::current_path(old_cwd);
-  ::setenv("PATH", old_path.c_str(), 1);
 
-  EXPECT_EQ(local_state, platform::HelpState::kOpened);
-  EXPECT_EQ(installed_state, platform::HelpState::kOpened);
-  std::ifstream opened(record);
-  std::string first, second;
-  std::getline(opened, first);
-  std::getline(opened, second);
-  EXPECT_EQ(first, (dir_ / "ReadMe.txt").string());
-  EXPECT_EQ(second, LUMORET_DOC_DIR "/ReadMe.txt");
+  std::ostringstream opened;
+  opened << std::ifstream(record).rdbuf();
+  EXPECT_EQ(opened.str(), (dir_ / "ReadMe.txt").string() + "\n" LUMORET_DOC_DIR "/ReadMe.txt\n");
   EXPECT_EQ(err, "");
   // Nothing left to reap: the viewer's parent was reaped, the viewer is not our child.
   errno = 0;
   EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1);
   EXPECT_EQ(errno, ECHILD);
-}
 
-// The opener's outcome, with PATH holding only folder (and what it links to).
-platform::HelpState HelpOutcome(const fs::path& folder, platform::HelpOpener* opener,
-                                int wait_ms = 3000) {
-  const std::string old_path = std::getenv("PATH");
-  ::setenv("PATH", folder.c_str(), 1);
-  *opener = platform::OpenHelpFile("/nonexistent/ReadMe.txt");
-  ::setenv("PATH", old_path.c_str(), 1);
-  return Await(*opener, wait_ms);
-}
-
-TEST_F(DesktopTest, HelpTellsAFailedOpenerFromOneThatWorksOrStillRuns) {
-  const fs::path bin = dir_ / "bin";
-  fs::create_directory(bin);
-  fs::create_symlink("/bin/sh", bin / "sh");
+  // No opener on the PATH at all; one that finds no viewer (xdg-open's status 3); one
+  // whose viewer keeps running: still pending when we stop watching it.
   fs::create_symlink("/bin/sleep", bin / "sleep");
-  using platform::HelpState;
-  platform::HelpOpener opener;
-  // No opener on the PATH at all.
-  EXPECT_EQ(HelpOutcome(bin, &opener), HelpState::kFailed);
-  EXPECT_EQ(opener.path, "/nonexistent/ReadMe.txt");
-  // One that finds no viewer (xdg-open's status 3), one that works, and one whose viewer
-  // keeps running: that one is still pending when we stop watching it.
+  const std::string file = "/nonexistent/ReadMe.txt";
+  fs::remove(bin / "xdg-open");
+  EXPECT_EQ(HelpOutcome(bin, file, &opener), HelpState::kFailed);
+  EXPECT_EQ(opener.path, file);
   WriteOpener(bin, "exit 3");
-  EXPECT_EQ(HelpOutcome(bin, &opener), HelpState::kFailed);
-  WriteOpener(bin, "exit 0");
-  EXPECT_EQ(HelpOutcome(bin, &opener), HelpState::kOpened);
+  EXPECT_EQ(HelpOutcome(bin, file, &opener), HelpState::kFailed);
   WriteOpener(bin, "exec sleep 2");
-  EXPECT_EQ(HelpOutcome(bin, &opener, 300), HelpState::kPending);
+  EXPECT_EQ(HelpOutcome(bin, file, &opener, 300), HelpState::kPending);
   platform::ForgetHelpOpener(opener);
   EXPECT_EQ(opener.status_fd, -1);
 }
