@@ -7,7 +7,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -15,46 +14,24 @@
 #include <memory>
 #include <tuple>
 
+#include "engine/history_rollup.h"
 #include "tests/common/temp_dir_fixture.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-using std::chrono::seconds;
-using Clocks = HistoryStore::Clocks;
 
 // The same moment on both clocks: the steady one at some hours, the wall one at the start
 // of an hour (2023-11-14 23:00 UTC, seconds since the epoch).
 const HistoryStore::SteadyClock::time_point kSteady0(std::chrono::hours(1000));
 constexpr std::int64_t kWall0 = 1700002800;
 
-Clocks At(std::int64_t second) {
-  return Clocks{kSteady0 + seconds(second), (kWall0 + second) * 1000};
+HistoryStore::Clocks At(std::int64_t second) {
+  return {kSteady0 + std::chrono::seconds(second), (kWall0 + second) * 1000};
 }
 
 void AddProbe(ProbeHistory& ring, std::int64_t second, std::optional<std::uint32_t> delay) {
-  ring.Add(kSteady0 + seconds(second), delay);
-}
-
-// Each test's store in a folder of its own.
-class HistoryStoreTest : public TempDirFixture {
- protected:
-  std::string File() const { return (dir_ / "history.sqlite3").string(); }
-  // One host, "a", probed into ring_.
-  std::vector<HistoryStore::Source> HostA() const { return {{"a", ring_.get()}}; }
-
-  std::unique_ptr<ProbeHistory> ring_ = std::make_unique<ProbeHistory>();  // host a's probes
-};
-
-// One statement's single integer, on a connection of its own.
-std::int64_t QueryInt(const std::string& path, const char* sql) {
-  sqlite3* db = nullptr;
-  sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
-  SqliteStatement statement(db, sql);
-  const std::int64_t value = statement.Step() ? statement.Int(0) : -1;
-  statement = SqliteStatement();
-  sqlite3_close(db);
-  return value;
+  ring.Add(kSteady0 + std::chrono::seconds(second), delay);
 }
 
 // One ring a host, named h0, h1, ... as the store's sources.
@@ -69,6 +46,49 @@ struct Rings {
   std::vector<HistoryStore::Source> sources;         // the same, named
 };
 
+// Each test's store in a folder of its own, read back on a connection of the test's own.
+class HistoryStoreTest : public TempDirFixture {
+ protected:
+  std::string File() const { return (dir_ / "history.sqlite3").string(); }
+  // The statements' rows, a line each, columns joined by '|'.
+  std::string Rows(const std::string& sql) const {
+    sqlite3* db = nullptr;
+    sqlite3_open(File().c_str(), &db);
+    std::string text;
+    sqlite3_exec(
+        db, sql.c_str(),
+        [](void* out, int columns, char** values, char**) {
+          for (int i = 0; i < columns; ++i) {
+            *static_cast<std::string*>(out) +=
+                std::string(i > 0 ? "|" : "") + (values[i] ? values[i] : "NULL");
+          }
+          *static_cast<std::string*>(out) += '\n';
+          return 0;
+        },
+        &text, nullptr);
+    sqlite3_close(db);
+    return text;
+  }
+  // One run of the store: each host's probes one a second from second `from` ('r' a
+  // reply, 'x' lost), written in one batch.
+  void Run(std::int64_t from, const std::string& probes, int hosts = 1,
+           std::uint64_t budget = HistoryStore::kDefaultBudget) {
+    Rings rings(hosts);
+    for (auto& ring : rings.rings) {
+      for (std::size_t i = 0; i < probes.size(); ++i) {
+        AddProbe(*ring, from + i,
+                 probes[i] == 'x' ? std::nullopt : std::optional<std::uint32_t>(20));
+      }
+    }
+    HistoryStore store(File(), rings.sources, {budget, std::chrono::milliseconds(5000)});
+    ASSERT_TRUE(store.Open()) << store.TakeProblem();
+    ASSERT_TRUE(store.WriteBatch(At(from + static_cast<std::int64_t>(probes.size()) + 5)));
+  }
+
+  Rings a_{1};  // one host, h0
+};
+using OutageLogTest = HistoryStoreTest;
+
 std::uintmax_t SizeOnDisk(const std::string& path) {
   std::error_code none;
   const std::uintmax_t wal = fs::exists(path + "-wal") ? fs::file_size(path + "-wal") : 0;
@@ -78,12 +98,13 @@ std::uintmax_t SizeOnDisk(const std::string& path) {
 TEST_F(HistoryStoreTest, ARestartContinuesTheSameHistory) {
   // Two runs ten minutes apart, each of 3 minutes: a probe every 2 s, every fifth lost.
   for (int run = 0; run < 2; ++run) {
-    auto ring = std::make_unique<ProbeHistory>();
-    HistoryStore store(File(), {{"a", ring.get()}});
+    Rings host(1);
+    HistoryStore store(File(), host.sources);
     ASSERT_TRUE(store.Open()) << store.TakeProblem();
     for (int i = 0; i < 90; ++i) {
       const std::int64_t t = run * 600 + 2 * i;
-      AddProbe(*ring, t, i % 5 == 4 ? std::nullopt : std::optional<std::uint32_t>(10 + i % 3));
+      AddProbe(*host.rings[0], t,
+               i % 5 == 4 ? std::nullopt : std::optional<std::uint32_t>(10 + i % 3));
       if (i % 10 == 9) {
         ASSERT_TRUE(store.WriteBatch(At(t + 1)));
       }
@@ -91,7 +112,7 @@ TEST_F(HistoryStoreTest, ARestartContinuesTheSameHistory) {
     store.Close();
   }
   HistoryStore reader(File(), {});
-  const HistoryStore::Range range = reader.Query("a", kWall0, kWall0 + 1200, 20);
+  const HistoryStore::Range range = reader.Query("h0", kWall0, kWall0 + 1200, 20);
   EXPECT_EQ(range.tier, HistoryStore::Tier::kProbes);
   EXPECT_EQ(range.bucket_s, 60);
   ASSERT_EQ(range.probes.size(), 180u);
@@ -101,30 +122,24 @@ TEST_F(HistoryStoreTest, ARestartContinuesTheSameHistory) {
     EXPECT_EQ(std::tie(p.count, p.lost, p.min_ms, p.max_ms), std::make_tuple(30u, 6u, 10u, 12u));
   }
   // The hour both runs shared is one record holding both, not one per run.
-  EXPECT_EQ(QueryInt(File(), "SELECT sum(record_count) FROM hour_days"), 1);
-  EXPECT_EQ(QueryInt(File(), "SELECT sum(record_count) FROM minute_hours"), 6);
+  EXPECT_EQ(Rows("SELECT sum(record_count) FROM hour_days"), "1\n");
+  EXPECT_EQ(Rows("SELECT sum(record_count) FROM minute_hours"), "6\n");
 
   // Two days on, full detail has aged out: the same range comes from the minutes.
   ASSERT_TRUE(reader.Open());
   reader.EnforceLimits(kWall0 + 2 * 86400);
-  const HistoryStore::Range later = reader.Query("a", kWall0, kWall0 + 1200, 20);
+  const HistoryStore::Range later = reader.Query("h0", kWall0, kWall0 + 1200, 20);
   EXPECT_EQ(later.tier, HistoryStore::Tier::kMinutes);
   EXPECT_TRUE(later.probes.empty());
-  DelaySummary sum;
-  for (const DelaySummary& point : later.points) {
-    sum.count += point.count;
-    sum.lost += point.lost;
-  }
+  const DelaySummary sum = HistoryRollup::Merge(later.points);
   EXPECT_EQ(std::tie(sum.count, sum.lost), std::make_tuple(180u, 36u));
-  EXPECT_TRUE(reader.Query("b", kWall0, kWall0 + 1200, 20).points.empty());
+  EXPECT_TRUE(reader.Query("h1", kWall0, kWall0 + 1200, 20).points.empty());
 }
 
 TEST_F(HistoryStoreTest, StaysWithinItsBudgetDroppingTheOldestFirst) {
   constexpr std::uint64_t kBudget = 2 << 20;
   Rings hosts(20);
-  HistoryStore::Options options;
-  options.budget_bytes = kBudget;
-  HistoryStore store(File(), hosts.sources, options);
+  HistoryStore store(File(), hosts.sources, {kBudget, std::chrono::milliseconds(5000)});
   ASSERT_TRUE(store.Open());
   // Twelve hours of a probe a second: about twice the budget in full detail alone.
   constexpr int kMinutes = 720;
@@ -140,17 +155,17 @@ TEST_F(HistoryStoreTest, StaysWithinItsBudgetDroppingTheOldestFirst) {
   store.Close();
   EXPECT_LE(SizeOnDisk(File()), kBudget);
   const std::int64_t first = kWall0 / 60;
-  EXPECT_GT(QueryInt(File(), "SELECT min(minute) FROM probe_blocks"), first + 60);
-  EXPECT_EQ(QueryInt(File(), "SELECT max(minute) FROM probe_blocks"), first + kMinutes - 1);
+  EXPECT_GT(std::stoll(Rows("SELECT min(minute) FROM probe_blocks")), first + 60);
+  EXPECT_EQ(std::stoll(Rows("SELECT max(minute) FROM probe_blocks")), first + kMinutes - 1);
   // Summaries take little room: the minutes of the first hour are all still there.
-  EXPECT_EQ(QueryInt(File(), "SELECT min(hour) FROM minute_blocks"), kWall0 / 3600);
-  EXPECT_EQ(QueryInt(File(), "PRAGMA integrity_check"), 0);  // "ok" reads as 0
+  EXPECT_EQ(std::stoll(Rows("SELECT min(hour) FROM minute_blocks")), kWall0 / 3600);
+  EXPECT_EQ(Rows("PRAGMA integrity_check"), "ok\n");
 }
 
 TEST_F(HistoryStoreTest, MovesAnUnreadableDatabaseAsideAndStartsAnew) {
   const std::string junk(8192, 'x');
   std::ofstream(File(), std::ios::binary) << junk;
-  HistoryStore store(File(), HostA());
+  HistoryStore store(File(), a_.sources);
   ASSERT_TRUE(store.Open());
   EXPECT_NE(store.TakeProblem().find("moved"), std::string::npos);
   EXPECT_EQ(store.TakeProblem(), "");  // said once
@@ -163,46 +178,46 @@ TEST_F(HistoryStoreTest, MovesAnUnreadableDatabaseAsideAndStartsAnew) {
     }
   }
   EXPECT_EQ(aside, 1);
-  AddProbe(*ring_, 0, 10);
+  AddProbe(*a_.rings[0], 0, 10);
   EXPECT_TRUE(store.WriteBatch(At(1)));
 }
 
 TEST_F(HistoryStoreTest, WaitsBoundedlyOnAnotherProgramsLockAndGoesOn) {
-  HistoryStore store(File(), HostA());
+  HistoryStore store(File(), a_.sources);
   ASSERT_TRUE(store.Open());
   sqlite3* other = nullptr;
   ASSERT_EQ(sqlite3_open(File().c_str(), &other), SQLITE_OK);
   ASSERT_EQ(sqlite3_exec(other, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
-  AddProbe(*ring_, 0, 10);
+  AddProbe(*a_.rings[0], 0, 10);
   EXPECT_FALSE(store.WriteBatch(At(1)));
   EXPECT_NE(store.TakeProblem().find("locked"), std::string::npos);
   EXPECT_TRUE(store.writing());
   sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr);
   sqlite3_close(other);
-  AddProbe(*ring_, 2, 11);
+  AddProbe(*a_.rings[0], 2, 11);
   EXPECT_TRUE(store.WriteBatch(At(3)));
   store.Close();
   // The ring still held the probe the locked batch could not write.
-  EXPECT_EQ(QueryInt(File(), "SELECT sum(probe_count) FROM probe_minutes"), 2);
+  EXPECT_EQ(Rows("SELECT sum(probe_count) FROM probe_minutes"), "2\n");
 }
 
 TEST_F(HistoryStoreTest, TheWriterThreadKeepsEveryProbeUpToItsStop) {
   HistoryStore::Options options;
   options.batch_period = std::chrono::milliseconds(20);
-  HistoryStore store(File(), HostA(), options);
+  HistoryStore store(File(), a_.sources, options);
   store.Start();
   // The worker adds while the writer copies and a window reads.
   for (int i = 0; i < 50; ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(12));
-    ring_->Add(HistoryStore::SteadyClock::now(), 10 + i % 4);
+    a_.rings[0]->Add(HistoryStore::SteadyClock::now(), 10 + i % 4);
     const std::int64_t now_s = HistoryStore::Clocks::Now().wall_ms / 1000;
-    store.Query("a", now_s - 60, now_s + 60, 10);
+    store.Query("h0", now_s - 60, now_s + 60, 10);
   }
   // The last probe came after the latest batch: Stop writes it.
   store.Stop();
   EXPECT_TRUE(store.TakeProblem().empty());
   EXPECT_FALSE(store.writing());
-  EXPECT_EQ(QueryInt(File(), "SELECT sum(probe_count) FROM probe_minutes"), 50);
+  EXPECT_EQ(Rows("SELECT sum(probe_count) FROM probe_minutes"), "50\n");
 }
 
 // Runs body in a child process with a tmpfs of size_kib mounted on folder in a private
@@ -250,18 +265,18 @@ TEST_F(HistoryStoreTest, AFullDiskCostsBatchesNotTheDatabase) {
     const bool again = store.WriteBatch(At(minute * 60 + 1));
     store.Close();
     // The batch the disk refused was still in the rings: nothing of h0 is missing.
-    const std::int64_t kept =
-        QueryInt(File(), "SELECT sum(probe_count) FROM probe_minutes WHERE host = 'h0'");
+    const std::string kept = Rows("SELECT sum(probe_count) FROM probe_minutes WHERE host = 'h0'");
     return full && problem.find("full") != std::string::npos && store.TakeProblem().empty() &&
-           again && kept == minute * 60 + 1 && QueryInt(File(), "PRAGMA integrity_check") == 0;
+           again && kept == std::to_string(minute * 60 + 1) + "\n" &&
+           Rows("PRAGMA integrity_check") == "ok\n";
   });
 }
 
 TEST_F(HistoryStoreTest, AReadOnlyDatabaseIsLeftAsItIs) {
   OnSmallTmpfs(dir_, 1024, [&] {
     {
-      HistoryStore store(File(), HostA());
-      AddProbe(*ring_, 0, 10);
+      HistoryStore store(File(), a_.sources);
+      AddProbe(*a_.rings[0], 0, 10);
       if (!store.Open() || !store.WriteBatch(At(1))) {
         return false;
       }
@@ -270,7 +285,7 @@ TEST_F(HistoryStoreTest, AReadOnlyDatabaseIsLeftAsItIs) {
     if (mount(nullptr, dir_.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) != 0) {
       return false;
     }
-    HistoryStore store(File(), HostA());
+    HistoryStore store(File(), a_.sources);
     const bool opened = store.Open();
     const std::string problem = store.TakeProblem();
     return !opened && !store.writing() && problem.find("not kept") != std::string::npos &&
@@ -279,23 +294,20 @@ TEST_F(HistoryStoreTest, AReadOnlyDatabaseIsLeftAsItIs) {
 }
 
 TEST_F(HistoryStoreTest, AQueryTakesTheCoarsestTierThatHoldsTheRangeInShortEnoughRecords) {
-  HistoryStore store(File(), HostA());
+  HistoryStore store(File(), a_.sources);
   ASSERT_TRUE(store.Open()) << store.TakeProblem();
   const auto probe_until = [&](std::int64_t from, std::int64_t end) {
     for (std::int64_t t = from; t < end; t += 10) {  // a probe every 10 s, a batch every 5 min
-      AddProbe(*ring_, t, 20);
+      AddProbe(*a_.rings[0], t, 20);
       if (t % 300 == 290) {
         ASSERT_TRUE(store.WriteBatch(At(t + 1)));
       }
     }
   };
-  const auto last_day = [&](std::int64_t end) {
-    return store.Query("a", kWall0 + end - 86400, kWall0 + end, 500);
-  };
   // Two hours, the day before them never recorded. The hours' block starts at midnight,
   // long before the data, and must not win for that.
   probe_until(0, 7200);
-  HistoryStore::Range day = last_day(7200);
+  HistoryStore::Range day = store.Query("h0", kWall0 + 7200 - 86400, kWall0 + 7200, 500);
   EXPECT_EQ(day.tier, HistoryStore::Tier::kProbes);
   EXPECT_EQ(day.bucket_s, 173);       // 86,400 s in 500 points
   EXPECT_GE(day.points.size(), 41u);  // 7,200 s in buckets of 173 s
@@ -303,19 +315,67 @@ TEST_F(HistoryStoreTest, AQueryTakesTheCoarsestTierThatHoldsTheRangeInShortEnoug
   // 173 s: minutes (60 s) are short enough, hours are not.
   const std::int64_t end = 26 * 3600;
   probe_until(7200, end);
-  day = last_day(end);
+  day = store.Query("h0", kWall0 + end - 86400, kWall0 + end, 500);
   EXPECT_EQ(day.tier, HistoryStore::Tier::kMinutes);
   EXPECT_EQ(day.bucket_s, 180);
   EXPECT_EQ(day.points.size(), 480u);
   // An hour in 500 points of 8 s: only full detail.
-  const HistoryStore::Range hour = store.Query("a", kWall0 + end - 3600, kWall0 + end, 500);
+  const HistoryStore::Range hour = store.Query("h0", kWall0 + end - 3600, kWall0 + end, 500);
   EXPECT_EQ(hour.tier, HistoryStore::Tier::kProbes);
   EXPECT_EQ(hour.bucket_s, 8);
   // Two hours of full detail have aged out by now: the budget's tally of the tier lost them.
   ASSERT_TRUE(store.WriteBatch(At(end)));
   store.Close();
-  EXPECT_EQ(QueryInt(File(), "SELECT value FROM store_meta WHERE key = 'probe_blocks'"),
-            QueryInt(File(), "SELECT total(length(probes)) FROM probe_blocks"));
+  EXPECT_EQ(Rows("SELECT value - (SELECT total(length(probes)) FROM probe_blocks) FROM store_meta "
+                 "WHERE key = 'probe_blocks'"),
+            "0.0\n");
+}
+
+TEST_F(OutageLogTest, AnOutageGoesOnAcrossARestart) {
+  Run(0, "rrrxxx");  // down from second 3 at quit
+  HistoryStore reader(File(), {});
+  const auto open = reader.Query("h0", kWall0, kWall0 + 60, 60).outages;
+  ASSERT_EQ(open.size(), 1u);
+  EXPECT_EQ(open[0].start_ms, (kWall0 + 3) * 1000);
+  EXPECT_FALSE(open[0].end_ms);
+  Run(100, "xxxr");  // still down after the restart, up at 103
+  EXPECT_EQ(Rows("SELECT at_ms - 1700002800000, from_state, to_state FROM state_changes"),
+            "3000|up|down\n103000|down|up\n");
+  EXPECT_EQ(Rows("SELECT host, start_utc, end_utc, duration_s FROM outages"),
+            "h0|2023-11-14 23:00:03.000|2023-11-14 23:01:43.000|100.0\n");
+  // A range within the outage has it whole.
+  const auto closed = reader.Query("h0", kWall0 + 50, kWall0 + 60, 10).outages;
+  ASSERT_EQ(closed.size(), 1u);
+  EXPECT_EQ(closed[0].end_ms, (kWall0 + 103) * 1000);
+}
+
+TEST_F(OutageLogTest, ADatabaseOfVersion1GainsTheLogAndKeepsItsHistory) {
+  Run(0, "rrr");
+  // Version 1 counted aged-out blocks in its tallies: the upgrade counts them again.
+  Rows(
+      "DROP VIEW outages; DROP TABLE state_changes; PRAGMA user_version = 1; "
+      "UPDATE store_meta SET value = value + 999999 WHERE key = 'probe_blocks';");
+  Run(60, "rxxr");
+  EXPECT_EQ(Rows("PRAGMA user_version; SELECT count(*) FROM outages"), "2\n1\n");
+  EXPECT_EQ(Rows("SELECT value - (SELECT total(length(probes)) FROM probe_blocks) FROM store_meta "
+                 "WHERE key = 'probe_blocks'"),
+            "0.0\n");
+  HistoryStore reader(File(), {});
+  EXPECT_EQ(reader.Query("h0", kWall0, kWall0 + 120, 120).probes.size(), 7u);
+}
+
+TEST_F(OutageLogTest, TheLogKeepsItsNewestRowsWithinItsCap) {
+  // A 4 MiB budget keeps the smallest log, 1,000 rows; 10 hosts going down and up every
+  // 3 s log 2,000 changes in each of two runs of 300 s.
+  std::string flaps;
+  for (int i = 0; i < 100; ++i) {
+    flaps += "xxr";
+  }
+  Run(0, flaps, 10, 4 << 20);
+  Run(300, flaps, 10, 4 << 20);
+  EXPECT_EQ(Rows("SELECT count(*), min(at_ms) - 1700002800000 >= 300000, max(at_ms) - "
+                 "1700002800000 FROM state_changes"),
+            "1000|1|599000\n");
 }
 
 }  // namespace
