@@ -30,28 +30,9 @@ failures=0
 fail() { echo "FAIL: $*" && failures=$((failures + 1)); }
 pass() { echo "ok: $*"; }
 
-# within <seconds> <command...>: true once the command succeeds, polling every 0.1 s.
-within() {
-  local i
-  for ((i = 0; i < $1 * 10 * slow; i++)); do
-    "${@:2}" && return 0
-    sleep 0.1
-  done
-  return 1
-}
-# titled <pid> <title regex>: a visible window of pid with such a title (its id in
-# $window). Titles read one by one, since xdotool's --name misses those not Latin-1.
-titled() {
-  local w
-  for w in $(xdotool search --onlyvisible --pid "$1" 2>/dev/null); do
-    xdotool getwindowname "$w" 2>/dev/null | grep -qE "$2" && window=$w && return 0
-  done
-  return 1
-}
-gone() { ! kill -0 "$1" 2>/dev/null; }
+# shellcheck source=tests/common/window_steps.sh
+source "$(dirname "$0")/../common/window_steps.sh"
 active() { [ "$(xdotool getactivewindow getwindowpid 2>/dev/null)" = "$1" ]; }
-# Real key presses (GTK ignores synthetic ones) after making the window active.
-key_to() { xdotool windowactivate --sync "$1" >/dev/null 2>&1 && xdotool key "$2"; }
 
 # CAP_NET_RAW (bit 13) in any set of any thread: effective, permitted, inheritable,
 # ambient and bounding (the tests run as root, which may change the bounding set).
@@ -273,7 +254,6 @@ copy_program c
 cp "$socket_probe" "$work/c.prog/socket_probe.so"
 cp "$row_probe" "$work/c.prog/row_probe.so"
 rows=$work/c.run/rows
-replies() { awk -F'\t' '$1 == "127.0.0.1" && $8 + 0 >= 2 { found = 1 } END { exit !found }' "$rows" 2>/dev/null; }
 # no_raw_socket <sockets file> <what>: the socket probe in the program wrote there that
 # it found no raw socket.
 no_raw_socket() {
@@ -293,7 +273,7 @@ for run in "0 no right" "1 the right on the helper" "1 the right on the helper a
     kill -9 "$pid" && wait "$pid"
     continue
   fi
-  within 10 replies && pass "$where: replies" ||
+  within 10 replies 127.0.0.1 && pass "$where: replies" ||
     fail "$where: no replies: $(cat "$rows" 2>/dev/null)"
   no_raw_socket "$work/c.run/sockets" "$where"
   [ "$(pgrep -c -P "$pid" -x lumoret-icmp)" = "${run%% *}" ] ||
