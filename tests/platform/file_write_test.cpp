@@ -1,8 +1,13 @@
 #include "platform/file_write.h"
 
 #include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <set>
@@ -63,6 +68,28 @@ TEST_F(FileWriteTest, ReplacingWritesThroughLinksKeepsTheModeAndFitsEveryName) {
   EXPECT_EQ(Names(dir_),
             (std::set<std::string>{"real.csv", "link.csv", "outer.csv", "dangling.csv", "made.csv",
                                    "loop.csv", std::string(250, 'n'), std::string(255, 'n')}));
+}
+
+TEST_F(FileWriteTest, AFullDiskLeavesNothingBehind) {
+  // In a child with a mount namespace of its own: a one-page tmpfs, filled first.
+  const pid_t child = fork();
+  if (child == 0) {
+    if (unshare(CLONE_NEWNS) != 0 ||
+        mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        mount("tmpfs", dir_.c_str(), "tmpfs", 0, "size=4k") != 0) {
+      _exit(77);
+    }
+    std::ofstream(dir_ / "filler") << std::string(8192, 'f');
+    const std::error_code error = platform::WriteFileReplacing((dir_ / "config.ini").string(), "x");
+    std::fprintf(stderr, "%s; %zu files\n", error.message().c_str(), Names(dir_).size());
+    _exit(error.value() == ENOSPC && Names(dir_) == std::set<std::string>{"filler"} ? 0 : 1);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  if (WIFEXITED(status) && WEXITSTATUS(status) == 77) {
+    GTEST_SKIP() << "no private mount namespace here (needs root and unshare)";
+  }
+  EXPECT_EQ(status, 0) << "the write did not fail with ENOSPC, or left a file (see stderr)";
 }
 
 }  // namespace

@@ -25,12 +25,8 @@ TEST(CellRules, LossIsTheTruncatedExactPercentage) {
 }
 
 TEST(CellRules, RowAfterTwoRepliesAndATimeoutAndOfAnUnresolvedTarget) {
-  TargetStats stats;
-  stats.total_delay_ms = 31;
-  stats.reply_count = 2;
-  stats.timeout_count = 1;
-  stats.max_delay_ms = 21;
-  stats.min_delay_ms = 10;
+  // Total, replies, timeouts, largest and smallest delay.
+  const TargetStats stats{31, 2, 1, 21, 10};
   const RowTexts after_timeout = {"10.0.0.1", "15 ms", "- ms", "21 ms", "10 ms",
                                   "33%",      "3",     "2",    "1"};
   EXPECT_EQ(ResolvedRow("10.0.0.1", stats), after_timeout);

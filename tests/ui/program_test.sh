@@ -3,10 +3,10 @@
 # Whole-program tests of the lumoret binary given as $1 with its ICMP helper $2: single
 # instance, shutdown and quit signals, rights (raw sockets through the helper, or datagram
 # sockets), code loaded through GTK_MODULES (the socket probe $3 and the row probe $4),
-# a huge config.ini, a full disk, the command line and a missing display. Runs inside a
-# private network namespace (tests/isolated), since the engine starts for real, on the X
-# display in $DISPLAY with a window manager. Exit 77 = skip. The rules of single parts
-# (target list refusals, the name progress window, file writing) have C++ tests.
+# a huge config.ini, the command line and a missing display. Runs inside a private network
+# namespace (tests/isolated), since the engine starts for real, on the X display in
+# $DISPLAY with a window manager. Exit 77 = skip. The rules of single parts (target list
+# refusals, the name progress window, file writing and a full disk) have C++ tests.
 set -u
 bin=$1
 helper=$2
@@ -30,28 +30,9 @@ failures=0
 fail() { echo "FAIL: $*" && failures=$((failures + 1)); }
 pass() { echo "ok: $*"; }
 
-# within <seconds> <command...>: true once the command succeeds, polling every 0.1 s.
-within() {
-  local i
-  for ((i = 0; i < $1 * 10 * slow; i++)); do
-    "${@:2}" && return 0
-    sleep 0.1
-  done
-  return 1
-}
-# titled <pid> <title regex>: a visible window of pid with such a title (its id in
-# $window). Titles read one by one, since xdotool's --name misses those not Latin-1.
-titled() {
-  local w
-  for w in $(xdotool search --onlyvisible --pid "$1" 2>/dev/null); do
-    xdotool getwindowname "$w" 2>/dev/null | grep -qE "$2" && window=$w && return 0
-  done
-  return 1
-}
-gone() { ! kill -0 "$1" 2>/dev/null; }
+# shellcheck source=tests/common/window_steps.sh
+source "$(dirname "$0")/../common/window_steps.sh"
 active() { [ "$(xdotool getactivewindow getwindowpid 2>/dev/null)" = "$1" ]; }
-# Real key presses (GTK ignores synthetic ones) after making the window active.
-key_to() { xdotool windowactivate --sync "$1" >/dev/null 2>&1 && xdotool key "$2"; }
 
 # CAP_NET_RAW (bit 13) in any set of any thread: effective, permitted, inheritable,
 # ambient and bounding (the tests run as root, which may change the bounding set).
@@ -60,20 +41,6 @@ has_net_raw() {
   while read -r v; do
     (((0x$v >> 13) & 1)) && return 0
   done < <(awk '/^Cap(Inh|Prm|Eff|Amb|Bnd):/ { print $2 }' /proc/"$1"/task/*/status)
-  return 1
-}
-
-# One of the process's descriptors is a raw socket: its inode is in the raw socket tables
-# of the process's network namespace.
-holds_raw_socket() {
-  local inodes link target
-  inodes=$(awk 'FNR > 1 { print $10 }' /proc/"$1"/net/raw /proc/"$1"/net/raw6 2>/dev/null)
-  for link in /proc/"$1"/fd/*; do
-    target=$(readlink "$link") || continue
-    [[ $target == socket:* ]] || continue
-    target=${target#socket:[}
-    grep -qx "${target%]}" <<<"$inodes" && return 0
-  done
   return 1
 }
 
@@ -275,93 +242,61 @@ grep -q 'setcap cap_net_raw+ep' "$work/n.err" && grep -q 'ping_group_range=' "$w
   grep -q 'Operation not permitted' "$work/n.err" ||
   fail "stderr names not both remedies and the cause: $(cat "$work/n.err")"
 
-# --- the same user where ICMP datagram sockets are allowed to every group: it runs
-if echo "0 2147483647" >/proc/sys/net/ipv4/ping_group_range; then
-  make_dir g 65534:65534
-  copy_program g
-  bin=$copy start g "${nobody[@]}" --inh-caps=-all --bounding-set=-all
-  shows '^Lumoret$' "without the right, the window comes up on ICMP datagram sockets" &&
-    key_to "$window" Escape
-  ends "$pid" 3 0 "and closes cleanly"
-  echo "1 0" >/proc/sys/net/ipv4/ping_group_range
-fi
-
-# --- the right on the helper alone (as the package grants it where ICMP datagram sockets
-# are closed), and code of the user's choosing loaded into the program through
-# GTK_MODULES: it finds no raw socket in the program, which probes all the same. Then the
-# same with the right on the program too, as an earlier setcap left it.
+# --- ICMP datagram sockets open to every group, and code of the user's choosing loaded
+# into the program through GTK_MODULES: it finds no raw socket in the program, which
+# probes all the same. With no right anywhere (on datagram sockets), with the right on
+# the helper alone (the helper comes first), then on the program too, as an earlier
+# setcap left it.
+echo "0 2147483647" >/proc/sys/net/ipv4/ping_group_range
 make_dir c 65534:65534
 printf '127.0.0.1\n' >"$work/c/config.ini"
 copy_program c
 cp "$socket_probe" "$work/c.prog/socket_probe.so"
 cp "$row_probe" "$work/c.prog/row_probe.so"
-setcap cap_net_raw+ep "$work/c.prog/icmp_helper/lumoret-icmp"
-sockets=$work/c.run/sockets
 rows=$work/c.run/rows
-replies() { awk -F'\t' '$1 == "127.0.0.1" && $8 + 0 >= 2 { found = 1 } END { exit !found }' "$rows" 2>/dev/null; }
-for where in "the helper" "the helper and the program"; do
-  [ "$where" = "the helper" ] || setcap cap_net_raw+ep "$copy"
-  rm -f "$sockets" "$rows"
+# no_raw_socket <sockets file> <what>: the socket probe in the program wrote there that
+# it found no raw socket.
+no_raw_socket() {
+  within 3 test -s "$1" && [ "$(cat "$1")" = "raw 0 hdrincl 0" ] &&
+    pass "$2: code in the program finds no raw socket" ||
+    fail "$2: the socket probe found '$(cat "$1" 2>/dev/null)', not raw 0 hdrincl 0"
+}
+# Each run: whether a helper stays beside the program, and where the right is.
+for run in "0 no right" "1 the right on the helper" "1 the right on the helper and the program"; do
+  where=${run#* }
+  [ "$where" != "the right on the helper" ] || setcap cap_net_raw+ep "$work/c.prog/icmp_helper/lumoret-icmp"
+  [ "$where" != "the right on the helper and the program" ] || setcap cap_net_raw+ep "$copy"
+  rm -f "$work/c.run/sockets" "$rows"
   bin=$copy start c "${nobody[@]}" env GTK_MODULES="$work/c.prog/socket_probe.so:$work/c.prog/row_probe.so" \
-    LUMORET_SOCKETS="$sockets" LUMORET_ROWS="$rows"
-  if ! shows '^Lumoret$' "the right on $where: the window comes up"; then
+    LUMORET_SOCKETS="$work/c.run/sockets" LUMORET_ROWS="$rows"
+  if ! shows '^Lumoret$' "$where: the window comes up"; then
     kill -9 "$pid" && wait "$pid"
     continue
   fi
-  within 10 replies && pass "the right on $where: replies through the helper" ||
-    fail "the right on $where: no replies: $(cat "$rows" 2>/dev/null)"
-  within 3 test -s "$sockets" || fail "the right on $where: the socket probe did not run"
-  [ "$(cat "$sockets" 2>/dev/null)" = "raw 0 hdrincl 0" ] &&
-    pass "the right on $where: code in the program finds no raw socket" ||
-    fail "the right on $where: code in the program found: $(cat "$sockets")"
-  holds_raw_socket "$pid" && fail "the right on $where: the program holds a raw socket"
-  pgrep -P "$pid" -x lumoret-icmp >/dev/null || fail "the right on $where: no helper beside the program"
+  within 10 replies 127.0.0.1 && pass "$where: replies" ||
+    fail "$where: no replies: $(cat "$rows" 2>/dev/null)"
+  no_raw_socket "$work/c.run/sockets" "$where"
+  [ "$(pgrep -c -P "$pid" -x lumoret-icmp)" = "${run%% *}" ] ||
+    fail "$where: $(pgrep -c -P "$pid" -x lumoret-icmp) helpers beside the program"
   key_to "$window" Escape
   # A sanitizer cannot read its options (and suppressions) in a process that started with
   # a file capability: its reports on the toolkit and Boost then decide the status.
   status=0
-  [ "$where" != "the helper" ] && [ "$sanitized" = 1 ] && status=-
-  ends "$pid" 3 "$status" "the right on $where: closes cleanly"
+  [ "$where" = "the right on the helper and the program" ] && [ "$sanitized" = 1 ] && status=-
+  ends "$pid" 3 "$status" "$where: closes cleanly"
 done
-
-# --- a full disk when the default config.ini is written: nothing is left behind. The
-# program runs in a mount namespace of its own, on a one-page tmpfs already full.
-make_dir d
-rm "$work/d/config.ini"
-full_disk() {
-  mount -t tmpfs -o size=4k tmpfs "$work/d" || return 77
-  head -c 1M /dev/zero >"$work/d/filler" 2>/dev/null
-  start d
-  within 3 grep -qs . "$work/d.err"
-  kill -TERM "$pid"
-  wait "$pid"
-  local status=$?
-  ls -A "$work/d" >"$work/d.ls"
-  return "$status"
-}
-export -f full_disk start within
-export work bin slow
-unshare --mount bash -c full_disk
-status=$?
-if [ "$status" = 77 ]; then
-  echo "program_test: no tmpfs could be mounted; the full-disk case is skipped"
-elif [ "$status" = 1 ] && [ "$(cat "$work/d.ls")" = filler ] &&
-  grep -q 'cannot create config.ini: No space left on device' "$work/d.err"; then
-  pass "a full disk is reported with its cause, status 1, and leaves nothing behind"
-else
-  fail "a full disk: status $status, left $(cat "$work/d.ls"), said $(cat "$work/d.err")"
-fi
 
 # --- started through sudo: the invoking user's ids before config.ini is created
 make_dir s 65534:65534
 rm "$work/s/config.ini"
-start s env SUDO_UID=65534 SUDO_GID=65534
+start s env SUDO_UID=65534 SUDO_GID=65534 GTK_MODULES="$work/c.prog/socket_probe.so" \
+  LUMORET_SOCKETS="$work/s.run/sockets"
 uids() { awk '$1 == "Uid:" { print $2, $3, $4, $5 }' "/proc/$1/status"; }
 if shows '^Lumoret$' "a sudo start runs"; then
   [ "$(uids "$pid")" = "65534 65534 65534 65534" ] || fail "uids after the switch: $(uids "$pid")"
   [ "$(stat -c %u "$work/s/config.ini")" = 65534 ] || fail "config.ini is not the invoking user's"
   has_net_raw "$pid" && fail "CAP_NET_RAW left after the switch"
-  holds_raw_socket "$pid" && fail "a sudo start holds a raw socket in the program"
+  no_raw_socket "$work/s.run/sockets" "a sudo start"
   helper_pid=$(pgrep -P "$pid" -x lumoret-icmp)
   [ -n "$helper_pid" ] && [ "$(uids "$helper_pid")" = "65534 65534 65534 65534" ] ||
     fail "the helper of a sudo start is not the invoking user's"

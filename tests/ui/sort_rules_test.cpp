@@ -41,15 +41,9 @@ TEST(SortRules, ValuesAsNumbersThenNoValueThenUnresolvedTiesInListOrder) {
 }
 
 TEST(SortRules, StatisticsKeysAreTheNumbersTheCellsShow) {
-  TargetStats stats;  // replies of 10 and 21 ms, then a timeout
-  stats.total_delay_ms = 31;
-  stats.reply_count = 2;
-  stats.timeout_count = 1;
-  stats.max_delay_ms = 21;
-  stats.min_delay_ms = 10;
-  stats.last_delay_ms = DelayTarget::kNone;
-  TargetStats huge = stats;
-  huge.reply_count = 0x80000000;  // shown as a negative count
+  // Replies of 10 and 21 ms, then a timeout: total, replies, timeouts, largest, smallest.
+  const TargetStats stats{31, 2, 1, 21, 10};
+  const TargetStats huge{31, 0x80000000, 1, 21, 10};  // a reply count shown negative
   for (const TargetStats& shown : {TargetStats{}, stats, huge}) {
     const RowTexts cells = ResolvedRow("10.0.0.1", shown);
     for (int column = ColumnIndex(Column::kAverage); column < kColumnCount; ++column) {
