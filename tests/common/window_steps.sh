@@ -1,4 +1,4 @@
-# shellcheck shell=bash
+# shellcheck shell=bash disable=SC2034,SC2154  # sets $window for, and reads $rows of, its callers
 # Steps on the X display that the whole-program and the package tests share; sourced.
 
 # within <seconds> <command...>: true once the command succeeds, polling every 0.1 s; the
