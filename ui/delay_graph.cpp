@@ -272,7 +272,7 @@ void DelayGraph::DrawBuckets(wxDC& dc, const wxRect& plot, double scale) {
   };
   const int tick_room = kTopMargin - 6;
   painted_buckets = 0;
-  // The medians as step lines over the bands, broken at gaps and outages.
+  // The medians as step lines over the bands, broken at gaps and where every probe was lost.
   std::vector<std::vector<wxPoint>> median_lines(1);
   std::int64_t line_end_s = 0;  // where the last line's latest bucket ends
   for (const DelaySummary& point : points_) {
@@ -293,8 +293,8 @@ void DelayGraph::DrawBuckets(wxDC& dc, const wxRect& plot, double scale) {
       dc.SetBrush(*wxRED_BRUSH);
       dc.DrawRectangle(left, plot.GetTop() - 2 - marks.loss_height, end - first, marks.loss_height);
     }
-    if (marks.outage || (marks.median && !median_lines.back().empty() &&
-                         point.start_s - line_end_s >= kProbeGapS)) {
+    if (marks.all_lost || (marks.median && !median_lines.back().empty() &&
+                           point.start_s - line_end_s >= kProbeGapS)) {
       median_lines.emplace_back();
     }
     if (marks.median) {

@@ -37,7 +37,7 @@ BucketMarks MarksOf(const DelaySummary& summary, int tick_height) {
   marks.band = summary.replies() >= 2;
   marks.median = summary.replies() >= 1;
   marks.loss = summary.lost > 0;
-  marks.outage = summary.count > 0 && summary.lost == summary.count;
+  marks.all_lost = summary.count > 0 && summary.lost == summary.count;
   if (marks.loss) {
     const int share = static_cast<int>(
         (static_cast<std::int64_t>(tick_height) * summary.lost + summary.count - 1) /

@@ -13,11 +13,11 @@
 
 // The marks of one bucket.
 struct BucketMarks {
-  bool band = false;    // a min-max band: two replies or more
-  bool median = false;  // the median: a reply or more
-  bool loss = false;    // a red tick at the top: a probe or more lost
-  bool outage = false;  // every probe lost: the median line breaks there
-  int loss_height = 0;  // the tick's height in pixels, by the share lost
+  bool band = false;      // a min-max band: two replies or more
+  bool median = false;    // the median: a reply or more
+  bool loss = false;      // a red tick at the top: a probe or more lost
+  bool all_lost = false;  // every probe lost: the median line breaks there
+  int loss_height = 0;    // the tick's height in pixels, by the share lost
 };
 // The marks of summary in a graph whose loss ticks are at most tick_height high; a
 // bucket that lost anything gets a tick of at least 2 pixels.

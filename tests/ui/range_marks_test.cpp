@@ -13,21 +13,21 @@ using Bucket = DelaySummary;
 TEST(RangeMarks, BandsNeedTwoRepliesAndLossTicksGrowWithTheShareLost) {
   const BucketMarks full = MarksOf(Bucket{0, 10, 0, 5, 7, 20}, 16);
   EXPECT_TRUE(full.band && full.median);
-  EXPECT_FALSE(full.loss || full.outage);
+  EXPECT_FALSE(full.loss || full.all_lost);
   const BucketMarks single = MarksOf(Bucket{0, 1, 0, 7, 7, 7}, 16);
   EXPECT_FALSE(single.band);
   EXPECT_TRUE(single.median);
   EXPECT_EQ(MarksOf(Bucket{0, 10, 3, 5, 7, 20}, 16).loss_height, 5);  // 4.8 up
   const BucketMarks one_in_100 = MarksOf(Bucket{0, 100, 1, 5, 7, 20}, 16);
   EXPECT_TRUE(one_in_100.loss);
-  EXPECT_FALSE(one_in_100.outage);
+  EXPECT_FALSE(one_in_100.all_lost);
   EXPECT_EQ(one_in_100.loss_height, 2);  // 0.16, but it must show
   const BucketMarks down = MarksOf(Bucket{0, 4, 4}, 16);
-  EXPECT_TRUE(down.outage && down.loss);
+  EXPECT_TRUE(down.all_lost && down.loss);
   EXPECT_FALSE(down.median || down.band);
   EXPECT_EQ(down.loss_height, 16);
   const BucketMarks none = MarksOf(Bucket{0, 0, 0}, 16);
-  EXPECT_FALSE(none.band || none.median || none.loss || none.outage);
+  EXPECT_FALSE(none.band || none.median || none.loss || none.all_lost);
 }
 
 // Runs a case in a time zone given the POSIX way, which needs no zone files.
