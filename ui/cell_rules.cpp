@@ -46,6 +46,22 @@ std::string CountCell(std::uint32_t count) {
   return std::to_string(static_cast<std::int32_t>(count));
 }
 
+const char* StateText(HostState state) {
+  switch (state) {
+    case HostState::kUp:
+      return "正常";
+    case HostState::kLossy:
+      return "丢包";
+    case HostState::kDown:
+      return "中断";
+    case HostState::kUnresolved:
+      return "未解析";
+    case HostState::kNotYet:
+      break;
+  }
+  return "等待";
+}
+
 RowTexts ResolvedRow(const std::string& host, const TargetStats& stats) {
   return {ValidUtf8(host),
           AverageCell(stats.total_delay_ms, stats.reply_count),

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "engine/delay_target.h"
+#include "engine/host_state.h"
 
 // The texts of the list's cells, free of any toolkit type so they can be checked on
 // their own. The initial fill and every refresh go through these.
@@ -54,6 +55,8 @@ std::string AverageCell(std::uint64_t total_delay_ms, std::uint32_t reply_count)
 std::string LossCell(std::uint32_t timeout_count, std::uint32_t reply_count);
 // A 32-bit count as the list has always shown it: printed as signed.
 std::string CountCell(std::uint32_t count);
+// A state as the window names it: "正常", "丢包", "中断", "未解析", "等待".
+const char* StateText(HostState state);
 
 // Every column of a resolved target's row. Host texts that are not valid UTF-8 are
 // shown with U+FFFD in place of the stray bytes.

@@ -255,6 +255,9 @@ void CLumoretDlg::OnContextMenu(wxContextMenuEvent& /*event*/) {
   menu.Append(kHistoryExportCommand, wxString::FromUTF8("导出历史记录(&H)..."));
   menu.Enable(kHistoryExportCommand,
               CHostDetailsDlg::HistoryUnavailable(history).empty() && !history_export_.busy());
+  menu.AppendSeparator();
+  menu.Append(kOutageLogCommand, wxString::FromUTF8("中断记录(&L)..."));
+  menu.Append(kSettingsCommand, wxString::FromUTF8("设置(&S)..."));
 #ifndef __WXMSW__
   // A program cannot add to the window manager's menu here, so the two commands live
   // in the window's own menu, in the same order, after a separator.
@@ -381,6 +384,12 @@ void CLumoretDlg::OnExportHistory(wxCommandEvent& /*event*/) {
 #endif
 }
 
+void CLumoretDlg::OnOutageLog(wxCommandEvent& /*event*/) {}
+
+void CLumoretDlg::OnSettings(wxCommandEvent& /*event*/) {}
+
+void CLumoretDlg::ApplySettings() {}
+
 void CLumoretDlg::OnSelectAll(wxCommandEvent& /*event*/) {
   target_list->SelectAll();
 }
@@ -414,6 +423,8 @@ wxBEGIN_EVENT_TABLE(CLumoretDlg, wxDialog)
   EVT_MENU(CLumoretDlg::kDetailsCommand, CLumoretDlg::OnDetails)
   EVT_MENU(CLumoretDlg::kExportCommand, CLumoretDlg::OnExport)
   EVT_MENU(CLumoretDlg::kHistoryExportCommand, CLumoretDlg::OnExportHistory)
+  EVT_MENU(CLumoretDlg::kOutageLogCommand, CLumoretDlg::OnOutageLog)
+  EVT_MENU(CLumoretDlg::kSettingsCommand, CLumoretDlg::OnSettings)
   EVT_CONTEXT_MENU(CLumoretDlg::OnContextMenu)
   EVT_CHAR_HOOK(CLumoretDlg::OnCharHook)
   EVT_CLOSE(CLumoretDlg::OnClose)

@@ -15,6 +15,7 @@
 
 #include "platform/platform.h"
 #include "ui/background_job.h"
+#include "ui/lumoret_settings.h"
 
 class CHostDetailsDlg;
 class DelayTimeMgr;
@@ -36,6 +37,8 @@ class CLumoretDlg : public wxDialog {
   static constexpr int kDetailsCommand = 0x30;        // the context menu's Details
   static constexpr int kExportCommand = 0x40;         // the context menu's CSV export
   static constexpr int kHistoryExportCommand = 0x50;  // the context menu's history export
+  static constexpr int kOutageLogCommand = 0x60;  // the outage log, from menus and the status bar
+  static constexpr int kSettingsCommand = 0x70;   // the settings dialog
 
   explicit CLumoretDlg(DelayTimeMgr& manager, wxWindow* parent = nullptr);
   ~CLumoretDlg() override;
@@ -71,6 +74,11 @@ class CLumoretDlg : public wxDialog {
   // The history store the details windows and the history export read; null without
   // one. Set before the window shows; it must outlive the window.
   HistoryStore* history = nullptr;
+  // The user's settings; set before the window shows, then changed by the settings dialog.
+  LumoretSettings settings;
+
+  // Puts changed settings to work: the state rules, alerts and the tray icon.
+  void ApplySettings();
 
  private:
   using DetailsList = std::vector<std::pair<std::size_t, CHostDetailsDlg*>>;
@@ -98,6 +106,10 @@ class CLumoretDlg : public wxDialog {
   void OnExport(wxCommandEvent& event);
   // Every host's history over a range the user picks, as CSV.
   void OnExportHistory(wxCommandEvent& event);
+  // Shows the outage log window, raising it when open.
+  void OnOutageLog(wxCommandEvent& event);
+  // The settings dialog; applies and keeps what it returns.
+  void OnSettings(wxCommandEvent& event);
   void ShowWorkerError(const std::string& error);
   // Starts the viewer on ReadMe.txt and watches whether it comes up.
   void OpenHelp();
