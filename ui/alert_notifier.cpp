@@ -8,9 +8,6 @@
 
 #include "ui/app_icon.h"
 
-AlertNotifier::AlertNotifier() = default;
-AlertNotifier::~AlertNotifier() = default;
-
 void AlertNotifier::Add(const std::string& host, HostState from, HostState to, std::int64_t at_ms) {
   if (enabled_) {
     batcher_.Add(host, from, to, at_ms);

@@ -16,9 +16,6 @@
 // Without a notification service nothing else changes: one line on stderr, no error box.
 class AlertNotifier {
  public:
-  AlertNotifier();
-  ~AlertNotifier();
-
   // A change of host (as in config.ini) that began at at_ms (ms since the Unix epoch).
   void Add(const std::string& host, HostState from, HostState to, std::int64_t at_ms);
   // Shows what is due, if anything.
