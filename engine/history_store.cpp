@@ -137,7 +137,10 @@ HistoryStore::Clocks HistoryStore::Clocks::Now() {
 }
 
 HistoryStore::HistoryStore(std::string path, std::vector<Source> sources, Options options)
-    : path_(std::move(path)), sources_(std::move(sources)), options_(options) {}
+    : path_(std::move(path)),
+      sources_(std::move(sources)),
+      options_(options),
+      rules_(options.rules) {}
 
 HistoryStore::HistoryStore(std::string path, std::vector<Source> sources)
     : HistoryStore(std::move(path), std::move(sources), Options()) {}
@@ -369,16 +372,40 @@ int HistoryStore::LoadStates() {
                          "ORDER BY at_ms DESC, id DESC LIMIT 1");
   for (HostRecord& host : hosts_) {
     latest.Bind(1, host.id);
+    HostState state = HostState::kNotYet;
+    host.changed_ms = 0;
     if (latest.Step()) {
       // A name this code does not know (a later Lumoret's) starts the host afresh.
-      const HostState state = HostStateFromName(latest.Text(0)).value_or(HostState::kNotYet);
-      host.tracker = HostStateTracker(HostStateRules(), state, latest.Int(1));
+      state = HostStateFromName(latest.Text(0)).value_or(HostState::kNotYet);
+      host.changed_ms = latest.Int(1);
     } else if (latest.code() != SQLITE_DONE) {
       return latest.code();
     }
+    host.tracker = HostStateTracker(rules_, state, host.changed_ms);
     latest.Reset();
   }
   return SQLITE_OK;
+}
+
+void HistoryStore::SetRules(const HostStateRules& rules) {
+  std::lock_guard<std::mutex> lock(state_mutex_);
+  new_rules_ = rules;
+}
+
+void HistoryStore::TakeNewRules() {
+  std::optional<HostStateRules> rules;
+  {
+    std::lock_guard<std::mutex> lock(state_mutex_);
+    rules = std::exchange(new_rules_, std::nullopt);
+  }
+  if (!rules) {
+    return;
+  }
+  rules_ = *rules;
+  // The recent probes are judged afresh; the state and its stamps go on.
+  for (HostRecord& host : hosts_) {
+    host.tracker = HostStateTracker(rules_, host.tracker.state(), host.changed_ms);
+  }
 }
 
 int HistoryStore::LogChange(const HostRecord& host, const HostStateTracker::Change& change) {
@@ -465,6 +492,7 @@ bool HistoryStore::WriteBatch(const Clocks& now) {
     EnforceLimits(now.wall_ms / kMsPerS);
     Checkpoint(true);
   }
+  TakeNewRules();
   if (!Execute("BEGIN IMMEDIATE")) {
     BatchFailed(sqlite3_extended_errcode(db_));
     return false;
@@ -547,6 +575,7 @@ int HistoryStore::CopyHost(HostRecord& host, const ProbeHistory& probes, const C
     const std::int64_t stored_ms =
         minute * kMinuteS * kMsPerS + std::int64_t{offset} * HistoryBlob::kMsPerOffset;
     if (const auto change = host.tracker.Add(stored_ms, probe.delay_ms)) {
+      host.changed_ms = change->at_ms;
       if (const int code = LogChange(host, *change); code != SQLITE_OK) {
         return code;
       }
@@ -1063,4 +1092,40 @@ HistoryStore::Range HistoryStore::ReadRange(std::int64_t host_id, std::size_t ti
     range.points.push_back(point);
   }
   return range;
+}
+
+std::vector<LogEntry> HistoryStore::ReadLog(std::size_t max_rows) {
+  std::lock_guard<std::mutex> lock(reader_mutex_);
+  std::vector<LogEntry> entries;
+  if (max_rows == 0 || !OpenReader()) {
+    return entries;
+  }
+  // A recovery's outage began at the host's latest change into down before it (in the
+  // order of (at_ms, id)): a walk back along the host's index, mostly of one row.
+  SqliteStatement select(reader_,
+                         "SELECT c.id, c.at_ms, h.host, c.from_state, c.to_state, "
+                         "CASE WHEN c.from_state = 'down' THEN c.at_ms - (SELECT d.at_ms "
+                         "FROM state_changes d WHERE d.host_id = c.host_id AND d.to_state = "
+                         "'down' AND d.at_ms <= c.at_ms AND (d.at_ms < c.at_ms OR d.id < c.id) "
+                         "ORDER BY d.at_ms DESC, d.id DESC LIMIT 1) END "
+                         "FROM state_changes c JOIN hosts h ON h.id = c.host_id "
+                         "ORDER BY c.at_ms DESC, c.id DESC LIMIT ?1");
+  if (!select.ok()) {
+    return entries;
+  }
+  select.Bind(1, static_cast<std::int64_t>(std::min<std::size_t>(max_rows, INT64_MAX)));
+  while (select.Step()) {
+    LogEntry entry;
+    entry.id = select.Int(0);
+    entry.at_ms = select.Int(1);
+    entry.host = select.Text(2);
+    // A state this code does not know (a later Lumoret's) reads as not yet known.
+    entry.from = HostStateFromName(select.Text(3)).value_or(HostState::kNotYet);
+    entry.to = HostStateFromName(select.Text(4)).value_or(HostState::kNotYet);
+    if (!select.Text(5).empty()) {
+      entry.outage_ms = select.Int(5);
+    }
+    entries.push_back(std::move(entry));
+  }
+  return entries;
 }
