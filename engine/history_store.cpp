@@ -7,7 +7,10 @@
 #include <ctime>
 #include <filesystem>
 #include <map>
+#include <numeric>
 #include <system_error>
+#include <tuple>
+#include <unordered_map>
 #include <utility>
 
 namespace {
@@ -1096,36 +1099,73 @@ HistoryStore::Range HistoryStore::ReadRange(std::int64_t host_id, std::size_t ti
 
 std::vector<LogEntry> HistoryStore::ReadLog(std::size_t max_rows) {
   std::lock_guard<std::mutex> lock(reader_mutex_);
-  std::vector<LogEntry> entries;
   if (max_rows == 0 || !OpenReader()) {
-    return entries;
+    return {};
   }
-  // A recovery's outage began at the host's latest change into down before it (in the
-  // order of (at_ms, id)): a walk back along the host's index, mostly of one row.
+  // Each host's name once; the log names hosts by id.
+  std::unordered_map<std::int64_t, std::string> names;
+  SqliteStatement hosts(reader_, "SELECT id, host FROM hosts");
+  while (hosts.Step()) {
+    names.emplace(hosts.Int(0), hosts.Text(1));
+  }
+  // The newest rows written, a walk along the row ids (dense: rows only ever go from the
+  // oldest end); within a batch they are host by host, so the time orders them after.
   SqliteStatement select(reader_,
-                         "SELECT c.id, c.at_ms, h.host, c.from_state, c.to_state, "
-                         "CASE WHEN c.from_state = 'down' THEN c.at_ms - (SELECT d.at_ms "
-                         "FROM state_changes d WHERE d.host_id = c.host_id AND d.to_state = "
-                         "'down' AND d.at_ms <= c.at_ms AND (d.at_ms < c.at_ms OR d.id < c.id) "
-                         "ORDER BY d.at_ms DESC, d.id DESC LIMIT 1) END "
-                         "FROM state_changes c JOIN hosts h ON h.id = c.host_id "
-                         "ORDER BY c.at_ms DESC, c.id DESC LIMIT ?1");
-  if (!select.ok()) {
-    return entries;
-  }
+                         "SELECT id, host_id, at_ms, from_state, to_state FROM state_changes "
+                         "WHERE id > (SELECT max(id) FROM state_changes) - ?1");
   select.Bind(1, static_cast<std::int64_t>(std::min<std::size_t>(max_rows, INT64_MAX)));
-  while (select.Step()) {
+  std::vector<LogEntry> read;
+  std::vector<std::int64_t> host_ids;  // of each row read
+  while (select.Step() && read.size() < max_rows) {
     LogEntry entry;
     entry.id = select.Int(0);
-    entry.at_ms = select.Int(1);
-    entry.host = select.Text(2);
+    host_ids.push_back(select.Int(1));
+    entry.at_ms = select.Int(2);
+    entry.host = names[host_ids.back()];
     // A state this code does not know (a later Lumoret's) reads as not yet known.
     entry.from = HostStateFromName(select.Text(3)).value_or(HostState::kNotYet);
     entry.to = HostStateFromName(select.Text(4)).value_or(HostState::kNotYet);
-    if (!select.Text(5).empty()) {
-      entry.outage_ms = select.Int(5);
-    }
-    entries.push_back(std::move(entry));
+    read.push_back(std::move(entry));
+  }
+  std::vector<std::size_t> order(read.size());
+  std::iota(order.begin(), order.end(), 0);
+  std::sort(order.begin(), order.end(), [&read](std::size_t a, std::size_t b) {
+    return std::tie(read[a].at_ms, read[a].id) < std::tie(read[b].at_ms, read[b].id);
+  });
+  PairOutages(read, host_ids, order, read.size() == max_rows);
+  std::vector<LogEntry> entries;
+  entries.reserve(read.size());
+  for (auto at = order.rbegin(); at != order.rend(); ++at) {
+    entries.push_back(std::move(read[*at]));
   }
   return entries;
+}
+
+void HistoryStore::PairOutages(std::vector<LogEntry>& entries,
+                               const std::vector<std::int64_t>& host_ids,
+                               const std::vector<std::size_t>& order, bool older_rows) {
+  // A recovery's outage began at the host's latest change into down before it; when the
+  // rows read do not hold that, the log before them may.
+  SqliteStatement earlier(reader_,
+                          "SELECT at_ms FROM state_changes WHERE host_id = ?1 AND to_state = "
+                          "'down' AND (at_ms < ?2 OR (at_ms = ?2 AND id < ?3)) "
+                          "ORDER BY at_ms DESC, id DESC LIMIT 1");
+  std::unordered_map<std::int64_t, std::int64_t> down_since;  // by host id
+  for (std::size_t at : order) {
+    LogEntry& entry = entries[at];
+    const std::int64_t host_id = host_ids[at];
+    if (entry.from == HostState::kDown) {
+      const auto found = down_since.find(host_id);
+      if (found != down_since.end()) {
+        entry.outage_ms = entry.at_ms - found->second;
+      } else if (older_rows &&
+                 earlier.Bind(1, host_id).Bind(2, entry.at_ms).Bind(3, entry.id).Step()) {
+        entry.outage_ms = entry.at_ms - earlier.Int(0);
+      }
+      earlier.Reset();
+    }
+    if (entry.to == HostState::kDown) {
+      down_since[host_id] = entry.at_ms;
+    }
+  }
 }

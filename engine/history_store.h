@@ -104,8 +104,8 @@ class HistoryStore {
   Range Query(const std::string& host, std::int64_t from_s, std::int64_t to_s,
               std::size_t max_points);
 
-  // The outage log, newest first (by time, then by the order it was written), at most
-  // max_rows of it. Safe from any thread, beside the writer; empty without a database.
+  // The outage log, newest first (by time, then by the order it was written): the
+  // max_rows rows written last. Safe from any thread, beside the writer; empty without a database.
   std::vector<LogEntry> ReadLog(std::size_t max_rows);
   // New rules for the outage log's states, taken by the writer at its next batch: each
   // host keeps its state, and is judged by the new rules from its next probe on. Safe
@@ -201,6 +201,11 @@ class HistoryStore {
   // Reads the blocks of a range for Query, on the reading connection.
   Range ReadRange(std::int64_t host_id, std::size_t tier, std::int64_t from_s, std::int64_t to_s,
                   std::size_t max_points);
+  // Sets the outage of each change out of down in entries (read with their hosts' ids,
+  // walked in order, oldest first), from the change into down before it; older_rows:
+  // the log may hold rows before those read.
+  void PairOutages(std::vector<LogEntry>& entries, const std::vector<std::int64_t>& host_ids,
+                   const std::vector<std::size_t>& order, bool older_rows);
   // Opens the reading connection when needed; false without one.
   bool OpenReader();
 

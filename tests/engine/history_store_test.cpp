@@ -385,10 +385,12 @@ TEST_F(OutageLogTest, ReadLogPairsEachRecoveryWithItsOwnHostsOutageAcrossARestar
             "101 h1 down>up 97000\n"
             "4 h1 up>down\n"
             "2 h0 up>down\n");
-  // The newest rows only, when fewer are asked for.
+  // The row written last only, when fewer are asked for (h1's, after h0's in its batch),
+  // its outage from the rows before it.
   const std::vector<LogEntry> newest = reader.ReadLog(1);
   ASSERT_EQ(newest.size(), 1u);
-  EXPECT_EQ(newest[0].host, "h0");
+  EXPECT_EQ(newest[0].host, "h1");
+  EXPECT_EQ(newest[0].outage_ms, 97000);
   EXPECT_TRUE(HistoryStore((dir_ / "none.sqlite3").string(), {}).ReadLog(10).empty());
 }
 
