@@ -1113,6 +1113,9 @@ std::vector<LogEntry> HistoryStore::ReadLog(std::size_t max_rows) {
   SqliteStatement select(reader_,
                          "SELECT id, host_id, at_ms, from_state, to_state FROM state_changes "
                          "WHERE id > (SELECT max(id) FROM state_changes) - ?1");
+  if (!select.ok()) {
+    return {};  // a database of version 1, until the writer gives it the log
+  }
   select.Bind(1, static_cast<std::int64_t>(std::min<std::size_t>(max_rows, INT64_MAX)));
   std::vector<LogEntry> read;
   std::vector<std::int64_t> host_ids;  // of each row read
@@ -1158,7 +1161,7 @@ void HistoryStore::PairOutages(std::vector<LogEntry>& entries,
       const auto found = down_since.find(host_id);
       if (found != down_since.end()) {
         entry.outage_ms = entry.at_ms - found->second;
-      } else if (older_rows &&
+      } else if (older_rows && earlier.ok() &&
                  earlier.Bind(1, host_id).Bind(2, entry.at_ms).Bind(3, entry.id).Step()) {
         entry.outage_ms = entry.at_ms - earlier.Int(0);
       }
