@@ -232,12 +232,14 @@ TEST_F(HistoryStoreTest, TheWriterThreadKeepsEveryProbeUpToItsStop) {
   options.batch_period = std::chrono::milliseconds(20);
   HistoryStore store(File(), a_.sources, options);
   store.Start();
-  // The worker adds while the writer copies and a window reads.
+  // The worker adds while the writer copies, a window reads and the settings change.
   for (int i = 0; i < 50; ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(12));
     a_.rings[0]->Add(HistoryStore::SteadyClock::now(), 10 + i % 4);
     const std::int64_t now_s = HistoryStore::Clocks::Now().wall_ms / 1000;
     store.Query("h0", now_s - 60, now_s + 60, 10);
+    store.ReadLog(100);
+    store.SetRules(HostStateRules());
   }
   // The last probe came after the latest batch: Stop writes it.
   store.Stop();
