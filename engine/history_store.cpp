@@ -7,7 +7,10 @@
 #include <ctime>
 #include <filesystem>
 #include <map>
+#include <numeric>
 #include <system_error>
+#include <tuple>
+#include <unordered_map>
 #include <utility>
 
 namespace {
@@ -137,7 +140,10 @@ HistoryStore::Clocks HistoryStore::Clocks::Now() {
 }
 
 HistoryStore::HistoryStore(std::string path, std::vector<Source> sources, Options options)
-    : path_(std::move(path)), sources_(std::move(sources)), options_(options) {}
+    : path_(std::move(path)),
+      sources_(std::move(sources)),
+      options_(options),
+      rules_(options.rules) {}
 
 HistoryStore::HistoryStore(std::string path, std::vector<Source> sources)
     : HistoryStore(std::move(path), std::move(sources), Options()) {}
@@ -369,16 +375,40 @@ int HistoryStore::LoadStates() {
                          "ORDER BY at_ms DESC, id DESC LIMIT 1");
   for (HostRecord& host : hosts_) {
     latest.Bind(1, host.id);
+    HostState state = HostState::kNotYet;
+    host.changed_ms = 0;
     if (latest.Step()) {
       // A name this code does not know (a later Lumoret's) starts the host afresh.
-      const HostState state = HostStateFromName(latest.Text(0)).value_or(HostState::kNotYet);
-      host.tracker = HostStateTracker(HostStateRules(), state, latest.Int(1));
+      state = HostStateFromName(latest.Text(0)).value_or(HostState::kNotYet);
+      host.changed_ms = latest.Int(1);
     } else if (latest.code() != SQLITE_DONE) {
       return latest.code();
     }
+    host.tracker = HostStateTracker(rules_, state, host.changed_ms);
     latest.Reset();
   }
   return SQLITE_OK;
+}
+
+void HistoryStore::SetRules(const HostStateRules& rules) {
+  std::lock_guard<std::mutex> lock(state_mutex_);
+  new_rules_ = rules;
+}
+
+void HistoryStore::TakeNewRules() {
+  std::optional<HostStateRules> rules;
+  {
+    std::lock_guard<std::mutex> lock(state_mutex_);
+    rules = std::exchange(new_rules_, std::nullopt);
+  }
+  if (!rules) {
+    return;
+  }
+  rules_ = *rules;
+  // The recent probes are judged afresh; the state and its stamps go on.
+  for (HostRecord& host : hosts_) {
+    host.tracker = HostStateTracker(rules_, host.tracker.state(), host.changed_ms);
+  }
 }
 
 int HistoryStore::LogChange(const HostRecord& host, const HostStateTracker::Change& change) {
@@ -465,6 +495,7 @@ bool HistoryStore::WriteBatch(const Clocks& now) {
     EnforceLimits(now.wall_ms / kMsPerS);
     Checkpoint(true);
   }
+  TakeNewRules();
   if (!Execute("BEGIN IMMEDIATE")) {
     BatchFailed(sqlite3_extended_errcode(db_));
     return false;
@@ -547,6 +578,7 @@ int HistoryStore::CopyHost(HostRecord& host, const ProbeHistory& probes, const C
     const std::int64_t stored_ms =
         minute * kMinuteS * kMsPerS + std::int64_t{offset} * HistoryBlob::kMsPerOffset;
     if (const auto change = host.tracker.Add(stored_ms, probe.delay_ms)) {
+      host.changed_ms = change->at_ms;
       if (const int code = LogChange(host, *change); code != SQLITE_OK) {
         return code;
       }
@@ -1063,4 +1095,80 @@ HistoryStore::Range HistoryStore::ReadRange(std::int64_t host_id, std::size_t ti
     range.points.push_back(point);
   }
   return range;
+}
+
+std::vector<LogEntry> HistoryStore::ReadLog(std::size_t max_rows) {
+  std::lock_guard<std::mutex> lock(reader_mutex_);
+  if (max_rows == 0 || !OpenReader()) {
+    return {};
+  }
+  // Each host's name once; the log names hosts by id.
+  std::unordered_map<std::int64_t, std::string> names;
+  SqliteStatement hosts(reader_, "SELECT id, host FROM hosts");
+  while (hosts.Step()) {
+    names.emplace(hosts.Int(0), hosts.Text(1));
+  }
+  // The newest rows written, a walk along the row ids (dense: rows only ever go from the
+  // oldest end); within a batch they are host by host, so the time orders them after.
+  SqliteStatement select(reader_,
+                         "SELECT id, host_id, at_ms, from_state, to_state FROM state_changes "
+                         "WHERE id > (SELECT max(id) FROM state_changes) - ?1");
+  if (!select.ok()) {
+    return {};  // a database of version 1, until the writer gives it the log
+  }
+  select.Bind(1, static_cast<std::int64_t>(std::min<std::size_t>(max_rows, INT64_MAX)));
+  std::vector<LogEntry> read;
+  std::vector<std::int64_t> host_ids;  // of each row read
+  while (select.Step() && read.size() < max_rows) {
+    LogEntry entry;
+    entry.id = select.Int(0);
+    host_ids.push_back(select.Int(1));
+    entry.at_ms = select.Int(2);
+    entry.host = names[host_ids.back()];
+    // A state this code does not know (a later Lumoret's) reads as not yet known.
+    entry.from = HostStateFromName(select.Text(3)).value_or(HostState::kNotYet);
+    entry.to = HostStateFromName(select.Text(4)).value_or(HostState::kNotYet);
+    read.push_back(std::move(entry));
+  }
+  std::vector<std::size_t> order(read.size());
+  std::iota(order.begin(), order.end(), 0);
+  std::sort(order.begin(), order.end(), [&read](std::size_t a, std::size_t b) {
+    return std::tie(read[a].at_ms, read[a].id) < std::tie(read[b].at_ms, read[b].id);
+  });
+  PairOutages(read, host_ids, order, read.size() == max_rows);
+  std::vector<LogEntry> entries;
+  entries.reserve(read.size());
+  for (auto at = order.rbegin(); at != order.rend(); ++at) {
+    entries.push_back(std::move(read[*at]));
+  }
+  return entries;
+}
+
+void HistoryStore::PairOutages(std::vector<LogEntry>& entries,
+                               const std::vector<std::int64_t>& host_ids,
+                               const std::vector<std::size_t>& order, bool older_rows) {
+  // A recovery's outage began at the host's latest change into down before it; when the
+  // rows read do not hold that, the log before them may.
+  SqliteStatement earlier(reader_,
+                          "SELECT at_ms FROM state_changes WHERE host_id = ?1 AND to_state = "
+                          "'down' AND (at_ms < ?2 OR (at_ms = ?2 AND id < ?3)) "
+                          "ORDER BY at_ms DESC, id DESC LIMIT 1");
+  std::unordered_map<std::int64_t, std::int64_t> down_since;  // by host id
+  for (std::size_t at : order) {
+    LogEntry& entry = entries[at];
+    const std::int64_t host_id = host_ids[at];
+    if (entry.from == HostState::kDown) {
+      const auto found = down_since.find(host_id);
+      if (found != down_since.end()) {
+        entry.outage_ms = entry.at_ms - found->second;
+      } else if (older_rows && earlier.ok() &&
+                 earlier.Bind(1, host_id).Bind(2, entry.at_ms).Bind(3, entry.id).Step()) {
+        entry.outage_ms = entry.at_ms - earlier.Int(0);
+      }
+      earlier.Reset();
+    }
+    if (entry.to == HostState::kDown) {
+      down_since[host_id] = entry.at_ms;
+    }
+  }
 }

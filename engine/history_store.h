@@ -14,6 +14,7 @@
 #include "engine/history_blob.h"
 #include "engine/history_rollup.h"
 #include "engine/host_state.h"
+#include "engine/log_entry.h"
 #include "engine/probe_history.h"
 #include "engine/sqlite_statement.h"
 
@@ -39,6 +40,7 @@ class HistoryStore {
   struct Options {
     std::uint64_t budget_bytes = kDefaultBudget;   // the database never grows past it
     std::chrono::milliseconds batch_period{5000};  // one transaction this often
+    HostStateRules rules;                          // what the outage log calls down or lossy
   };
   // The steady and the wall clock read together, which turns a probe's steady time into
   // its wall time.
@@ -102,6 +104,14 @@ class HistoryStore {
   Range Query(const std::string& host, std::int64_t from_s, std::int64_t to_s,
               std::size_t max_points);
 
+  // The outage log, newest first (by time, then by the order it was written): the
+  // max_rows rows written last. Safe from any thread, beside the writer; empty without a database.
+  std::vector<LogEntry> ReadLog(std::size_t max_rows);
+  // New rules for the outage log's states, taken by the writer at its next batch: each
+  // host keeps its state, and is judged by the new rules from its next probe on. Safe
+  // from any thread.
+  void SetRules(const HostStateRules& rules);
+
   // What went wrong, for the user, the first time it is asked after it happened; empty
   // otherwise. Safe from any thread.
   std::string TakeProblem();
@@ -117,7 +127,8 @@ class HistoryStore {
   struct HostRecord {
     std::int64_t id = 0;                                              // hosts.id
     SteadyClock::time_point copied = SteadyClock::time_point::min();  // newest probe copied
-    HostStateTracker tracker;  // fed the probes copied, in their order
+    HostStateTracker tracker;     // fed the probes copied, in their order
+    std::int64_t changed_ms = 0;  // when the tracker's latest change began, logged or not
   };
   // One tier's table: its name, the seconds per block and the share of the budget.
   struct TierTable {
@@ -138,6 +149,8 @@ class HistoryStore {
   int RegisterHosts();
   // Starts each host's tracker from its latest state in the log.
   int LoadStates();
+  // Rebuilds every host's tracker with the rules SetRules left, if any, keeping its state.
+  void TakeNewRules();
   // Logs a change of host's state, unless it is the first reply of a host never logged.
   int LogChange(const HostRecord& host, const HostStateTracker::Change& change);
   // Drops the log's oldest rows past its cap.
@@ -188,6 +201,11 @@ class HistoryStore {
   // Reads the blocks of a range for Query, on the reading connection.
   Range ReadRange(std::int64_t host_id, std::size_t tier, std::int64_t from_s, std::int64_t to_s,
                   std::size_t max_points);
+  // Sets the outage of each change out of down in entries (read with their hosts' ids,
+  // walked in order, oldest first), from the change into down before it; older_rows:
+  // the log may hold rows before those read.
+  void PairOutages(std::vector<LogEntry>& entries, const std::vector<std::int64_t>& host_ids,
+                   const std::vector<std::size_t>& order, bool older_rows);
   // Opens the reading connection when needed; false without one.
   bool OpenReader();
 
@@ -201,6 +219,7 @@ class HistoryStore {
   std::uint64_t page_size_ = 4096;            // bytes per page
   std::uint64_t tier_bytes_[3] = {};          // blob bytes kept per tier, for the shares
   std::uint64_t log_cap_rows_ = 0;            // the outage log's rows at most, from the budget
+  HostStateRules rules_;                      // the trackers' rules, the writer's own copy
   bool logged_ = false;                       // the batch under way logged a change
   int batches_ = 0;                           // written since the limits were last enforced
   // No hour summarised yet in this run.
@@ -217,10 +236,11 @@ class HistoryStore {
   SqliteStatement save_tally_;      // keeps tier_bytes_ in store_meta
   SqliteStatement insert_change_;   // one row of the outage log
 
-  mutable std::mutex state_mutex_;  // guards what other threads read below
-  std::string problem_;             // said once, then empty
-  bool problem_told_ = false;       // the first problem has been said on stderr
-  bool writing_ = false;            // probes are being kept
+  mutable std::mutex state_mutex_;           // guards what other threads read below
+  std::string problem_;                      // said once, then empty
+  bool problem_told_ = false;                // the first problem has been said on stderr
+  bool writing_ = false;                     // probes are being kept
+  std::optional<HostStateRules> new_rules_;  // from SetRules, until the writer takes them
 
   std::mutex reader_mutex_;    // one Query at a time on reader_
   sqlite3* reader_ = nullptr;  // the queries' own connection, opened on first use

@@ -139,7 +139,10 @@ void CLumoretApp::StartHistory() {
   for (const auto& target : manager_->targets) {
     sources.push_back({target->host, &target->history});
   }
-  history_ = std::make_unique<HistoryStore>(folder + "/history.sqlite3", std::move(sources));
+  // The budget, the batches and the outage log's state rules.
+  HistoryStore::Options options;
+  history_ =
+      std::make_unique<HistoryStore>(folder + "/history.sqlite3", std::move(sources), options);
   history_->Start();
 #endif
 }

@@ -22,6 +22,7 @@
 #include "ui/detail_texts.h"
 #include "ui/host_details_dlg.h"
 #include "ui/message_box.h"
+#include "ui/outage_log_dlg.h"
 #include "ui/target_list_ctrl.h"
 #include "ui/time_view.h"
 #ifdef LUMORET_HISTORY
@@ -63,6 +64,8 @@ CLumoretDlg::~CLumoretDlg() {
   platform::ForgetHelpOpener(help_opener_);
   // Before the base class takes the children down, while their callbacks may still
   // reach the list of open ones.
+  delete outage_log_;
+  outage_log_ = nullptr;
   for (auto& [target, window] : details_) {
     delete window;
   }
@@ -384,7 +387,16 @@ void CLumoretDlg::OnExportHistory(wxCommandEvent& /*event*/) {
 #endif
 }
 
-void CLumoretDlg::OnOutageLog(wxCommandEvent& /*event*/) {}
+void CLumoretDlg::OnOutageLog(wxCommandEvent& /*event*/) {
+  if (outage_log_ == nullptr) {
+    outage_log_ = new COutageLogDlg(this, history, [this] { outage_log_ = nullptr; });
+    outage_log_->Show();
+  }
+  if (outage_log_->IsIconized()) {
+    outage_log_->Iconize(false);
+  }
+  outage_log_->Raise();
+}
 
 void CLumoretDlg::OnSettings(wxCommandEvent& /*event*/) {}
 

@@ -18,6 +18,7 @@
 #include "ui/lumoret_settings.h"
 
 class CHostDetailsDlg;
+class COutageLogDlg;
 class DelayTimeMgr;
 class HistoryStore;
 class TargetListCtrl;
@@ -127,6 +128,7 @@ class CLumoretDlg : public wxDialog {
   wxInfoBarGeneric* notice_bar_ = nullptr;  // dropped replies, history trouble, exports
   bool kernel_drops_told_ = false;          // the bar has come up once
   BackgroundJob history_export_;            // reads the history export off this thread
+  COutageLogDlg* outage_log_ = nullptr;     // the outage log window while it is open
 
   wxDECLARE_EVENT_TABLE();
 };

@@ -7,12 +7,15 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iterator>
 #include <memory>
+#include <string>
 #include <tuple>
+#include <vector>
 
 #include "engine/history_rollup.h"
 #include "tests/common/temp_dir_fixture.h"
@@ -73,16 +76,38 @@ class HistoryStoreTest : public TempDirFixture {
   // reply, 'x' lost), written in one batch.
   void Run(std::int64_t from, const std::string& probes, int hosts = 1,
            std::uint64_t budget = HistoryStore::kDefaultBudget) {
-    Rings rings(hosts);
-    for (auto& ring : rings.rings) {
-      for (std::size_t i = 0; i < probes.size(); ++i) {
-        AddProbe(*ring, from + i,
-                 probes[i] == 'x' ? std::nullopt : std::optional<std::uint32_t>(20));
-      }
+    Run(from, std::vector<std::string>(static_cast<std::size_t>(hosts), probes), budget);
+  }
+  // The same with probes of its own for each host.
+  void Run(std::int64_t from, const std::vector<std::string>& probes,
+           std::uint64_t budget = HistoryStore::kDefaultBudget) {
+    Rings rings(static_cast<int>(probes.size()));
+    std::size_t longest = 0;
+    for (std::size_t h = 0; h < probes.size(); ++h) {
+      Feed(*rings.rings[h], from, probes[h]);
+      longest = std::max(longest, probes[h].size());
     }
-    HistoryStore store(File(), rings.sources, {budget, std::chrono::milliseconds(5000)});
+    HistoryStore store(File(), rings.sources,
+                       {budget, std::chrono::milliseconds(5000), HostStateRules()});
     ASSERT_TRUE(store.Open()) << store.TakeProblem();
-    ASSERT_TRUE(store.WriteBatch(At(from + static_cast<std::int64_t>(probes.size()) + 5)));
+    ASSERT_TRUE(store.WriteBatch(At(from + static_cast<std::int64_t>(longest) + 5)));
+  }
+  // Adds probes one a second from second from: 'r' a reply, 'x' lost.
+  static void Feed(ProbeHistory& ring, std::int64_t from, const std::string& probes) {
+    for (std::size_t i = 0; i < probes.size(); ++i) {
+      AddProbe(ring, from + static_cast<std::int64_t>(i),
+               probes[i] == 'x' ? std::nullopt : std::optional<std::uint32_t>(20));
+    }
+  }
+  // The log as ReadLog gives it, a line each: "second host from>to outage_ms".
+  static std::string LogLines(HistoryStore& store) {
+    std::string text;
+    for (const LogEntry& entry : store.ReadLog(1000)) {
+      text += std::to_string(entry.at_ms / 1000 - kWall0) + ' ' + entry.host + ' ' +
+              HostStateName(entry.from) + '>' + HostStateName(entry.to) +
+              (entry.outage_ms ? ' ' + std::to_string(*entry.outage_ms) : std::string()) + '\n';
+    }
+    return text;
   }
 
   Rings a_{1};  // one host, h0
@@ -139,7 +164,8 @@ TEST_F(HistoryStoreTest, ARestartContinuesTheSameHistory) {
 TEST_F(HistoryStoreTest, StaysWithinItsBudgetDroppingTheOldestFirst) {
   constexpr std::uint64_t kBudget = 2 << 20;
   Rings hosts(20);
-  HistoryStore store(File(), hosts.sources, {kBudget, std::chrono::milliseconds(5000)});
+  HistoryStore store(File(), hosts.sources,
+                     {kBudget, std::chrono::milliseconds(5000), HostStateRules()});
   ASSERT_TRUE(store.Open());
   // Twelve hours of a probe a second: about twice the budget in full detail alone.
   constexpr int kMinutes = 720;
@@ -206,12 +232,14 @@ TEST_F(HistoryStoreTest, TheWriterThreadKeepsEveryProbeUpToItsStop) {
   options.batch_period = std::chrono::milliseconds(20);
   HistoryStore store(File(), a_.sources, options);
   store.Start();
-  // The worker adds while the writer copies and a window reads.
+  // The worker adds while the writer copies, a window reads and the settings change.
   for (int i = 0; i < 50; ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(12));
     a_.rings[0]->Add(HistoryStore::SteadyClock::now(), 10 + i % 4);
     const std::int64_t now_s = HistoryStore::Clocks::Now().wall_ms / 1000;
     store.Query("h0", now_s - 60, now_s + 60, 10);
+    store.ReadLog(100);
+    store.SetRules(HostStateRules());
   }
   // The last probe came after the latest batch: Stop writes it.
   store.Stop();
@@ -347,6 +375,46 @@ TEST_F(OutageLogTest, AnOutageGoesOnAcrossARestart) {
   const auto closed = reader.Query("h0", kWall0 + 50, kWall0 + 60, 10).outages;
   ASSERT_EQ(closed.size(), 1u);
   EXPECT_EQ(closed[0].end_ms, (kWall0 + 103) * 1000);
+}
+
+TEST_F(OutageLogTest, ReadLogPairsEachRecoveryWithItsOwnHostsOutageAcrossARestart) {
+  // h0 down from 2 and h1 from 4; after the restart h1 is back first, at 101, h0 at 104.
+  Run(0, std::vector<std::string>{"rrxxxx", "rrrrxx"});
+  Run(100, std::vector<std::string>{"xxxxr", "xr"});
+  HistoryStore reader(File(), {});
+  EXPECT_EQ(LogLines(reader),
+            "104 h0 down>up 102000\n"
+            "101 h1 down>up 97000\n"
+            "4 h1 up>down\n"
+            "2 h0 up>down\n");
+  // The row written last only, when fewer are asked for (h1's, after h0's in its batch),
+  // its outage from the rows before it.
+  const std::vector<LogEntry> newest = reader.ReadLog(1);
+  ASSERT_EQ(newest.size(), 1u);
+  EXPECT_EQ(newest[0].host, "h1");
+  EXPECT_EQ(newest[0].outage_ms, 97000);
+  EXPECT_TRUE(HistoryStore((dir_ / "none.sqlite3").string(), {}).ReadLog(10).empty());
+}
+
+TEST_F(OutageLogTest, NewRulesTakeEffectAtTheNextBatchAndKeepEachHostsState) {
+  Rings rings(2);
+  HistoryStore store(File(), rings.sources);
+  ASSERT_TRUE(store.Open()) << store.TakeProblem();
+  Feed(*rings.rings[0], 0, "rrr");
+  Feed(*rings.rings[1], 0, "rxx");  // down at 1 by the default rules
+  ASSERT_TRUE(store.WriteBatch(At(5)));
+  HostStateRules patient;
+  patient.down_after_lost = 4;
+  patient.lossy_loss_percent = 50;
+  store.SetRules(patient);
+  // Three timeouts are neither an outage nor loss now; h1 is still down, and its reply a recovery.
+  Feed(*rings.rings[0], 10, "xxxr");
+  Feed(*rings.rings[1], 10, "r");
+  ASSERT_TRUE(store.WriteBatch(At(15)));
+  EXPECT_EQ(LogLines(store), "10 h1 down>up 9000\n1 h1 up>down\n");
+  Feed(*rings.rings[0], 20, "xxxx");
+  ASSERT_TRUE(store.WriteBatch(At(25)));
+  EXPECT_EQ(LogLines(store).substr(0, 14), "20 h0 up>down\n");
 }
 
 TEST_F(OutageLogTest, ADatabaseOfVersion1GainsTheLogAndKeepsItsHistory) {

@@ -35,6 +35,8 @@
 #include "tests/common/temp_dir_fixture.h"
 #include "ui/delay_graph.h"
 #include "ui/host_details_dlg.h"
+#include "ui/outage_log_dlg.h"
+#include "ui/outage_log_list.h"
 #include "ui/resolve_progress_dlg.h"
 #include "ui/target_list_ctrl.h"
 #ifdef LUMORET_HISTORY
@@ -367,6 +369,81 @@ TEST_F(LumoretDlgTest, DetailsDrawADayOfTheStoreAndNeedOneForLongerRanges) {
   details->Close();
   WaitFor([] { return DetailsWindows() == 0; }, 2000);
   dlg->history = nullptr;
+}
+#endif
+
+// The outage log window, if open.
+COutageLogDlg* OutageLog() {
+  for (wxWindow* window : wxTopLevelWindows) {
+    if (auto* log = dynamic_cast<COutageLogDlg*>(window)) {
+      return log;
+    }
+  }
+  return nullptr;
+}
+
+#ifdef LUMORET_HISTORY
+TEST_F(LumoretDlgTest, TheOutageLogShowsTheStoresChangesFollowsThemAndGoesWithTheWindow) {
+  wxCommandEvent open(wxEVT_MENU, CLumoretDlg::kOutageLogCommand);
+  // Without a store it says why, instead of an empty list.
+  dlg->ProcessWindowEvent(open);
+  COutageLogDlg* log = OutageLog();
+  ASSERT_NE(log, nullptr);
+  EXPECT_EQ(log->log_list, nullptr);
+  EXPECT_NE(log->summary_text->GetLabel().utf8_string().find("历史记录"), std::string::npos);
+  log->Close();
+  ASSERT_TRUE(WaitFor([] { return OutageLog() == nullptr; }, 2000));
+
+  // 127.0.0.10 down for 2 s, a few seconds ago.
+  ProbeHistory ring;
+  HistoryStore store((dir_ / "history.sqlite3").string(), {{"127.0.0.10", &ring}});
+  ASSERT_TRUE(store.Open()) << store.TakeProblem();
+  const HistoryStore::Clocks now = HistoryStore::Clocks::Now();
+  const auto add = [&](int seconds_ago, const std::string& probes) {
+    for (char probe : probes) {
+      ring.Add(now.steady - std::chrono::seconds(seconds_ago--),
+               probe == 'x' ? std::nullopt : std::optional<std::uint32_t>(3));
+    }
+    ASSERT_TRUE(store.WriteBatch(now));
+  };
+  add(20, "rxxr");
+  dlg->history = &store;
+  dlg->ProcessWindowEvent(open);
+  log = OutageLog();
+  ASSERT_NE(log->log_list, nullptr);
+  ASSERT_TRUE(WaitFor([log] { return log->reads_shown > 0; }, 5000));
+  ASSERT_EQ(log->log_list->GetItemCount(), 2);
+  const auto cell = [log](long row, LogColumn column) {
+    return log->log_list->GetItemText(row, static_cast<int>(column)).utf8_string();
+  };
+  EXPECT_EQ(cell(0, LogColumn::kTo), "正常");  // newest first
+  EXPECT_EQ(cell(0, LogColumn::kOutage), "2 秒");
+  EXPECT_EQ(cell(1, LogColumn::kTo), "中断");
+  // Opened again, the same window comes up.
+  dlg->ProcessWindowEvent(open);
+  EXPECT_EQ(OutageLog(), log);
+
+  // A later outage shows at the next refresh, the selected row staying selected.
+  log->log_list->SetItemState(1, wxLIST_STATE_SELECTED, wxLIST_STATE_SELECTED);
+  add(10, "xxxr");
+  EXPECT_TRUE(
+      WaitFor([log] { return log->log_list->GetItemCount() == 4; }, 2 * COutageLogDlg::kRefreshMs));
+  EXPECT_EQ(cell(0, LogColumn::kOutage), "3 秒");
+  EXPECT_EQ(log->log_list->SelectedText(), LogTabSeparated({LogRow(store.ReadLog(4)[3])}));
+  EXPECT_FALSE(log->ExportTo("log.csv"));
+  std::ostringstream csv;
+  csv << std::ifstream("log.csv").rdbuf();
+  const std::string log_csv = csv.str();
+  EXPECT_EQ(std::count(log_csv.begin(), log_csv.end(), '\n'), 5) << log_csv;
+
+  // Left open, it goes with the main window, before the store it reads.
+  manager_->Stop();
+  wxObject* const window = dlg;
+  dlg->Destroy();
+  dlg = nullptr;
+  list = nullptr;
+  EXPECT_TRUE(WaitFor(
+      [window] { return !wxPendingDelete.Member(window) && wxTopLevelWindows.IsEmpty(); }, 5000));
 }
 #endif
 
