@@ -84,9 +84,8 @@ int CLumoretDlg::Run() {
 
 void CLumoretDlg::Finish(int code) {
   SetReturnCode(code);
-  if (IsShown()) {
-    SaveLayout();
-  }
+  // Also when hidden (in the tray): its place and size are those it was last shown with.
+  SaveLayout();
   Hide();
   if (loop_ != nullptr) {
     loop_->ScheduleExit();

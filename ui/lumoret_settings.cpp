@@ -92,7 +92,11 @@ std::string SettingsSource(const wxConfigBase& config) {
   if (const auto* file = dynamic_cast<const SettingsFile*>(&config)) {
     return file->path();
   }
+#ifdef _WIN32
   return "HKEY_CURRENT_USER\\Software\\" + config.GetAppName().utf8_string();
+#else
+  return "settings of " + config.GetAppName().utf8_string();
+#endif
 }
 
 std::optional<long> ReadCheckedNumber(const wxConfigBase& config, const std::string& key,

@@ -1,10 +1,13 @@
 #include "ui/settings_dlg.h"
 
+#include <wx/button.h>
 #include <wx/checkbox.h>
 #include <wx/sizer.h>
 #include <wx/spinctrl.h>
 #include <wx/statbox.h>
 #include <wx/stattext.h>
+
+#include <algorithm>
 
 namespace {
 
@@ -26,6 +29,15 @@ CSettingsDlg::CSettingsDlg(wxWindow* parent, const LumoretSettings& settings)
   loss_spin =
       AddSpin(rules_parent, grid, "丢包率超过 (%)", kLossPercentRange, rules.lossy_loss_percent);
   delay_spin = AddSpin(rules_parent, grid, "延迟超过 (毫秒)", kDelayMsRange, rules.lossy_delay_ms);
+  // One width for all four, that of the widest (the delay's four digits).
+  wxSpinCtrl* const spins[] = {down_after_spin, window_spin, loss_spin, delay_spin};
+  int width = 0;
+  for (wxSpinCtrl* spin : spins) {
+    width = std::max(width, spin->GetBestSize().x);
+  }
+  for (wxSpinCtrl* spin : spins) {
+    spin->SetMinSize(wxSize(width, -1));
+  }
   rules_box->Add(grid, wxSizerFlags().Border(wxALL, gap));
 
   auto* tell_box = new wxStaticBoxSizer(wxVERTICAL, this, wxString::FromUTF8("提醒与托盘"));
@@ -46,7 +58,15 @@ CSettingsDlg::CSettingsDlg(wxWindow* parent, const LumoretSettings& settings)
   auto* top = new wxBoxSizer(wxVERTICAL);
   top->Add(rules_box, wxSizerFlags().Expand().Border(wxALL, gap));
   top->Add(tell_box, wxSizerFlags().Expand().Border(wxLEFT | wxRIGHT, gap));
-  top->Add(CreateStdDialogButtonSizer(wxOK | wxCANCEL), wxSizerFlags().Expand().Border(wxALL, gap));
+  // In the window's language, which the toolkit's stock labels are not without its
+  // translations.
+  auto* buttons = new wxStdDialogButtonSizer;
+  auto* ok = new wxButton(this, wxID_OK, wxString::FromUTF8("确定"));
+  ok->SetDefault();
+  buttons->AddButton(ok);
+  buttons->AddButton(new wxButton(this, wxID_CANCEL, wxString::FromUTF8("取消")));
+  buttons->Realize();
+  top->Add(buttons, wxSizerFlags().Expand().Border(wxALL, gap));
   SetSizerAndFit(top);
   CentreOnParent();
 }
