@@ -58,12 +58,13 @@ class SettingsFileTest : public TempDirFixture {
     return LoadSettings(*file, problems);
   }
 
-  std::filesystem::path path_ = dir_ / "lumoret.conf";  // reset in SetUp
   void SetUp() override {
     TempDirFixture::SetUp();
     path_ = dir_ / "lumoret" / "lumoret.conf";
     std::filesystem::create_directory(dir_ / "lumoret");
   }
+
+  std::filesystem::path path_;  // the settings file, in a folder of its own
 };
 
 TEST_F(SettingsFileTest, BadValuesLoadAsDefaultsEachWithALineNamingFileKeyValueAndDefault) {
