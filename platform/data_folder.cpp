@@ -36,6 +36,28 @@ std::string Variable(const char* name) {
   const char* value = std::getenv(name);
   return value != nullptr ? std::string(value) : std::string();
 }
+
+// The user's home folder: $HOME, else the password database's; empty when neither says.
+std::string HomeFolder() {
+  std::string home = Variable("HOME");
+  if (home.empty()) {
+    if (const passwd* entry = getpwuid(getuid())) {
+      home = entry->pw_dir != nullptr ? entry->pw_dir : "";
+    }
+  }
+  return home;
+}
+
+// The XDG rule for a base folder: variable when it holds an absolute path (a relative one
+// is invalid and ignored), else fallback under the home folder; with "/lumoret" after it.
+std::string XdgFolder(const char* variable, const char* fallback) {
+  const std::string base = Variable(variable);
+  if (!base.empty() && base[0] == '/') {
+    return base + "/lumoret";
+  }
+  const std::string home = HomeFolder();
+  return home.empty() ? std::string() : home + fallback + "/lumoret";
+}
 #endif
 
 }  // namespace
@@ -45,18 +67,15 @@ std::string UserDataFolder() {
   const std::string local = WideVariable(L"LOCALAPPDATA");
   return local.empty() ? std::string() : local + "\\Lumoret";
 #else
-  // The XDG rule: a relative XDG_DATA_HOME is invalid and ignored.
-  const std::string data = Variable("XDG_DATA_HOME");
-  if (!data.empty() && data[0] == '/') {
-    return data + "/lumoret";
-  }
-  std::string home = Variable("HOME");
-  if (home.empty()) {
-    if (const passwd* entry = getpwuid(getuid())) {
-      home = entry->pw_dir != nullptr ? entry->pw_dir : "";
-    }
-  }
-  return home.empty() ? std::string() : home + "/.local/share/lumoret";
+  return XdgFolder("XDG_DATA_HOME", "/.local/share");
+#endif
+}
+
+std::string UserConfigFolder() {
+#ifdef _WIN32
+  return std::string();
+#else
+  return XdgFolder("XDG_CONFIG_HOME", "/.config");
 #endif
 }
 

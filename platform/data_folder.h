@@ -10,6 +10,11 @@ namespace platform {
 // system names no home for the user. Not created here.
 std::string UserDataFolder();
 
+// The folder of the user's Lumoret settings: $XDG_CONFIG_HOME/lumoret, else
+// ~/.config/lumoret on Linux. Empty on Windows, whose settings live in the registry key
+// HKCU\Software\Lumoret, and when the system names no home for the user. Not created here.
+std::string UserConfigFolder();
+
 }  // namespace platform
 
 #endif  // LUMORET_PLATFORM_DATA_FOLDER_H

@@ -1,5 +1,6 @@
 #include "ui/lumoret_app.h"
 
+#include <wx/config.h>
 #include <wx/log.h>
 #include <wx/msgdlg.h>
 #include <wx/utils.h>
@@ -11,18 +12,21 @@
 #include "engine/delay_time_mgr.h"
 #ifdef LUMORET_HISTORY
 #include "engine/history_store.h"
-#include "platform/data_folder.h"
 #endif
+#include "platform/data_folder.h"
 #include "platform/platform.h"
 #include "ui/lumoret_dlg.h"
 #include "ui/message_box.h"
 #include "ui/resolve_progress_dlg.h"
+#include "ui/settings_file.h"
 #include "ui/startup_message.h"
 
 namespace {
 
 const char kInstanceName[] = "mutex_for_readcount";
 const char kWindowTitle[] = "Lumoret";
+// The settings file's name in the user's settings folder.
+const char kSettingsFileName[] = "lumoret.conf";
 constexpr int kPollTimerId = 1;
 constexpr int kPollMs = 100;
 // A quit signal ends the process within a second: what has not closed in order by then
@@ -112,7 +116,9 @@ int CLumoretApp::RunWindow() {
   // After the single-instance lock: no second Lumoret can be writing the same store.
   StartHistory();
   if (!platform::QuitRequested()) {
+    const LumoretSettings settings = OpenSettings();
     CLumoretDlg dlg(*manager_);
+    dlg.settings = settings;
 #ifdef LUMORET_HISTORY
     dlg.history = history_.get();
 #endif
@@ -120,12 +126,39 @@ int CLumoretApp::RunWindow() {
     dlg.Run();
     SetTopWindow(nullptr);
   }
+  // Saved already as the window closed; nothing is left to write.
+  delete wxConfigBase::Set(nullptr);
   manager_->Stop();
 #ifdef LUMORET_HISTORY
   // Writes the last batch: every probe the engine made is kept.
   history_.reset();
 #endif
   return 0;
+}
+
+LumoretSettings CLumoretApp::OpenSettings() {
+  // Never a config of the toolkit's own making, in a place of its own choosing.
+  wxConfigBase::DontCreateOnDemand();
+  std::vector<std::string> problems;
+  wxConfigBase* config = nullptr;
+#ifdef _WIN32
+  // The registry key HKCU\Software\Lumoret.
+  config = new wxConfig("Lumoret", wxEmptyString);
+#else
+  const std::string folder = platform::UserConfigFolder();
+  if (folder.empty()) {
+    std::fputs("Lumoret: no home folder, so the settings are not kept.\n", stderr);
+    return LumoretSettings();
+  }
+  config = SettingsFile::Open(folder + "/" + kSettingsFileName, &problems).release();
+#endif
+  // The toolkit's own persistence keeps its state there too.
+  delete wxConfigBase::Set(config);
+  const LumoretSettings settings = LoadSettings(*config, &problems);
+  for (const std::string& problem : problems) {
+    std::fprintf(stderr, "Lumoret: %s\n", problem.c_str());
+  }
+  return settings;
 }
 
 void CLumoretApp::StartHistory() {

@@ -10,6 +10,7 @@
 #include <optional>
 
 #include "platform/instance_lock.h"
+#include "ui/lumoret_settings.h"
 #include "ui/modal_tracker.h"
 
 class DelayTimeMgr;
@@ -38,6 +39,9 @@ class CLumoretApp : public wxApp {
  private:
   // Builds the engine, runs the window over it and stops the engine; the exit status.
   int RunWindow();
+  // Opens the user's settings as the toolkit's config and reads them; what was wrong
+  // with them goes to stderr, a line each.
+  LumoretSettings OpenSettings();
   // Starts the history store over the engine's targets, unless there is no folder for it.
   void StartHistory();
   // Shows why the program cannot start, on stderr and in a message box.
@@ -57,7 +61,7 @@ class CLumoretApp : public wxApp {
 #ifdef LUMORET_HISTORY
   std::unique_ptr<HistoryStore> history_;  // keeps the probes; null without history
 #endif
-  ModalTracker modal_loops_;         // the dialogs and menus open over the window
+  ModalTracker modal_loops_;  // the dialogs and menus open over the window
   // The single-instance lock, held while the window runs.
   std::optional<platform::InstanceLock> instance_lock_;
   // When the quit signal was first seen; empty while none came.

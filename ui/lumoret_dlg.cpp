@@ -1,6 +1,7 @@
 #include "ui/lumoret_dlg.h"
 
 #include <wx/choicdlg.h>
+#include <wx/config.h>
 #include <wx/display.h>
 #include <wx/evtloop.h>
 #include <wx/filedlg.h>
@@ -23,8 +24,10 @@
 #include "ui/host_details_dlg.h"
 #include "ui/message_box.h"
 #include "ui/outage_log_dlg.h"
+#include "ui/settings_dlg.h"
 #include "ui/target_list_ctrl.h"
 #include "ui/time_view.h"
+#include "ui/window_layout.h"
 #ifdef LUMORET_HISTORY
 #include "ui/range_export.h"
 #endif
@@ -84,6 +87,8 @@ int CLumoretDlg::Run() {
 
 void CLumoretDlg::Finish(int code) {
   SetReturnCode(code);
+  // Also when hidden (in the tray): its place and size are those it was last shown with.
+  SaveLayout();
   Hide();
   if (loop_ != nullptr) {
     loop_->ScheduleExit();
@@ -115,6 +120,7 @@ void CLumoretDlg::OnInitDialog(wxInitDialogEvent& event) {
                               wxLIST_FORMAT_LEFT, kColumns[column].width);
   }
   target_list->SetTargets(manager_->targets);
+  RestoreLayout();
   try {
     manager_->Start();
   } catch (const std::exception& error) {
@@ -398,7 +404,36 @@ void CLumoretDlg::OnOutageLog(wxCommandEvent& /*event*/) {
   outage_log_->Raise();
 }
 
-void CLumoretDlg::OnSettings(wxCommandEvent& /*event*/) {}
+void CLumoretDlg::OnSettings(wxCommandEvent& /*event*/) {
+  CSettingsDlg dialog(this, settings);
+  if (dialog.ShowModal() != wxID_OK) {
+    return;
+  }
+  settings = dialog.Result();
+  wxConfigBase* config = wxConfigBase::Get(false);
+  if (config != nullptr && !SaveSettings(*config, settings)) {
+    ShowNotice("设置已生效，但没有保存，下次启动时不会保留：" + SettingsSource(*config));
+  }
+  ApplySettings();
+}
+
+void CLumoretDlg::SaveLayout() {
+  // None set: a window hosted without the program's settings (tests) remembers nothing.
+  if (wxConfigBase* config = wxConfigBase::Get(false)) {
+    WindowLayout(*config).Save(*this, *target_list);
+    config->Flush();
+  }
+}
+
+void CLumoretDlg::RestoreLayout() {
+  if (wxConfigBase* config = wxConfigBase::Get(false)) {
+    std::vector<std::string> problems;
+    WindowLayout(*config).Restore(*this, *target_list, &problems);
+    for (const std::string& problem : problems) {
+      std::fprintf(stderr, "Lumoret: %s\n", problem.c_str());
+    }
+  }
+}
 
 void CLumoretDlg::ApplySettings() {}
 

@@ -98,8 +98,13 @@ class CLumoretDlg : public wxDialog {
   // Where a new details window of size goes, so that it does not cover the others.
   wxPoint CascadePosition(const wxSize& size) const;
   void OnClose(wxCloseEvent& event);
-  // Hides the window and ends the loop of Run, if it runs, with code.
+  // Hides the window, its layout kept, and ends the loop of Run, if it runs, with code.
   void Finish(int code);
+  // Keeps the window's place and size, column widths and sort in the config, if one is
+  // set, and saves it at once.
+  void SaveLayout();
+  // Gives the window and its list the layout the config kept, if any.
+  void RestoreLayout();
   void OnCopy(wxCommandEvent& event);
   void OnSelectAll(wxCommandEvent& event);
   void OnDetails(wxCommandEvent& event);

@@ -152,7 +152,11 @@ void TargetListCtrl::OnColumnClick(wxListEvent& event) {
   if (targets_ == nullptr || event.GetColumn() < 0 || event.GetColumn() >= kColumnCount) {
     return;
   }
-  sort_ = NextSortState(sort_, static_cast<Column>(event.GetColumn()));
+  SetSortState(NextSortState(sort_, static_cast<Column>(event.GetColumn())));
+}
+
+void TargetListCtrl::SetSortState(const SortState& state) {
+  sort_ = state;
   if (!sort_.column) {
     RemoveSortIndicator();
   } else {

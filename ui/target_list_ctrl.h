@@ -37,6 +37,10 @@ class TargetListCtrl : public wxListCtrl {
   void CopySelection();
   // Every row in the order on screen, its cells read afresh, with the extra figures.
   std::vector<ExportRow> ExportRows() const;
+  // The column sorting the rows and its direction.
+  const SortState& sort_state() const { return sort_; }
+  // Sorts the rows as state says, with the title's indicator, as clicks on it would.
+  void SetSortState(const SortState& state);
   // Position in config.ini of the target shown in a row.
   std::size_t TargetAt(long row) const { return order_[static_cast<std::size_t>(row)]; }
 

@@ -7,10 +7,14 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 #include <wx/app.h>
+#include <wx/checkbox.h>
+#include <wx/config.h>
+#include <wx/display.h>
 #include <wx/hyperlink.h>
 #include <wx/infobar.h>
 #include <wx/init.h>
 #include <wx/msgdlg.h>
+#include <wx/spinctrl.h>
 #include <wx/utils.h>
 
 #include <algorithm>
@@ -38,6 +42,8 @@
 #include "ui/outage_log_dlg.h"
 #include "ui/outage_log_list.h"
 #include "ui/resolve_progress_dlg.h"
+#include "ui/settings_dlg.h"
+#include "ui/settings_file.h"
 #include "ui/target_list_ctrl.h"
 #ifdef LUMORET_HISTORY
 #include "engine/history_store.h"
@@ -80,6 +86,11 @@ class LumoretDlgTest : public TempDirFixture {
     ASSERT_FALSE(HasFatalFailure());
     std::ofstream(dir_ / "config.ini") << kConfig;
     std::filesystem::current_path(dir_);
+    OpenWindow();
+  }
+
+  // An engine on config.ini and the window over it, shown, as the program's start makes them.
+  void OpenWindow() {
     ASSERT_NO_THROW(manager_ = std::make_unique<DelayTimeMgr>());
     dlg = new CLumoretDlg(*manager_);
     dlg->Show();
@@ -87,6 +98,14 @@ class LumoretDlgTest : public TempDirFixture {
   }
 
   void TearDown() override {
+    CloseWindow();
+    manager_.reset();
+    std::filesystem::current_path("/");
+    TempDirFixture::TearDown();
+  }
+
+  // Stops the engine and takes the window down, as the program's end does.
+  void CloseWindow() {
     if (dlg != nullptr) {
       manager_->Stop();
       wxObject* const window = dlg;
@@ -102,9 +121,6 @@ class LumoretDlgTest : public TempDirFixture {
         manager_.release();  // the window may still reach it
       }
     }
-    manager_.reset();
-    std::filesystem::current_path("/");
-    TempDirFixture::TearDown();
   }
 
   std::unique_ptr<DelayTimeMgr> manager_;  // the engine under the window
@@ -619,6 +635,88 @@ TEST_F(LumoretDlgTest, AnErrorThatEndsTheWorkerIsShownOnce) {
   probe.Stop();
   EXPECT_EQ(boxes, 1);
   EXPECT_EQ(title, "Lumoret: engine stopped");
+}
+
+// The settings file at path as the program's config, opened afresh as at a start; taken
+// away again when it goes.
+class SettingsInUse {
+ public:
+  explicit SettingsInUse(const std::filesystem::path& path) : path_(path) { Reopen(); }
+  ~SettingsInUse() { delete wxConfigBase::Set(nullptr); }
+  void Reopen() {
+    std::vector<std::string> problems;
+    delete wxConfigBase::Set(SettingsFile::Open(path_.string(), &problems).release());
+    EXPECT_TRUE(problems.empty()) << problems[0];
+  }
+  wxConfigBase& config() const { return *wxConfigBase::Get(false); }
+
+ private:
+  std::filesystem::path path_;  // the file
+};
+
+TEST_F(LumoretDlgTest, LayoutIsRememberedAcrossARestartButNeverPlacedOffTheScreen) {
+  SettingsInUse settings(dir_ / "lumoret.conf");
+  dlg->SetSize(700, 420);
+  ASSERT_TRUE(WaitFor([] { return dlg->GetSize() == wxSize(700, 420); }, 3000));
+  list->SetColumnWidth(ColumnIndex(Column::kLoss), 123);
+  ClickColumn(Column::kHost);
+  ClickColumn(Column::kHost);
+  const std::string sorted = "127.0.0.10 127.0.0.9 *nothing-here.invalid down";
+  ASSERT_EQ(ListState(), sorted);
+  dlg->Close();
+  CloseWindow();
+
+  // Read back from the file, with the place moved off every screen (a screen since
+  // unplugged).
+  settings.Reopen();
+  EXPECT_EQ(settings.config().ReadLong("/Window/w", 0), 700);
+  settings.config().Write("/Window/x", 20000L);
+  settings.config().Write("/Window/y", 20000L);
+  OpenWindow();
+  EXPECT_TRUE(WaitFor([] { return dlg->GetSize() == wxSize(700, 420); }, 3000))
+      << dlg->GetSize().x << "x" << dlg->GetSize().y;
+  EXPECT_EQ(list->GetColumnWidth(ColumnIndex(Column::kLoss)), 123);
+  EXPECT_EQ(list->GetColumnWidth(ColumnIndex(Column::kHost)),
+            kColumns[ColumnIndex(Column::kHost)].width);
+  EXPECT_EQ(ListState(), sorted);
+  const wxRect screen = wxDisplay(0u).GetGeometry();
+  EXPECT_TRUE(screen.Contains(dlg->GetScreenPosition()))
+      << dlg->GetScreenPosition().x << "," << dlg->GetScreenPosition().y;
+}
+
+TEST_F(LumoretDlgTest, SettingsDialogOkKeepsAndSavesItsValuesAndCancelChangesNothing) {
+  SettingsInUse settings(dir_ / "lumoret.conf");
+  // Sets the rules' window to window and alerts off in the dialog, and leaves it by button.
+  const auto set_in_dialog = [](int window, int button) {
+    std::string title;
+    wxTimer probe;
+    probe.Bind(wxEVT_TIMER, [&](wxTimerEvent&) {
+      auto* dialog = dynamic_cast<CSettingsDlg*>(ModalBox());
+      if (dialog == nullptr) {
+        return;
+      }
+      title = dialog->GetTitle().utf8_string();
+      dialog->window_spin->SetValue(window);
+      dialog->alerts_check->SetValue(false);
+      wxCommandEvent click(wxEVT_BUTTON, button);
+      dialog->FindWindow(button)->GetEventHandler()->ProcessEvent(click);
+    });
+    probe.Start(50);
+    wxCommandEvent open(wxEVT_MENU, CLumoretDlg::kSettingsCommand);
+    dlg->GetEventHandler()->ProcessEvent(open);
+    probe.Stop();
+    return title;
+  };
+  EXPECT_EQ(set_in_dialog(33, wxID_OK), "Lumoret: 设置");
+  EXPECT_EQ(dlg->settings.rules.window, 33);
+  EXPECT_FALSE(dlg->settings.alerts);
+  std::ostringstream file;
+  file << std::ifstream(dir_ / "lumoret.conf").rdbuf();
+  EXPECT_NE(file.str().find("Window=33\n"), std::string::npos)
+      << "not saved at once: " << file.str();
+
+  set_in_dialog(44, wxID_CANCEL);
+  EXPECT_EQ(dlg->settings.rules.window, 33);
 }
 
 }  // namespace

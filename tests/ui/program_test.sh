@@ -69,6 +69,7 @@ make_dir() {
 start() {
   local dir=$1
   (cd "$work/$dir" && XDG_RUNTIME_DIR="$work/$dir.run" XDG_DATA_HOME="$work/$dir.data" \
+    XDG_CONFIG_HOME="$work/$dir.config" \
     exec "${@:2}" "$bin" >>"$work/$dir.out" 2>>"$work/$dir.err") &
   pid=$!
 }
