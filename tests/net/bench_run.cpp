@@ -69,13 +69,30 @@ std::string EngineScript(double seconds, const BenchOptions& options) {
     engine << " --receive-buffer " << options.receive_buffer;
   }
   engine << " " << seconds;
-  if (options.stop_for <= 0) {
-    script << "exec " << engine.str() << "\n";
-  } else {
-    script << engine.str() << " &\nengine=$!\nsleep " << options.stop_at
-           << "\nkill -STOP $engine\nsleep " << options.stop_for
-           << "\nkill -CONT $engine\nwait $engine\n";
+  // What happens during the run, at seconds into it.
+  std::vector<std::pair<double, std::string>> steps;
+  if (options.stop_for > 0) {
+    steps.emplace_back(options.stop_at, "kill -STOP $engine");
+    steps.emplace_back(options.stop_at + options.stop_for, "kill -CONT $engine");
   }
+  for (const auto& [at, rules] : options.rule_changes) {
+    steps.emplace_back(at, "printf '%s' '" + rules +
+                               "' >rules.new && mv rules.new rules && "
+                               "kill -USR1 \"$NETBENCH_RESPONDER_PID\"");
+  }
+  if (steps.empty()) {
+    script << "exec " << engine.str() << "\n";
+    return script.str();
+  }
+  std::stable_sort(steps.begin(), steps.end(),
+                   [](const auto& a, const auto& b) { return a.first < b.first; });
+  script << engine.str() << " &\nengine=$!\n";
+  double now = 0;
+  for (const auto& [at, command] : steps) {
+    script << "sleep " << at - now << "\n" << command << "\n";
+    now = at;
+  }
+  script << "wait $engine\n";
   return script.str();
 }
 

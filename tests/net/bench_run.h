@@ -7,6 +7,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 // What engine_run printed for one target.
@@ -44,6 +45,9 @@ struct BenchOptions {
   double stop_at = 0;      // seconds into the run when the engine is stopped (SIGSTOP)
   double stop_for = 0;     // and for how long before it goes on; 0: never stopped
   int receive_buffer = 0;  // bytes of the engine's receive buffer; 0: its own choice
+  // Seconds into the run, each with the rules file's new text: the file is replaced then,
+  // and the responder told to read it again (SIGUSR1). In the order of their times.
+  std::vector<std::pair<double, std::string>> rule_changes;
 };
 
 // One engine run on the test network: writes config.ini and the responder's rules into a

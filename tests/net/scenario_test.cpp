@@ -237,6 +237,29 @@ TEST_P(KernelFilter, KeepsRepliesToAnotherIdentifierOut) {
 INSTANTIATE_TEST_SUITE_P(Families, KernelFilter, ::testing::Values("198.18.3.4", "2001:db8::3:4"),
                          [](const auto& info) { return info.index == 0 ? "Ipv4" : "Ipv6"; });
 
+// The responder reads its rules again on SIGUSR1, as bench/alerts relies on: a host goes
+// silent at 2.75 s and answers again at 15.5 s, with a file the responder cannot read in
+// between, which must leave the silence in force. Requests, one a second after each reply
+// (10 ms) and every 5 s while unanswered: at about 0, 1, 2 s answered; 3, 8 and 13 s lost
+// (the last two only if the bad file kept the rules); 18 s answered. A neighbour under
+// the range's rule answers throughout.
+TEST(RulesReread, TakesAHostDownAndUpAgainAndKeepsTheRulesOverABadFile) {
+  const std::string range = "198.18.7.0/24 delay=10\n";
+  BenchOptions options;
+  options.rule_changes = {{2.75, "198.18.7.1 loss=100\n" + range},
+                          {6, "198.18.7.1 loss=banana\n" + range},
+                          {15.5, range}};
+  const BenchRun run({"# two targets", "198.18.7.1", "198.18.7.2"}, range, 20, options);
+  ASSERT_EQ(run.status, 0) << run.output;
+  const ProberRecord* silenced = run.RecordFor(run.Target("198.18.7.1"));
+  const ProberRecord* neighbour = run.RecordFor(run.Target("198.18.7.2"));
+  ASSERT_TRUE(silenced && neighbour) << run.output;
+  EXPECT_EQ(silenced->lost, 3u) << "requests at 3, 8 and 13 s go unanswered";
+  EXPECT_TRUE(silenced->last_answered) << "the host did not come back";
+  EXPECT_EQ(neighbour->lost, 0u);
+  EXPECT_GE(neighbour->replies, 18u);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {

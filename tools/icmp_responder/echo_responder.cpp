@@ -139,13 +139,23 @@ std::size_t EchoResponder::ProberKeyHash::operator()(const ProberKey& key) const
   return static_cast<std::size_t>((hash ^ key.identifier) * 1099511628211ull);
 }
 
-void EchoResponder::Run(bool (*stop_requested)()) {
+void EchoResponder::SetRules(const ResponderRules& rules) {
+  rules_ = rules;
+  for (auto& [key, prober] : probers_) {
+    prober.rule = &rules_.For(key.address);
+  }
+}
+
+void EchoResponder::Run(bool (*stop_requested)(), const std::function<void()>& each_turn) {
   started_ = Clock::now();
   const auto end = started_ + std::chrono::duration_cast<Clock::duration>(
                                   std::chrono::duration<double>(options_.max_seconds));
   // Flood datagrams go out in small bursts at most once a millisecond.
   const auto flood_step = std::chrono::milliseconds(1);
   while (!stop_requested()) {
+    if (each_turn) {
+      each_turn();
+    }
     auto now = Clock::now();
     if (now >= end) {
       break;

@@ -4,6 +4,7 @@
 #include <sys/socket.h>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <ostream>
 #include <queue>
 #include <random>
@@ -36,8 +37,12 @@ class EchoResponder {
   EchoResponder& operator=(const EchoResponder&) = delete;
 
   // Serves until stop_requested says so (a signal wakes the loop to ask) or max_seconds
-  // have passed.
-  void Run(bool (*stop_requested)());
+  // have passed. each_turn, if given, runs between two turns of the loop (at least every
+  // 50 ms): the place to call SetRules from.
+  void Run(bool (*stop_requested)(), const std::function<void()>& each_turn = nullptr);
+  // From the next request on, answers by these rules, probers already seen too (the
+  // record names the rule in force at its end).
+  void SetRules(const ResponderRules& rules);
   // One CSV line per prober, then a "#summary" line.
   void WriteRecord(std::ostream& out) const;
 
@@ -115,7 +120,7 @@ class EchoResponder {
   void Send6(const std::vector<std::uint8_t>& message, const packet::Address& from,
              const packet::Address& to);
 
-  const ResponderRules& rules_;
+  ResponderRules rules_;  // in force: a copy, so that SetRules can replace it
   Options options_;
   int receive_socket_ = -1;
   int send_socket_ = -1;
