@@ -62,8 +62,10 @@ CLumoretDlg::CLumoretDlg(DelayTimeMgr& manager, wxWindow* parent)
                                {wxACCEL_CTRL, 'C', wxID_COPY}};
   SetAcceleratorTable(wxAcceleratorTable(WXSIZEOF(keys), keys));
   target_list->Bind(wxEVT_LIST_ITEM_ACTIVATED, &CLumoretDlg::OnRowActivated, this);
-  // A window of its own (not a GTK label), so that it gets the clicks.
-  status_bar = new wxGenericStaticText(this, wxID_ANY, wxString());
+  // A window of its own (not a GTK label), so that it gets the clicks; as wide as the
+  // window (PlaceChildren), not the text, so that all of it takes them.
+  status_bar = new wxGenericStaticText(this, wxID_ANY, wxString(), wxDefaultPosition, wxDefaultSize,
+                                       wxST_NO_AUTORESIZE);
   status_bar->SetCursor(wxCursor(wxCURSOR_HAND));
   status_bar->SetToolTip(wxString::FromUTF8("单击打开中断记录"));
   status_bar->Bind(wxEVT_LEFT_UP, &CLumoretDlg::OnStatusClick, this);
