@@ -4,17 +4,22 @@
 // converted as in a real batch. Needs no socket and no rights: the targets send nowhere.
 #include <benchmark/benchmark.h>
 
+#include <chrono>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "engine/clock_pair.h"
 #include "engine/delay_target.h"
+#include "engine/state_board.h"
 #include "platform/platform.h"
 #include "tests/engine/offline_engine.h"
 
 namespace {
 
 constexpr int kTargets = 1000;
+// Targets of the state board's case: the largest list the window is measured with.
+constexpr int kBoardTargets = 10000;
 OfflineEngine* engine = nullptr;  // the targets and their receive path
 
 std::string Address(int i) {
@@ -141,6 +146,29 @@ void PartClockPair(benchmark::State& state) {
   }
 }
 
+// Not the receive path, but the GUI thread's side of the rings: the window's StateBoard
+// update, once a second, over 10,000 targets that each have one new probe (added untimed).
+void StateBoardUpdate10k(benchmark::State& state) {
+  OfflineEngine many;
+  for (int i = 0; i < kBoardTargets; ++i) {
+    many.AddTarget(Address(i));
+  }
+  StateBoard board(many.targets, HostStateRules());
+  ProbeHistory::Clock::time_point sent = ProbeHistory::Clock::now();
+  int round = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    sent += std::chrono::seconds(1);
+    // One probe in seven lost: rows stay up, the window's usual case.
+    const auto delay = ++round % 7 == 0 ? std::nullopt : std::optional<std::uint32_t>(5);
+    for (const auto& target : many.targets) {
+      target->history.Add(sent, delay);
+    }
+    state.ResumeTiming();
+    benchmark::DoNotOptimize(board.Update(ClockPair::Now()));
+  }
+}
+
 }  // namespace
 
 BENCHMARK(EchoReplyForTarget);
@@ -152,6 +180,7 @@ BENCHMARK(EchoRequest);
 BENCHMARK(MalformedHeaderLength);
 BENCHMARK(CutIcmpHeader);
 BENCHMARK(PartClockPair);
+BENCHMARK(StateBoardUpdate10k)->Unit(benchmark::kMicrosecond);
 
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);

@@ -1,11 +1,15 @@
 #include "ui/lumoret_dlg.h"
 
+// The port's wxStaticText before the generic one, whose header would keep it out.
+#include <wx/stattext.h>
+
 #include <wx/choicdlg.h>
 #include <wx/config.h>
 #include <wx/display.h>
 #include <wx/evtloop.h>
 #include <wx/filedlg.h>
 #include <wx/filefn.h>
+#include <wx/generic/stattextg.h>
 #include <wx/infobar.h>
 #include <wx/menu.h>
 
@@ -22,9 +26,11 @@
 #include "ui/csv_saver.h"
 #include "ui/detail_texts.h"
 #include "ui/host_details_dlg.h"
+#include "ui/lumoret_tray_icon.h"
 #include "ui/message_box.h"
 #include "ui/outage_log_dlg.h"
 #include "ui/settings_dlg.h"
+#include "ui/state_counts.h"
 #include "ui/target_list_ctrl.h"
 #include "ui/time_view.h"
 #include "ui/window_layout.h"
@@ -40,6 +46,9 @@ constexpr int kHelpPolls = 100;
 // How far each new details window sits right of and below the one before, in dialog
 // units: enough to show the title of the one behind.
 constexpr int kCascadeStepDu = 16;
+// Space around the status bar's text, in pixels: left and right, above and below.
+constexpr int kStatusPadX = 6;
+constexpr int kStatusPadY = 3;
 }  // namespace
 
 CLumoretDlg::CLumoretDlg(DelayTimeMgr& manager, wxWindow* parent)
@@ -57,12 +66,21 @@ CLumoretDlg::CLumoretDlg(DelayTimeMgr& manager, wxWindow* parent)
                                {wxACCEL_CTRL, 'C', wxID_COPY}};
   SetAcceleratorTable(wxAcceleratorTable(WXSIZEOF(keys), keys));
   target_list->Bind(wxEVT_LIST_ITEM_ACTIVATED, &CLumoretDlg::OnRowActivated, this);
+  // A window of its own (not a GTK label), so that it gets the clicks; as wide as the
+  // window (PlaceChildren), not the text, so that all of it takes them.
+  status_bar = new wxGenericStaticText(this, wxID_ANY, wxString(), wxDefaultPosition, wxDefaultSize,
+                                       wxST_NO_AUTORESIZE);
+  status_bar->SetCursor(wxCursor(wxCURSOR_HAND));
+  status_bar->SetToolTip(wxString::FromUTF8("单击打开中断记录"));
+  status_bar->Bind(wxEVT_LEFT_UP, &CLumoretDlg::OnStatusClick, this);
+  Bind(wxEVT_ICONIZE, &CLumoretDlg::OnIconize, this);
   Bind(wxEVT_TIMER, &CLumoretDlg::OnHelpTimer, this, kHelpTimerId);
   Centre();
 }
 
 CLumoretDlg::~CLumoretDlg() {
   timer_.Stop();
+  tray_.reset();
   help_timer_.Stop();
   platform::ForgetHelpOpener(help_opener_);
   // Before the base class takes the children down, while their callbacks may still
@@ -120,7 +138,11 @@ void CLumoretDlg::OnInitDialog(wxInitDialogEvent& event) {
                               wxLIST_FORMAT_LEFT, kColumns[column].width);
   }
   target_list->SetTargets(manager_->targets);
+  board_ = std::make_unique<StateBoard>(manager_->targets, settings.rules);
+  target_list->SetStateBoard(board_.get());
   RestoreLayout();
+  ApplySettings();
+  ShowStates();
   try {
     manager_->Start();
   } catch (const std::exception& error) {
@@ -135,7 +157,9 @@ void CLumoretDlg::OnTimer(wxTimerEvent& event) {
   if (event.GetId() != kTimerId) {
     return;
   }
+  last_changes_ = board_->Update(ClockPair::Now());
   target_list->RefreshRows();
+  ShowStates();
   for (auto& [target, window] : details_) {
     window->RefreshFigures();
   }
@@ -149,6 +173,31 @@ void CLumoretDlg::OnTimer(wxTimerEvent& event) {
     worker_error_shown_ = true;
     // Not from inside the timer handler: the message box runs its own loop.
     CallAfter(&CLumoretDlg::ShowWorkerError, manager_->LastError());
+  }
+}
+
+void CLumoretDlg::ShowStates() {
+  const wxString text = wxString::FromUTF8(StateCountsText(board_->counts()));
+  if (status_bar->GetLabel() != text) {
+    status_bar->SetLabel(text);
+  }
+  if (tray_ != nullptr) {
+    tray_->ShowState(WorstState(board_->counts()), text);
+  }
+}
+
+void CLumoretDlg::OnStatusClick(wxMouseEvent& event) {
+  event.Skip();
+  wxPostEvent(this, wxCommandEvent(wxEVT_MENU, kOutageLogCommand));
+}
+
+void CLumoretDlg::OnIconize(wxIconizeEvent& event) {
+  event.Skip();
+  if (event.IsIconized() && settings.minimise_to_tray && tray_ != nullptr) {
+    hidden_in_tray_ = true;
+    Hide();
+  } else if (!event.IsIconized()) {
+    hidden_in_tray_ = false;
   }
 }
 
@@ -219,6 +268,11 @@ bool CLumoretDlg::Layout() {
 void CLumoretDlg::PlaceChildren() {
   client_rect = GetClientRect();
   wxRect list_rect = client_rect;
+  const int text_height = status_bar->GetBestSize().y;
+  const int status_height = std::min(text_height + 2 * kStatusPadY, client_rect.height);
+  list_rect.height -= status_height;
+  status_bar->SetSize(client_rect.x + kStatusPadX, list_rect.GetBottom() + 1 + kStatusPadY,
+                      std::max(0, client_rect.width - 2 * kStatusPadX), text_height);
   if (notice_bar_ != nullptr && notice_bar_->IsShown()) {
     notice_bar_->InvalidateBestSize();
     const int bar_height = std::min(notice_bar_->GetBestSize().y, client_rect.height);
@@ -435,7 +489,26 @@ void CLumoretDlg::RestoreLayout() {
   }
 }
 
-void CLumoretDlg::ApplySettings() {}
+void CLumoretDlg::ApplySettings() {
+  if (board_ != nullptr) {
+    board_->SetRules(settings.rules);
+  }
+  const bool tray_wanted = settings.tray_icon && wxTaskBarIcon::IsAvailable();
+  if (!tray_wanted) {
+    tray_.reset();
+    // Hidden in a tray that is gone, the window would be lost.
+    if (hidden_in_tray_) {
+      hidden_in_tray_ = false;
+      Show();
+      Iconize(false);
+    }
+  } else if (tray_ == nullptr) {
+    tray_ = std::make_unique<LumoretTrayIcon>(*this);
+    if (board_ != nullptr) {
+      ShowStates();
+    }
+  }
+}
 
 void CLumoretDlg::OnSelectAll(wxCommandEvent& /*event*/) {
   target_list->SelectAll();

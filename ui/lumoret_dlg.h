@@ -8,11 +8,13 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <system_error>
 #include <utility>
 #include <vector>
 
+#include "engine/state_board.h"
 #include "platform/platform.h"
 #include "ui/background_job.h"
 #include "ui/lumoret_settings.h"
@@ -21,8 +23,10 @@ class CHostDetailsDlg;
 class COutageLogDlg;
 class DelayTimeMgr;
 class HistoryStore;
+class LumoretTrayIcon;
 class TargetListCtrl;
 class wxEventLoopBase;
+class wxGenericStaticText;
 class wxInfoBarGeneric;
 
 // The main window: a view over the engine, one report list with a row per target,
@@ -72,6 +76,8 @@ class CLumoretDlg : public wxDialog {
   TargetListCtrl* target_list = nullptr;  // the report list, a row per target
   wxRect client_rect;                     // of the latest size event
   wxIcon icon;                            // the program's icon, in the title bar
+  // Under the list: the rows per state; a click opens the outage log.
+  wxGenericStaticText* status_bar = nullptr;
   // The history store the details windows and the history export read; null without
   // one. Set before the window shows; it must outlive the window.
   HistoryStore* history = nullptr;
@@ -80,6 +86,12 @@ class CLumoretDlg : public wxDialog {
 
   // Puts changed settings to work: the state rules, alerts and the tray icon.
   void ApplySettings();
+  // Every row's state; null until the window is initialised.
+  StateBoard* state_board() const { return board_.get(); }
+  // The state changes of the latest refresh.
+  const std::vector<StateBoard::Change>& last_changes() const { return last_changes_; }
+  // The icon in the desktop's tray; null without one.
+  LumoretTrayIcon* tray_icon() const { return tray_.get(); }
 
  private:
   using DetailsList = std::vector<std::pair<std::size_t, CHostDetailsDlg*>>;
@@ -87,8 +99,15 @@ class CLumoretDlg : public wxDialog {
   void OnMenuCommand(wxCommandEvent& event);
   void OnContextMenu(wxContextMenuEvent& event);
   void OnCharHook(wxKeyEvent& event);
-  // Puts the notice bar, when it shows, at the top and the list under it.
+  // Puts the notice bar, when it shows, at the top, the status bar at the bottom and
+  // the list between them.
   void PlaceChildren();
+  // The counts in the status bar and the tray, where they changed.
+  void ShowStates();
+  // Hides the window in the tray when it is minimised and the settings say so.
+  void OnIconize(wxIconizeEvent& event);
+  // Posts the outage log command, as a click on the status bar does.
+  void OnStatusClick(wxMouseEvent& event);
   // Says in the bar that this computer drops replies, and how to raise its buffer.
   void ShowKernelDrops(std::uint32_t count);
   // The open details window of target, or details_.end().
@@ -134,6 +153,10 @@ class CLumoretDlg : public wxDialog {
   bool kernel_drops_told_ = false;          // the bar has come up once
   BackgroundJob history_export_;            // reads the history export off this thread
   COutageLogDlg* outage_log_ = nullptr;     // the outage log window while it is open
+  std::unique_ptr<StateBoard> board_;       // the rows' states, judged at each refresh
+  std::vector<StateBoard::Change> last_changes_;  // what the latest refresh changed
+  std::unique_ptr<LumoretTrayIcon> tray_;  // in the desktop's tray, when set and there is one
+  bool hidden_in_tray_ = false;            // minimised into the tray, not shown
 
   wxDECLARE_EVENT_TABLE();
 };

@@ -2,17 +2,22 @@
 
 #include <wx/clipbrd.h>
 #include <wx/dataobj.h>
+#include <wx/imaglist.h>
 
 #include <algorithm>
 #include <numeric>
 
 #include "engine/delay_target.h"
+#include "engine/state_board.h"
 #include "ui/host_figures.h"
+#include "ui/state_glyphs.h"
 
 namespace {
 
 // More rows than any screen shows; beyond it the formatted rows are dropped early.
 constexpr std::size_t kShownLimit = 4096;
+// The side of the state glyphs before the hosts, in pixels.
+constexpr int kGlyphSize = 16;
 
 }  // namespace
 
@@ -20,6 +25,17 @@ TargetListCtrl::TargetListCtrl(wxWindow* parent, wxWindowID id, const wxPoint& p
                                const wxSize& size)
     : wxListCtrl(parent, id, pos, size, wxLC_REPORT | wxLC_VIRTUAL | wxLC_HRULES | wxLC_VRULES) {
   Bind(wxEVT_LIST_COL_CLICK, &TargetListCtrl::OnColumnClick, this);
+  // One glyph per state, at the state's value.
+  auto* glyphs = new wxImageList(kGlyphSize, kGlyphSize, false, StateBoard::kStateCount);
+  for (std::size_t state = 0; state < StateBoard::kStateCount; ++state) {
+    glyphs->Add(StateGlyph(static_cast<HostState>(state), kGlyphSize));
+  }
+  AssignImageList(glyphs, wxIMAGE_LIST_SMALL);
+  for (auto [look, state] :
+       {std::pair(&down_look_, HostState::kDown), std::pair(&lossy_look_, HostState::kLossy)}) {
+    look->SetBackgroundColour(RowBackground(state));
+    look->SetTextColour(*wxBLACK);
+  }
 }
 
 void TargetListCtrl::SetTargets(const Targets& targets) {
@@ -59,6 +75,31 @@ wxString TargetListCtrl::OnGetItemText(long item, long column) const {
     return wxString();
   }
   return wxString::FromUTF8(ShownTexts(TargetAt(item))[column]);
+}
+
+wxItemAttr* TargetListCtrl::OnGetItemAttr(long item) const {
+  if (board_ == nullptr || item < 0 || static_cast<std::size_t>(item) >= order_.size()) {
+    return nullptr;
+  }
+  switch (board_->state(TargetAt(item))) {
+    case HostState::kDown:
+      return &down_look_;
+    case HostState::kLossy:
+      return &lossy_look_;
+    default:
+      return nullptr;
+  }
+}
+
+int TargetListCtrl::OnGetItemImage(long item) const {
+  if (board_ == nullptr || item < 0 || static_cast<std::size_t>(item) >= order_.size()) {
+    return -1;
+  }
+  return static_cast<int>(board_->state(TargetAt(item)));
+}
+
+int TargetListCtrl::OnGetItemColumnImage(long item, long column) const {
+  return column == 0 ? OnGetItemImage(item) : -1;
 }
 
 bool TargetListCtrl::VisibleRows(long* first, long* last) const {

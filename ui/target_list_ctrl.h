@@ -14,10 +14,12 @@
 #include "ui/sort_rules.h"
 
 class DelayTarget;
+class StateBoard;
 
 // The main window's report list. It holds no texts of its own: a row is formatted from
 // its target's statistics when it is drawn, so the work of a refresh follows the rows
-// on screen, not the number of targets. A click on a column title sorts by it.
+// on screen, not the number of targets. A click on a column title sorts by it. A row's
+// colour and the glyph before its host tell its state.
 class TargetListCtrl : public wxListCtrl {
  public:
   using Targets = std::vector<std::unique_ptr<DelayTarget>>;
@@ -27,6 +29,9 @@ class TargetListCtrl : public wxListCtrl {
   // One row per target, in config.ini order; the targets must outlive the list, and
   // host and resolved must no longer change.
   void SetTargets(const Targets& targets);
+  // Where the rows' states are read, by target; null: no colours or glyphs. The board
+  // must outlive the list, or be replaced first.
+  void SetStateBoard(const StateBoard* board) { board_ = board; }
   // Reads the statistics again: re-sorts when a statistics column sorts, keeping the
   // selection and the scroll position with their hosts, then redraws the rows on screen.
   void RefreshRows();
@@ -46,6 +51,9 @@ class TargetListCtrl : public wxListCtrl {
 
  protected:
   wxString OnGetItemText(long item, long column) const override;
+  wxItemAttr* OnGetItemAttr(long item) const override;
+  int OnGetItemImage(long item) const override;
+  int OnGetItemColumnImage(long item, long column) const override;
 
  private:
   void OnColumnClick(wxListEvent& event);
@@ -65,6 +73,10 @@ class TargetListCtrl : public wxListCtrl {
   std::vector<SortKey> host_keys_;                           // hosts never change, so sorted once
   SortState sort_;                                           // the column sorting the rows, if any
   mutable std::unordered_map<std::size_t, RowTexts> shown_;  // by target, since the refresh
+  const StateBoard* board_ = nullptr;                        // the rows' states, if any
+  // The colours of a down and of a lossy row, handed to the list when it draws one.
+  mutable wxItemAttr down_look_;
+  mutable wxItemAttr lossy_look_;
 };
 
 #endif  // LUMORET_UI_TARGET_LIST_CTRL_H

@@ -6,11 +6,17 @@
 
 #include <gtest/gtest.h>
 #include <unistd.h>
+// The port's wxStaticText before the generic one, whose header would keep it out.
+#include <wx/stattext.h>
+
 #include <wx/app.h>
 #include <wx/checkbox.h>
 #include <wx/config.h>
 #include <wx/display.h>
+#include <wx/generic/stattextg.h>
 #include <wx/hyperlink.h>
+#include <wx/image.h>
+#include <wx/imagpng.h>
 #include <wx/infobar.h>
 #include <wx/init.h>
 #include <wx/msgdlg.h>
@@ -41,6 +47,7 @@
 #include "ui/host_details_dlg.h"
 #include "ui/outage_log_dlg.h"
 #include "ui/outage_log_list.h"
+#include "ui/lumoret_tray_icon.h"
 #include "ui/resolve_progress_dlg.h"
 #include "ui/settings_dlg.h"
 #include "ui/settings_file.h"
@@ -210,10 +217,19 @@ TEST_F(LumoretDlgTest, SortingAndRefreshesKeepTheSelectionOnItsHost) {
   EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 4) << text;
 }
 
+// Whether the list spans the client area from top down to the status bar, which takes
+// the bottom with little more than its text's height.
+bool FillsClientArea(int top) {
+  const wxSize client = dlg->GetClientSize();
+  const wxRect rows = list->GetRect();
+  const wxRect bar = dlg->status_bar->GetRect();
+  return rows.GetTopLeft() == wxPoint(0, top) && rows.width == client.x &&
+         bar.GetTop() > rows.GetBottom() && bar.GetBottom() < client.y &&
+         client.y - rows.GetBottom() <= 2 * bar.height && bar.height > 0;
+}
+
 TEST_F(LumoretDlgTest, ListCoversTheClientAreaAfterResizeAndRestore) {
-  const auto covers = [] {
-    return list->GetPosition() == wxPoint(0, 0) && list->GetSize() == dlg->GetClientSize();
-  };
+  const auto covers = [] { return FillsClientArea(0); };
   ASSERT_TRUE(WaitFor(covers, 3000));
   dlg->SetClientSize(640, 300);
   EXPECT_TRUE(WaitFor([&] { return dlg->GetClientSize() == wxSize(640, 300) && covers(); }, 3000))
@@ -490,8 +506,7 @@ TEST_F(LumoretDlgTest, KernelDropsAreToldOnceAboveTheListAndCountedInTheDetails)
   EXPECT_NE(text.find("8328 个回复"), std::string::npos) << text;
   EXPECT_NE(text.find("sudo sysctl net.core.rmem_max=16777216"), std::string::npos) << text;
   // The list makes room below the bar, and takes it back once the bar is closed.
-  EXPECT_TRUE(WaitFor([bar] { return list->GetPosition().y >= bar->GetSize().y; }, 2000));
-  EXPECT_EQ(list->GetPosition().y + list->GetSize().y, dlg->GetClientSize().y);
+  EXPECT_TRUE(WaitFor([bar] { return FillsClientArea(bar->GetSize().y); }, 2000));
 
   CHostDetailsDlg* details = dlg->OpenDetails(0);
   ASSERT_NE(details->kernel_drop_text, nullptr);
@@ -502,8 +517,90 @@ TEST_F(LumoretDlgTest, KernelDropsAreToldOnceAboveTheListAndCountedInTheDetails)
   manager.kernel_drop_count = 9000;
   Tick(CLumoretDlg::kTimerId);
   EXPECT_FALSE(bar->IsShown()) << "a refresh brought the bar back";
-  EXPECT_TRUE(WaitFor([] { return list->GetPosition().y == 0; }, 2000));
-  EXPECT_EQ(list->GetSize(), dlg->GetClientSize());
+  EXPECT_TRUE(WaitFor([] { return FillsClientArea(0); }, 2000));
+}
+
+// The share of a row's pixels on screen, right of the host column, that are a light red;
+// -1 when the screen could not be read. The toolkit cannot read back what the X server
+// shows, so ImageMagick's import takes the picture.
+double RedShare(long row) {
+  wxRect rect;
+  if (!list->GetItemRect(row, rect)) {
+    return -1;
+  }
+  rect.x += kColumns[0].width;
+  rect.width = std::min(rect.width, list->GetClientSize().x) - rect.x;
+  rect.Deflate(0, 3);
+  const wxPoint at = list->ClientToScreen(rect.GetTopLeft());
+  const std::string command = "timeout 10 import -window root -crop " + std::to_string(rect.width) +
+                              "x" + std::to_string(rect.height) + "+" + std::to_string(at.x) + "+" +
+                              std::to_string(at.y) + " +repage row.png";
+  if (wxImage::FindHandler(wxBITMAP_TYPE_PNG) == nullptr) {
+    wxImage::AddHandler(new wxPNGHandler);
+  }
+  wxImage image;
+  if (std::system(command.c_str()) != 0 || !image.LoadFile("row.png", wxBITMAP_TYPE_PNG)) {
+    return -1;
+  }
+  std::filesystem::remove("row.png");
+  int red = 0;
+  for (int y = 0; y < image.GetHeight(); ++y) {
+    for (int x = 0; x < image.GetWidth(); ++x) {
+      const int r = image.GetRed(x, y), g = image.GetGreen(x, y), b = image.GetBlue(x, y);
+      red += r > 200 && r - g > 40 && r - b > 40 ? 1 : 0;
+    }
+  }
+  return static_cast<double>(red) / (image.GetWidth() * image.GetHeight());
+}
+
+TEST_F(LumoretDlgTest, ADownRowIsRedOnScreenAndTheStatusBarCountsItAndOpensTheLog) {
+  // No more probes from the engine: the first row's ring gets two timeouts after all it
+  // holds, which is an outage.
+  manager_->Stop();
+  ProbeHistory& ring = manager_->targets[0]->history;
+  const auto after = ProbeHistory::Clock::now() + std::chrono::seconds(1);
+  ring.Add(after, std::nullopt);
+  ring.Add(after + std::chrono::seconds(1), std::nullopt);
+  Tick(CLumoretDlg::kTimerId);
+  EXPECT_EQ(dlg->state_board()->state(0), HostState::kDown);
+  const std::string status = dlg->status_bar->GetLabel().utf8_string();
+  EXPECT_NE(status.find(" · 中断 1 · 未解析 1"), std::string::npos) << status;
+
+  list->SetItemState(-1, 0, wxLIST_STATE_SELECTED);
+  dlg->Raise();
+  list->Refresh();
+  double down = 0;
+  double other = 0;
+  EXPECT_TRUE(WaitFor(
+      [&] {
+        down = RedShare(0);
+        other = RedShare(2);
+        return down > 0.8;
+      },
+      3000))
+      << down << " of the down row is red (-1: no picture of the screen)";
+  EXPECT_LT(other, 0.05) << "a row not down is red";
+
+  // A click on the counts asks the window for the outage log.
+  int asked = 0;
+  dlg->Bind(
+      wxEVT_MENU, [&](wxCommandEvent&) { ++asked; }, CLumoretDlg::kOutageLogCommand);
+  wxMouseEvent click(wxEVT_LEFT_UP);
+  click.SetEventObject(dlg->status_bar);
+  dlg->status_bar->GetEventHandler()->ProcessEvent(click);
+  EXPECT_TRUE(WaitFor([&] { return asked == 1; }, 2000));
+}
+
+TEST_F(LumoretDlgTest, TrayIconQuitsLikeTheCloseBox) {
+  // Made by hand: the test display has no tray, so the window makes none.
+  EXPECT_EQ(dlg->tray_icon(), nullptr);
+  LumoretTrayIcon tray(*dlg);
+  tray.ShowState(HostState::kDown, "中断 1");
+  dlg->SetReturnCode(wxID_OK);
+  wxCommandEvent quit(wxEVT_MENU, wxID_EXIT);
+  tray.ProcessEvent(quit);
+  EXPECT_FALSE(dlg->IsShown());
+  EXPECT_EQ(dlg->GetReturnCode(), wxID_CANCEL);
 }
 
 // The text of the modal box that comes up within timeout_ms while action runs, without
