@@ -113,10 +113,11 @@ int CLumoretApp::RunWindow() {
     std::fprintf(stderr, "Lumoret: IPv6 hosts are not probed: %s\n",
                  manager_->icmpv6_error.c_str());
   }
+  // The store's outage log judges states by the user's rules, as the rows do.
+  const LumoretSettings settings = OpenSettings();
   // After the single-instance lock: no second Lumoret can be writing the same store.
-  StartHistory();
+  StartHistory(settings.rules);
   if (!platform::QuitRequested()) {
-    const LumoretSettings settings = OpenSettings();
     CLumoretDlg dlg(*manager_);
     dlg.settings = settings;
 #ifdef LUMORET_HISTORY
@@ -161,7 +162,7 @@ LumoretSettings CLumoretApp::OpenSettings() {
   return settings;
 }
 
-void CLumoretApp::StartHistory() {
+void CLumoretApp::StartHistory(const HostStateRules& rules) {
 #ifdef LUMORET_HISTORY
   const std::string folder = platform::UserDataFolder();
   if (folder.empty()) {
@@ -172,8 +173,8 @@ void CLumoretApp::StartHistory() {
   for (const auto& target : manager_->targets) {
     sources.push_back({target->host, &target->history});
   }
-  // The budget, the batches and the outage log's state rules.
   HistoryStore::Options options;
+  options.rules = rules;
   history_ =
       std::make_unique<HistoryStore>(folder + "/history.sqlite3", std::move(sources), options);
   history_->Start();

@@ -42,8 +42,9 @@ class CLumoretApp : public wxApp {
   // Opens the user's settings as the toolkit's config and reads them; what was wrong
   // with them goes to stderr, a line each.
   LumoretSettings OpenSettings();
-  // Starts the history store over the engine's targets, unless there is no folder for it.
-  void StartHistory();
+  // Starts the history store over the engine's targets, its outage log judged by rules,
+  // unless there is no folder for it.
+  void StartHistory(const HostStateRules& rules);
   // Shows why the program cannot start, on stderr and in a message box.
   void ReportStartupFailure(const std::exception_ptr& error);
   // Later starts asking for the window, and quit signals.

@@ -19,6 +19,9 @@
 #include <exception>
 
 #include "engine/delay_time_mgr.h"
+#ifdef LUMORET_HISTORY
+#include "engine/history_store.h"
+#endif
 #include "platform/platform.h"
 #include "ui/about_dlg.h"
 #include "ui/app_icon.h"
@@ -158,6 +161,10 @@ void CLumoretDlg::OnTimer(wxTimerEvent& event) {
     return;
   }
   last_changes_ = board_->Update(ClockPair::Now());
+  for (const StateBoard::Change& change : last_changes_) {
+    alerts_.Add(manager_->targets[change.target]->host, change.from, change.to, change.at_ms);
+  }
+  alerts_.Tick();
   target_list->RefreshRows();
   ShowStates();
   for (auto& [target, window] : details_) {
@@ -493,6 +500,14 @@ void CLumoretDlg::ApplySettings() {
   if (board_ != nullptr) {
     board_->SetRules(settings.rules);
   }
+#ifdef LUMORET_HISTORY
+  // The log judges by the same rules as the rows, from the store's next batch on.
+  if (history != nullptr) {
+    history->SetRules(settings.rules);
+  }
+#endif
+  alerts_.SetEnabled(settings.alerts);
+  alerts_.SetSound(settings.sound);
   const bool tray_wanted = settings.tray_icon && wxTaskBarIcon::IsAvailable();
   if (!tray_wanted) {
     tray_.reset();

@@ -16,6 +16,7 @@
 
 #include "engine/state_board.h"
 #include "platform/platform.h"
+#include "ui/alert_notifier.h"
 #include "ui/background_job.h"
 #include "ui/lumoret_settings.h"
 
@@ -157,6 +158,7 @@ class CLumoretDlg : public wxDialog {
   std::vector<StateBoard::Change> last_changes_;  // what the latest refresh changed
   std::unique_ptr<LumoretTrayIcon> tray_;  // in the desktop's tray, when set and there is one
   bool hidden_in_tray_ = false;            // minimised into the tray, not shown
+  AlertNotifier alerts_;                   // tells the desktop of hosts down and back
 
   wxDECLARE_EVENT_TABLE();
 };
