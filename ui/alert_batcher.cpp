@@ -43,9 +43,11 @@ void AlertBatcher::Add(const std::string& host, HostState from, HostState to, st
     if (counts) {
       index_.emplace(host, pending_.size());
       pending_.push_back(Pending{host, from == HostState::kDown, to, at_ms});
+      grew_ = true;
     }
     return;
   }
+  grew_ = true;
   // Only the latest state counts: a flapping host is told once, by where it ended.
   Pending& pending = pending_[found->second];
   pending.now = to;
@@ -68,14 +70,21 @@ std::optional<AlertBatcher::Alert> AlertBatcher::Take(std::int64_t now_ms) {
     // Every host is back where it was last told: nothing to hold on to.
     pending_.clear();
     index_.clear();
+    first_look_ms_.reset();
     return std::nullopt;
   }
-  if (last_given_ms_ && now_ms - *last_given_ms_ < kMinGapMs) {
+  if (!first_look_ms_) {
+    first_look_ms_ = now_ms;
+  }
+  const bool settling = grew_ && now_ms - *first_look_ms_ < kMaxHoldMs;
+  grew_ = false;
+  if (settling || (last_given_ms_ && now_ms - *last_given_ms_ < kMinGapMs)) {
     return std::nullopt;
   }
   Alert alert = Compose(down, back);
   pending_.clear();
   index_.clear();
+  first_look_ms_.reset();
   last_given_ms_ = now_ms;
   return alert;
 }

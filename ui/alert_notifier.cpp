@@ -28,8 +28,10 @@ void AlertNotifier::Tick() {
   }
   if (!Show(*alert) && !failure_told_) {
     failure_told_ = true;
-    std::fputs("lumoret: no desktop notification service answered; alerts are not shown\n", stderr);
+    std::fputs("Lumoret: no desktop notification service answered; alerts are not shown\n", stderr);
   }
+  const auto shown = std::chrono::steady_clock::now().time_since_epoch();
+  batcher_.Given(std::chrono::duration_cast<std::chrono::milliseconds>(shown).count());
   // wxSound is no choice here: Debian's wxGTK has no sound back end but the long-gone
   // /dev/dsp, and without it "plays" in silence and reports success.
   if (sound_) {

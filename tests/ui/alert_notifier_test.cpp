@@ -114,7 +114,7 @@ TEST(WithoutService, NothingBreaksAndStderrSaysSoOnce) {
     TickFor(notifier, milliseconds(5100));
   }
   const std::string said = ::testing::internal::GetCapturedStderr();
-  EXPECT_EQ(said, "lumoret: no desktop notification service answered; alerts are not shown\n");
+  EXPECT_EQ(said, "Lumoret: no desktop notification service answered; alerts are not shown\n");
 }
 
 }  // namespace
