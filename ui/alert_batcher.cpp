@@ -3,6 +3,7 @@
 #include <ctime>
 
 #include "ui/cell_rules.h"
+#include "ui/range_marks.h"
 #include "ui/utf8_text.h"
 
 namespace {
@@ -23,13 +24,7 @@ bool Answering(HostState state) {
 
 // "14:03:07", the local time of at_ms.
 std::string LocalClock(std::int64_t at_ms) {
-  const auto at = static_cast<std::time_t>(at_ms / 1000);
-  std::tm local{};
-#ifdef _WIN32
-  localtime_s(&local, &at);
-#else
-  localtime_r(&at, &local);
-#endif
+  const std::tm local = LocalTime(static_cast<std::time_t>(at_ms / 1000));
   char text[16];
   return std::string(text, std::strftime(text, sizeof text, "%H:%M:%S", &local));
 }

@@ -83,13 +83,7 @@ const ColumnSpec kLogColumns[kLogColumnCount] = {
 };
 
 std::string LocalTimeText(std::int64_t at_ms) {
-  const auto at = static_cast<std::time_t>(FloorDiv(at_ms, kMsPerS));
-  std::tm local{};
-#ifdef _WIN32
-  localtime_s(&local, &at);
-#else
-  localtime_r(&at, &local);
-#endif
+  const std::tm local = LocalTime(static_cast<std::time_t>(FloorDiv(at_ms, kMsPerS)));
   char text[32];
   std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
   return text;

@@ -20,6 +20,8 @@ std::int64_t DaysFromCivil(std::int64_t year, unsigned month, unsigned day) {
   return era * 146097 + static_cast<std::int64_t>(day_of_era) - 719468;
 }
 
+}  // namespace
+
 std::tm LocalTime(std::time_t at) {
   std::tm local{};
 #ifdef _WIN32
@@ -29,8 +31,6 @@ std::tm LocalTime(std::time_t at) {
 #endif
   return local;
 }
-
-}  // namespace
 
 BucketMarks MarksOf(const DelaySummary& summary, int tick_height) {
   BucketMarks marks;

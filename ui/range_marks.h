@@ -2,6 +2,7 @@
 #define LUMORET_UI_RANGE_MARKS_H
 
 #include <cstdint>
+#include <ctime>
 #include <string>
 #include <utility>
 #include <vector>
@@ -28,6 +29,8 @@ BucketMarks MarksOf(const DelaySummary& summary, int tick_height);
 // interval leave empty ones between them.
 constexpr std::int64_t kProbeGapS = 60;
 
+// The broken-down local time of at, on every platform's thread-safe call.
+std::tm LocalTime(std::time_t at);
 // A time as ISO 8601 in the local time zone, with its offset: 2026-12-07T18:05:00+08:00.
 std::string IsoLocalTime(std::int64_t at_s);
 
