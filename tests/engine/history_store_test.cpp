@@ -74,11 +74,6 @@ class HistoryStoreTest : public TempDirFixture {
   }
   // One run of the store: each host's probes one a second from second `from` ('r' a
   // reply, 'x' lost), written in one batch.
-  void Run(std::int64_t from, const std::string& probes, int hosts = 1,
-           std::uint64_t budget = HistoryStore::kDefaultBudget) {
-    Run(from, std::vector<std::string>(static_cast<std::size_t>(hosts), probes), budget);
-  }
-  // The same with probes of its own for each host.
   void Run(std::int64_t from, const std::vector<std::string>& probes,
            std::uint64_t budget = HistoryStore::kDefaultBudget) {
     Rings rings(static_cast<int>(probes.size()));
@@ -99,10 +94,11 @@ class HistoryStoreTest : public TempDirFixture {
                probes[i] == 'x' ? std::nullopt : std::optional<std::uint32_t>(20));
     }
   }
-  // The log as ReadLog gives it, a line each: "second host from>to outage_ms".
-  static std::string LogLines(HistoryStore& store) {
+  // The newest count rows of the log as ReadLog gives them, a line each: "second host
+  // from>to outage_ms".
+  static std::string LogLines(HistoryStore& store, std::size_t count = 1000) {
     std::string text;
-    for (const LogEntry& entry : store.ReadLog(1000)) {
+    for (const LogEntry& entry : store.ReadLog(count)) {
       text += std::to_string(entry.at_ms / 1000 - kWall0) + ' ' + entry.host + ' ' +
               HostStateName(entry.from) + '>' + HostStateName(entry.to) +
               (entry.outage_ms ? ' ' + std::to_string(*entry.outage_ms) : std::string()) + '\n';
@@ -360,13 +356,13 @@ TEST_F(HistoryStoreTest, AQueryTakesTheCoarsestTierThatHoldsTheRangeInShortEnoug
 }
 
 TEST_F(OutageLogTest, AnOutageGoesOnAcrossARestart) {
-  Run(0, "rrrxxx");  // down from second 3 at quit
+  Run(0, {"rrrxxx"});  // down from second 3 at quit
   HistoryStore reader(File(), {});
   const auto open = reader.Query("h0", kWall0, kWall0 + 60, 60).outages;
   ASSERT_EQ(open.size(), 1u);
   EXPECT_EQ(open[0].start_ms, (kWall0 + 3) * 1000);
   EXPECT_FALSE(open[0].end_ms);
-  Run(100, "xxxr");  // still down after the restart, up at 103
+  Run(100, {"xxxr"});  // still down after the restart, up at 103
   EXPECT_EQ(Rows("SELECT at_ms - 1700002800000, from_state, to_state FROM state_changes"),
             "3000|up|down\n103000|down|up\n");
   EXPECT_EQ(Rows("SELECT host, start_utc, end_utc, duration_s FROM outages"),
@@ -379,8 +375,8 @@ TEST_F(OutageLogTest, AnOutageGoesOnAcrossARestart) {
 
 TEST_F(OutageLogTest, ReadLogPairsEachRecoveryWithItsOwnHostsOutageAcrossARestart) {
   // h0 down from 2 and h1 from 4; after the restart h1 is back first, at 101, h0 at 104.
-  Run(0, std::vector<std::string>{"rrxxxx", "rrrrxx"});
-  Run(100, std::vector<std::string>{"xxxxr", "xr"});
+  Run(0, {"rrxxxx", "rrrrxx"});
+  Run(100, {"xxxxr", "xr"});
   HistoryStore reader(File(), {});
   EXPECT_EQ(LogLines(reader),
             "104 h0 down>up 102000\n"
@@ -389,10 +385,7 @@ TEST_F(OutageLogTest, ReadLogPairsEachRecoveryWithItsOwnHostsOutageAcrossARestar
             "2 h0 up>down\n");
   // The row written last only, when fewer are asked for (h1's, after h0's in its batch),
   // its outage from the rows before it.
-  const std::vector<LogEntry> newest = reader.ReadLog(1);
-  ASSERT_EQ(newest.size(), 1u);
-  EXPECT_EQ(newest[0].host, "h1");
-  EXPECT_EQ(newest[0].outage_ms, 97000);
+  EXPECT_EQ(LogLines(reader, 1), "101 h1 down>up 97000\n");
   EXPECT_TRUE(HistoryStore((dir_ / "none.sqlite3").string(), {}).ReadLog(10).empty());
 }
 
@@ -418,12 +411,12 @@ TEST_F(OutageLogTest, NewRulesTakeEffectAtTheNextBatchAndKeepEachHostsState) {
 }
 
 TEST_F(OutageLogTest, ADatabaseOfVersion1GainsTheLogAndKeepsItsHistory) {
-  Run(0, "rrr");
+  Run(0, {"rrr"});
   // Version 1 counted aged-out blocks in its tallies: the upgrade counts them again.
   Rows(
       "DROP VIEW outages; DROP TABLE state_changes; PRAGMA user_version = 1; "
       "UPDATE store_meta SET value = value + 999999 WHERE key = 'probe_blocks';");
-  Run(60, "rxxr");
+  Run(60, {"rxxr"});
   EXPECT_EQ(Rows("PRAGMA user_version; SELECT count(*) FROM outages"), "2\n1\n");
   EXPECT_EQ(Rows("SELECT value - (SELECT total(length(probes)) FROM probe_blocks) FROM store_meta "
                  "WHERE key = 'probe_blocks'"),
@@ -439,8 +432,8 @@ TEST_F(OutageLogTest, TheLogKeepsItsNewestRowsWithinItsCap) {
   for (int i = 0; i < 100; ++i) {
     flaps += "xxr";
   }
-  Run(0, flaps, 10, 4 << 20);
-  Run(300, flaps, 10, 4 << 20);
+  Run(0, std::vector<std::string>(10, flaps), 4 << 20);
+  Run(300, std::vector<std::string>(10, flaps), 4 << 20);
   EXPECT_EQ(Rows("SELECT count(*), min(at_ms) - 1700002800000 >= 300000, max(at_ms) - "
                  "1700002800000 FROM state_changes"),
             "1000|1|599000\n");

@@ -70,7 +70,6 @@ TEST(StateBoard, JudgesEachRingOnceWithWallTimesAndKeepsStatesAcrossNewRules) {
   patient.lossy_loss_percent = 50;
   board.SetRules(patient);
   EXPECT_EQ(board.counts(), (StateBoard::Counts{1, 0, 0, 1, 1}));
-  EXPECT_EQ(board.state(0), HostState::kDown);
   Feed(engine.targets[0]->history, "rxxx", 6);
   EXPECT_EQ(Text(board.Update(kLater)), "0 1699999996000 down>up");
   Feed(engine.targets[0]->history, "x", 10);

@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -27,20 +28,16 @@ using std::chrono::milliseconds;
 constexpr std::int64_t kAt = 1700002800000;
 
 std::string MonitorLog() {
-  std::ifstream in(std::getenv("ALERT_MONITOR_LOG"));
   std::stringstream text;
-  text << in.rdbuf();
+  text << std::ifstream(std::getenv("ALERT_MONITOR_LOG")).rdbuf();
   return text.str();
 }
 
 int Notifies() {
   const std::string log = MonitorLog();
-  int count = 0;
-  for (auto at = log.find("member=Notify\n"); at != std::string::npos;
-       at = log.find("member=Notify\n", at + 1)) {
-    ++count;
-  }
-  return count;
+  const std::regex notify("member=Notify\n");
+  return static_cast<int>(
+      std::distance(std::sregex_iterator(log.begin(), log.end(), notify), std::sregex_iterator()));
 }
 
 // Ticks the notifier and turns the event loop every 50 ms for as long as given.
@@ -54,13 +51,10 @@ void TickFor(AlertNotifier& notifier, Clock::duration how_long) {
 
 // Ticks until the monitor has seen count Notify calls; false after timeout.
 bool TickUntil(AlertNotifier& notifier, int count, milliseconds timeout) {
-  for (const auto end = Clock::now() + timeout; Notifies() < count;) {
-    if (Clock::now() > end) {
-      return false;
-    }
+  for (const auto end = Clock::now() + timeout; Notifies() < count && Clock::now() < end;) {
     TickFor(notifier, milliseconds(50));
   }
-  return true;
+  return Notifies() >= count;
 }
 
 TEST(WithService, ABurstIsOneNotificationAndTheNextWaitsItsTurn) {

@@ -18,17 +18,18 @@
 
 namespace {
 
-// The defaults as the issue and the rules' comments give them.
-void ExpectDefaults(const LumoretSettings& settings) {
-  EXPECT_EQ(settings.rules.down_after_lost, 2);
-  EXPECT_EQ(settings.rules.window, 20);
-  EXPECT_EQ(settings.rules.lossy_loss_percent, 10);
-  EXPECT_EQ(settings.rules.lossy_delay_ms, 200u);
-  EXPECT_TRUE(settings.alerts);
-  EXPECT_FALSE(settings.sound);
-  EXPECT_TRUE(settings.tray_icon);
-  EXPECT_FALSE(settings.minimise_to_tray);
+// The values on one line: down after, window, loss %, delay ms, then alerts, sound, tray
+// icon and minimise to tray as 0 or 1.
+std::string Values(const LumoretSettings& settings) {
+  std::ostringstream text;
+  text << settings.rules.down_after_lost << ' ' << settings.rules.window << ' '
+       << settings.rules.lossy_loss_percent << ' ' << settings.rules.lossy_delay_ms << ' '
+       << settings.alerts << settings.sound << settings.tray_icon << settings.minimise_to_tray;
+  return text.str();
 }
+
+// The defaults as the issue and the rules' comments give them.
+const std::string kDefaults = "2 20 10 200 1010";
 
 std::string Joined(const std::vector<std::string>& lines) {
   std::string text;
@@ -69,30 +70,25 @@ class SettingsFileTest : public TempDirFixture {
 
 TEST_F(SettingsFileTest, BadValuesLoadAsDefaultsEachWithALineNamingFileKeyValueAndDefault) {
   std::vector<std::string> problems;
-  ExpectDefaults(
-      LoadText("[State]\nDownAfterLost=0\nWindow=65\nLossyLossPercent=abc\nLossyDelayMs=\n"
-               "[Alerts]\nEnabled=yes\nSound=2\n[Tray]\nIcon=-1\nMinimise=0x1\n",
-               &problems));
+  EXPECT_EQ(
+      Values(LoadText("[State]\nDownAfterLost=0\nWindow=65\nLossyLossPercent=abc\nLossyDelayMs=\n"
+                      "[Alerts]\nEnabled=yes\nSound=2\n[Tray]\nIcon=-1\nMinimise=0x1\n",
+                      &problems)),
+      kDefaults);
   ASSERT_EQ(problems.size(), 8u) << Joined(problems);
   const std::string text = Joined(problems);
-  EXPECT_NE(text.find(path_.string() + ": /State/Window is \"65\", not a whole number from 1 to "
-                                       "64; using 20.\n"),
-            std::string::npos)
-      << text;
-  EXPECT_NE(text.find("/State/LossyDelayMs is \"\", not a whole number from 1 to 5000; using 200."),
-            std::string::npos)
-      << text;
-  EXPECT_NE(text.find("/Alerts/Enabled is \"yes\", not 0, 1, true or false; using true."),
-            std::string::npos)
-      << text;
+  for (const std::string& told :
+       {path_.string() + ": /State/Window is \"65\", not a whole number from 1 to 64; using 20.\n",
+        std::string("/State/LossyDelayMs is \"\", not a whole number from 1 to 5000; using 200."),
+        std::string("/Alerts/Enabled is \"yes\", not 0, 1, true or false; using true.")}) {
+    EXPECT_NE(text.find(told), std::string::npos) << text;
+  }
 
   // A value that fits is taken even beside bad ones, with spaces and in any case.
   problems.clear();
   const LumoretSettings mixed = LoadText(
       "[State]\nWindow= 64 \nLossyDelayMs=99999999999999999999\n[Tray]\nIcon=FALSE\n", &problems);
-  EXPECT_EQ(mixed.rules.window, 64);
-  EXPECT_EQ(mixed.rules.lossy_delay_ms, 200u) << "a number too large for long wrapped round";
-  EXPECT_FALSE(mixed.tray_icon);
+  EXPECT_EQ(Values(mixed), "2 64 10 200 1000") << "200: a number too large for long, not wrapped";
   EXPECT_EQ(problems.size(), 1u) << Joined(problems);
 }
 
@@ -105,7 +101,7 @@ TEST_F(SettingsFileTest, GarbageLoadsAsDefaultsToldInAFewLinesAndIsNotLost) {
   std::vector<std::string> problems;
   {
     const LumoretSettings loaded = LoadText(binary, &problems);
-    ExpectDefaults(loaded);
+    EXPECT_EQ(Values(loaded), kDefaults);
     ASSERT_EQ(problems.size(), 1u) << Joined(problems);
     EXPECT_NE(problems[0].find("kept as " + path_.string() + ".bad"), std::string::npos)
         << problems[0];
@@ -121,20 +117,14 @@ TEST_F(SettingsFileTest, GarbageLoadsAsDefaultsToldInAFewLinesAndIsNotLost) {
     text += "garbage " + std::to_string(i) + "\n";
   }
   problems.clear();
-  ExpectDefaults(LoadText(text, &problems));
+  EXPECT_EQ(Values(LoadText(text, &problems)), kDefaults);
   EXPECT_FALSE(problems.empty()) << "garbage read silently";
   EXPECT_LE(problems.size(), SettingsFile::kToldLines + 1) << Joined(problems);
 
   // A group header cut short: its keys are not taken for another group's.
   problems.clear();
-  ExpectDefaults(LoadText("[State\nWindow=30\n[Alerts\nEnabled=0\n", &problems));
+  EXPECT_EQ(Values(LoadText("[State\nWindow=30\n[Alerts\nEnabled=0\n", &problems)), kDefaults);
   EXPECT_FALSE(problems.empty());
-
-  // No file at all: the first start, nothing to tell.
-  std::filesystem::remove(path_);
-  problems.clear();
-  ExpectDefaults(LoadSettings(*SettingsFile::Open(path_.string(), &problems), &problems));
-  EXPECT_TRUE(problems.empty()) << Joined(problems);
 }
 
 TEST_F(SettingsFileTest, SavedSettingsReadBackAndTheFileKeepsWhatItDidNotUnderstand) {
@@ -145,7 +135,7 @@ TEST_F(SettingsFileTest, SavedSettingsReadBackAndTheFileKeepsWhatItDidNotUnderst
   saved.sound = true;
   saved.tray_icon = false;
   saved.minimise_to_tray = true;
-  std::vector<std::string> problems;
+  std::vector<std::string> problems;  // none, not even for the first start's missing file
   {
     auto file = SettingsFile::Open(path_.string(), &problems);
     ASSERT_TRUE(SaveSettings(*file, saved)) << file->problem();
@@ -154,14 +144,7 @@ TEST_F(SettingsFileTest, SavedSettingsReadBackAndTheFileKeepsWhatItDidNotUnderst
   const auto file = SettingsFile::Open(path_.string(), &problems);
   const LumoretSettings loaded = LoadSettings(*file, &problems);
   EXPECT_TRUE(problems.empty()) << Joined(problems);
-  EXPECT_EQ(loaded.rules.down_after_lost, 7);
-  EXPECT_EQ(loaded.rules.window, 64);
-  EXPECT_EQ(loaded.rules.lossy_loss_percent, 1);
-  EXPECT_EQ(loaded.rules.lossy_delay_ms, 5000u);
-  EXPECT_FALSE(loaded.alerts);
-  EXPECT_TRUE(loaded.sound);
-  EXPECT_FALSE(loaded.tray_icon);
-  EXPECT_TRUE(loaded.minimise_to_tray);
+  EXPECT_EQ(Values(loaded), "7 64 1 5000 0101");
 
   // Saved again: the user's lines stay, and no temporary file is left beside it.
   ASSERT_TRUE(SaveSettings(*file, LumoretSettings()));
@@ -192,7 +175,7 @@ TEST_F(SettingsFileTest, AFileThatCannotBeReadIsToldAndNeverWrittenOver) {
   std::filesystem::create_directory(path_);
   problems.clear();
   auto folder = SettingsFile::Open(path_.string(), &problems);
-  ExpectDefaults(LoadSettings(*folder, &problems));
+  EXPECT_EQ(Values(LoadSettings(*folder, &problems)), kDefaults);
   EXPECT_EQ(problems.size(), 1u) << Joined(problems);
   EXPECT_FALSE(SaveSettings(*folder, LumoretSettings()));
   EXPECT_TRUE(std::filesystem::is_directory(path_));

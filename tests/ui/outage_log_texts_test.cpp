@@ -10,14 +10,11 @@ namespace {
 constexpr HostState kUp = HostState::kUp, kLossy = HostState::kLossy, kDown = HostState::kDown;
 
 TEST(OutageLogTexts, DurationsKeepTheTwoUnitsThatMatterAndNeverRoundUp) {
-  EXPECT_EQ(OutageDurationText(0), "不到 1 秒");
   EXPECT_EQ(OutageDurationText(999), "不到 1 秒");
   EXPECT_EQ(OutageDurationText(59999), "59 秒");
   EXPECT_EQ(OutageDurationText(60000), "1 分 0 秒");
-  EXPECT_EQ(OutageDurationText(192300), "3 分 12 秒");
   EXPECT_EQ(OutageDurationText(3599999), "59 分 59 秒");
   EXPECT_EQ(OutageDurationText(3959999), "1 小时 5 分");  // 1:05:59.999
-  EXPECT_EQ(OutageDurationText(86399000), "23 小时 59 分");
   EXPECT_EQ(OutageDurationText(2 * 86400000LL + 3 * 3600000 + 59 * 60000), "2 天 3 小时");
 }
 
