@@ -1,6 +1,7 @@
 #include "ui/lumoret_settings.h"
 
 #include <wx/config.h>
+#include <wx/log.h>
 
 #include <algorithm>
 #include <cctype>
@@ -45,13 +46,21 @@ std::string Quoted(const wxString& value) {
   return "\"" + shown.utf8_string() + "\"";
 }
 
-// The text under key, when there is one.
+// The text under key, when there is one. The registry keeps numbers and switches as
+// numbers, which it will not read as text (and says so in an error box): those are read
+// as numbers and written out.
 std::optional<wxString> ReadText(const wxConfigBase& config, const std::string& key) {
+  const wxString name = wxString::FromUTF8(key);
   wxString text;
-  if (!config.Read(wxString::FromUTF8(key), &text)) {
-    return std::nullopt;
+  long number = 0;
+  wxLogNull quiet;
+  if (config.Read(name, &text)) {
+    return text;
   }
-  return text;
+  if (config.HasEntry(name) && config.Read(name, &number)) {
+    return wxString::Format("%ld", number);
+  }
+  return std::nullopt;
 }
 
 // The line that tells a bad value was replaced.
