@@ -27,16 +27,52 @@ std::size_t IndexForIdentifier(std::uint16_t identifier, unsigned long pid) {
 DelayTarget::DelayTarget(ProbeSchedule& schedule, int icmp_socket, const std::string& host,
                          int identifier_offset,
                          const std::optional<boost::asio::ip::icmp::endpoint>& destination,
-                         std::atomic<std::uint32_t>& send_errors)
+                         std::atomic<std::uint32_t>& send_errors, bool pending)
     : identifier_offset(identifier_offset),
       host(host),
       resolved(destination.has_value()),
+      lookup(destination ? Lookup::kResolved
+             : pending   ? Lookup::kPending
+                         : Lookup::kFailed),
       schedule_(schedule),
       icmp_socket_(icmp_socket),
       send_errors_(send_errors) {
   if (destination) {
     this->destination = *destination;
+    address_.address = *destination;
   }
+}
+
+void DelayTarget::MoveTo(const boost::asio::ip::icmp::endpoint& to, int icmp_socket,
+                         std::int64_t changed_ms) {
+  {
+    std::lock_guard<std::mutex> lock(address_mutex_);
+    if (resolved.load(std::memory_order_relaxed)) {
+      address_.previous = address_.address;
+      address_.changed_ms = changed_ms;
+    }
+    address_.address = to;
+  }
+  destination = to;
+  icmp_socket_ = icmp_socket;
+  resolved.store(true, std::memory_order_release);
+  lookup.store(Lookup::kResolved, std::memory_order_release);
+}
+
+void DelayTarget::LookupFailed() {
+  if (!resolved.load(std::memory_order_relaxed)) {
+    lookup.store(Lookup::kFailed, std::memory_order_release);
+  }
+}
+
+void DelayTarget::StopProbing() {
+  schedule_.Cancel(schedule_entry_);
+  request_open_ = false;
+}
+
+DelayTarget::AddressRecord DelayTarget::address() const {
+  std::lock_guard<std::mutex> lock(address_mutex_);
+  return address_;
 }
 
 void DelayTarget::StartSend() {

@@ -5,6 +5,7 @@
 #include <boost/asio/ip/icmp.hpp>
 #include <chrono>
 #include <cstdint>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <system_error>
@@ -34,13 +35,29 @@ class DelayTarget {
   // Delay value meaning "none yet"; shown as "-".
   static constexpr std::uint32_t kNone = 0xFFFFFFFF;
 
-  // A target whose host resolved to destination; without one it stays unresolved.
-  // Requests go out on icmp_socket (a descriptor the engine owns), their waits and pauses
-  // are kept in schedule, and failed sends are counted in send_errors.
+  // Where the engine stands with a target's name.
+  enum class Lookup {
+    kPending,   // being looked up: not probed yet
+    kResolved,  // has an address and is probed
+    kFailed,    // did not resolve (or its look-up was given up): not probed
+  };
+  // The address requests go to, as any thread may read it.
+  struct AddressRecord {
+    boost::asio::ip::icmp::endpoint address;  // the current one; unset while unresolved
+    // When a later look-up moved the target to address, ms since the Unix epoch; 0 when
+    // it has had no other.
+    std::int64_t changed_ms = 0;
+    std::optional<boost::asio::ip::icmp::endpoint> previous;  // the one before, if any
+  };
+
+  // A target whose host resolved to destination; without one it stays unresolved (its
+  // look-up failed, or is pending when pending says so). Requests go out on icmp_socket
+  // (a descriptor the engine owns), their waits and pauses are kept in schedule, and
+  // failed sends are counted in send_errors.
   DelayTarget(ProbeSchedule& schedule, int icmp_socket, const std::string& host,
               int identifier_offset,
               const std::optional<boost::asio::ip::icmp::endpoint>& destination,
-              std::atomic<std::uint32_t>& send_errors);
+              std::atomic<std::uint32_t>& send_errors, bool pending = false);
   DelayTarget(const DelayTarget&) = delete;
   DelayTarget& operator=(const DelayTarget&) = delete;
 
@@ -63,10 +80,31 @@ class DelayTarget {
   // Whether the latest request still waits for its reply or its timeout.
   bool awaiting_reply() const { return request_open_; }
 
-  const std::int32_t identifier_offset;         // index in the manager's list
-  const std::string host;                       // as written in config.ini
-  boost::asio::ip::icmp::endpoint destination;  // first address the host resolved to
-  bool resolved = false;                        // whether it resolved; set once
+  // Worker thread: requests go to destination on icmp_socket from now on; the first
+  // resolution, or a later look-up that found another address (changed_ms, the wall
+  // time, then goes into the record). Does not send: StartSend does.
+  void MoveTo(const boost::asio::ip::icmp::endpoint& destination, int icmp_socket,
+              std::int64_t changed_ms);
+  // Worker thread: the look-up failed; a target never probed becomes kFailed, one that
+  // has an address keeps probing it.
+  void LookupFailed();
+  // Worker thread: takes the target out of the schedule for good (it was removed).
+  void StopProbing();
+  // Worker thread, before the first request: numbers its requests on after sequence, the
+  // last one an earlier user of its identifier sent, so that late replies to those are
+  // never taken for its own.
+  void ContinueSequenceFrom(std::uint16_t sequence) { sequence_number_ = sequence; }
+  // The address record; any thread.
+  AddressRecord address() const;
+
+  // Its slot: the identifier on a raw socket is this past the process id, and the
+  // receive path finds it by this. Not its position in the list, which may change.
+  const std::int32_t identifier_offset;
+  const std::string host;  // as written in config.ini
+  // Where requests go; the worker thread's own once the engine runs (others read address()).
+  boost::asio::ip::icmp::endpoint destination;
+  std::atomic<bool> resolved{false};             // whether it has an address to probe
+  std::atomic<Lookup> lookup{Lookup::kPending};  // where its name stands
 
   // Written by the worker thread only, read whole by the GUI thread.
   std::atomic<std::uint64_t> total_delay_ms{0};     // sum of accounted delays
@@ -96,7 +134,9 @@ class DelayTarget {
   void EnterState(State entered, Clock::time_point at);
 
   ProbeSchedule& schedule_;                    // the engine's, shared by all targets
-  const int icmp_socket_;                      // shared with other targets, never blocks
+  int icmp_socket_;                            // shared with other targets, never blocks
+  mutable std::mutex address_mutex_;           // guards address_
+  AddressRecord address_;                      // what address() returns
   std::atomic<std::uint32_t>& send_errors_;    // the engine's count of failed sends
   ProbeSchedule::Entry schedule_entry_{this};  // its reply wait or pause in schedule_
   Clock::time_point time_sent_;                // when the latest request left

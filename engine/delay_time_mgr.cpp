@@ -1,17 +1,14 @@
 #include "engine/delay_time_mgr.h"
 
 #include <boost/bind/bind.hpp>
+#include <deque>
 #include <exception>
+#include <stdexcept>
+#include <unordered_map>
 
+#include "engine/config_error.h"
 #include "engine/icmp_socket_opener.h"
 #include "engine/target_list.h"
-
-namespace {
-
-// The target list, in the working directory.
-constexpr char kConfigFile[] = "config.ini";
-
-}  // namespace
 
 int DelayTimeMgr::OpenIcmpSocket(platform::IpFamily family, bool raw_first) {
   return IcmpSocketOpener::Open(family, raw_first);
@@ -58,10 +55,11 @@ void DelayTimeMgr::LoadTargets(const AwaitNames& await_names) {
     } else {
       ++channel->target_count;
     }
-    targets.push_back(std::make_unique<DelayTarget>(schedule_, channel->descriptor, hosts[i],
+    targets.push_back(std::make_shared<DelayTarget>(schedule_, channel->descriptor, hosts[i],
                                                     static_cast<int>(i), destination,
                                                     send_error_count));
   }
+  slot_count_ = targets.size();
   channels_.DropUnusedV6();
   socket_kind_v6 = channels_.kind_v6();
   icmpv6_error = channels_.icmpv6_error();
@@ -119,3 +117,77 @@ void DelayTimeMgr::Run() {
     last_error_ = e.what();
   }
 }
+
+std::vector<DelayTimeMgr::ListEntry> DelayTimeMgr::MatchHosts(
+    const TargetList& current, const std::vector<std::string>& hosts) {
+  // Positions of each text in the current list, earliest first, taken one by one.
+  std::unordered_map<std::string, std::deque<std::size_t>> positions;
+  for (std::size_t i = 0; i < current.size(); ++i) {
+    positions[current[i]->host].push_back(i);
+  }
+  std::vector<ListEntry> list(hosts.size());
+  for (std::size_t i = 0; i < hosts.size(); ++i) {
+    const auto found = positions.find(hosts[i]);
+    if (found != positions.end() && !found->second.empty()) {
+      list[i].kept = found->second.front();
+      found->second.pop_front();
+    } else {
+      list[i].host = hosts[i];
+    }
+  }
+  return list;
+}
+
+std::vector<std::size_t> DelayTimeMgr::ChangeTargets(const std::vector<ListEntry>& list) {
+  if (list.size() > kMaxTargets) {
+    throw ConfigError(ConfigError::Kind::kTooManyTargets,
+                      "The list would have " + std::to_string(list.size()) +
+                          " hosts; Lumoret probes at most " + std::to_string(kMaxTargets));
+  }
+  std::vector<bool> kept(targets.size(), false);
+  for (const ListEntry& entry : list) {
+    if (entry.kept != kAdded && (entry.kept >= targets.size() || kept[entry.kept])) {
+      throw std::invalid_argument("ChangeTargets: a target kept twice, or none at that position");
+    }
+    if (entry.kept != kAdded) {
+      kept[entry.kept] = true;
+    }
+  }
+  TargetList removed;
+  for (std::size_t i = 0; i < targets.size(); ++i) {
+    if (!kept[i]) {
+      removed.push_back(targets[i]);
+      free_slots_.push_back(targets[i]->identifier_offset);
+    }
+  }
+  TargetList next;
+  TargetList added;
+  std::vector<std::size_t> previous;
+  next.reserve(list.size());
+  previous.reserve(list.size());
+  for (const ListEntry& entry : list) {
+    previous.push_back(entry.kept);
+    if (entry.kept != kAdded) {
+      next.push_back(targets[entry.kept]);
+      continue;
+    }
+    int slot = static_cast<int>(slot_count_);
+    if (!free_slots_.empty()) {
+      slot = free_slots_.back();
+      free_slots_.pop_back();
+    } else {
+      ++slot_count_;
+    }
+    added.push_back(std::make_shared<DelayTarget>(schedule_, channels_[0].descriptor, entry.host,
+                                                  slot, std::nullopt, send_error_count,
+                                                  /*pending=*/true));
+    next.push_back(added.back());
+  }
+  targets = std::move(next);
+  // TODO(worker side): hand removed and added to the worker, look the new names up.
+  return previous;
+}
+
+void DelayTimeMgr::ResolveAgain(const std::vector<std::size_t>& /*positions*/) {}
+
+void DelayTimeMgr::SetResolveInterval(std::chrono::seconds /*interval*/) {}

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <boost/asio/io_service.hpp>
 #include <boost/thread/thread.hpp>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -33,6 +34,20 @@ class DelayTimeMgr {
   // Waits until the names are resolved, or gives up on some (NameResolver::Cancel),
   // while the caller shows how far resolving has come.
   using AwaitNames = std::function<void(NameResolver& names)>;
+  // The targets, each shared by the list and the worker while it probes it.
+  using TargetList = std::vector<std::shared_ptr<DelayTarget>>;
+  // One row of the list ChangeTargets makes: a target kept from the current list, or a
+  // new host.
+  struct ListEntry {
+    std::size_t kept = kAdded;  // position in targets of the target kept; kAdded: new
+    std::string host;           // a new host's text, as in config.ini; unused when kept
+  };
+  // ChangeTargets' word for a position that holds a new host.
+  static constexpr std::size_t kAdded = static_cast<std::size_t>(-1);
+  // How often every name is looked up again unless SetResolveInterval says otherwise.
+  static constexpr std::chrono::seconds kDefaultResolveInterval{300};
+  // A name that failed is tried again this often (or at the interval, if sooner).
+  static constexpr std::chrono::seconds kRetryFailedAfter{60};
 
   // Opens an ICMP socket of family for the constructor, raw where the process has the
   // right (and raw_first asks for it) and else datagram, its receive buffer enlarged
@@ -73,6 +88,24 @@ class DelayTimeMgr {
   // Safe to call from any thread.
   std::string LastError() const;
 
+  // Makes targets the list described, on the owner's thread, while the worker goes on
+  // probing: kept targets keep their statistics and history, removed ones stop, new ones
+  // are looked up in the background (kPending until then) and probed once resolved. A
+  // removed target's identifier may go to a new one at once: the new one numbers its
+  // requests on after the old one's, so their late replies never count as its own.
+  // Returns, for each position of the new list, the position its target had, or kAdded.
+  // Throws ConfigError (kTooManyTargets) for a list over kMaxTargets; nothing changes then.
+  std::vector<std::size_t> ChangeTargets(const std::vector<ListEntry>& list);
+  // The entries that turn current into hosts: each host keeps the earliest target of the
+  // same text not kept yet (duplicates one for one, in order), the others are new.
+  static std::vector<ListEntry> MatchHosts(const TargetList& current,
+                                           const std::vector<std::string>& hosts);
+  // Looks the targets at positions up again at once in the background (every target when
+  // empty); one whose address changed moves there, and its record says when.
+  void ResolveAgain(const std::vector<std::size_t>& positions = {});
+  // How often every name is looked up again; zero: never (failed ones still are).
+  void SetResolveInterval(std::chrono::seconds interval);
+
   // How requests go out: a raw socket, or datagram sockets. Fixed by the constructor.
   const platform::SocketKind socket_kind;
   // The same for targets with an IPv6 address; empty when there are none. Fixed by the
@@ -81,7 +114,9 @@ class DelayTimeMgr {
   // Why targets with an IPv6 address go unprobed (no ICMPv6 socket could be had), shown
   // as unresolved; empty when they are probed or there are none. Fixed by the constructor.
   std::string icmpv6_error;
-  std::vector<std::unique_ptr<DelayTarget>> targets;  // fixed after construction
+  // The targets in config.ini's order. Changed by ChangeTargets alone, on the thread that
+  // owns the manager, which reads it freely; the worker holds its own references.
+  TargetList targets;
   // Runs every handler of the engine, on the worker thread alone: the hint of one thread
   // lets a handler post work without waking the reactor.
   boost::asio::io_service io_service{1};
@@ -112,6 +147,9 @@ class DelayTimeMgr {
                       receive_path_,     receive_error_count,
                       kernel_drop_count, [this] { driver_.ArmScheduleTimer(); }};
   ScheduleDriver driver_{io_service, schedule_, channels_, reader_, stall_count};  // the cadence
+  // Owner's thread: identifiers past the highest in use, and those given back below it.
+  std::size_t slot_count_ = 0;
+  std::vector<int> free_slots_;                  // owner's thread: identifiers of removed targets
   bool running = false;                          // GUI thread only
   std::unique_ptr<boost::thread> worker_thread;  // runs Run from Start to Stop
   mutable std::mutex error_mutex_;               // guards last_error_

@@ -2,7 +2,7 @@
 
 #include <boost/asio/ip/address.hpp>
 
-ReceivePath::ReceivePath(const std::vector<std::unique_ptr<DelayTarget>>& targets,
+ReceivePath::ReceivePath(const std::vector<std::shared_ptr<DelayTarget>>& targets,
                          std::atomic<std::uint32_t>& foreign_count,
                          std::atomic<std::uint32_t>& malformed_count)
     : targets_(targets), foreign_count_(foreign_count), malformed_count_(malformed_count) {}

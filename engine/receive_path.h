@@ -25,7 +25,7 @@ class ReceivePath {
  public:
   // Over targets, which stay fixed while datagrams are handled. Counts datagrams that are
   // none of the targets' in foreign_count, those that cannot be decoded in malformed_count.
-  ReceivePath(const std::vector<std::unique_ptr<DelayTarget>>& targets,
+  ReceivePath(const std::vector<std::shared_ptr<DelayTarget>>& targets,
               std::atomic<std::uint32_t>& foreign_count,
               std::atomic<std::uint32_t>& malformed_count);
   ReceivePath(const ReceivePath&) = delete;
@@ -65,7 +65,7 @@ class ReceivePath {
   // The target an echo reply just decoded answers, or nullptr when it is none of ours.
   DelayTarget* ReplyTarget(const Socket& from, const platform::AddressBytes& source);
 
-  const std::vector<std::unique_ptr<DelayTarget>>& targets_;  // the engine's, by index
+  const std::vector<std::shared_ptr<DelayTarget>>& targets_;  // the engine's, by index
   std::atomic<std::uint32_t>& foreign_count_;    // echo replies and other ICMP not ours
   std::atomic<std::uint32_t>& malformed_count_;  // too short, or (raw) not IPv4
   std::vector<Socket> sockets_;                  // by socket number

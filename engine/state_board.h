@@ -19,7 +19,7 @@ class DelayTarget;
 // the worker keeps adding to the rings meanwhile, under their own locks.
 class StateBoard {
  public:
-  using Targets = std::vector<std::unique_ptr<DelayTarget>>;
+  using Targets = std::vector<std::shared_ptr<DelayTarget>>;
   // How many states there are, to count them by.
   static constexpr std::size_t kStateCount = static_cast<std::size_t>(HostState::kUnresolved) + 1;
   // Targets per state, indexed by the state's value.

@@ -10,6 +10,8 @@
 // The most targets one process can probe: a reply finds its target through the 16-bit
 // ICMP identifier.
 constexpr std::size_t kMaxTargets = 65536;
+// The target list's file, in the working directory.
+constexpr char kConfigFile[] = "config.ini";
 
 // The host texts of the target list file read from in, one per line that defines a
 // target, in file order: the text before the first '#' or NUL, untrimmed; CR LF reads as

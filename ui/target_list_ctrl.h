@@ -22,7 +22,7 @@ class StateBoard;
 // colour and the glyph before its host tell its state.
 class TargetListCtrl : public wxListCtrl {
  public:
-  using Targets = std::vector<std::unique_ptr<DelayTarget>>;
+  using Targets = std::vector<std::shared_ptr<DelayTarget>>;
 
   TargetListCtrl(wxWindow* parent, wxWindowID id, const wxPoint& pos, const wxSize& size);
 

@@ -17,7 +17,7 @@ using std::chrono::seconds;
 class DelayTargetTest : public ::testing::Test {
  protected:
   DelayTarget& Make(const std::string& host) {
-    target_ = std::make_unique<DelayTarget>(schedule_, -1, host, 0,
+    target_ = std::make_shared<DelayTarget>(schedule_, -1, host, 0,
                                             NameResolver::ResolveFirst(host), send_errors_);
     return *target_;
   }
@@ -33,7 +33,7 @@ class DelayTargetTest : public ::testing::Test {
 
   ProbeSchedule schedule_;                     // the target's waits and pauses
   std::atomic<std::uint32_t> send_errors_{0};  // every send, as there is no socket
-  std::unique_ptr<DelayTarget> target_;        // the target Make made last
+  std::shared_ptr<DelayTarget> target_;        // the target Make made last
 };
 
 // The counters and delays in one line, "-" for no value.

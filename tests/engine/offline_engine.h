@@ -28,7 +28,7 @@ class OfflineEngine {
     if (!address.empty()) {
       destination.emplace(boost::asio::ip::make_address(address), 0);
     }
-    targets.push_back(std::make_unique<DelayTarget>(schedule, -1, address.empty() ? "x" : address,
+    targets.push_back(std::make_shared<DelayTarget>(schedule, -1, address.empty() ? "x" : address,
                                                     static_cast<int>(targets.size()), destination,
                                                     send_errors));
     return targets.size() - 1;
@@ -59,7 +59,7 @@ class OfflineEngine {
   std::atomic<std::uint32_t> send_errors{0};          // every send, as there is no socket
   std::atomic<std::uint32_t> foreign{0};              // datagrams none of the targets'
   std::atomic<std::uint32_t> malformed{0};            // datagrams that did not decode
-  std::vector<std::unique_ptr<DelayTarget>> targets;  // by index
+  std::vector<std::shared_ptr<DelayTarget>> targets;  // by index
   ReceivePath path{targets, foreign, malformed};      // over targets
 };
 
