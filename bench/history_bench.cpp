@@ -57,9 +57,9 @@ long PeakRssKib() {
 struct Hosts {
   explicit Hosts(int count) {
     for (int h = 0; h < count; ++h) {
-      rings.push_back(std::make_unique<ProbeHistory>());
-      sources.push_back({"198.18." + std::to_string(h / 256) + "." + std::to_string(h % 256),
-                         rings.back().get()});
+      rings.push_back(std::make_shared<ProbeHistory>());
+      sources.push_back(
+          {"198.18." + std::to_string(h / 256) + "." + std::to_string(h % 256), rings.back()});
     }
   }
   // Every host's probes of seconds [from, from + kBatchSeconds): one a second, delays of
@@ -75,7 +75,7 @@ struct Hosts {
       }
     }
   }
-  std::vector<std::unique_ptr<ProbeHistory>> rings;  // the engine's, filled here
+  std::vector<std::shared_ptr<ProbeHistory>> rings;  // the engine's, filled here
   std::vector<HistoryStore::Source> sources;         // what the store copies
 };
 

@@ -1172,3 +1172,5 @@ void HistoryStore::PairOutages(std::vector<LogEntry>& entries,
     }
   }
 }
+
+void HistoryStore::SetSources(std::vector<Source> /*sources*/) {}

@@ -31,11 +31,11 @@ class HistoryStore {
   // The budget when none is given: the whole database, its WAL included.
   static constexpr std::uint64_t kDefaultBudget = std::uint64_t{1} << 30;
 
-  // A target whose probes are kept: its text in config.ini, and its ring (which must
-  // outlive the store's writing).
+  // A target whose probes are kept: its text in config.ini, and its ring, kept alive
+  // while the store may still read it.
   struct Source {
-    std::string host;            // the key of its history
-    const ProbeHistory* probes;  // read by the writer thread
+    std::string host;                            // the key of its history
+    std::shared_ptr<const ProbeHistory> probes;  // read by the writer thread
   };
   struct Options {
     std::uint64_t budget_bytes = kDefaultBudget;   // the database never grows past it
@@ -75,6 +75,10 @@ class HistoryStore {
   HistoryStore(std::string path, std::vector<Source> sources);
   // Stops the writer, writing its last batch.
   ~HistoryStore();
+  // Copies these targets from the next batch on, as the list changed: a host that stays
+  // keeps its history, a new one starts its own (or goes on with what the file holds of
+  // it). Any thread.
+  void SetSources(std::vector<Source> sources);
   HistoryStore(const HistoryStore&) = delete;
   HistoryStore& operator=(const HistoryStore&) = delete;
 

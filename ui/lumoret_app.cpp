@@ -171,7 +171,9 @@ void CLumoretApp::StartHistory(const HostStateRules& rules) {
   }
   std::vector<HistoryStore::Source> sources;
   for (const auto& target : manager_->targets) {
-    sources.push_back({target->host, &target->history});
+    // The ring lives as long as its target, which the store keeps alive while it reads it.
+    sources.push_back(
+        {target->host, std::shared_ptr<const ProbeHistory>(target, &target->history)});
   }
   HistoryStore::Options options;
   options.rules = rules;

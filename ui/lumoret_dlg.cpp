@@ -547,6 +547,8 @@ void CLumoretDlg::OnCharHook(wxKeyEvent& event) {
 }
 
 // clang-format off
+void CLumoretDlg::ApplyTargetChange(const std::vector<std::size_t>& /*previous*/) {}
+
 wxBEGIN_EVENT_TABLE(CLumoretDlg, wxDialog)
   EVT_INIT_DIALOG(CLumoretDlg::OnInitDialog)
   EVT_TIMER(wxID_ANY, CLumoretDlg::OnTimer)

@@ -43,8 +43,13 @@ class CLumoretDlg : public wxDialog {
   static constexpr int kDetailsCommand = 0x30;        // the context menu's Details
   static constexpr int kExportCommand = 0x40;         // the context menu's CSV export
   static constexpr int kHistoryExportCommand = 0x50;  // the context menu's history export
-  static constexpr int kOutageLogCommand = 0x60;  // the outage log, from menus and the status bar
-  static constexpr int kSettingsCommand = 0x70;   // the settings dialog
+  static constexpr int kOutageLogCommand = 0x60;    // the outage log, from menus and the status bar
+  static constexpr int kSettingsCommand = 0x70;     // the settings dialog
+  static constexpr int kAddHostsCommand = 0x80;     // 添加主机, from the menu or Insert
+  static constexpr int kDeleteHostsCommand = 0x90;  // 删除, from the menu or Delete
+  static constexpr int kEditHostCommand = 0xA0;     // 编辑, from the menu or F2
+  static constexpr int kResolveAgainCommand = 0xB0;  // 重新解析, the selected rows' names
+  static constexpr int kFilterId = 1001;             // the filter box above the list
 
   explicit CLumoretDlg(DelayTimeMgr& manager, wxWindow* parent = nullptr);
   ~CLumoretDlg() override;
@@ -87,6 +92,10 @@ class CLumoretDlg : public wxDialog {
 
   // Puts changed settings to work: the state rules, alerts and the tray icon.
   void ApplySettings();
+  // Shows a change the engine's list went through (previous as ChangeTargets returned
+  // it): rows, states, open details windows, the selection and the history follow
+  // their hosts; rows of removed hosts go.
+  void ApplyTargetChange(const std::vector<std::size_t>& previous);
   // Every row's state; null until the window is initialised.
   StateBoard* state_board() const { return board_.get(); }
   // The state changes of the latest refresh.

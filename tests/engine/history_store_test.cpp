@@ -41,11 +41,11 @@ void AddProbe(ProbeHistory& ring, std::int64_t second, std::optional<std::uint32
 struct Rings {
   explicit Rings(int hosts) {
     for (int h = 0; h < hosts; ++h) {
-      rings.push_back(std::make_unique<ProbeHistory>());
-      sources.push_back({"h" + std::to_string(h), rings.back().get()});
+      rings.push_back(std::make_shared<ProbeHistory>());
+      sources.push_back({"h" + std::to_string(h), rings.back()});
     }
   }
-  std::vector<std::unique_ptr<ProbeHistory>> rings;  // by host
+  std::vector<std::shared_ptr<ProbeHistory>> rings;  // by host
   std::vector<HistoryStore::Source> sources;         // the same, named
 };
 

@@ -359,8 +359,9 @@ TEST_F(LumoretDlgTest, DetailsDrawADayOfTheStoreAndNeedOneForLongerRanges) {
 
   // Two hours of 127.0.0.10 ending now, a probe every 10 s, written in 10-minute batches;
   // its 31st to 36th minutes lost every probe.
-  ProbeHistory ring;
-  HistoryStore store((dir_ / "history.sqlite3").string(), {{"127.0.0.10", &ring}});
+  const auto shared_ring = std::make_shared<ProbeHistory>();
+  ProbeHistory& ring = *shared_ring;
+  HistoryStore store((dir_ / "history.sqlite3").string(), {{"127.0.0.10", shared_ring}});
   ASSERT_TRUE(store.Open()) << store.TakeProblem();
   const HistoryStore::Clocks now = HistoryStore::Clocks::Now();
   const auto steady_start = now.steady - std::chrono::hours(2);
@@ -427,8 +428,9 @@ TEST_F(LumoretDlgTest, TheOutageLogShowsTheStoresChangesFollowsThemAndGoesWithTh
   ASSERT_TRUE(WaitFor([] { return OutageLog() == nullptr; }, 2000));
 
   // 127.0.0.10 down for 2 s, a few seconds ago.
-  ProbeHistory ring;
-  HistoryStore store((dir_ / "history.sqlite3").string(), {{"127.0.0.10", &ring}});
+  const auto shared_ring = std::make_shared<ProbeHistory>();
+  ProbeHistory& ring = *shared_ring;
+  HistoryStore store((dir_ / "history.sqlite3").string(), {{"127.0.0.10", shared_ring}});
   ASSERT_TRUE(store.Open()) << store.TakeProblem();
   const HistoryStore::Clocks now = HistoryStore::Clocks::Now();
   const auto add = [&](int seconds_ago, const std::string& probes) {
