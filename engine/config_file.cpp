@@ -181,15 +181,15 @@ void ConfigFile::Insert(std::size_t position, const std::vector<std::string>& ho
   if (position > size()) {
     throw std::out_of_range("no host at position " + std::to_string(position));
   }
-  for (std::size_t i = 0; i < hosts.size(); ++i) {
-    CheckHost(hosts[i]);
-    CheckLength(hosts[i], position, i);
-  }
   if (hosts.size() > kMaxTargets - size()) {
     throw ConfigError(ConfigError::Kind::kTooManyTargets,
                       file_ + " would list " + std::to_string(size() + hosts.size()) +
                           " targets; at most " + std::to_string(kMaxTargets) +
                           " can be probed at once");
+  }
+  for (std::size_t i = 0; i < hosts.size(); ++i) {
+    CheckHost(hosts[i]);
+    CheckLength(hosts[i], position, i);
   }
   if (hosts.empty()) {
     return;
