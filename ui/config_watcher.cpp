@@ -16,15 +16,18 @@ constexpr int kQuietMs = 300;
 constexpr int kBurstBoundMs = 1200;
 // How often the file's size and time are looked at.
 constexpr int kPollMs = 2000;
+// The timers' ids, which tell their events apart at this handler.
+constexpr int kSettleTimerId = 1;
+constexpr int kPollTimerId = 2;
 }  // namespace
 
 ConfigWatcher::ConfigWatcher(const std::filesystem::path& path, std::function<void()> changed)
     : path_(std::filesystem::absolute(path)),
       changed_(std::move(changed)),
-      settle_(this),
-      poll_(this) {
-  settle_.Bind(wxEVT_TIMER, &ConfigWatcher::OnSettled, this);
-  poll_.Bind(wxEVT_TIMER, &ConfigWatcher::OnPoll, this);
+      settle_(this, kSettleTimerId),
+      poll_(this, kPollTimerId) {
+  Bind(wxEVT_TIMER, &ConfigWatcher::OnSettled, this, kSettleTimerId);
+  Bind(wxEVT_TIMER, &ConfigWatcher::OnPoll, this, kPollTimerId);
 }
 
 ConfigWatcher::~ConfigWatcher() {

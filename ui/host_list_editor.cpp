@@ -58,6 +58,10 @@ std::vector<std::string> HostListEditor::Hosts() const {
 }
 
 bool HostListEditor::CheckReady() const {
+  if (!file_ && load_error_.empty()) {
+    ShowError("主机列表还没有从 " + path_ + " 读入，请稍后再试。");
+    return false;
+  }
   if (!load_error_.empty()) {
     ShowError("现在不能修改主机列表：" + path_ + " 无法使用（" + load_error_ +
               "）。\n请先改正这个文件，改正后会自动重新读取。");
