@@ -336,6 +336,7 @@ void CLumoretDlg::OnContextMenu(wxContextMenuEvent& /*event*/) {
   menu.Enable(kDeleteHostsCommand, target_list->GetSelectedItemCount() > 0);
   menu.Append(kResolveAgainCommand, wxString::FromUTF8("重新解析(&R)"));
   menu.Enable(kResolveAgainCommand, target_list->GetSelectedItemCount() > 0);
+  menu.AppendSeparator();
   menu.Append(kExportCommand, wxString::FromUTF8("导出为 CSV(&E)..."));
   menu.Append(kHistoryExportCommand, wxString::FromUTF8("导出历史记录(&H)..."));
   menu.Enable(kHistoryExportCommand,
