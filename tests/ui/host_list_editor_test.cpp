@@ -3,6 +3,8 @@
 // display in $DISPLAY, each test with its own engine on a config.ini of loopback
 // addresses and comments in a temporary working directory.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+
 #include <wx/app.h>
 #include <wx/evtloop.h>
 #include <wx/infobar.h>
@@ -11,6 +13,9 @@
 #include <wx/stattext.h>
 #include <wx/textctrl.h>
 #include <wx/utils.h>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
 
 #include <algorithm>
 #include <cstdio>
@@ -123,23 +128,29 @@ wxDialog* ModalBox() {
   return nullptr;
 }
 
-// Runs open, answers the modal box it brings with answer (which returns what the test
-// wants to know of it), and waits until no box is left.
-std::string Answer(const std::function<void()>& open,
-                   const std::function<std::string(wxDialog*)>& answer) {
+// Runs open, answers the modal boxes it brings in turn with answers (each returns what
+// the test wants to know of its box), and waits until no box is left; the last answer's.
+using Answerer = std::function<std::string(wxDialog*)>;
+std::string Answer(const std::function<void()>& open, const std::vector<Answerer>& answers) {
   std::string result;
-  bool answered = false;
+  std::size_t answered = 0;
+  wxDialog* last = nullptr;
   wxTimer probe;
   probe.Bind(wxEVT_TIMER, [&](wxTimerEvent&) {
-    if (wxDialog* box = ModalBox(); box != nullptr && !answered) {
-      answered = true;
-      result = answer(box);
+    wxDialog* box = ModalBox();
+    if (box != nullptr && box != last && answered < answers.size()) {
+      last = box;
+      result = answers[answered++](box);
     }
   });
   probe.Start(50);
   open();
-  EXPECT_TRUE(WaitFor([&] { return answered && ModalBox() == nullptr; }, 5000)) << "no box";
+  EXPECT_TRUE(WaitFor([&] { return answered == answers.size() && ModalBox() == nullptr; }, 5000))
+      << answered << " of " << answers.size() << " boxes came";
   return result;
+}
+std::string Answer(const std::function<void()>& open, const Answerer& answer) {
+  return Answer(open, std::vector<Answerer>{answer});
 }
 
 // Types text into the host dialog and presses Enter, with Ctrl or not; what the dialog
@@ -264,6 +275,22 @@ TEST_F(HostListEditorTest, AddEditDeleteByKeysAndMenuSaveConfigWithItsComments) 
   EXPECT_EQ(FileHosts(), "") << text;
   EXPECT_EQ(text.rfind("# office\n", 0), 0u) << text;
   EXPECT_NE(text.find("# end\n"), std::string::npos) << text;
+}
+
+TEST_F(HostListEditorTest, AFileThatCannotBeSavedChangesNothingAndSaysWhy) {
+  // Writes past a few bytes fail (EFBIG), for root too.
+  std::signal(SIGXFSZ, SIG_IGN);
+  rlimit limit{};
+  ::getrlimit(RLIMIT_FSIZE, &limit);
+  const rlimit small{8, limit.rlim_max};
+  ::setrlimit(RLIMIT_FSIZE, &small);
+  const std::string said = Answer([] { Command(CLumoretDlg::kAddHostsCommand); },
+                                  {Type("127.0.0.11", true), Press(wxID_OK)});
+  ::setrlimit(RLIMIT_FSIZE, &limit);
+  EXPECT_EQ(Rows(), "127.0.0.10 127.0.0.9 ");
+  EXPECT_EQ(FileText(), kConfig);
+  EXPECT_NE(said.find("config.ini："), std::string::npos) << said;
+  EXPECT_NE(said.find(std::strerror(EFBIG)), std::string::npos) << said;
 }
 
 TEST_F(HostListEditorTest, ConfigRewrittenByAnotherProcessShowsInTheRowsAndABadOneIsRefused) {
