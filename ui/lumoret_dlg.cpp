@@ -29,6 +29,8 @@
 #include "ui/csv_saver.h"
 #include "ui/detail_texts.h"
 #include "ui/host_details_dlg.h"
+#include "ui/host_list_editor.h"
+#include "ui/host_text_dlg.h"
 #include "ui/lumoret_tray_icon.h"
 #include "ui/message_box.h"
 #include "ui/outage_log_dlg.h"
@@ -49,6 +51,8 @@ constexpr int kHelpPolls = 100;
 // How far each new details window sits right of and below the one before, in dialog
 // units: enough to show the title of the one behind.
 constexpr int kCascadeStepDu = 16;
+// Above this many rows, deleting asks first.
+constexpr int kDeleteWithoutAsking = 3;
 // Space around the status bar's text, in pixels: left and right, above and below.
 constexpr int kStatusPadX = 6;
 constexpr int kStatusPadY = 3;
@@ -60,7 +64,8 @@ CLumoretDlg::CLumoretDlg(DelayTimeMgr& manager, wxWindow* parent)
       icon(AppIcon()),
       timer_(this, kTimerId),
       help_timer_(this, kHelpTimerId),
-      manager_(&manager) {
+      manager_(&manager),
+      host_editor_(std::make_unique<HostListEditor>(*this, manager)) {
   SetClientSize(ConvertDialogToPixels(wxSize(426, 175)));
   target_list =
       new TargetListCtrl(this, kListId, wxPoint(0, 0), ConvertDialogToPixels(wxSize(426, 174)));
@@ -146,6 +151,8 @@ void CLumoretDlg::OnInitDialog(wxInitDialogEvent& event) {
   RestoreLayout();
   ApplySettings();
   ShowStates();
+  // Once the loop runs: the file's watcher hangs on it.
+  CallAfter([this] { host_editor_->Start(); });
   try {
     manager_->Start();
   } catch (const std::exception& error) {
@@ -321,6 +328,15 @@ void CLumoretDlg::OnContextMenu(wxContextMenuEvent& /*event*/) {
   menu.Enable(wxID_COPY, target_list->GetSelectedItemCount() > 0);
   menu.Append(kDetailsCommand, wxString::FromUTF8("详细信息(&D)..."));
   menu.Enable(kDetailsCommand, target_list->GetSelectedItemCount() > 0);
+  menu.AppendSeparator();
+  menu.Append(kAddHostsCommand, wxString::FromUTF8("添加主机(&A)...\tInsert"));
+  menu.Append(kEditHostCommand, wxString::FromUTF8("编辑(&E)...\tF2"));
+  menu.Enable(kEditHostCommand, target_list->GetSelectedItemCount() > 0);
+  menu.Append(kDeleteHostsCommand, wxString::FromUTF8("删除(&D)\tDelete"));
+  menu.Enable(kDeleteHostsCommand, target_list->GetSelectedItemCount() > 0);
+  menu.Append(kResolveAgainCommand, wxString::FromUTF8("重新解析(&R)"));
+  menu.Enable(kResolveAgainCommand, target_list->GetSelectedItemCount() > 0);
+  menu.AppendSeparator();
   menu.Append(kExportCommand, wxString::FromUTF8("导出为 CSV(&E)..."));
   menu.Append(kHistoryExportCommand, wxString::FromUTF8("导出历史记录(&H)..."));
   menu.Enable(kHistoryExportCommand,
@@ -543,7 +559,105 @@ void CLumoretDlg::OnCharHook(wxKeyEvent& event) {
     default:
       break;
   }
+  if (const int command = ListKeyCommand(event); command != 0) {
+    wxPostEvent(this, wxCommandEvent(wxEVT_MENU, command));
+    return;
+  }
   event.Skip();
+}
+
+int CLumoretDlg::ListKeyCommand(const wxKeyEvent& event) const {
+  // The list's keys, not those of a text field beside it.
+  auto* window = dynamic_cast<wxWindow*>(event.GetEventObject());
+  while (window != nullptr && window != target_list) {
+    window = window->GetParent();
+  }
+  if (window == nullptr || event.GetModifiers() != wxMOD_NONE) {
+    return 0;
+  }
+  switch (event.GetKeyCode()) {
+    case WXK_INSERT:
+    case WXK_NUMPAD_INSERT:
+      return kAddHostsCommand;
+    case WXK_DELETE:
+    case WXK_NUMPAD_DELETE:
+      return kDeleteHostsCommand;
+    case WXK_F2:
+      return kEditHostCommand;
+    default:
+      return 0;
+  }
+}
+
+std::vector<const DelayTarget*> CLumoretDlg::SelectedTargets() const {
+  std::vector<const DelayTarget*> targets;
+  for (long row = target_list->GetNextItem(-1, wxLIST_NEXT_ALL, wxLIST_STATE_SELECTED); row >= 0;
+       row = target_list->GetNextItem(row, wxLIST_NEXT_ALL, wxLIST_STATE_SELECTED)) {
+    targets.push_back(manager_->targets[target_list->TargetAt(row)].get());
+  }
+  return targets;
+}
+
+void CLumoretDlg::OnAddHosts(wxCommandEvent& /*event*/) {
+  if (!host_editor_->CheckReady()) {
+    return;
+  }
+  HostInput input;
+  CHostTextDlg dialog(this, "Lumoret: 添加主机",
+                      "每行一台主机：地址或名称，可以粘贴多行；# 之后是注释。\n按 Ctrl+Enter "
+                      "或“确定”添加到列表末尾。",
+                      std::string(), true, [this, &input](const std::string& text) {
+                        return host_editor_->CheckNewHosts(text, &input);
+                      });
+  if (dialog.ShowModal() == wxID_OK) {
+    host_editor_->Add(input.hosts);
+  }
+}
+
+void CLumoretDlg::OnDeleteHosts(wxCommandEvent& /*event*/) {
+  const std::vector<const DelayTarget*> targets = SelectedTargets();
+  if (targets.empty()) {
+    return;
+  }
+  if (targets.size() > kDeleteWithoutAsking &&
+      ShowMessageBox(this, "删除 " + std::to_string(targets.size()) + " 台主机？",
+                     "Lumoret: 删除主机", wxYES_NO | wxNO_DEFAULT | wxICON_QUESTION) != wxID_YES) {
+    return;
+  }
+  host_editor_->Remove(targets);
+}
+
+void CLumoretDlg::OnEditHost(wxCommandEvent& /*event*/) {
+  // The focused row when it is selected, else the first selected one.
+  long row = target_list->GetNextItem(-1, wxLIST_NEXT_ALL, wxLIST_STATE_FOCUSED);
+  if (row < 0 || target_list->GetItemState(row, wxLIST_STATE_SELECTED) == 0) {
+    row = target_list->GetNextItem(-1, wxLIST_NEXT_ALL, wxLIST_STATE_SELECTED);
+  }
+  if (row < 0 || !host_editor_->CheckReady()) {
+    return;
+  }
+  // Held while the dialog is open: a reload of the file may drop the row meanwhile.
+  const std::shared_ptr<DelayTarget> target = manager_->targets[target_list->TargetAt(row)];
+  std::string host;
+  CHostTextDlg dialog(this, "Lumoret: 编辑主机", "主机（地址或名称），按 Enter 确定：",
+                      target->host, false, [this, &target, &host](const std::string& text) {
+                        return host_editor_->CheckEdit(text, *target, &host);
+                      });
+  if (dialog.ShowModal() == wxID_OK) {
+    host_editor_->Replace(*target, host);
+  }
+}
+
+void CLumoretDlg::OnResolveAgain(wxCommandEvent& /*event*/) {
+  std::vector<std::size_t> positions;
+  for (long row = target_list->GetNextItem(-1, wxLIST_NEXT_ALL, wxLIST_STATE_SELECTED); row >= 0;
+       row = target_list->GetNextItem(row, wxLIST_NEXT_ALL, wxLIST_STATE_SELECTED)) {
+    positions.push_back(target_list->TargetAt(row));
+  }
+  // None selected would mean every name.
+  if (!positions.empty()) {
+    manager_->ResolveAgain(positions);
+  }
 }
 
 // clang-format off
@@ -562,6 +676,10 @@ wxBEGIN_EVENT_TABLE(CLumoretDlg, wxDialog)
   EVT_MENU(CLumoretDlg::kHistoryExportCommand, CLumoretDlg::OnExportHistory)
   EVT_MENU(CLumoretDlg::kOutageLogCommand, CLumoretDlg::OnOutageLog)
   EVT_MENU(CLumoretDlg::kSettingsCommand, CLumoretDlg::OnSettings)
+  EVT_MENU(CLumoretDlg::kAddHostsCommand, CLumoretDlg::OnAddHosts)
+  EVT_MENU(CLumoretDlg::kDeleteHostsCommand, CLumoretDlg::OnDeleteHosts)
+  EVT_MENU(CLumoretDlg::kEditHostCommand, CLumoretDlg::OnEditHost)
+  EVT_MENU(CLumoretDlg::kResolveAgainCommand, CLumoretDlg::OnResolveAgain)
   EVT_CONTEXT_MENU(CLumoretDlg::OnContextMenu)
   EVT_CHAR_HOOK(CLumoretDlg::OnCharHook)
   EVT_CLOSE(CLumoretDlg::OnClose)

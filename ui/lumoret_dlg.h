@@ -22,8 +22,10 @@
 
 class CHostDetailsDlg;
 class COutageLogDlg;
+class DelayTarget;
 class DelayTimeMgr;
 class HistoryStore;
+class HostListEditor;
 class LumoretTrayIcon;
 class TargetListCtrl;
 class wxEventLoopBase;
@@ -109,6 +111,8 @@ class CLumoretDlg : public wxDialog {
   void OnMenuCommand(wxCommandEvent& event);
   void OnContextMenu(wxContextMenuEvent& event);
   void OnCharHook(wxKeyEvent& event);
+  // The command of a key pressed in the list (Insert, Delete, F2); 0 for others.
+  int ListKeyCommand(const wxKeyEvent& event) const;
   // Puts the notice bar, when it shows, at the top, the status bar at the bottom and
   // the list between them.
   void PlaceChildren();
@@ -145,6 +149,16 @@ class CLumoretDlg : public wxDialog {
   void OnOutageLog(wxCommandEvent& event);
   // The settings dialog; applies and keeps what it returns.
   void OnSettings(wxCommandEvent& event);
+  // Hosts typed or pasted into a dialog, put at the end of the list and config.ini.
+  void OnAddHosts(wxCommandEvent& event);
+  // The selected rows' hosts out of the list and config.ini, asked first above a few.
+  void OnDeleteHosts(wxCommandEvent& event);
+  // The current row's host text changed in a dialog: a new target in its place.
+  void OnEditHost(wxCommandEvent& event);
+  // The selected rows' names looked up again at once.
+  void OnResolveAgain(wxCommandEvent& event);
+  // The targets of the selected rows, in row order.
+  std::vector<const DelayTarget*> SelectedTargets() const;
   void ShowWorkerError(const std::string& error);
   // Starts the viewer on ReadMe.txt and watches whether it comes up.
   void OpenHelp();
@@ -165,9 +179,10 @@ class CLumoretDlg : public wxDialog {
   COutageLogDlg* outage_log_ = nullptr;     // the outage log window while it is open
   std::unique_ptr<StateBoard> board_;       // the rows' states, judged at each refresh
   std::vector<StateBoard::Change> last_changes_;  // what the latest refresh changed
-  std::unique_ptr<LumoretTrayIcon> tray_;  // in the desktop's tray, when set and there is one
-  bool hidden_in_tray_ = false;            // minimised into the tray, not shown
-  AlertNotifier alerts_;                   // tells the desktop of hosts down and back
+  std::unique_ptr<LumoretTrayIcon> tray_;        // in the desktop's tray, when set and there is one
+  bool hidden_in_tray_ = false;                  // minimised into the tray, not shown
+  AlertNotifier alerts_;                         // tells the desktop of hosts down and back
+  std::unique_ptr<HostListEditor> host_editor_;  // changes the hosts with config.ini
 
   wxDECLARE_EVENT_TABLE();
 };
