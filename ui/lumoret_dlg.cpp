@@ -522,6 +522,7 @@ void CLumoretDlg::ApplySettings() {
     history->SetRules(settings.rules);
   }
 #endif
+  manager_->SetResolveInterval(std::chrono::minutes(settings.resolve_minutes));
   alerts_.SetEnabled(settings.alerts);
   alerts_.SetSound(settings.sound);
   const bool tray_wanted = settings.tray_icon && wxTaskBarIcon::IsAvailable();

@@ -791,6 +791,7 @@ TEST_F(LumoretDlgTest, SettingsDialogOkKeepsAndSavesItsValuesAndCancelChangesNot
       title = dialog->GetTitle().utf8_string();
       dialog->window_spin->SetValue(window);
       dialog->alerts_check->SetValue(false);
+      dialog->resolve_spin->SetValue(0);
       wxCommandEvent click(wxEVT_BUTTON, button);
       dialog->FindWindow(button)->GetEventHandler()->ProcessEvent(click);
     });
@@ -807,6 +808,7 @@ TEST_F(LumoretDlgTest, SettingsDialogOkKeepsAndSavesItsValuesAndCancelChangesNot
   file << std::ifstream(dir_ / "lumoret.conf").rdbuf();
   EXPECT_NE(file.str().find("Window=33\n"), std::string::npos)
       << "not saved at once: " << file.str();
+  EXPECT_NE(file.str().find("ResolveMinutes=0\n"), std::string::npos) << file.str();
 
   set_in_dialog(44, wxID_CANCEL);
   EXPECT_EQ(dlg->settings.rules.window, 33);
