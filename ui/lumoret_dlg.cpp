@@ -330,11 +330,11 @@ void CLumoretDlg::OnContextMenu(wxContextMenuEvent& /*event*/) {
   menu.Enable(kDetailsCommand, target_list->GetSelectedItemCount() > 0);
   menu.AppendSeparator();
   menu.Append(kAddHostsCommand, wxString::FromUTF8("添加主机(&A)...\tInsert"));
-  menu.Append(kEditHostCommand, wxString::FromUTF8("编辑(&E)...\tF2"));
+  menu.Append(kEditHostCommand, wxString::FromUTF8("编辑(&M)...\tF2"));
   menu.Enable(kEditHostCommand, target_list->GetSelectedItemCount() > 0);
-  menu.Append(kDeleteHostsCommand, wxString::FromUTF8("删除(&D)\tDelete"));
+  menu.Append(kDeleteHostsCommand, wxString::FromUTF8("删除(&R)\tDelete"));
   menu.Enable(kDeleteHostsCommand, target_list->GetSelectedItemCount() > 0);
-  menu.Append(kResolveAgainCommand, wxString::FromUTF8("重新解析(&R)"));
+  menu.Append(kResolveAgainCommand, wxString::FromUTF8("重新解析(&N)"));
   menu.Enable(kResolveAgainCommand, target_list->GetSelectedItemCount() > 0);
   menu.AppendSeparator();
   menu.Append(kExportCommand, wxString::FromUTF8("导出为 CSV(&E)..."));
