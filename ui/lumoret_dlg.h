@@ -75,7 +75,8 @@ class CLumoretDlg : public wxDialog {
   // Shows text in the notice bar at the top, replacing what it said; a warning unless
   // icon says otherwise (wxICON_INFORMATION).
   void ShowNotice(const std::string& text, int icon = wxICON_WARNING);
-  // Writes every row, in the order on screen, as CSV to path; the system's error if not.
+  // Writes every row shown (while a filter is typed, its rows alone), in the order on
+  // screen, as CSV to path; the system's error if not.
   std::error_code ExportTo(const wxString& path) const;
   // The same, and a message box with the whole name and the reason when it fails.
   void SaveCsv(const wxString& path);

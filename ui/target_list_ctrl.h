@@ -31,12 +31,11 @@ class TargetListCtrl : public wxListCtrl {
   // must outlive the list. Called again after the list changed, with previous as
   // DelayTimeMgr::ChangeTargets returned it: the selection, focus and scroll position
   // follow their targets, and rows of removed ones go. Without previous nothing is kept.
+  // The state board, if set, must follow the list first: the filter reads its states.
   void SetTargets(const Targets& targets, const std::vector<std::size_t>* previous = nullptr);
   // Shows only the rows whose host contains text (ASCII letters in either case) or whose
   // state word (StateText) does; empty shows every row. Spaces around it do not count.
   void SetFilter(const std::string& text);
-  // The filter in force, trimmed and in lower case.
-  const std::string& filter() const { return filter_; }
   // Where the rows' states are read, by target; null: no colours or glyphs. The board
   // must outlive the list, or be replaced first.
   void SetStateBoard(const StateBoard* board) { board_ = board; }
@@ -86,6 +85,7 @@ class TargetListCtrl : public wxListCtrl {
   // Shows the rows in a new order, the selection, focus and scroll position following
   // the hosts.
   void ShowRows(std::vector<std::size_t> order);
+  // What the user holds on to in the rows shown now.
   Held HoldRows() const;
   // Puts held back on the rows now shown; moved maps each held target to its position
   // now (null: the positions did not change).
