@@ -65,8 +65,7 @@ void TargetListCtrl::SetTargets(const Targets& targets, const std::vector<std::s
   for (const auto& target : targets) {
     lower_hosts_.push_back(AsciiLower(target->host));
   }
-  keyed_resolved_.clear();
-  UpdateHostKeys();
+  UpdateHostKeys(/*always=*/true);
   shown_.clear();
   sorted_ = SortedOrder();
   SetOrder(Filtered(sorted_));
@@ -90,9 +89,9 @@ void TargetListCtrl::SetFilter(const std::string& text) {
   }
 }
 
-bool TargetListCtrl::UpdateHostKeys() {
+bool TargetListCtrl::UpdateHostKeys(bool always) {
   const std::size_t count = targets_->size();
-  bool changed = keyed_resolved_.size() != count;
+  bool changed = always || keyed_resolved_.size() != count;
   for (std::size_t i = 0; i < count && !changed; ++i) {
     changed = keyed_resolved_[i] != (*targets_)[i]->resolved.load();
   }
@@ -173,7 +172,7 @@ void TargetListCtrl::RefreshRows() {
     return;
   }
   shown_.clear();
-  const bool rekeyed = UpdateHostKeys();
+  const bool rekeyed = UpdateHostKeys(false);
   if (sort_.column && (*sort_.column != Column::kHost || rekeyed)) {
     sorted_ = SortedOrder();
   }

@@ -92,8 +92,9 @@ class TargetListCtrl : public wxListCtrl {
   void Restore(const Held& held, const std::vector<std::size_t>* moved);
   // Makes order the rows, without holding anything.
   void SetOrder(std::vector<std::size_t> order);
-  // Sorts the hosts again when a look-up changed which have addresses; true if it did.
-  bool UpdateHostKeys();
+  // Sorts the hosts again when a look-up changed which have addresses, or always (a new
+  // list); true if it did.
+  bool UpdateHostKeys(bool always);
   // The range of rows on screen, last one partly visible included; false when empty.
   bool VisibleRows(long* first, long* last) const;
   RowTexts FreshTexts(std::size_t target) const;

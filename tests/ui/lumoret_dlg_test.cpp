@@ -375,6 +375,12 @@ TEST_F(LumoretDlgTest, AChangedListKeepsTheSortSelectionAndDetailsOfTheHostsThat
   EXPECT_EQ(dlg->OpenDetails(1), kept) << "the kept host's window lost its row";
   Tick(CLumoretDlg::kTimerId);
   EXPECT_EQ(kept->detail_texts[DetailIndex(DetailField::kAddress)]->GetLabel(), "127.0.0.10");
+
+  // Every host removed, the rows still sorted.
+  dlg->ApplyTargetChange(manager_->ChangeTargets({}));
+  EXPECT_EQ(ListState(), "up");
+  EXPECT_EQ(DetailsWindows(), 0);
+  Tick(CLumoretDlg::kTimerId);
 }
 
 // Sends key to the window as if typed in the filter box.
