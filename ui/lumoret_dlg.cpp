@@ -12,6 +12,7 @@
 #include <wx/generic/stattextg.h>
 #include <wx/infobar.h>
 #include <wx/menu.h>
+#include <wx/textctrl.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -74,6 +75,10 @@ CLumoretDlg::CLumoretDlg(DelayTimeMgr& manager, wxWindow* parent)
                                {wxACCEL_CTRL, 'C', wxID_COPY}};
   SetAcceleratorTable(wxAcceleratorTable(WXSIZEOF(keys), keys));
   target_list->Bind(wxEVT_LIST_ITEM_ACTIVATED, &CLumoretDlg::OnRowActivated, this);
+  // After the list, so that the list still has the focus when the window opens.
+  filter_box = new wxTextCtrl(this, kFilterId);
+  filter_box->SetHint(wxString::FromUTF8("筛选主机或状态"));
+  Bind(wxEVT_TEXT, &CLumoretDlg::OnFilterText, this, kFilterId);
   // A window of its own (not a GTK label), so that it gets the clicks; as wide as the
   // window (PlaceChildren), not the text, so that all of it takes them.
   status_bar = new wxGenericStaticText(this, wxID_ANY, wxString(), wxDefaultPosition, wxDefaultSize,
@@ -289,12 +294,20 @@ void CLumoretDlg::PlaceChildren() {
                       std::max(0, client_rect.width - 2 * kStatusPadX), text_height);
   if (notice_bar_ != nullptr && notice_bar_->IsShown()) {
     notice_bar_->InvalidateBestSize();
-    const int bar_height = std::min(notice_bar_->GetBestSize().y, client_rect.height);
+    const int bar_height = std::min(notice_bar_->GetBestSize().y, list_rect.height);
     notice_bar_->SetSize(client_rect.x, client_rect.y, client_rect.width, bar_height);
     list_rect.y += bar_height;
     list_rect.height -= bar_height;
   }
+  const int filter_height = std::min(filter_box->GetBestSize().y, std::max(0, list_rect.height));
+  filter_box->SetSize(list_rect.x, list_rect.y, list_rect.width, filter_height);
+  list_rect.y += filter_height;
+  list_rect.height -= filter_height;
   target_list->SetSize(list_rect);
+}
+
+void CLumoretDlg::OnFilterText(wxCommandEvent& /*event*/) {
+  target_list->SetFilter(filter_box->GetValue().utf8_string());
 }
 
 void CLumoretDlg::ShowKernelDrops(std::uint32_t count) {
@@ -361,9 +374,12 @@ void CLumoretDlg::OnCopy(wxCommandEvent& /*event*/) {
 CHostDetailsDlg* CLumoretDlg::OpenDetails(std::size_t target) {
   auto open = FindDetails(target);
   if (open == details_.end()) {
+    // The window's position in the list may change while it is open: it is forgotten by itself.
+    auto self = std::make_shared<const CHostDetailsDlg*>(nullptr);
     auto* window = new CHostDetailsDlg(
-        this, *manager_->targets[target], *manager_, [this, target] { ForgetDetails(target); },
+        this, *manager_->targets[target], *manager_, [this, self] { ForgetDetails(*self); },
         history);
+    *self = window;
     window->Move(CascadePosition(window->GetSize()));
     details_.emplace_back(target, window);
     open = details_.end() - 1;
@@ -382,8 +398,9 @@ CLumoretDlg::DetailsList::iterator CLumoretDlg::FindDetails(std::size_t target) 
                       [target](const auto& entry) { return entry.first == target; });
 }
 
-void CLumoretDlg::ForgetDetails(std::size_t target) {
-  const auto open = FindDetails(target);
+void CLumoretDlg::ForgetDetails(const CHostDetailsDlg* window) {
+  const auto open = std::find_if(details_.begin(), details_.end(),
+                                 [window](const auto& entry) { return entry.second == window; });
   if (open != details_.end()) {
     details_.erase(open);
   }
@@ -548,13 +565,24 @@ void CLumoretDlg::OnSelectAll(wxCommandEvent& /*event*/) {
 
 void CLumoretDlg::OnCharHook(wxKeyEvent& event) {
   // Enter and Esc close the window like the close box, also when the list has the
-  // focus (the dialog has no OK or Cancel button that would take them).
+  // focus (the dialog has no OK or Cancel button that would take them). In the filter
+  // box, Enter goes on to the rows found and Esc clears what was typed, if anything.
+  const bool in_filter = event.GetEventObject() == filter_box;
   switch (event.GetKeyCode()) {
     case WXK_RETURN:
     case WXK_NUMPAD_ENTER:
+      if (in_filter) {
+        target_list->SetFocus();
+        return;
+      }
       Finish(wxID_OK);
       return;
     case WXK_ESCAPE:
+      if (in_filter && !filter_box->IsEmpty()) {
+        filter_box->Clear();
+        target_list->SetFilter(std::string());
+        return;
+      }
       Finish(wxID_CANCEL);
       return;
     default:
@@ -661,8 +689,52 @@ void CLumoretDlg::OnResolveAgain(wxCommandEvent& /*event*/) {
   }
 }
 
+void CLumoretDlg::ApplyTargetChange(const std::vector<std::size_t>& previous) {
+  if (board_ == nullptr) {
+    return;  // not initialised: the first fill reads the list as it is
+  }
+  // Where each position of the list before went; kAdded for a removed target.
+  std::vector<std::size_t> moved(board_->size(), DelayTimeMgr::kAdded);
+  for (std::size_t i = 0; i < previous.size(); ++i) {
+    if (previous[i] < moved.size()) {
+      moved[previous[i]] = i;
+    }
+  }
+  for (auto open = details_.begin(); open != details_.end();) {
+    open->first = moved[open->first];
+    if (open->first != DelayTimeMgr::kAdded) {
+      ++open;
+      continue;
+    }
+    // At once: the window reads its target, which may go with the list.
+    CHostDetailsDlg* const window = open->second;
+    open = details_.erase(open);
+    delete window;
+  }
+  std::vector<StateBoard::Change> changes;
+  for (StateBoard::Change change : last_changes_) {
+    if ((change.target = moved[change.target]) != DelayTimeMgr::kAdded) {
+      changes.push_back(change);
+    }
+  }
+  last_changes_ = std::move(changes);
+  board_->Remap(manager_->targets, previous);
+  target_list->SetTargets(manager_->targets, &previous);
+#ifdef LUMORET_HISTORY
+  if (history != nullptr) {
+    std::vector<HistoryStore::Source> sources;
+    sources.reserve(manager_->targets.size());
+    for (const auto& target : manager_->targets) {
+      sources.push_back(
+          {target->host, std::shared_ptr<const ProbeHistory>(target, &target->history)});
+    }
+    history->SetSources(std::move(sources));
+  }
+#endif
+  ShowStates();
+}
+
 // clang-format off
-void CLumoretDlg::ApplyTargetChange(const std::vector<std::size_t>& /*previous*/) {}
 
 wxBEGIN_EVENT_TABLE(CLumoretDlg, wxDialog)
   EVT_INIT_DIALOG(CLumoretDlg::OnInitDialog)

@@ -31,6 +31,7 @@ class TargetListCtrl;
 class wxEventLoopBase;
 class wxGenericStaticText;
 class wxInfoBarGeneric;
+class wxTextCtrl;
 
 // The main window: a view over the engine, one report list with a row per target,
 // refreshed every second from the engine's statistics. Its initialisation starts the
@@ -76,12 +77,14 @@ class CLumoretDlg : public wxDialog {
   // Shows text in the notice bar at the top, replacing what it said; a warning unless
   // icon says otherwise (wxICON_INFORMATION).
   void ShowNotice(const std::string& text, int icon = wxICON_WARNING);
-  // Writes every row, in the order on screen, as CSV to path; the system's error if not.
+  // Writes every row shown (while a filter is typed, its rows alone), in the order on
+  // screen, as CSV to path; the system's error if not.
   std::error_code ExportTo(const wxString& path) const;
   // The same, and a message box with the whole name and the reason when it fails.
   void SaveCsv(const wxString& path);
 
   TargetListCtrl* target_list = nullptr;  // the report list, a row per target
+  wxTextCtrl* filter_box = nullptr;       // above the list: narrows its rows as one types
   wxRect client_rect;                     // of the latest size event
   wxIcon icon;                            // the program's icon, in the title bar
   // Under the list: the rows per state; a click opens the outage log.
@@ -113,9 +116,11 @@ class CLumoretDlg : public wxDialog {
   void OnCharHook(wxKeyEvent& event);
   // The command of a key pressed in the list (Insert, Delete, F2); 0 for others.
   int ListKeyCommand(const wxKeyEvent& event) const;
-  // Puts the notice bar, when it shows, at the top, the status bar at the bottom and
-  // the list between them.
+  // Puts the notice bar, when it shows, at the top, the filter box under it, the status
+  // bar at the bottom and the list between them.
   void PlaceChildren();
+  // Narrows the rows to the filter box's text.
+  void OnFilterText(wxCommandEvent& event);
   // The counts in the status bar and the tray, where they changed.
   void ShowStates();
   // Hides the window in the tray when it is minimised and the settings say so.
@@ -127,7 +132,7 @@ class CLumoretDlg : public wxDialog {
   // The open details window of target, or details_.end().
   DetailsList::iterator FindDetails(std::size_t target);
   // Drops a details window that is closing from the list of open ones.
-  void ForgetDetails(std::size_t target);
+  void ForgetDetails(const CHostDetailsDlg* window);
   // Where a new details window of size goes, so that it does not cover the others.
   wxPoint CascadePosition(const wxSize& size) const;
   void OnClose(wxCloseEvent& event);
