@@ -75,7 +75,7 @@ CLumoretDlg::CLumoretDlg(DelayTimeMgr& manager, wxWindow* parent)
                                {wxACCEL_CTRL, 'C', wxID_COPY}};
   SetAcceleratorTable(wxAcceleratorTable(WXSIZEOF(keys), keys));
   target_list->Bind(wxEVT_LIST_ITEM_ACTIVATED, &CLumoretDlg::OnRowActivated, this);
-  // After the list, so that the list still has the focus when the window opens.
+  // After the list, so that Tab goes from the list to it.
   filter_box = new wxTextCtrl(this, kFilterId);
   filter_box->SetHint(wxString::FromUTF8("筛选主机或状态"));
   Bind(wxEVT_TEXT, &CLumoretDlg::OnFilterText, this, kFilterId);
@@ -156,8 +156,13 @@ void CLumoretDlg::OnInitDialog(wxInitDialogEvent& event) {
   RestoreLayout();
   ApplySettings();
   ShowStates();
-  // Once the loop runs: the file's watcher hangs on it.
-  CallAfter([this] { host_editor_->Start(); });
+  // Once the loop runs: the file's watcher hangs on it. The list takes the focus once the
+  // window shows, or the toolkit gives it to the filter box (the list's own child window
+  // is what takes it), and Enter would no longer close the window.
+  CallAfter([this] {
+    host_editor_->Start();
+    target_list->SetFocus();
+  });
   try {
     manager_->Start();
   } catch (const std::exception& error) {
