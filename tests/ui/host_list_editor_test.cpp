@@ -32,6 +32,7 @@
 #include "engine/delay_time_mgr.h"
 #include "engine/target_list.h"
 #include "tests/common/temp_dir_fixture.h"
+#include "tests/ui/wx_test_main.h"
 #include "ui/host_text_dlg.h"
 #include "ui/lumoret_dlg.h"
 #include "ui/target_list_ctrl.h"
@@ -311,27 +312,8 @@ TEST_F(HostListEditorTest, ConfigRewrittenByAnotherProcessShowsInTheRowsAndABadO
 
 }  // namespace
 
+// An active loop, as the program's window has, so that config.ini's watcher is the
+// system's and not only the regular look.
 int main(int argc, char** argv) {
-  ::testing::InitGoogleTest(&argc, argv);
-  if (std::getenv("DISPLAY") == nullptr) {
-    std::puts("host_list_editor_test: no DISPLAY; skipped");
-    return 77;
-  }
-  ::setenv("NO_AT_BRIDGE", "1", 1);
-  wxApp::SetInstance(new wxApp);
-  if (!wxEntryStart(argc, argv) || !wxTheApp->CallOnInit()) {
-    std::puts("host_list_editor_test: cannot start wxWidgets on this display; skipped");
-    return 77;
-  }
-  int result = 0;
-  {
-    // An active loop, as the program's window has, so that config.ini's watcher is the
-    // system's and not only the regular look.
-    wxGUIEventLoop loop;
-    wxEventLoopActivator active(&loop);
-    result = RUN_ALL_TESTS();
-  }
-  wxTheApp->OnExit();
-  wxEntryCleanup();
-  return result;
+  return RunWxTests(argc, argv, "host_list_editor_test", true);
 }

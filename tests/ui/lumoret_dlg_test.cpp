@@ -43,6 +43,7 @@
 #include "engine/name_resolver.h"
 #include "lumoret_version.h"
 #include "tests/common/temp_dir_fixture.h"
+#include "tests/ui/wx_test_main.h"
 #include "ui/delay_graph.h"
 #include "ui/host_details_dlg.h"
 #include "ui/lumoret_tray_icon.h"
@@ -896,19 +897,5 @@ TEST_F(LumoretDlgTest, SettingsDialogOkKeepsAndSavesItsValuesAndCancelChangesNot
 }  // namespace
 
 int main(int argc, char** argv) {
-  ::testing::InitGoogleTest(&argc, argv);
-  if (std::getenv("DISPLAY") == nullptr) {
-    std::puts("lumoret_dlg_test: no DISPLAY; skipped");
-    return 77;
-  }
-  ::setenv("NO_AT_BRIDGE", "1", 1);
-  wxApp::SetInstance(new wxApp);
-  if (!wxEntryStart(argc, argv) || !wxTheApp->CallOnInit()) {
-    std::puts("lumoret_dlg_test: cannot start wxWidgets on this display; skipped");
-    return 77;
-  }
-  const int result = RUN_ALL_TESTS();
-  wxTheApp->OnExit();
-  wxEntryCleanup();
-  return result;
+  return RunWxTests(argc, argv, "lumoret_dlg_test", false);
 }
