@@ -2,9 +2,9 @@
 
 #include <algorithm>
 #include <boost/bind/bind.hpp>
-#include <deque>
 #include <exception>
 #include <stdexcept>
+#include <string_view>
 #include <unordered_map>
 
 #include "engine/config_error.h"
@@ -135,17 +135,23 @@ void DelayTimeMgr::Run() {
 
 std::vector<DelayTimeMgr::ListEntry> DelayTimeMgr::MatchHosts(
     const TargetList& current, const std::vector<std::string>& hosts) {
-  // Positions of each text in the current list, earliest first, taken one by one.
-  std::unordered_map<std::string, std::deque<std::size_t>> positions;
-  for (std::size_t i = 0; i < current.size(); ++i) {
-    positions[current[i]->host].push_back(i);
+  // The earliest position of each text not taken yet, and from each position the next
+  // one of the same text: no copy of a text, nothing allocated per host but the map's node.
+  std::unordered_map<std::string_view, std::size_t> earliest;
+  std::vector<std::size_t> next_same(current.size(), kAdded);
+  for (std::size_t i = current.size(); i-- > 0;) {
+    const auto [found, inserted] = earliest.emplace(current[i]->host, i);
+    if (!inserted) {
+      next_same[i] = found->second;
+      found->second = i;
+    }
   }
   std::vector<ListEntry> list(hosts.size());
   for (std::size_t i = 0; i < hosts.size(); ++i) {
-    const auto found = positions.find(hosts[i]);
-    if (found != positions.end() && !found->second.empty()) {
-      list[i].kept = found->second.front();
-      found->second.pop_front();
+    const auto found = earliest.find(hosts[i]);
+    if (found != earliest.end() && found->second != kAdded) {
+      list[i].kept = found->second;
+      found->second = next_same[found->second];
     } else {
       list[i].host = hosts[i];
     }

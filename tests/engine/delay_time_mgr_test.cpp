@@ -161,6 +161,26 @@ TEST_F(DelayTimeMgrTest, GetInstanceTakesTheSocketAndRetriesAfterFailedConstruct
   EXPECT_TRUE(mgr.targets[1]->resolved);
 }
 
+// A re-read list keeps each target whose text stays, duplicates one for one in order.
+TEST(MatchHostsTest, KeepsEqualTextsInOrder) {
+  ProbeSchedule schedule;
+  std::atomic<std::uint32_t> errors{0};
+  DelayTimeMgr::TargetList current;
+  for (const char* host : {"a", "b", "a", "c"}) {
+    current.push_back(std::make_shared<DelayTarget>(
+        schedule, -1, host, static_cast<int>(current.size()), std::nullopt, errors));
+  }
+  std::vector<std::size_t> kept;
+  std::vector<std::string> added;
+  for (const auto& entry : DelayTimeMgr::MatchHosts(current, {"a", "c", "a", "a", "d"})) {
+    kept.push_back(entry.kept);
+    added.push_back(entry.host);
+  }
+  const std::size_t kNew = DelayTimeMgr::kAdded;
+  EXPECT_EQ(kept, (std::vector<std::size_t>{0, 3, 2, kNew, kNew}));
+  EXPECT_EQ(added, (std::vector<std::string>{"", "", "", "a", "d"}));
+}
+
 // Targets added and removed while the worker probes (run under TSan too): those kept go
 // on, those added are probed, those removed stop, and a list over the limit is refused
 // whole.
