@@ -13,30 +13,24 @@ std::size_t ChannelTable::Add(int descriptor, platform::IpFamily family) {
     platform::CloseSocket(descriptor);
     throw;
   }
-  return receive_path_.AddSocket(family, channels_.back()->kind);
+  const std::size_t channel = receive_path_.AddSocket(family, channels_.back()->kind);
+  ByListing(family == platform::IpFamily::kV6).push_back(channel);
+  return channel;
 }
 
-ChannelTable::Plan ChannelTable::NewPlan() const {
-  Plan plan;
-  for (std::size_t channel = 0; channel < channels_.size(); ++channel) {
-    plan.by_listing[channels_[channel]->family == platform::IpFamily::kV6 ? 1 : 0].push_back(
-        channel);
-  }
-  return plan;
-}
-
-SocketChannel* ChannelTable::ChannelFor(std::size_t index,
+SocketChannel* ChannelTable::ChannelFor(std::size_t slot,
                                         const boost::asio::ip::icmp::endpoint& destination,
-                                        Plan& plan) {
+                                        std::uint16_t* continue_from) {
+  *continue_from = 0;
   const bool v6 = destination.address().is_v6();
   const platform::IpFamily family = v6 ? platform::IpFamily::kV6 : platform::IpFamily::kV4;
-  std::vector<std::size_t>& sockets = plan.by_listing[v6 ? 1 : 0];
+  std::vector<std::size_t>& sockets = ByListing(v6);
   if (sockets.empty()) {  // the first IPv6 target, and no socket for it handed over
     if (!icmpv6_error_.empty()) {
       return nullptr;
     }
     try {
-      sockets.push_back(Add(IcmpSocketOpener::Open(family, /*raw_first=*/true), family));
+      Add(IcmpSocketOpener::Open(family, /*raw_first=*/true), family);
     } catch (const platform::RightsError& e) {
       icmpv6_error_ = e.what();
       return nullptr;
@@ -47,15 +41,51 @@ SocketChannel* ChannelTable::ChannelFor(std::size_t index,
     kind_v6_ = first.kind;
   }
   if (first.kind == platform::SocketKind::kRaw) {
+    ++first.target_count;
     return &first;
   }
   const platform::AddressBytes address = AddressBytesOf(destination.address());
-  const std::size_t listing = plan.listings[address]++;
-  if (listing == sockets.size()) {
-    sockets.push_back(Add(IcmpSocketOpener::OpenExtraDatagram(family), family));
+  std::vector<Listing>& listings = listings_[address];
+  std::size_t listing = 0;
+  while (listing < listings.size() && listings[listing].slot != kFree) {
+    ++listing;
   }
-  receive_path_.AddSender(sockets[listing], address, index);
-  return channels_[sockets[listing]].get();
+  if (listing == sockets.size()) {
+    Add(IcmpSocketOpener::OpenExtraDatagram(family), family);
+  }
+  if (listing == listings.size()) {
+    listings.emplace_back();
+  }
+  listings[listing].slot = slot;
+  *continue_from = listings[listing].last_sequence;
+  receive_path_.AddSender(sockets[listing], address, slot);
+  SocketChannel& channel = *channels_[sockets[listing]];
+  ++channel.target_count;
+  return &channel;
+}
+
+void ChannelTable::Release(std::size_t slot, const boost::asio::ip::icmp::endpoint& destination,
+                           std::uint16_t last_sequence) {
+  const bool v6 = destination.address().is_v6();
+  const std::vector<std::size_t>& sockets = ByListing(v6);
+  if (sockets.empty()) {
+    return;
+  }
+  SocketChannel& first = *channels_[sockets.front()];
+  if (first.kind == platform::SocketKind::kRaw) {
+    --first.target_count;
+    return;
+  }
+  const platform::AddressBytes address = AddressBytesOf(destination.address());
+  std::vector<Listing>& listings = listings_[address];
+  for (std::size_t listing = 0; listing < listings.size(); ++listing) {
+    if (listings[listing].slot == slot) {
+      listings[listing] = Listing{kFree, last_sequence};
+      receive_path_.RemoveSender(sockets[listing], address);
+      --channels_[sockets[listing]]->target_count;
+      return;
+    }
+  }
 }
 
 void ChannelTable::DropUnusedV6() {
@@ -63,6 +93,11 @@ void ChannelTable::DropUnusedV6() {
       channels_[1]->target_count == 0) {
     channels_.erase(channels_.begin() + 1);
     receive_path_.RemoveSocket(1);
+    // Channel numbers after it went down by one; only IPv4 ones can follow it.
+    ByListing(true).clear();
+    for (std::size_t& channel : ByListing(false)) {
+      channel -= channel > 1 ? 1 : 0;
+    }
   }
 }
 

@@ -143,8 +143,9 @@ bool DelayTarget::HandleReply(std::uint16_t sequence, Clock::time_point arrival)
   }
   request_open_ = false;
   // The reply to the first request (and to requests 0 and 1 after a wrap) is not
-  // accounted: it may carry the cost of resolving routes and neighbours.
-  if (sequence_number_ > 1) {
+  // accounted: it may carry the cost of resolving routes and neighbours. A target that
+  // numbers on after an earlier one counts its own first request too.
+  if (sequence_number_ > 1 && requests_sent_ > 1) {
     const std::int64_t elapsed_us =
         std::chrono::duration_cast<std::chrono::microseconds>(arrival - time_sent_).count();
     // Truncated toward zero to whole milliseconds, then kept in 32 bits.

@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <boost/asio/io_service.hpp>
+#include <boost/asio/steady_timer.hpp>
 #include <boost/thread/thread.hpp>
 #include <chrono>
 #include <cstddef>
@@ -18,6 +19,7 @@
 #include "engine/channel_table.h"
 #include "engine/clock_pair.h"
 #include "engine/delay_target.h"
+#include "engine/lookup_queue.h"
 #include "engine/name_resolver.h"
 #include "engine/probe_schedule.h"
 #include "engine/receive_path.h"
@@ -138,9 +140,34 @@ class DelayTimeMgr {
   // Reads config.ini and creates the targets, their names resolved side by side.
   void LoadTargets(const AwaitNames& await_names);
 
+  // Worker thread: the list changed; removed targets stop, added ones are looked up.
+  void ApplyChange(const TargetList& removed, const TargetList& added);
+  // Worker thread: stops a removed target and frees its identifier and listing.
+  void Retire(DelayTarget& target);
+  // Worker thread: takes in an added target, unresolved until its look-up answers.
+  void Install(const std::shared_ptr<DelayTarget>& target);
+  // Worker thread: lets the raw sockets' filter through every identifier in use.
+  void WidenFilter();
+  // Worker thread: puts what look-ups found to work: first addresses, moves, failures.
+  void ApplyLookups(const std::vector<LookupQueue::Result>& results);
+  // Worker thread: probes target at address from now on, on the socket that goes there.
+  void MoveTarget(DelayTarget& target, const NameResolver::Address& address);
+  // Worker thread: the names due for another look-up, then the timer for the next.
+  void HandleResolveTimer(const boost::system::error_code& error);
+  void ArmResolveTimer();
+
   ProbeSchedule schedule_;  // every target's wait or pause
+  // The worker's own references to the targets, by identifier offset; null where none.
+  TargetList slots_;
+  // Worker thread: per identifier offset, the last sequence number sent under it.
+  std::vector<std::uint16_t> slot_sequences_;
+  std::uint32_t filter_count_ = 0;  // worker thread: identifiers the raw sockets let through
+  // Worker thread: how often every name is looked up again; zero: never.
+  std::chrono::seconds resolve_interval_ = kDefaultResolveInterval;
+  // Worker thread: when every name is looked up next.
+  std::chrono::steady_clock::time_point next_full_resolve_;
   // Decodes every datagram and hands each reply to its target.
-  ReceivePath receive_path_{targets, foreign_count, malformed_count};
+  ReceivePath receive_path_{slots_, foreign_count, malformed_count};
   ChannelTable channels_{io_service, receive_path_};  // the sockets, numbered as it knows them
   // Reads the sockets; after each read the schedule's timer may need to be earlier.
   ReplyReader reader_{io_service,        channels_,
@@ -154,6 +181,12 @@ class DelayTimeMgr {
   std::unique_ptr<boost::thread> worker_thread;  // runs Run from Start to Stop
   mutable std::mutex error_mutex_;               // guards last_error_
   std::string last_error_;                       // what ended the worker thread
+  boost::asio::steady_timer resolve_timer_{io_service};  // the next look-ups of names
+  // Looks names up in the background and posts what it found to the worker. Last, so
+  // that it stops before anything it posts to goes.
+  LookupQueue lookups_{[this](std::vector<LookupQueue::Result> results) {
+    io_service.post([this, results = std::move(results)] { ApplyLookups(results); });
+  }};
 };
 
 #endif  // LUMORET_ENGINE_DELAY_TIME_MGR_H

@@ -43,6 +43,12 @@ NameResolver::~NameResolver() {
   }
 }
 
+bool NameResolver::IsLiteral(const std::string& host) {
+  boost::system::error_code error;
+  boost::asio::ip::make_address(host, error);
+  return !error;
+}
+
 std::optional<NameResolver::Address> NameResolver::ResolveFirst(const std::string& host) {
   // An address literal needs no resolver: a list of thousands of them is read at once.
   boost::system::error_code error;

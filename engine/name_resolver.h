@@ -35,6 +35,8 @@ class NameResolver {
   // The system's resolver: a literal's address, or a name's first IPv4 address, or its
   // first IPv6 address when it has no IPv4 one.
   static std::optional<Address> ResolveFirst(const std::string& host);
+  // Whether host is an address literal (IPv4 or IPv6), which no later look-up can change.
+  static bool IsLiteral(const std::string& host);
 
   // True once every host is settled (or Cancel was called); waits at most timeout.
   bool Wait(std::chrono::milliseconds timeout);

@@ -18,7 +18,11 @@ void ReceivePath::RemoveSocket(std::size_t channel) {
 
 void ReceivePath::AddSender(std::size_t channel, const platform::AddressBytes& address,
                             std::size_t index) {
-  sockets_[channel].senders.emplace(address, index);
+  sockets_[channel].senders[address] = index;
+}
+
+void ReceivePath::RemoveSender(std::size_t channel, const platform::AddressBytes& address) {
+  sockets_[channel].senders.erase(address);
 }
 
 void ReceivePath::ByteSource::Reset(const unsigned char* data, std::size_t length) {
@@ -62,11 +66,11 @@ DelayTarget* ReceivePath::ReplyTarget(const Socket& from, const platform::Addres
     // The system delivers only replies carrying the socket's identifier, so the sender
     // and the socket name the target.
     const auto found = from.senders.find(source);
-    return found == from.senders.end() ? nullptr : targets_[found->second].get();
+    return found == from.senders.end() ? nullptr : targets_[found->second].get();  // null if freed
   }
   const std::size_t index = IndexForIdentifier(reply_icmp_header_.identifier(), platform::GetPid());
-  if (index >= targets_.size()) {
-    return nullptr;
+  if (index >= targets_.size() || targets_[index] == nullptr) {
+    return nullptr;  // no target has that identifier now
   }
   // An echo reply comes from the address its request went to (RFC 1122, 3.2.2.6); one
   // from elsewhere answers another program's request that happens to share our identifier.

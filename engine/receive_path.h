@@ -23,8 +23,9 @@
 // datagram sockets which sender names which target, so it can be fed bytes alone.
 class ReceivePath {
  public:
-  // Over targets, which stay fixed while datagrams are handled. Counts datagrams that are
-  // none of the targets' in foreign_count, those that cannot be decoded in malformed_count.
+  // Over targets by identifier offset (null where none is in use), changed only between
+  // datagrams. Counts datagrams that are none of the targets' in foreign_count, those that
+  // cannot be decoded in malformed_count.
   ReceivePath(const std::vector<std::shared_ptr<DelayTarget>>& targets,
               std::atomic<std::uint32_t>& foreign_count,
               std::atomic<std::uint32_t>& malformed_count);
@@ -37,6 +38,8 @@ class ReceivePath {
   void RemoveSocket(std::size_t channel);
   // On datagram socket number channel, replies from address answer the target at index.
   void AddSender(std::size_t channel, const platform::AddressBytes& address, std::size_t index);
+  // On datagram socket number channel, replies from address answer no target any more.
+  void RemoveSender(std::size_t channel, const platform::AddressBytes& address);
 
   // One datagram as socket number channel delivered it, from source (a raw IPv4 socket's
   // datagram has its IPv4 header first; the others bring the ICMP message alone): decodes
@@ -65,7 +68,7 @@ class ReceivePath {
   // The target an echo reply just decoded answers, or nullptr when it is none of ours.
   DelayTarget* ReplyTarget(const Socket& from, const platform::AddressBytes& source);
 
-  const std::vector<std::shared_ptr<DelayTarget>>& targets_;  // the engine's, by index
+  const std::vector<std::shared_ptr<DelayTarget>>& targets_;  // the engine's, by offset
   std::atomic<std::uint32_t>& foreign_count_;    // echo replies and other ICMP not ours
   std::atomic<std::uint32_t>& malformed_count_;  // too short, or (raw) not IPv4
   std::vector<Socket> sockets_;                  // by socket number

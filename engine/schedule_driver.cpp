@@ -28,21 +28,28 @@ ScheduleDriver::ScheduleDriver(boost::asio::io_service& io_service, ProbeSchedul
 
 void ScheduleDriver::WatchArrivals() {
   for (std::size_t i = 0; i < channels_.size(); ++i) {
-    SocketChannel& channel = channels_[i];
     // Without kernel stamps a reply must be read at once to be timed right; and a socket
     // with few targets would otherwise wake the worker every grain while it waits.
-    if (platform::kKernelReceiveStamps && channel.target_count >= kPolledFrom) {
+    if (platform::kKernelReceiveStamps && channels_[i].target_count >= kPolledFrom) {
       polling_ = true;
       continue;
     }
-    channel.waiter = std::make_unique<boost::asio::ip::icmp::socket>(
-        io_service_,
-        channel.family == platform::IpFamily::kV6 ? boost::asio::ip::icmp::v6()
-                                                  : boost::asio::ip::icmp::v4(),
-        channel.descriptor);
-    // Requests are sent and replies read straight from the worker's handlers.
-    channel.waiter->non_blocking(true);
+    Watch(i);
   }
+}
+
+void ScheduleDriver::Watch(std::size_t number) {
+  SocketChannel& channel = channels_[number];
+  if (channel.waiter) {
+    return;
+  }
+  channel.waiter = std::make_unique<boost::asio::ip::icmp::socket>(
+      io_service_,
+      channel.family == platform::IpFamily::kV6 ? boost::asio::ip::icmp::v6()
+                                                : boost::asio::ip::icmp::v4(),
+      channel.descriptor);
+  // Requests are sent and replies read straight from the worker's handlers.
+  channel.waiter->non_blocking(true);
 }
 
 void ScheduleDriver::ArmScheduleTimer() {

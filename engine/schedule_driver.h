@@ -37,8 +37,10 @@ class ScheduleDriver {
   ScheduleDriver& operator=(const ScheduleDriver&) = delete;
 
   // Gives a waiter to each socket that is better read as datagrams arrive than on the
-  // schedule's cadence. Call once, with the channels' target counts final.
+  // schedule's cadence. Call once, with the channels' first target counts.
   void WatchArrivals();
+  // Gives a waiter to channel, a socket opened since, unless it has one.
+  void Watch(std::size_t channel);
   // Arms the timer for the earliest wait or pause (and, while replies are awaited on a
   // socket without waiter, for the next grain), unless it is armed early enough.
   void ArmScheduleTimer();

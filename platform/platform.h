@@ -9,6 +9,7 @@
 #include "platform/icmp_helper_launch.h"
 #include "platform/icmp_socket.h"
 #include "platform/instance_lock.h"
+#include "platform/memory.h"
 #include "platform/privileges.h"
 #include "platform/rights_error.h"
 #include "platform/signals.h"
