@@ -88,19 +88,6 @@ void ChannelTable::Release(std::size_t slot, const boost::asio::ip::icmp::endpoi
   }
 }
 
-void ChannelTable::DropUnusedV6() {
-  if (channels_.size() > 1 && channels_[1]->family == platform::IpFamily::kV6 &&
-      channels_[1]->target_count == 0) {
-    channels_.erase(channels_.begin() + 1);
-    receive_path_.RemoveSocket(1);
-    // Channel numbers after it went down by one; only IPv4 ones can follow it.
-    ByListing(true).clear();
-    for (std::size_t& channel : ByListing(false)) {
-      channel -= channel > 1 ? 1 : 0;
-    }
-  }
-}
-
 void ChannelTable::AcceptOnlyEchoReplies(std::uint32_t target_count) {
   for (const auto& channel : channels_) {
     if (channel->kind == platform::SocketKind::kRaw) {

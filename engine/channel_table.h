@@ -42,8 +42,6 @@ class ChannelTable {
   // the last sequence number it sent, for the next holder of its listing to go on from.
   void Release(std::size_t slot, const boost::asio::ip::icmp::endpoint& destination,
                std::uint16_t last_sequence);
-  // Closes the ICMPv6 socket handed over, unless some target needs it.
-  void DropUnusedV6();
   // Has the system pass, on raw sockets, only echo replies to the identifiers of
   // target_count targets.
   void AcceptOnlyEchoReplies(std::uint32_t target_count);

@@ -64,7 +64,6 @@ void DelayTimeMgr::LoadTargets(const AwaitNames& await_names) {
   slots_ = targets;
   slot_sequences_.assign(slots_.size(), 0);
   filter_count_ = static_cast<std::uint32_t>(slots_.size());
-  channels_.DropUnusedV6();
   socket_kind_v6 = channels_.kind_v6();
   icmpv6_error = channels_.icmpv6_error();
 }

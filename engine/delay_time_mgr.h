@@ -67,8 +67,9 @@ class DelayTimeMgr {
 
   // Takes over icmp_socket, an open ICMP socket over IPv4, raw or datagram, then reads
   // (or creates) config.ini in the working directory and resolves every target, through
-  // await_names when given. Targets with an IPv6 address go out on icmpv6_socket, which
-  // is closed when none has; without one (-1), one is opened when some target needs it.
+  // await_names when given. Targets with an IPv6 address go out on icmpv6_socket, kept
+  // open for those added later even when none has one yet (the process may have given up
+  // the right to open another); without one (-1), one is opened when some target needs it.
   // With datagram sockets, each further listing of an address gets a socket of its own.
   // Throws ConfigError for a target list that cannot be used, std::system_error when
   // those sockets cannot be opened.
@@ -110,11 +111,12 @@ class DelayTimeMgr {
 
   // How requests go out: a raw socket, or datagram sockets. Fixed by the constructor.
   const platform::SocketKind socket_kind;
-  // The same for targets with an IPv6 address; empty when there are none. Fixed by the
-  // constructor.
+  // The same for targets with an IPv6 address; empty when there are none. Set by the
+  // constructor for the hosts it read.
   std::optional<platform::SocketKind> socket_kind_v6;
   // Why targets with an IPv6 address go unprobed (no ICMPv6 socket could be had), shown
-  // as unresolved; empty when they are probed or there are none. Fixed by the constructor.
+  // as unresolved; empty when they are probed or there are none. Set by the constructor
+  // for the hosts it read.
   std::string icmpv6_error;
   // The targets in config.ini's order. Changed by ChangeTargets alone, on the thread that
   // owns the manager, which reads it freely; the worker holds its own references.

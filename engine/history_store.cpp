@@ -325,9 +325,12 @@ int HistoryStore::PrepareStatements() {
   insert_change_ = SqliteStatement(
       db_,
       "INSERT INTO state_changes(host_id, at_ms, from_state, to_state) VALUES(?1, ?2, ?3, ?4)");
-  for (const SqliteStatement* statement :
-       {&upsert_probes_, &select_probes_, &select_minutes_, &upsert_minutes_, &select_hours_,
-        &upsert_hours_, &save_tally_, &insert_change_}) {
+  insert_host_ = SqliteStatement(db_, "INSERT OR IGNORE INTO hosts(host) VALUES(?1)");
+  select_host_ = SqliteStatement(db_, "SELECT id FROM hosts WHERE host = ?1");
+  latest_state_ = SqliteStatement(db_,
+                                  "SELECT to_state, at_ms FROM state_changes WHERE host_id = ?1 "
+                                  "ORDER BY at_ms DESC, id DESC LIMIT 1");
+  for (const SqliteStatement* statement : Statements()) {
     if (!statement->ok()) {
       return statement->code();
     }
@@ -343,50 +346,52 @@ int HistoryStore::PrepareStatements() {
   return tally.code() == SQLITE_DONE ? SQLITE_OK : tally.code();
 }
 
+std::vector<SqliteStatement*> HistoryStore::Statements() {
+  return {&upsert_probes_, &select_probes_, &select_minutes_, &upsert_minutes_,
+          &select_hours_,  &upsert_hours_,  &save_tally_,     &insert_change_,
+          &insert_host_,   &select_host_,   &latest_state_};
+}
+
 int HistoryStore::RegisterHosts() {
   if (!Execute("BEGIN IMMEDIATE")) {
     return sqlite3_extended_errcode(db_);
   }
-  SqliteStatement insert(db_, "INSERT OR IGNORE INTO hosts(host) VALUES(?1)");
-  SqliteStatement select(db_, "SELECT id FROM hosts WHERE host = ?1");
   hosts_.assign(sources_.size(), HostRecord());
   for (std::size_t i = 0; i < sources_.size(); ++i) {
-    insert.Bind(1, sources_[i].host);
-    const int code = insert.Run();
-    select.Bind(1, sources_[i].host);
-    if (code != SQLITE_DONE || !select.Step()) {
-      const int failed = code != SQLITE_DONE ? code : select.code();
+    if (const int code = RegisterHost(sources_[i].host, hosts_[i]); code != SQLITE_OK) {
       Execute("ROLLBACK");
-      return failed;
+      return code;
     }
-    hosts_[i].id = select.Int(0);
-    select.Reset();
-  }
-  if (const int code = LoadStates(); code != SQLITE_OK) {
-    Execute("ROLLBACK");
-    return code;
   }
   return Execute("COMMIT") ? SQLITE_OK : sqlite3_extended_errcode(db_);
 }
 
-int HistoryStore::LoadStates() {
-  SqliteStatement latest(db_,
-                         "SELECT to_state, at_ms FROM state_changes WHERE host_id = ?1 "
-                         "ORDER BY at_ms DESC, id DESC LIMIT 1");
-  for (HostRecord& host : hosts_) {
-    latest.Bind(1, host.id);
-    HostState state = HostState::kNotYet;
-    host.changed_ms = 0;
-    if (latest.Step()) {
-      // A name this code does not know (a later Lumoret's) starts the host afresh.
-      state = HostStateFromName(latest.Text(0)).value_or(HostState::kNotYet);
-      host.changed_ms = latest.Int(1);
-    } else if (latest.code() != SQLITE_DONE) {
-      return latest.code();
-    }
-    host.tracker = HostStateTracker(rules_, state, host.changed_ms);
-    latest.Reset();
+int HistoryStore::RegisterHost(const std::string& host, HostRecord& record) {
+  insert_host_.Bind(1, host);
+  if (const int code = insert_host_.Run(); code != SQLITE_DONE) {
+    return code;
   }
+  select_host_.Bind(1, host);
+  const bool found = select_host_.Step();
+  record = HostRecord();
+  record.id = found ? select_host_.Int(0) : 0;
+  select_host_.Reset();
+  if (!found) {
+    return select_host_.code() == SQLITE_DONE ? SQLITE_ERROR : select_host_.code();
+  }
+  latest_state_.Bind(1, record.id);
+  HostState state = HostState::kNotYet;
+  const bool logged = latest_state_.Step();
+  if (logged) {
+    // A name this code does not know (a later Lumoret's) starts the host afresh.
+    state = HostStateFromName(latest_state_.Text(0)).value_or(HostState::kNotYet);
+    record.changed_ms = latest_state_.Int(1);
+  }
+  latest_state_.Reset();
+  if (!logged && latest_state_.code() != SQLITE_DONE) {
+    return latest_state_.code();
+  }
+  record.tracker = HostStateTracker(rules_, state, record.changed_ms);
   return SQLITE_OK;
 }
 
@@ -496,26 +501,43 @@ bool HistoryStore::WriteBatch(const Clocks& now) {
     Checkpoint(true);
   }
   TakeNewRules();
+  std::optional<std::vector<Source>> incoming = TakeNewSources();
   if (!Execute("BEGIN IMMEDIATE")) {
+    if (incoming) {
+      GiveBackSources(std::move(*incoming));
+    }
     BatchFailed(sqlite3_extended_errcode(db_));
     return false;
   }
-  // A batch rolled back is copied again by the next one, while the rings still hold it.
+  // A batch rolled back is copied again by the next one, while the rings still hold it;
+  // a new list it took is taken again.
   const std::vector<HostRecord> before = hosts_;
   const std::int64_t summarised_before = summarised_hour_;
+  bool changed = false;  // sources_ is incoming's list now, and *incoming the one before
   logged_ = false;
   const auto fail = [&](int code) {
     hosts_ = before;
     summarised_hour_ = summarised_before;
+    if (changed) {
+      std::swap(sources_, *incoming);
+    }
+    if (incoming) {
+      GiveBackSources(std::move(*incoming));
+    }
     BatchFailed(code);
     return false;
   };
-  for (std::size_t i = 0; i < hosts_.size(); ++i) {
-    if (sources_[i].probes == nullptr) {
-      continue;
+  if (const int code = CopySources(now); code != SQLITE_OK) {
+    return fail(code);
+  }
+  // The hosts removed have had their last probes copied above; the new list's are
+  // copied at once, so that a batch at Stop misses none.
+  if (incoming) {
+    if (const int code = ChangeSources(*incoming); code != SQLITE_OK) {
+      return fail(code);
     }
-    const int code = CopyHost(hosts_[i], *sources_[i].probes, now);
-    if (code != SQLITE_OK) {
+    changed = true;
+    if (const int code = CopySources(now); code != SQLITE_OK) {
       return fail(code);
     }
   }
@@ -551,6 +573,61 @@ bool HistoryStore::WriteBatch(const Clocks& now) {
     Checkpoint(false);
   }
   return true;
+}
+
+int HistoryStore::CopySources(const Clocks& now) {
+  for (std::size_t i = 0; i < hosts_.size(); ++i) {
+    if (sources_[i].probes == nullptr) {
+      continue;
+    }
+    if (const int code = CopyHost(hosts_[i], *sources_[i].probes, now); code != SQLITE_OK) {
+      return code;
+    }
+  }
+  return SQLITE_OK;
+}
+
+std::optional<std::vector<HistoryStore::Source>> HistoryStore::TakeNewSources() {
+  std::lock_guard<std::mutex> lock(state_mutex_);
+  return std::exchange(new_sources_, std::nullopt);
+}
+
+void HistoryStore::GiveBackSources(std::vector<Source> sources) {
+  std::lock_guard<std::mutex> lock(state_mutex_);
+  if (!new_sources_ && !finished_) {
+    new_sources_ = std::move(sources);
+  }
+}
+
+int HistoryStore::ChangeSources(std::vector<Source>& sources) {
+  // Each ring copied so far, by its address: the same target, if its text is the same.
+  std::unordered_map<const ProbeHistory*, std::size_t> copied;
+  for (std::size_t i = 0; i < sources_.size(); ++i) {
+    copied.emplace(sources_[i].probes.get(), i);
+  }
+  std::vector<HostRecord> records(sources.size());
+  for (std::size_t i = 0; i < sources.size(); ++i) {
+    const auto kept = copied.find(sources[i].probes.get());
+    if (kept != copied.end() && sources_[kept->second].host == sources[i].host) {
+      records[i] = hosts_[kept->second];
+      copied.erase(kept);  // a ring given twice: the second one is read afresh
+    } else if (const int code = RegisterHost(sources[i].host, records[i]); code != SQLITE_OK) {
+      return code;
+    }
+  }
+  std::swap(sources_, sources);
+  hosts_ = std::move(records);
+  return SQLITE_OK;
+}
+
+void HistoryStore::ReleaseSources() {
+  {
+    std::lock_guard<std::mutex> lock(state_mutex_);
+    finished_ = true;
+    new_sources_.reset();
+  }
+  sources_.clear();
+  hosts_.clear();
 }
 
 int HistoryStore::CopyHost(HostRecord& host, const ProbeHistory& probes, const Clocks& now) {
@@ -866,9 +943,7 @@ void HistoryStore::Close() {
     }
   }
   Checkpoint(true);
-  for (SqliteStatement* statement :
-       {&upsert_probes_, &select_probes_, &select_minutes_, &upsert_minutes_, &select_hours_,
-        &upsert_hours_, &save_tally_, &insert_change_}) {
+  for (SqliteStatement* statement : Statements()) {
     *statement = SqliteStatement();
   }
   sqlite3_close(db_);
@@ -893,20 +968,21 @@ void HistoryStore::Stop() {
 }
 
 void HistoryStore::WriterLoop() {
-  if (!Open()) {
-    return;
-  }
-  std::unique_lock<std::mutex> lock(wake_mutex_);
-  for (bool stopping = false; !stopping;) {
-    wake_.wait_for(lock, options_.batch_period, [this] { return stop_; });
-    // The last batch starts after Stop was called: it holds every probe made before.
-    stopping = stop_;
+  if (Open()) {
+    std::unique_lock<std::mutex> lock(wake_mutex_);
+    // Until Stop, or until the database is given up for good.
+    for (bool stopping = false; !stopping && db_ != nullptr;) {
+      wake_.wait_for(lock, options_.batch_period, [this] { return stop_; });
+      // The last batch starts after Stop was called: it holds every probe made before.
+      stopping = stop_;
+      lock.unlock();
+      WriteBatch(Clocks::Now());
+      lock.lock();
+    }
     lock.unlock();
-    WriteBatch(Clocks::Now());
-    lock.lock();
+    Close();
   }
-  lock.unlock();
-  Close();
+  ReleaseSources();
 }
 
 bool HistoryStore::OpenReader() {
@@ -1173,4 +1249,9 @@ void HistoryStore::PairOutages(std::vector<LogEntry>& entries,
   }
 }
 
-void HistoryStore::SetSources(std::vector<Source> /*sources*/) {}
+void HistoryStore::SetSources(std::vector<Source> sources) {
+  std::lock_guard<std::mutex> lock(state_mutex_);
+  if (!finished_) {
+    new_sources_ = std::move(sources);
+  }
+}

@@ -76,8 +76,9 @@ class HistoryStore {
   // Stops the writer, writing its last batch.
   ~HistoryStore();
   // Copies these targets from the next batch on, as the list changed: a host that stays
-  // keeps its history, a new one starts its own (or goes on with what the file holds of
-  // it). Any thread.
+  // (the same text and ring) keeps its history and state, a new one starts its own (or
+  // goes on with what the file holds of it), and a removed one has its last probes
+  // copied by that batch, then its ring let go. Any thread.
   void SetSources(std::vector<Source> sources);
   HistoryStore(const HistoryStore&) = delete;
   HistoryStore& operator=(const HistoryStore&) = delete;
@@ -151,8 +152,11 @@ class HistoryStore {
   // Makes the tables a database of version found lacks.
   int CreateSchema(std::int64_t found);
   int RegisterHosts();
-  // Starts each host's tracker from its latest state in the log.
-  int LoadStates();
+  // Fills record for host: its id (added to the hosts table if new) and its tracker from
+  // its latest state in the log.
+  int RegisterHost(const std::string& host, HostRecord& record);
+  // The statements the writer prepares, for checking them and letting them go.
+  std::vector<SqliteStatement*> Statements();
   // Rebuilds every host's tracker with the rules SetRules left, if any, keeping its state.
   void TakeNewRules();
   // Logs a change of host's state, unless it is the first reply of a host never logged.
@@ -191,6 +195,18 @@ class HistoryStore {
                  std::uint32_t index, const DelaySummary& summary);
   // Copies one host's new probes into the open transaction.
   int CopyHost(HostRecord& host, const ProbeHistory& probes, const Clocks& now);
+  // Copies every source's new probes into the open transaction.
+  int CopySources(const Clocks& now);
+  // The list SetSources left, if any, taken by the writer; and one given back when the
+  // batch that took it failed, unless a newer one came meanwhile.
+  std::optional<std::vector<Source>> TakeNewSources();
+  void GiveBackSources(std::vector<Source> sources);
+  // Makes sources the ones copied, in the open transaction: a source of the same text and
+  // ring as one copied so far keeps its record, any other gets one from the file. The
+  // list replaced is left in sources.
+  int ChangeSources(std::vector<Source>& sources);
+  // Lets the rings go once the writer has ended: nothing reads them any more.
+  void ReleaseSources();
   // The tier to lose its oldest block when the budget is near.
   std::size_t TierToTrim();
   // Drops the oldest block of tier number tier; SQLITE_DONE when it had none.
@@ -214,7 +230,7 @@ class HistoryStore {
   bool OpenReader();
 
   const std::string path_;                    // the database file
-  const std::vector<Source> sources_;         // in the order of config.ini
+  std::vector<Source> sources_;               // in the order of config.ini; the writer's
   const Options options_;                     // budget and period
   sqlite3* db_ = nullptr;                     // the writer's connection; null when not open
   std::vector<HostRecord> hosts_;             // one per source
@@ -239,12 +255,17 @@ class HistoryStore {
   SqliteStatement upsert_hours_;    // replaces it
   SqliteStatement save_tally_;      // keeps tier_bytes_ in store_meta
   SqliteStatement insert_change_;   // one row of the outage log
+  SqliteStatement insert_host_;     // a host's row, unless it has one
+  SqliteStatement select_host_;     // a host's id, by its text
+  SqliteStatement latest_state_;    // a host's latest change in the log
 
-  mutable std::mutex state_mutex_;           // guards what other threads read below
-  std::string problem_;                      // said once, then empty
-  bool problem_told_ = false;                // the first problem has been said on stderr
-  bool writing_ = false;                     // probes are being kept
-  std::optional<HostStateRules> new_rules_;  // from SetRules, until the writer takes them
+  mutable std::mutex state_mutex_;                  // guards what other threads read below
+  std::string problem_;                             // said once, then empty
+  bool problem_told_ = false;                       // the first problem has been said on stderr
+  bool writing_ = false;                            // probes are being kept
+  std::optional<HostStateRules> new_rules_;         // from SetRules, until the writer takes them
+  std::optional<std::vector<Source>> new_sources_;  // from SetSources, until the writer takes them
+  bool finished_ = false;  // the writer has ended: sources given now are let go at once
 
   std::mutex reader_mutex_;    // one Query at a time on reader_
   sqlite3* reader_ = nullptr;  // the queries' own connection, opened on first use

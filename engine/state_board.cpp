@@ -16,20 +16,65 @@ std::int64_t WallMs(std::int64_t steady_ms, const ClockPair& now) {
 
 }  // namespace
 
-StateBoard::StateBoard(const Targets& targets, const HostStateRules& rules) {
+StateBoard::StateBoard(const Targets& targets, const HostStateRules& rules) : rules_(rules) {
   hosts_.reserve(targets.size());
   for (const auto& target : targets) {
-    const bool probed = target->resolved;
-    hosts_.push_back(
-        {probed ? &target->history : nullptr, ProbeHistory::Clock::time_point::min(),
-         HostStateTracker(rules, probed ? HostState::kNotYet : HostState::kUnresolved)});
+    hosts_.push_back(NewHost(*target));
     ++counts_[static_cast<std::size_t>(hosts_.back().tracker.state())];
+  }
+}
+
+StateBoard::Host StateBoard::NewHost(const DelayTarget& target) const {
+  const bool waiting = target.lookup.load() == DelayTarget::Lookup::kPending;
+  // Unprobed at first even when resolved: the first update starts reading its ring.
+  return {&target, nullptr, ProbeHistory::Clock::time_point::min(),
+          HostStateTracker(
+              rules_, waiting || target.resolved ? HostState::kNotYet : HostState::kUnresolved)};
+}
+
+void StateBoard::Remap(const Targets& targets, const std::vector<std::size_t>& previous) {
+  std::vector<Host> hosts;
+  hosts.reserve(targets.size());
+  for (std::size_t i = 0; i < targets.size(); ++i) {
+    const bool kept = i < previous.size() && previous[i] < hosts_.size();
+    hosts.push_back(kept ? hosts_[previous[i]] : NewHost(*targets[i]));
+  }
+  hosts_ = std::move(hosts);
+  counts_ = {};
+  for (const Host& host : hosts_) {
+    ++counts_[static_cast<std::size_t>(host.tracker.state())];
+  }
+}
+
+void StateBoard::Restart(Host& host, HostState start) {
+  --counts_[static_cast<std::size_t>(host.tracker.state())];
+  host.tracker = HostStateTracker(rules_, start);
+  ++counts_[static_cast<std::size_t>(start)];
+}
+
+void StateBoard::FollowLookup(Host& host) {
+  if (host.target->resolved.load()) {
+    if (host.probes == nullptr) {
+      host.probes = &host.target->history;
+      if (host.tracker.state() == HostState::kUnresolved) {
+        Restart(host, HostState::kNotYet);
+      }
+    }
+    return;
+  }
+  host.probes = nullptr;
+  const HostState start = host.target->lookup.load() == DelayTarget::Lookup::kPending
+                              ? HostState::kNotYet
+                              : HostState::kUnresolved;
+  if (host.tracker.state() != start) {
+    Restart(host, start);
   }
 }
 
 std::vector<StateBoard::Change> StateBoard::Update(const ClockPair& now) {
   std::vector<Change> changes;
   for (std::size_t target = 0; target < hosts_.size(); ++target) {
+    FollowLookup(hosts_[target]);
     if (hosts_[target].probes != nullptr) {
       ReadHost(target, now, changes);
     }
@@ -56,6 +101,7 @@ void StateBoard::ReadHost(std::size_t target, const ClockPair& now, std::vector<
 }
 
 void StateBoard::SetRules(const HostStateRules& rules) {
+  rules_ = rules;
   for (Host& host : hosts_) {
     // Later changes are stamped no earlier than the probes already judged.
     const std::int64_t floor_ms =

@@ -160,14 +160,24 @@ void IcmpRelay::SendEchoRequest(const RelayMessage& request) {
 }
 
 void IcmpRelay::SetFilter(const RelayMessage& request) {
-  if (filtered_ || raw_ < 0) {
-    ++refused_;  // locked already: the program names its identifiers once
+  // The program's list grows while it runs: its range may widen from the same first
+  // identifier, never narrow nor move (at 65,536 it can grow no more), so the replies
+  // let through stay those of identifiers the program named. The filter is not locked
+  // (SO_LOCK_FILTER would forbid re-attaching it): the lock keeps other code holding the socket
+  // from changing it, and there is none here, as the helper loads no code and never passes the raw
+  // socket on; this check is the guard instead.
+  const bool wider = !filtered_ || (request.first_identifier == first_identifier_ &&
+                                    request.identifier_count > identifier_count_);
+  if (raw_ < 0 || !wider) {
+    ++refused_;
     return;
   }
-  // Locked only once attached: a failed attach leaves the socket letting nothing through.
-  filtered_ =
-      platform::AcceptOnlyEchoReplies(raw_, request.first_identifier, request.identifier_count) &&
-      platform::LockSocketFilter(raw_);
+  // A filter the kernel refuses leaves the one before attached.
+  if (platform::AcceptOnlyEchoReplies(raw_, request.first_identifier, request.identifier_count)) {
+    filtered_ = true;
+    first_identifier_ = request.first_identifier;
+    identifier_count_ = request.identifier_count;
+  }
 }
 
 bool IcmpRelay::PassDatagrams() {

@@ -11,8 +11,9 @@
 // One family's relay in the helper: its raw socket and its end of the program's socket
 // pair. It sends the echo requests the program asks for, built here from their
 // identifier and sequence number, and passes on what the raw socket lets through: echo
-// replies to the identifiers the program named, once and for good. Whoever runs the
-// helper may write anything to it: whatever is not such a request is refused (dropped).
+// replies to the identifiers the program named, a range that may only grow at its end.
+// Whoever runs the helper may write anything to it: whatever is not such a request is
+// refused (dropped).
 class IcmpRelay {
  public:
   // relay: the helper's end of the socket pair, owned from now on.
@@ -51,12 +52,14 @@ class IcmpRelay {
 
   static constexpr int kBatch = platform::kMaxReceiveBatch;  // datagrams read in one go
 
-  const int relay_;                  // the helper's end of the program's socket pair
-  const platform::IpFamily family_;  // ICMP over IPv4, or ICMPv6
-  int raw_ = -1;                     // the raw socket; -1 when it could not be opened
-  int open_error_ = 0;               // why raw_ is -1: the errno of opening it
-  bool filtered_ = false;            // the program's filter is attached and locked
-  std::uint32_t refused_ = 0;        // requests refused
+  const int relay_;                     // the helper's end of the program's socket pair
+  const platform::IpFamily family_;     // ICMP over IPv4, or ICMPv6
+  int raw_ = -1;                        // the raw socket; -1 when it could not be opened
+  int open_error_ = 0;                  // why raw_ is -1: the errno of opening it
+  bool filtered_ = false;               // the program's filter is attached
+  std::uint16_t first_identifier_ = 0;  // the first identifier it lets through
+  std::uint32_t identifier_count_ = 0;  // how many, from there
+  std::uint32_t refused_ = 0;           // requests refused
   // The last batch of datagrams, as messages for the program; those from next_waiting_ to
   // waiting_count_ are not passed on yet.
   unsigned char waiting_[kBatch][platform::RelayMessage::kMaxSize];

@@ -64,12 +64,10 @@ constexpr bool kKernelReceiveStamps = true;
 // Has the kernel keep from a raw ICMP or ICMPv6 socket every datagram but the echo
 // replies whose identifier lies in [first_identifier, first_identifier + count) modulo
 // 65536, so that other programs' ICMP traffic costs neither a wake-up nor a read. On a
-// relay the helper does it, once. False where the system cannot filter: everything
-// still arrives then, and is sorted out on receipt.
+// relay the helper does it, and afterwards takes only a wider range from the same first
+// identifier. False where the system cannot filter: everything still arrives then, and
+// is sorted out on receipt.
 bool AcceptOnlyEchoReplies(int socket, std::uint16_t first_identifier, std::uint32_t count);
-// Fixes the socket's filter for good: nobody holding the socket can take it off or change
-// it. False where the system cannot.
-bool LockSocketFilter(int socket);
 
 // Sends one datagram to address (a socket address of address_length bytes) without
 // blocking: a datagram the system cannot take at once is an error. Returns the system's

@@ -26,7 +26,7 @@ class RelayMessage {
   enum class Kind : std::uint8_t {
     kReady = 1,        // the helper's first message: did the raw socket open?
     kEchoRequest = 2,  // send an echo request
-    kFilter = 3,       // let only echo replies of these identifiers through, for good
+    kFilter = 3,       // let only echo replies of these identifiers through; may only widen
     kDatagram = 4,     // a datagram the raw socket received
   };
   // An echo request as the engine hands it to SendDatagram: the ICMP header alone.

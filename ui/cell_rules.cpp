@@ -81,6 +81,13 @@ RowTexts UnresolvedRow(const std::string& host) {
   return row;
 }
 
+RowTexts PendingRow(const std::string& host) {
+  RowTexts row;
+  row.fill(kPendingCell);
+  row[ColumnIndex(Column::kHost)] = ValidUtf8(host);
+  return row;
+}
+
 std::string TabSeparated(const std::vector<RowTexts>& rows) {
   std::string text;
   const auto append_line = [&text](const RowTexts& cells) {

@@ -63,6 +63,10 @@ const char* StateText(HostState state);
 RowTexts ResolvedRow(const std::string& host, const TargetStats& stats);
 // "*host" and "*" in every other column.
 RowTexts UnresolvedRow(const std::string& host);
+// What a statistics cell shows while the host's name is still being looked up.
+constexpr char kPendingCell[] = "…";
+// The host as written and kPendingCell in every other column.
+RowTexts PendingRow(const std::string& host);
 
 // The rows as tab-separated lines under a line of the column titles, as spreadsheets
 // take them from the clipboard.

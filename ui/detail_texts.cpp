@@ -2,8 +2,10 @@
 
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 
 #include "engine/csv_field.h"
+#include "ui/range_marks.h"
 
 const char* const kDetailTitles[kDetailCount] = {
     "探测地址", "抖动", "标准差", "重复回复", "迟到回复", "最近回复时间", "状态",
@@ -35,6 +37,17 @@ std::string DurationText(std::int64_t seconds) {
 std::string StateText(bool up, const std::string& since_clock, std::int64_t lasted_seconds) {
   return std::string(up ? "正常" : "中断") + " 自 " + since_clock + "，持续 " +
          DurationText(lasted_seconds);
+}
+
+std::string AddressText(const std::string& address, std::int64_t changed_ms,
+                        const std::string& previous) {
+  if (changed_ms == 0) {
+    return address;
+  }
+  const std::tm local = LocalTime(static_cast<std::time_t>(changed_ms / 1000));
+  char since[32];
+  std::strftime(since, sizeof since, "%m-%d %H:%M:%S", &local);
+  return address + "（" + since + " 起，此前 " + previous + "）";
 }
 
 std::string NotAFormula(const std::string& text) {

@@ -34,6 +34,12 @@ std::string DurationText(std::int64_t seconds);
 // wall-clock time the state began.
 std::string StateText(bool up, const std::string& since_clock, std::int64_t lasted_seconds);
 
+// The address probed, and when a later look-up moved the host there (changed_ms, ms
+// since the Unix epoch; 0: never) the local time and the address before it:
+// "203.0.113.5（12-08 10:31:05 起，此前 198.51.100.7）".
+std::string AddressText(const std::string& address, std::int64_t changed_ms,
+                        const std::string& previous);
+
 // One row of the export: the nine cells as shown, then the extra figures.
 struct ExportRow {
   RowTexts cells;       // every column, as the list shows it

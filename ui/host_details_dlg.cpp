@@ -48,7 +48,8 @@ CHostDetailsDlg::CHostDetailsDlg(wxWindow* parent, const DelayTarget& target,
       on_closed_(std::move(on_closed)),
       history_(history) {
   auto* sizer = new wxBoxSizer(wxVERTICAL);
-  if (!target.resolved) {
+  // A name still being looked up gets the graph and figures, which fill once it resolves.
+  if (!target.resolved && target.lookup.load() == DelayTarget::Lookup::kFailed) {
     sizer->Add(
         new wxStaticText(this, wxID_ANY, wxString::FromUTF8("无法解析该主机，没有可显示的数据。")),
         0, wxALL, 16);
@@ -198,8 +199,8 @@ void CHostDetailsDlg::AddFigures(wxSizer* sizer) {
 }
 
 void CHostDetailsDlg::RefreshFigures() {
-  if (!target_.resolved) {
-    return;
+  if (graph == nullptr) {
+    return;  // a host that did not resolve: nothing to show
   }
   ProbeHistory::Clock::time_point now;
   std::vector<ProbeHistory::Probe> probes = RecentProbes(target_, &now);

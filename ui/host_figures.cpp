@@ -57,14 +57,23 @@ TargetStats ReadStats(const DelayTarget& target) {
 }
 
 RowTexts ReadRow(const DelayTarget& target) {
-  // host and resolved are fixed once the manager exists.
-  return target.resolved ? ResolvedRow(target.host, ReadStats(target)) : UnresolvedRow(target.host);
+  if (target.resolved) {
+    return ResolvedRow(target.host, ReadStats(target));
+  }
+  return target.lookup == DelayTarget::Lookup::kPending ? PendingRow(target.host)
+                                                        : UnresolvedRow(target.host);
+}
+
+std::string ReadAddress(const DelayTarget& target) {
+  const DelayTarget::AddressRecord record = target.address();
+  return AddressText(record.address.address().to_string(), record.changed_ms,
+                     record.previous ? record.previous->address().to_string() : std::string());
 }
 
 DetailTexts ReadDetails(const DelayTarget& target, const std::vector<ProbeHistory::Probe>& probes) {
   DetailTexts details;
   if (!target.resolved) {
-    details.fill("*");
+    details.fill(target.lookup == DelayTarget::Lookup::kPending ? kPendingCell : "*");
     return details;
   }
   const HistoryFigures figures = Summarize(probes);
@@ -72,7 +81,7 @@ DetailTexts ReadDetails(const DelayTarget& target, const std::vector<ProbeHistor
   const auto set = [&details](DetailField field, std::string text) {
     details[DetailIndex(field)] = std::move(text);
   };
-  set(DetailField::kAddress, target.destination.address().to_string());
+  set(DetailField::kAddress, ReadAddress(target));
   set(DetailField::kJitter, MillisText(figures.jitter_ms));
   set(DetailField::kDeviation, MillisText(figures.deviation_ms));
   set(DetailField::kDuplicates, CountCell(target.duplicate_count.load()));

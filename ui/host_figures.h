@@ -24,6 +24,8 @@ std::vector<ProbeHistory::Probe> RecentProbes(const DelayTarget& target,
 TargetStats ReadStats(const DelayTarget& target);
 // The nine cells of the target's row.
 RowTexts ReadRow(const DelayTarget& target);
+// The address probed, with when it changed and the one before, if it did (AddressText).
+std::string ReadAddress(const DelayTarget& target);
 // The extra figures, jitter and deviation from probes (the target's history); times are
 // shown on the wall clock of now.
 DetailTexts ReadDetails(const DelayTarget& target, const std::vector<ProbeHistory::Probe>& probes);

@@ -12,6 +12,7 @@
 #include <wx/generic/stattextg.h>
 #include <wx/infobar.h>
 #include <wx/menu.h>
+#include <wx/textctrl.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -29,6 +30,8 @@
 #include "ui/csv_saver.h"
 #include "ui/detail_texts.h"
 #include "ui/host_details_dlg.h"
+#include "ui/host_list_editor.h"
+#include "ui/host_text_dlg.h"
 #include "ui/lumoret_tray_icon.h"
 #include "ui/message_box.h"
 #include "ui/outage_log_dlg.h"
@@ -49,6 +52,8 @@ constexpr int kHelpPolls = 100;
 // How far each new details window sits right of and below the one before, in dialog
 // units: enough to show the title of the one behind.
 constexpr int kCascadeStepDu = 16;
+// Above this many rows, deleting asks first.
+constexpr int kDeleteWithoutAsking = 3;
 // Space around the status bar's text, in pixels: left and right, above and below.
 constexpr int kStatusPadX = 6;
 constexpr int kStatusPadY = 3;
@@ -60,7 +65,8 @@ CLumoretDlg::CLumoretDlg(DelayTimeMgr& manager, wxWindow* parent)
       icon(AppIcon()),
       timer_(this, kTimerId),
       help_timer_(this, kHelpTimerId),
-      manager_(&manager) {
+      manager_(&manager),
+      host_editor_(std::make_unique<HostListEditor>(*this, manager)) {
   SetClientSize(ConvertDialogToPixels(wxSize(426, 175)));
   target_list =
       new TargetListCtrl(this, kListId, wxPoint(0, 0), ConvertDialogToPixels(wxSize(426, 174)));
@@ -69,6 +75,10 @@ CLumoretDlg::CLumoretDlg(DelayTimeMgr& manager, wxWindow* parent)
                                {wxACCEL_CTRL, 'C', wxID_COPY}};
   SetAcceleratorTable(wxAcceleratorTable(WXSIZEOF(keys), keys));
   target_list->Bind(wxEVT_LIST_ITEM_ACTIVATED, &CLumoretDlg::OnRowActivated, this);
+  // After the list, so that Tab goes from the list to it.
+  filter_box = new wxTextCtrl(this, kFilterId);
+  filter_box->SetHint(wxString::FromUTF8("筛选主机或状态"));
+  Bind(wxEVT_TEXT, &CLumoretDlg::OnFilterText, this, kFilterId);
   // A window of its own (not a GTK label), so that it gets the clicks; as wide as the
   // window (PlaceChildren), not the text, so that all of it takes them.
   status_bar = new wxGenericStaticText(this, wxID_ANY, wxString(), wxDefaultPosition, wxDefaultSize,
@@ -146,6 +156,13 @@ void CLumoretDlg::OnInitDialog(wxInitDialogEvent& event) {
   RestoreLayout();
   ApplySettings();
   ShowStates();
+  // Once the loop runs: the file's watcher hangs on it. The list takes the focus once the
+  // window shows, or the toolkit gives it to the filter box (the list's own child window
+  // is what takes it), and Enter would no longer close the window.
+  CallAfter([this] {
+    host_editor_->Start();
+    target_list->SetFocus();
+  });
   try {
     manager_->Start();
   } catch (const std::exception& error) {
@@ -282,12 +299,20 @@ void CLumoretDlg::PlaceChildren() {
                       std::max(0, client_rect.width - 2 * kStatusPadX), text_height);
   if (notice_bar_ != nullptr && notice_bar_->IsShown()) {
     notice_bar_->InvalidateBestSize();
-    const int bar_height = std::min(notice_bar_->GetBestSize().y, client_rect.height);
+    const int bar_height = std::min(notice_bar_->GetBestSize().y, list_rect.height);
     notice_bar_->SetSize(client_rect.x, client_rect.y, client_rect.width, bar_height);
     list_rect.y += bar_height;
     list_rect.height -= bar_height;
   }
+  const int filter_height = std::min(filter_box->GetBestSize().y, std::max(0, list_rect.height));
+  filter_box->SetSize(list_rect.x, list_rect.y, list_rect.width, filter_height);
+  list_rect.y += filter_height;
+  list_rect.height -= filter_height;
   target_list->SetSize(list_rect);
+}
+
+void CLumoretDlg::OnFilterText(wxCommandEvent& /*event*/) {
+  target_list->SetFilter(filter_box->GetValue().utf8_string());
 }
 
 void CLumoretDlg::ShowKernelDrops(std::uint32_t count) {
@@ -321,6 +346,15 @@ void CLumoretDlg::OnContextMenu(wxContextMenuEvent& /*event*/) {
   menu.Enable(wxID_COPY, target_list->GetSelectedItemCount() > 0);
   menu.Append(kDetailsCommand, wxString::FromUTF8("详细信息(&D)..."));
   menu.Enable(kDetailsCommand, target_list->GetSelectedItemCount() > 0);
+  menu.AppendSeparator();
+  menu.Append(kAddHostsCommand, wxString::FromUTF8("添加主机(&A)...\tInsert"));
+  menu.Append(kEditHostCommand, wxString::FromUTF8("编辑(&M)...\tF2"));
+  menu.Enable(kEditHostCommand, target_list->GetSelectedItemCount() > 0);
+  menu.Append(kDeleteHostsCommand, wxString::FromUTF8("删除(&R)\tDelete"));
+  menu.Enable(kDeleteHostsCommand, target_list->GetSelectedItemCount() > 0);
+  menu.Append(kResolveAgainCommand, wxString::FromUTF8("重新解析(&N)"));
+  menu.Enable(kResolveAgainCommand, target_list->GetSelectedItemCount() > 0);
+  menu.AppendSeparator();
   menu.Append(kExportCommand, wxString::FromUTF8("导出为 CSV(&E)..."));
   menu.Append(kHistoryExportCommand, wxString::FromUTF8("导出历史记录(&H)..."));
   menu.Enable(kHistoryExportCommand,
@@ -345,9 +379,12 @@ void CLumoretDlg::OnCopy(wxCommandEvent& /*event*/) {
 CHostDetailsDlg* CLumoretDlg::OpenDetails(std::size_t target) {
   auto open = FindDetails(target);
   if (open == details_.end()) {
+    // The window's position in the list may change while it is open: it is forgotten by itself.
+    auto self = std::make_shared<const CHostDetailsDlg*>(nullptr);
     auto* window = new CHostDetailsDlg(
-        this, *manager_->targets[target], *manager_, [this, target] { ForgetDetails(target); },
+        this, *manager_->targets[target], *manager_, [this, self] { ForgetDetails(*self); },
         history);
+    *self = window;
     window->Move(CascadePosition(window->GetSize()));
     details_.emplace_back(target, window);
     open = details_.end() - 1;
@@ -366,8 +403,9 @@ CLumoretDlg::DetailsList::iterator CLumoretDlg::FindDetails(std::size_t target) 
                       [target](const auto& entry) { return entry.first == target; });
 }
 
-void CLumoretDlg::ForgetDetails(std::size_t target) {
-  const auto open = FindDetails(target);
+void CLumoretDlg::ForgetDetails(const CHostDetailsDlg* window) {
+  const auto open = std::find_if(details_.begin(), details_.end(),
+                                 [window](const auto& entry) { return entry.second == window; });
   if (open != details_.end()) {
     details_.erase(open);
   }
@@ -506,6 +544,7 @@ void CLumoretDlg::ApplySettings() {
     history->SetRules(settings.rules);
   }
 #endif
+  manager_->SetResolveInterval(std::chrono::minutes(settings.resolve_minutes));
   alerts_.SetEnabled(settings.alerts);
   alerts_.SetSound(settings.sound);
   const bool tray_wanted = settings.tray_icon && wxTaskBarIcon::IsAvailable();
@@ -531,23 +570,176 @@ void CLumoretDlg::OnSelectAll(wxCommandEvent& /*event*/) {
 
 void CLumoretDlg::OnCharHook(wxKeyEvent& event) {
   // Enter and Esc close the window like the close box, also when the list has the
-  // focus (the dialog has no OK or Cancel button that would take them).
+  // focus (the dialog has no OK or Cancel button that would take them). In the filter
+  // box, Enter goes on to the rows found and Esc clears what was typed, if anything.
+  const bool in_filter = event.GetEventObject() == filter_box;
   switch (event.GetKeyCode()) {
     case WXK_RETURN:
     case WXK_NUMPAD_ENTER:
+      if (in_filter) {
+        target_list->SetFocus();
+        return;
+      }
       Finish(wxID_OK);
       return;
     case WXK_ESCAPE:
+      if (in_filter && !filter_box->IsEmpty()) {
+        filter_box->Clear();
+        target_list->SetFilter(std::string());
+        return;
+      }
       Finish(wxID_CANCEL);
       return;
     default:
       break;
   }
+  if (const int command = ListKeyCommand(event); command != 0) {
+    wxPostEvent(this, wxCommandEvent(wxEVT_MENU, command));
+    return;
+  }
   event.Skip();
 }
 
+int CLumoretDlg::ListKeyCommand(const wxKeyEvent& event) const {
+  // The list's keys, not those of a text field beside it.
+  auto* window = dynamic_cast<wxWindow*>(event.GetEventObject());
+  while (window != nullptr && window != target_list) {
+    window = window->GetParent();
+  }
+  if (window == nullptr || event.GetModifiers() != wxMOD_NONE) {
+    return 0;
+  }
+  switch (event.GetKeyCode()) {
+    case WXK_INSERT:
+    case WXK_NUMPAD_INSERT:
+      return kAddHostsCommand;
+    case WXK_DELETE:
+    case WXK_NUMPAD_DELETE:
+      return kDeleteHostsCommand;
+    case WXK_F2:
+      return kEditHostCommand;
+    default:
+      return 0;
+  }
+}
+
+std::vector<const DelayTarget*> CLumoretDlg::SelectedTargets() const {
+  std::vector<const DelayTarget*> targets;
+  for (long row = target_list->GetNextItem(-1, wxLIST_NEXT_ALL, wxLIST_STATE_SELECTED); row >= 0;
+       row = target_list->GetNextItem(row, wxLIST_NEXT_ALL, wxLIST_STATE_SELECTED)) {
+    targets.push_back(manager_->targets[target_list->TargetAt(row)].get());
+  }
+  return targets;
+}
+
+void CLumoretDlg::OnAddHosts(wxCommandEvent& /*event*/) {
+  if (!host_editor_->CheckReady()) {
+    return;
+  }
+  HostInput input;
+  CHostTextDlg dialog(this, "Lumoret: 添加主机",
+                      "每行一台主机：地址或名称，可以粘贴多行；# 之后是注释。\n按 Ctrl+Enter "
+                      "或“确定”添加到列表末尾。",
+                      std::string(), true, [this, &input](const std::string& text) {
+                        return host_editor_->CheckNewHosts(text, &input);
+                      });
+  if (dialog.ShowModal() == wxID_OK) {
+    host_editor_->Add(input.hosts);
+  }
+}
+
+void CLumoretDlg::OnDeleteHosts(wxCommandEvent& /*event*/) {
+  const std::vector<const DelayTarget*> targets = SelectedTargets();
+  if (targets.empty()) {
+    return;
+  }
+  if (targets.size() > kDeleteWithoutAsking &&
+      ShowMessageBox(this, "删除 " + std::to_string(targets.size()) + " 台主机？",
+                     "Lumoret: 删除主机", wxYES_NO | wxNO_DEFAULT | wxICON_QUESTION) != wxID_YES) {
+    return;
+  }
+  host_editor_->Remove(targets);
+}
+
+void CLumoretDlg::OnEditHost(wxCommandEvent& /*event*/) {
+  // The focused row when it is selected, else the first selected one.
+  long row = target_list->GetNextItem(-1, wxLIST_NEXT_ALL, wxLIST_STATE_FOCUSED);
+  if (row < 0 || target_list->GetItemState(row, wxLIST_STATE_SELECTED) == 0) {
+    row = target_list->GetNextItem(-1, wxLIST_NEXT_ALL, wxLIST_STATE_SELECTED);
+  }
+  if (row < 0 || !host_editor_->CheckReady()) {
+    return;
+  }
+  // Held while the dialog is open: a reload of the file may drop the row meanwhile.
+  const std::shared_ptr<DelayTarget> target = manager_->targets[target_list->TargetAt(row)];
+  std::string host;
+  CHostTextDlg dialog(this, "Lumoret: 编辑主机", "主机（地址或名称），按 Enter 确定：",
+                      target->host, false, [this, &target, &host](const std::string& text) {
+                        return host_editor_->CheckEdit(text, *target, &host);
+                      });
+  if (dialog.ShowModal() == wxID_OK) {
+    host_editor_->Replace(*target, host);
+  }
+}
+
+void CLumoretDlg::OnResolveAgain(wxCommandEvent& /*event*/) {
+  std::vector<std::size_t> positions;
+  for (long row = target_list->GetNextItem(-1, wxLIST_NEXT_ALL, wxLIST_STATE_SELECTED); row >= 0;
+       row = target_list->GetNextItem(row, wxLIST_NEXT_ALL, wxLIST_STATE_SELECTED)) {
+    positions.push_back(target_list->TargetAt(row));
+  }
+  // None selected would mean every name.
+  if (!positions.empty()) {
+    manager_->ResolveAgain(positions);
+  }
+}
+
+void CLumoretDlg::ApplyTargetChange(const std::vector<std::size_t>& previous) {
+  if (board_ == nullptr) {
+    return;  // not initialised: the first fill reads the list as it is
+  }
+  // Where each position of the list before went; kAdded for a removed target.
+  std::vector<std::size_t> moved(board_->size(), DelayTimeMgr::kAdded);
+  for (std::size_t i = 0; i < previous.size(); ++i) {
+    if (previous[i] < moved.size()) {
+      moved[previous[i]] = i;
+    }
+  }
+  for (auto open = details_.begin(); open != details_.end();) {
+    open->first = moved[open->first];
+    if (open->first != DelayTimeMgr::kAdded) {
+      ++open;
+      continue;
+    }
+    // At once: the window reads its target, which may go with the list.
+    CHostDetailsDlg* const window = open->second;
+    open = details_.erase(open);
+    delete window;
+  }
+  std::vector<StateBoard::Change> changes;
+  for (StateBoard::Change change : last_changes_) {
+    if ((change.target = moved[change.target]) != DelayTimeMgr::kAdded) {
+      changes.push_back(change);
+    }
+  }
+  last_changes_ = std::move(changes);
+  board_->Remap(manager_->targets, previous);
+  target_list->SetTargets(manager_->targets, &previous);
+#ifdef LUMORET_HISTORY
+  if (history != nullptr) {
+    std::vector<HistoryStore::Source> sources;
+    sources.reserve(manager_->targets.size());
+    for (const auto& target : manager_->targets) {
+      sources.push_back(
+          {target->host, std::shared_ptr<const ProbeHistory>(target, &target->history)});
+    }
+    history->SetSources(std::move(sources));
+  }
+#endif
+  ShowStates();
+}
+
 // clang-format off
-void CLumoretDlg::ApplyTargetChange(const std::vector<std::size_t>& /*previous*/) {}
 
 wxBEGIN_EVENT_TABLE(CLumoretDlg, wxDialog)
   EVT_INIT_DIALOG(CLumoretDlg::OnInitDialog)
@@ -562,6 +754,10 @@ wxBEGIN_EVENT_TABLE(CLumoretDlg, wxDialog)
   EVT_MENU(CLumoretDlg::kHistoryExportCommand, CLumoretDlg::OnExportHistory)
   EVT_MENU(CLumoretDlg::kOutageLogCommand, CLumoretDlg::OnOutageLog)
   EVT_MENU(CLumoretDlg::kSettingsCommand, CLumoretDlg::OnSettings)
+  EVT_MENU(CLumoretDlg::kAddHostsCommand, CLumoretDlg::OnAddHosts)
+  EVT_MENU(CLumoretDlg::kDeleteHostsCommand, CLumoretDlg::OnDeleteHosts)
+  EVT_MENU(CLumoretDlg::kEditHostCommand, CLumoretDlg::OnEditHost)
+  EVT_MENU(CLumoretDlg::kResolveAgainCommand, CLumoretDlg::OnResolveAgain)
   EVT_CONTEXT_MENU(CLumoretDlg::OnContextMenu)
   EVT_CHAR_HOOK(CLumoretDlg::OnCharHook)
   EVT_CLOSE(CLumoretDlg::OnClose)

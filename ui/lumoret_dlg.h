@@ -22,13 +22,16 @@
 
 class CHostDetailsDlg;
 class COutageLogDlg;
+class DelayTarget;
 class DelayTimeMgr;
 class HistoryStore;
+class HostListEditor;
 class LumoretTrayIcon;
 class TargetListCtrl;
 class wxEventLoopBase;
 class wxGenericStaticText;
 class wxInfoBarGeneric;
+class wxTextCtrl;
 
 // The main window: a view over the engine, one report list with a row per target,
 // refreshed every second from the engine's statistics. Its initialisation starts the
@@ -74,12 +77,14 @@ class CLumoretDlg : public wxDialog {
   // Shows text in the notice bar at the top, replacing what it said; a warning unless
   // icon says otherwise (wxICON_INFORMATION).
   void ShowNotice(const std::string& text, int icon = wxICON_WARNING);
-  // Writes every row, in the order on screen, as CSV to path; the system's error if not.
+  // Writes every row shown (while a filter is typed, its rows alone), in the order on
+  // screen, as CSV to path; the system's error if not.
   std::error_code ExportTo(const wxString& path) const;
   // The same, and a message box with the whole name and the reason when it fails.
   void SaveCsv(const wxString& path);
 
   TargetListCtrl* target_list = nullptr;  // the report list, a row per target
+  wxTextCtrl* filter_box = nullptr;       // above the list: narrows its rows as one types
   wxRect client_rect;                     // of the latest size event
   wxIcon icon;                            // the program's icon, in the title bar
   // Under the list: the rows per state; a click opens the outage log.
@@ -109,9 +114,13 @@ class CLumoretDlg : public wxDialog {
   void OnMenuCommand(wxCommandEvent& event);
   void OnContextMenu(wxContextMenuEvent& event);
   void OnCharHook(wxKeyEvent& event);
-  // Puts the notice bar, when it shows, at the top, the status bar at the bottom and
-  // the list between them.
+  // The command of a key pressed in the list (Insert, Delete, F2); 0 for others.
+  int ListKeyCommand(const wxKeyEvent& event) const;
+  // Puts the notice bar, when it shows, at the top, the filter box under it, the status
+  // bar at the bottom and the list between them.
   void PlaceChildren();
+  // Narrows the rows to the filter box's text.
+  void OnFilterText(wxCommandEvent& event);
   // The counts in the status bar and the tray, where they changed.
   void ShowStates();
   // Hides the window in the tray when it is minimised and the settings say so.
@@ -123,7 +132,7 @@ class CLumoretDlg : public wxDialog {
   // The open details window of target, or details_.end().
   DetailsList::iterator FindDetails(std::size_t target);
   // Drops a details window that is closing from the list of open ones.
-  void ForgetDetails(std::size_t target);
+  void ForgetDetails(const CHostDetailsDlg* window);
   // Where a new details window of size goes, so that it does not cover the others.
   wxPoint CascadePosition(const wxSize& size) const;
   void OnClose(wxCloseEvent& event);
@@ -145,6 +154,16 @@ class CLumoretDlg : public wxDialog {
   void OnOutageLog(wxCommandEvent& event);
   // The settings dialog; applies and keeps what it returns.
   void OnSettings(wxCommandEvent& event);
+  // Hosts typed or pasted into a dialog, put at the end of the list and config.ini.
+  void OnAddHosts(wxCommandEvent& event);
+  // The selected rows' hosts out of the list and config.ini, asked first above a few.
+  void OnDeleteHosts(wxCommandEvent& event);
+  // The current row's host text changed in a dialog: a new target in its place.
+  void OnEditHost(wxCommandEvent& event);
+  // The selected rows' names looked up again at once.
+  void OnResolveAgain(wxCommandEvent& event);
+  // The targets of the selected rows, in row order.
+  std::vector<const DelayTarget*> SelectedTargets() const;
   void ShowWorkerError(const std::string& error);
   // Starts the viewer on ReadMe.txt and watches whether it comes up.
   void OpenHelp();
@@ -165,9 +184,10 @@ class CLumoretDlg : public wxDialog {
   COutageLogDlg* outage_log_ = nullptr;     // the outage log window while it is open
   std::unique_ptr<StateBoard> board_;       // the rows' states, judged at each refresh
   std::vector<StateBoard::Change> last_changes_;  // what the latest refresh changed
-  std::unique_ptr<LumoretTrayIcon> tray_;  // in the desktop's tray, when set and there is one
-  bool hidden_in_tray_ = false;            // minimised into the tray, not shown
-  AlertNotifier alerts_;                   // tells the desktop of hosts down and back
+  std::unique_ptr<LumoretTrayIcon> tray_;        // in the desktop's tray, when set and there is one
+  bool hidden_in_tray_ = false;                  // minimised into the tray, not shown
+  AlertNotifier alerts_;                         // tells the desktop of hosts down and back
+  std::unique_ptr<HostListEditor> host_editor_;  // changes the hosts with config.ini
 
   wxDECLARE_EVENT_TABLE();
 };

@@ -20,6 +20,7 @@ const char kAlertsKey[] = "/Alerts/Enabled";
 const char kSoundKey[] = "/Alerts/Sound";
 const char kTrayIconKey[] = "/Tray/Icon";
 const char kMinimiseKey[] = "/Tray/Minimise";
+const char kResolveMinutesKey[] = "/Names/ResolveMinutes";
 
 // A value quoted in a message is cut to this many characters: enough to recognise it.
 constexpr std::size_t kQuotedChars = 40;
@@ -161,6 +162,8 @@ LumoretSettings LoadSettings(const wxConfigBase& config, std::vector<std::string
   settings.sound = ReadSwitch(config, kSoundKey, defaults.sound, problems);
   settings.tray_icon = ReadSwitch(config, kTrayIconKey, defaults.tray_icon, problems);
   settings.minimise_to_tray = ReadSwitch(config, kMinimiseKey, defaults.minimise_to_tray, problems);
+  settings.resolve_minutes = ReadNumber(config, kResolveMinutesKey, kResolveMinutesRange,
+                                        defaults.resolve_minutes, problems);
   return settings;
 }
 
@@ -174,5 +177,6 @@ bool SaveSettings(wxConfigBase& config, const LumoretSettings& settings) {
   config.Write(kSoundKey, settings.sound);
   config.Write(kTrayIconKey, settings.tray_icon);
   config.Write(kMinimiseKey, settings.minimise_to_tray);
+  config.Write(kResolveMinutesKey, settings.resolve_minutes);
   return config.Flush();
 }

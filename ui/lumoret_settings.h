@@ -10,13 +10,16 @@
 class wxConfigBase;
 
 // What the user sets in the settings dialog (设置): how a row's state is judged, how it
-// is told, and where the window goes. Kept between starts.
+// is told, where the window goes, and how often names are looked up again. Kept between
+// starts.
 struct LumoretSettings {
   HostStateRules rules;           // when a host is down or lossy
   bool alerts = true;             // a desktop notification when hosts go down or come back
   bool sound = false;             // and a sound with it
   bool tray_icon = true;          // an icon in the desktop's tray, where it has one
   bool minimise_to_tray = false;  // minimising hides the window in the tray
+  long resolve_minutes = 5;       // every name is looked up again this often (the engine's
+                                  // default); 0: never
 };
 
 // The values a whole-number setting may take, both ends included.
@@ -31,6 +34,8 @@ constexpr SettingRange kDownAfterLostRange{1, 100};
 constexpr SettingRange kWindowRange{1, HostStateRules::kMaxWindow};
 constexpr SettingRange kLossPercentRange{1, 100};
 constexpr SettingRange kDelayMsRange{1, 5000};
+// Names looked up again from every minute to once a day, or never (0).
+constexpr SettingRange kResolveMinutesRange{0, 24 * 60};
 
 // The number a setting's text holds, when it is a whole number in range (spaces around
 // it allowed); empty for anything else.

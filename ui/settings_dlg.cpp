@@ -29,8 +29,14 @@ CSettingsDlg::CSettingsDlg(wxWindow* parent, const LumoretSettings& settings)
   loss_spin =
       AddSpin(rules_parent, grid, "丢包率超过 (%)", kLossPercentRange, rules.lossy_loss_percent);
   delay_spin = AddSpin(rules_parent, grid, "延迟超过 (毫秒)", kDelayMsRange, rules.lossy_delay_ms);
-  // One width for all four, that of the widest (the delay's four digits).
-  wxSpinCtrl* const spins[] = {down_after_spin, window_spin, loss_spin, delay_spin};
+
+  auto* names_box = new wxStaticBoxSizer(wxVERTICAL, this, wxString::FromUTF8("主机名"));
+  auto* names_grid = new wxFlexGridSizer(2, gap, gap);
+  resolve_spin = AddSpin(names_box->GetStaticBox(), names_grid, "重新解析间隔 (分钟，0 为从不)",
+                         kResolveMinutesRange, settings.resolve_minutes);
+  names_box->Add(names_grid, wxSizerFlags().Border(wxALL, gap));
+  // One width for all, that of the widest (four digits).
+  wxSpinCtrl* const spins[] = {down_after_spin, window_spin, loss_spin, delay_spin, resolve_spin};
   int width = 0;
   for (wxSpinCtrl* spin : spins) {
     width = std::max(width, spin->GetBestSize().x);
@@ -58,6 +64,7 @@ CSettingsDlg::CSettingsDlg(wxWindow* parent, const LumoretSettings& settings)
   auto* top = new wxBoxSizer(wxVERTICAL);
   top->Add(rules_box, wxSizerFlags().Expand().Border(wxALL, gap));
   top->Add(tell_box, wxSizerFlags().Expand().Border(wxLEFT | wxRIGHT, gap));
+  top->Add(names_box, wxSizerFlags().Expand().Border(wxLEFT | wxRIGHT | wxTOP, gap));
   // In the window's language, which the toolkit's stock labels are not without its
   // translations.
   auto* buttons = new wxStdDialogButtonSizer;
@@ -97,5 +104,6 @@ LumoretSettings CSettingsDlg::Result() const {
   result.sound = sound_check->GetValue();
   result.tray_icon = tray_check->GetValue();
   result.minimise_to_tray = minimise_check->GetValue();
+  result.resolve_minutes = resolve_spin->GetValue();
   return result;
 }

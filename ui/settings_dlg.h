@@ -8,8 +8,9 @@
 class wxCheckBox;
 class wxSpinCtrl;
 
-// The settings dialog (设置): the four state rules, alerts and the tray. Modal; Result()
-// holds what the user set once it returns wxID_OK.
+// The settings dialog (设置): the four state rules, alerts and the tray, and how often
+// names are looked up again. Modal; Result() holds what the user set once it returns
+// wxID_OK.
 class CSettingsDlg : public wxDialog {
  public:
   CSettingsDlg(wxWindow* parent, const LumoretSettings& settings);
@@ -25,6 +26,7 @@ class CSettingsDlg : public wxDialog {
   wxCheckBox* sound_check = nullptr;      // a sound with them
   wxCheckBox* tray_check = nullptr;       // an icon in the tray
   wxCheckBox* minimise_check = nullptr;   // minimising hides the window in the tray
+  wxSpinCtrl* resolve_spin = nullptr;     // minutes between look-ups of every name, 0: never
 
  private:
   // A labelled spin control in range with value, in the grid of the rules.

@@ -5,7 +5,9 @@
 #include <wx/imaglist.h>
 
 #include <algorithm>
+#include <array>
 #include <numeric>
+#include <string_view>
 
 #include "engine/delay_target.h"
 #include "engine/state_board.h"
@@ -18,6 +20,16 @@ namespace {
 constexpr std::size_t kShownLimit = 4096;
 // The side of the state glyphs before the hosts, in pixels.
 constexpr int kGlyphSize = 16;
+
+// text with its ASCII letters in lower case; other bytes as they are.
+std::string AsciiLower(std::string text) {
+  for (char& c : text) {
+    if (c >= 'A' && c <= 'Z') {
+      c = static_cast<char>(c - 'A' + 'a');
+    }
+  }
+  return text;
+}
 
 }  // namespace
 
@@ -38,20 +50,63 @@ TargetListCtrl::TargetListCtrl(wxWindow* parent, wxWindowID id, const wxPoint& p
   }
 }
 
-void TargetListCtrl::SetTargets(const Targets& targets) {
-  targets_ = &targets;
-  order_.resize(targets.size());
-  std::iota(order_.begin(), order_.end(), 0);
-  row_of_ = order_;
-  std::vector<std::string> hosts;
-  std::vector<bool> resolved;
-  for (const auto& target : targets) {
-    hosts.push_back(target->host);
-    resolved.push_back(target->resolved);
+void TargetListCtrl::SetTargets(const Targets& targets, const std::vector<std::size_t>* previous) {
+  const Held held = HoldRows();
+  // Where each target of the list before went; the held ones are found by it.
+  std::vector<std::size_t> moved(row_of_.size(), kHidden);
+  for (std::size_t i = 0; previous != nullptr && i < previous->size(); ++i) {
+    if ((*previous)[i] < moved.size()) {
+      moved[(*previous)[i]] = i;
+    }
   }
-  host_keys_ = HostSortKeys(hosts, resolved);
+  targets_ = &targets;
+  lower_hosts_.clear();
+  lower_hosts_.reserve(targets.size());
+  for (const auto& target : targets) {
+    lower_hosts_.push_back(AsciiLower(target->host));
+  }
+  UpdateHostKeys(/*always=*/true);
   shown_.clear();
-  SetItemCount(static_cast<long>(targets.size()));
+  sorted_ = SortedOrder();
+  SetOrder(Filtered(sorted_));
+  Restore(held, &moved);
+  Refresh();
+}
+
+void TargetListCtrl::SetFilter(const std::string& text) {
+  const std::size_t begin = text.find_first_not_of(' ');
+  const std::string filter =
+      begin == std::string::npos
+          ? std::string()
+          : AsciiLower(text.substr(begin, text.find_last_not_of(' ') + 1 - begin));
+  if (filter == filter_) {
+    return;
+  }
+  filter_ = filter;
+  if (targets_ != nullptr) {
+    ApplyOrder();
+    Refresh();
+  }
+}
+
+bool TargetListCtrl::UpdateHostKeys(bool always) {
+  const std::size_t count = targets_->size();
+  bool changed = always || keyed_resolved_.size() != count;
+  for (std::size_t i = 0; i < count && !changed; ++i) {
+    changed = keyed_resolved_[i] != (*targets_)[i]->resolved.load();
+  }
+  if (!changed) {
+    return false;
+  }
+  std::vector<std::string> hosts;
+  hosts.reserve(count);
+  keyed_resolved_.clear();
+  for (const auto& target : *targets_) {
+    hosts.push_back(target->host);
+    keyed_resolved_.push_back(target->resolved.load());
+  }
+  host_keys_ = HostSortKeys(hosts, keyed_resolved_);
+  return true;
 }
 
 RowTexts TargetListCtrl::FreshTexts(std::size_t target) const {
@@ -113,10 +168,16 @@ bool TargetListCtrl::VisibleRows(long* first, long* last) const {
 }
 
 void TargetListCtrl::RefreshRows() {
-  shown_.clear();
-  if (sort_.column && *sort_.column != Column::kHost) {
-    ApplyOrder(SortedOrder());
+  if (targets_ == nullptr) {
+    return;
   }
+  shown_.clear();
+  const bool rekeyed = UpdateHostKeys(false);
+  if (sort_.column && (*sort_.column != Column::kHost || rekeyed)) {
+    sorted_ = SortedOrder();
+  }
+  // Also unsorted: the rows under a state word follow the states.
+  ApplyOrder();
   long first = 0;
   long last = 0;
   if (VisibleRows(&first, &last)) {
@@ -126,7 +187,7 @@ void TargetListCtrl::RefreshRows() {
 
 std::vector<std::size_t> TargetListCtrl::SortedOrder() const {
   if (!sort_.column) {
-    std::vector<std::size_t> order(order_.size());
+    std::vector<std::size_t> order(targets_->size());
     std::iota(order.begin(), order.end(), 0);
     return order;
   }
@@ -142,47 +203,113 @@ std::vector<std::size_t> TargetListCtrl::SortedOrder() const {
   return SortedRows(keys, sort_.descending);
 }
 
-void TargetListCtrl::ApplyOrder(std::vector<std::size_t> order) {
-  long first = 0;
-  long last = 0;
-  if (order == order_ || !VisibleRows(&first, &last)) {
+std::vector<std::size_t> TargetListCtrl::Filtered(const std::vector<std::size_t>& sorted) const {
+  if (filter_.empty()) {
+    return sorted;
+  }
+  std::array<bool, StateBoard::kStateCount> state_words{};
+  for (std::size_t state = 0; board_ != nullptr && state < state_words.size(); ++state) {
+    state_words[state] = std::string_view(StateText(static_cast<HostState>(state))).find(filter_) !=
+                         std::string::npos;
+  }
+  std::vector<std::size_t> rows;
+  rows.reserve(sorted.size());
+  for (std::size_t target : sorted) {
+    if (lower_hosts_[target].find(filter_) != std::string::npos ||
+        (board_ != nullptr && state_words[static_cast<std::size_t>(board_->state(target))])) {
+      rows.push_back(target);
+    }
+  }
+  return rows;
+}
+
+void TargetListCtrl::ShowRows(std::vector<std::size_t> order) {
+  if (order == order_) {
     return;
   }
-  // What the user holds on to, by target: the selected rows, the focused row, and the
-  // row that keeps its place on screen (the focused one if on screen, else the top one).
-  const long count = GetItemCount();
-  const bool all_selected = GetSelectedItemCount() == count;
-  std::vector<std::size_t> selected;
-  for (long row = GetNextItem(-1, wxLIST_NEXT_ALL, wxLIST_STATE_SELECTED);
-       row != -1 && !all_selected; row = GetNextItem(row, wxLIST_NEXT_ALL, wxLIST_STATE_SELECTED)) {
-    selected.push_back(TargetAt(row));
-  }
-  const long focused = GetNextItem(-1, wxLIST_NEXT_ALL, wxLIST_STATE_FOCUSED);
-  const long anchor = focused >= first && focused <= last ? focused : first;
-  const std::size_t anchor_target = TargetAt(anchor);
-  const std::size_t focused_target = focused >= 0 ? TargetAt(focused) : 0;
+  const Held held = HoldRows();
+  SetOrder(std::move(order));
+  Restore(held, nullptr);
+}
 
+void TargetListCtrl::SetOrder(std::vector<std::size_t> order) {
   order_ = std::move(order);
+  row_of_.assign(targets_->size(), kHidden);
   for (std::size_t row = 0; row < order_.size(); ++row) {
     row_of_[order_[row]] = row;
   }
-  if (!all_selected) {
-    SetItemState(-1, 0, wxLIST_STATE_SELECTED);
-    std::vector<long> rows;
-    for (std::size_t target : selected) {
-      rows.push_back(static_cast<long>(row_of_[target]));
+  if (static_cast<std::size_t>(GetItemCount()) != order_.size()) {
+    SetItemCount(static_cast<long>(order_.size()));
+    Refresh();
+  }
+}
+
+TargetListCtrl::Held TargetListCtrl::HoldRows() const {
+  Held held;
+  long first = 0;
+  long last = 0;
+  if (order_.empty() || !VisibleRows(&first, &last)) {
+    return held;
+  }
+  held.any = true;
+  // Every row: no need to ask the list for each one.
+  if (GetSelectedItemCount() == GetItemCount()) {
+    held.selected = order_;
+  } else {
+    for (long row = GetNextItem(-1, wxLIST_NEXT_ALL, wxLIST_STATE_SELECTED); row != -1;
+         row = GetNextItem(row, wxLIST_NEXT_ALL, wxLIST_STATE_SELECTED)) {
+      held.selected.push_back(TargetAt(row));
     }
+  }
+  const long focused = GetNextItem(-1, wxLIST_NEXT_ALL, wxLIST_STATE_FOCUSED);
+  if (focused >= 0 && static_cast<std::size_t>(focused) < order_.size()) {
+    held.focused = TargetAt(focused);
+  }
+  // The focused row if on screen, else the top one.
+  const long anchor = focused >= first && focused <= last ? focused : first;
+  held.anchor = TargetAt(anchor);
+  held.anchor_offset = anchor - first;
+  return held;
+}
+
+void TargetListCtrl::Restore(const Held& held, const std::vector<std::size_t>* moved) {
+  if (!held.any) {
+    return;
+  }
+  const auto row_now = [this, moved](std::size_t target) {
+    if (moved != nullptr) {
+      target = target < moved->size() ? (*moved)[target] : kHidden;
+    }
+    return target == kHidden ? kHidden : row_of_[target];
+  };
+  std::vector<long> rows;
+  for (std::size_t target : held.selected) {
+    if (const std::size_t row = row_now(target); row != kHidden) {
+      rows.push_back(static_cast<long>(row));
+    }
+  }
+  if (!rows.empty() && rows.size() == order_.size()) {
+    SetItemState(-1, wxLIST_STATE_SELECTED, wxLIST_STATE_SELECTED);
+  } else {
+    SetItemState(-1, 0, wxLIST_STATE_SELECTED);
     // In ascending order each one is appended to the list's selection store.
     std::sort(rows.begin(), rows.end());
     for (long row : rows) {
       SetItemState(row, wxLIST_STATE_SELECTED, wxLIST_STATE_SELECTED);
     }
   }
-  if (focused >= 0) {
-    SetItemState(static_cast<long>(row_of_[focused_target]), wxLIST_STATE_FOCUSED,
-                 wxLIST_STATE_FOCUSED);
+  const std::size_t focused = held.focused == kHidden ? kHidden : row_now(held.focused);
+  const long list_focus = GetNextItem(-1, wxLIST_NEXT_ALL, wxLIST_STATE_FOCUSED);
+  if (focused != kHidden) {
+    SetItemState(static_cast<long>(focused), wxLIST_STATE_FOCUSED, wxLIST_STATE_FOCUSED);
+  } else if (list_focus >= 0) {
+    SetItemState(list_focus, 0, wxLIST_STATE_FOCUSED);
   }
-  const long top = std::max(0L, static_cast<long>(row_of_[anchor_target]) - (anchor - first));
+  const std::size_t anchor = row_now(held.anchor);
+  if (anchor == kHidden) {
+    return;
+  }
+  const long top = std::max(0L, static_cast<long>(anchor) - held.anchor_offset);
   wxRect line;
   if (top != GetTopItem() && GetItemRect(0, line)) {
     ScrollList(0, (top - GetTopItem()) * line.height);
@@ -203,7 +330,10 @@ void TargetListCtrl::SetSortState(const SortState& state) {
   } else {
     ShowSortIndicator(ColumnIndex(*sort_.column), !sort_.descending);
   }
-  ApplyOrder(SortedOrder());
+  if (targets_ != nullptr) {
+    sorted_ = SortedOrder();
+    ApplyOrder();
+  }
   Refresh();
 }
 

@@ -57,9 +57,4 @@ bool AcceptOnlyEchoReplies(int socket, std::uint16_t first_identifier, std::uint
   return ::setsockopt(socket, SOL_SOCKET, SO_ATTACH_FILTER, &filter, sizeof filter) == 0;
 }
 
-bool LockSocketFilter(int socket) {
-  const int on = 1;
-  return ::setsockopt(socket, SOL_SOCKET, SO_LOCK_FILTER, &on, sizeof on) == 0;
-}
-
 }  // namespace platform

@@ -75,10 +75,6 @@ bool AcceptOnlyEchoReplies(int /*socket*/, std::uint16_t /*first_identifier*/,
   return false;
 }
 
-bool LockSocketFilter(int /*socket*/) {
-  return false;
-}
-
 std::error_code SendDatagram(int socket, const void* data, std::size_t length, const void* address,
                              std::size_t address_length) {
   // The socket was made non-blocking when the engine took it over.

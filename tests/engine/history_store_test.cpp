@@ -211,6 +211,10 @@ TEST_F(HistoryStoreTest, WaitsBoundedlyOnAnotherProgramsLockAndGoesOn) {
   ASSERT_EQ(sqlite3_open(File().c_str(), &other), SQLITE_OK);
   ASSERT_EQ(sqlite3_exec(other, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
   AddProbe(*a_.rings[0], 0, 10);
+  // A host added just then: the locked batch does not lose the change.
+  const auto added = std::make_shared<ProbeHistory>();
+  AddProbe(*added, 0, 12);
+  store.SetSources({a_.sources[0], {"h1", added}});
   EXPECT_FALSE(store.WriteBatch(At(1)));
   EXPECT_NE(store.TakeProblem().find("locked"), std::string::npos);
   EXPECT_TRUE(store.writing());
@@ -220,7 +224,7 @@ TEST_F(HistoryStoreTest, WaitsBoundedlyOnAnotherProgramsLockAndGoesOn) {
   EXPECT_TRUE(store.WriteBatch(At(3)));
   store.Close();
   // The ring still held the probe the locked batch could not write.
-  EXPECT_EQ(Rows("SELECT sum(probe_count) FROM probe_minutes"), "2\n");
+  EXPECT_EQ(Rows("SELECT host, sum(probe_count) FROM probe_minutes GROUP BY host"), "h0|2\nh1|1\n");
 }
 
 TEST_F(HistoryStoreTest, TheWriterThreadKeepsEveryProbeUpToItsStop) {
@@ -228,20 +232,30 @@ TEST_F(HistoryStoreTest, TheWriterThreadKeepsEveryProbeUpToItsStop) {
   options.batch_period = std::chrono::milliseconds(20);
   HistoryStore store(File(), a_.sources, options);
   store.Start();
-  // The worker adds while the writer copies, a window reads and the settings change.
+  // The worker adds while the writer copies, a window reads, the settings and, halfway,
+  // the list change.
+  Rings more(3);
   for (int i = 0; i < 50; ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(12));
+    if (i == 25) {
+      store.SetSources({a_.sources[0], more.sources[1]});
+    }
     a_.rings[0]->Add(HistoryStore::SteadyClock::now(), 10 + i % 4);
+    more.rings[1]->Add(HistoryStore::SteadyClock::now(), 10);
     const std::int64_t now_s = HistoryStore::Clocks::Now().wall_ms / 1000;
     store.Query("h0", now_s - 60, now_s + 60, 10);
     store.ReadLog(100);
     store.SetRules(HostStateRules());
   }
-  // The last probe came after the latest batch: Stop writes it.
+  // The last probe came after the latest batch, and so did h2: Stop writes them. h1's
+  // probes before it was added are still in its ring.
+  more.rings[2]->Add(HistoryStore::SteadyClock::now(), 10);
+  store.SetSources({a_.sources[0], more.sources[1], more.sources[2]});
   store.Stop();
   EXPECT_TRUE(store.TakeProblem().empty());
   EXPECT_FALSE(store.writing());
-  EXPECT_EQ(Rows("SELECT sum(probe_count) FROM probe_minutes"), "50\n");
+  EXPECT_EQ(Rows("SELECT host, sum(probe_count) FROM probe_minutes GROUP BY host"),
+            "h0|50\nh1|50\nh2|1\n");
 }
 
 // Runs body in a child process with a tmpfs of size_kib mounted on folder in a private
@@ -408,6 +422,41 @@ TEST_F(OutageLogTest, NewRulesTakeEffectAtTheNextBatchAndKeepEachHostsState) {
   Feed(*rings.rings[0], 20, "xxxx");
   ASSERT_TRUE(store.WriteBatch(At(25)));
   EXPECT_EQ(LogLines(store).substr(0, 14), "20 h0 up>down\n");
+}
+
+TEST_F(OutageLogTest, ChangedSourcesAreFollowedWithTheirStatesAndTheRemovedOnesLastProbes) {
+  // h0 twice (config.ini may list a host twice), and h1.
+  auto a = std::make_shared<ProbeHistory>();
+  auto b = std::make_shared<ProbeHistory>();
+  auto c = std::make_shared<ProbeHistory>();
+  HistoryStore store(File(), {{"h0", a}, {"h0", b}, {"h1", c}});
+  ASSERT_TRUE(store.Open()) << store.TakeProblem();
+  Feed(*a, 0, "rrx");
+  Feed(*b, 0, "rrrrrx");
+  Feed(*c, 0, "rxx");  // down at 1
+  ASSERT_TRUE(store.WriteBatch(At(8)));
+  // The first h0 and h1 go, h2 comes. h1's probe just before its removal is still kept.
+  Feed(*b, 10, "x");
+  Feed(*c, 10, "x");
+  const auto d = std::make_shared<ProbeHistory>();
+  Feed(*d, 10, "rrr");
+  store.SetSources({{"h0", b}, {"h2", d}});
+  const std::weak_ptr<ProbeHistory> removed = c;
+  a.reset();
+  c.reset();
+  ASSERT_TRUE(store.WriteBatch(At(15)));
+  EXPECT_TRUE(removed.expired()) << "a removed ring is still held";
+  // The second h0's state went on: its second timeout in a row is an outage from 5.
+  EXPECT_EQ(LogLines(store), "5 h0 up>down\n1 h1 up>down\n");
+  // h1 back, on a ring of its own: its outage goes on from its history.
+  const auto e = std::make_shared<ProbeHistory>();
+  Feed(*e, 20, "r");
+  store.SetSources({{"h0", b}, {"h2", d}, {"h1", e}});
+  ASSERT_TRUE(store.WriteBatch(At(25)));
+  EXPECT_EQ(LogLines(store, 1), "20 h1 down>up 19000\n");
+  store.Close();
+  EXPECT_EQ(Rows("SELECT host, sum(probe_count) FROM probe_minutes GROUP BY host"),
+            "h0|10\nh1|5\nh2|3\n");
 }
 
 TEST_F(OutageLogTest, ADatabaseOfVersion1GainsTheLogAndKeepsItsHistory) {

@@ -7,6 +7,7 @@
 #include <string>
 #include <thread>
 
+#include "engine/delay_time_mgr.h"
 #include "tests/engine/offline_engine.h"
 
 namespace {
@@ -74,6 +75,42 @@ TEST(StateBoard, JudgesEachRingOnceWithWallTimesAndKeepsStatesAcrossNewRules) {
   EXPECT_EQ(Text(board.Update(kLater)), "0 1699999996000 down>up");
   Feed(engine.targets[0]->history, "x", 10);
   EXPECT_EQ(Text(board.Update(kLater)), "0 1699999997000 up>down");
+}
+
+TEST(StateBoard, FollowsLookUpsAndAChangedListKeepingEachKeptTargetsState) {
+  OfflineEngine engine;
+  engine.AddTarget("127.0.0.1");
+  engine.targets.push_back(std::make_shared<DelayTarget>(engine.schedule, -1, "later.example", 1,
+                                                         std::nullopt, engine.send_errors,
+                                                         /*pending=*/true));
+  engine.AddTarget("");  // failed
+  StateBoard board(engine.targets, HostStateRules());
+  EXPECT_EQ(board.counts(), (StateBoard::Counts{2, 0, 0, 0, 1})) << "a pending name is waiting";
+
+  // The pending name resolves and is judged from its ring; the failed one resolves too
+  // and waits for its first probe.
+  const boost::asio::ip::icmp::endpoint loopback(boost::asio::ip::make_address("127.0.0.2"), 0);
+  engine.targets[1]->MoveTo(loopback, -1, 0);
+  engine.targets[2]->MoveTo(loopback, -1, 0);
+  Feed(engine.targets[0]->history, "xx");
+  Feed(engine.targets[1]->history, "r", 3);
+  EXPECT_EQ(Text(board.Update(kLater)), "0 1699999990000 not_yet>down 1 1699999993000 not_yet>up");
+  EXPECT_EQ(board.counts(), (StateBoard::Counts{1, 1, 0, 1, 0}));
+
+  // A new pending host first, the down one last, the up one gone.
+  engine.targets = {std::make_shared<DelayTarget>(engine.schedule, -1, "new.example", 3,
+                                                  std::nullopt, engine.send_errors, true),
+                    engine.targets[2], engine.targets[0]};
+  board.Remap(engine.targets, {DelayTimeMgr::kAdded, 2, 0});
+  EXPECT_EQ(board.counts(), (StateBoard::Counts{2, 0, 0, 1, 0}));
+  EXPECT_EQ(board.state(2), HostState::kDown);
+  // The kept target's ring is read on from where it was, under its new position.
+  Feed(engine.targets[2]->history, "r", 4);
+  EXPECT_EQ(Text(board.Update(kLater)), "2 1699999994000 down>up");
+  // The new name fails.
+  engine.targets[0]->LookupFailed();
+  board.Update(kLater);
+  EXPECT_EQ(board.counts(), (StateBoard::Counts{1, 1, 0, 0, 1}));
 }
 
 TEST(StateBoard, ReadsEveryProbeWhileTheWorkerAddsThem) {

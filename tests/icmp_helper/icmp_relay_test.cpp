@@ -137,7 +137,8 @@ class IcmpRelayTest : public ::testing::Test {
   int wire_ = -1;     // a raw socket watching loopback
 };
 
-TEST_F(IcmpRelayTest, SendsOnlyWellFormedRequestsAndPassesOnlyRepliesToTheIdentifiersNamedOnce) {
+TEST_F(IcmpRelayTest,
+       SendsOnlyWellFormedRequestsAndPassesOnlyRepliesToTheIdentifiersNamedAsTheyGrow) {
   Ask(EchoRequest(0x4242, 1, true));
   Ask({1, 0, 0, 0, 0});  // the helper's own word: it is ready
   Ask(EchoRequest(0x4242, 7));
@@ -154,12 +155,23 @@ TEST_F(IcmpRelayTest, SendsOnlyWellFormedRequestsAndPassesOnlyRepliesToTheIdenti
   // The echo reply to 0x4242's second request alone.
   EXPECT_EQ(RepliesPassed(), (std::vector<Bytes>{{0, 0, 0xBD, 0xBB, 0x42, 0x42, 0, 2}}));
 
-  // The filter is fixed: a second one is refused and changes nothing.
-  Ask({3, 0x50, 0x00, 0, 0, 0, 1});
-  Ask(EchoRequest(0x5000, 2));
+  // A narrower, an equal or a moved range is refused and changes nothing.
+  Ask({3, 0x42, 0x42, 0, 0, 0, 0});
+  Ask({3, 0x42, 0x42, 0, 0, 0, 1});
+  Ask({3, 0x42, 0x41, 0, 0, 0, 3});
+  Ask(EchoRequest(0x4241, 1));
+  Ask(EchoRequest(0x4243, 1));
   Serve();
-  EXPECT_EQ(relay_->refused(), 3u);
+  EXPECT_EQ(relay_->refused(), 5u);
   EXPECT_TRUE(RepliesPassed().empty());
+
+  // A wider one, from the same first identifier, lets 0x4243's replies through now.
+  Ask({3, 0x42, 0x42, 0, 0, 0, 2});
+  Ask(EchoRequest(0x4243, 2));
+  Ask(EchoRequest(0x4244, 1));
+  Serve();
+  EXPECT_EQ(relay_->refused(), 5u);
+  EXPECT_EQ(RepliesPassed(), (std::vector<Bytes>{{0, 0, 0xBD, 0xBA, 0x42, 0x43, 0, 2}}));
 }
 
 // The helper's process, started as the program starts it: in a sudo start, as root.

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <ctime>
+
 namespace {
 
 TEST(DetailTexts, CsvHasTitlesThenOneLinePerRowInOrder) {
@@ -56,6 +59,15 @@ TEST(DetailTexts, FiguresAndStateTexts) {
   EXPECT_EQ(DurationText(90061), "25 小时 1 分 1 秒");
   EXPECT_EQ(StateText(false, "12:03:14", 250), "中断 自 12:03:14，持续 4 分 10 秒");
   EXPECT_EQ(StateText(true, "08:00:00", 5), "正常 自 08:00:00，持续 5 秒");
+
+  // An address that never changed, and one a look-up moved, in local time (UTC+8).
+  EXPECT_EQ(AddressText("203.0.113.5", 0, ""), "203.0.113.5");
+  setenv("TZ", "CST-8", 1);
+  tzset();
+  EXPECT_EQ(AddressText("203.0.113.5", 1796697065999, "198.51.100.7"),
+            "203.0.113.5（12-08 10:31:05 起，此前 198.51.100.7）");
+  unsetenv("TZ");
+  tzset();
 }
 
 }  // namespace

@@ -217,13 +217,15 @@ TEST_F(LumoretDlgTest, SortingAndRefreshesKeepTheSelectionOnItsHost) {
   EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 4) << text;
 }
 
-// Whether the list spans the client area from top down to the status bar, which takes
-// the bottom with little more than its text's height.
+// Whether the filter box spans the client area's width from top, and the list from under
+// it down to the status bar, which takes the bottom with little more than its text's height.
 bool FillsClientArea(int top) {
   const wxSize client = dlg->GetClientSize();
+  const wxRect filter = dlg->filter_box->GetRect();
   const wxRect rows = list->GetRect();
   const wxRect bar = dlg->status_bar->GetRect();
-  return rows.GetTopLeft() == wxPoint(0, top) && rows.width == client.x &&
+  return filter.GetTopLeft() == wxPoint(0, top) && filter.width == client.x && filter.height > 0 &&
+         rows.GetTopLeft() == wxPoint(0, filter.GetBottom() + 1) && rows.width == client.x &&
          bar.GetTop() > rows.GetBottom() && bar.GetBottom() < client.y &&
          client.y - rows.GetBottom() <= 2 * bar.height && bar.height > 0;
 }
@@ -345,6 +347,83 @@ TEST_F(LumoretDlgTest, DetailsOfALoopbackRowAdvanceOpenOnceAndCascade) {
     window->Close();
   }
   EXPECT_TRUE(WaitFor([] { return DetailsWindows() == 0; }, 2000));
+}
+
+TEST_F(LumoretDlgTest, AChangedListKeepsTheSortSelectionAndDetailsOfTheHostsThatStay) {
+  // Until the engine's worker follows a changed list itself, it must not run beside one.
+  manager_->Stop();
+  ClickColumn(Column::kHost);
+  list->SetItemState(-1, 0, wxLIST_STATE_SELECTED);
+  list->SetItemState(1, wxLIST_STATE_SELECTED, wxLIST_STATE_SELECTED);
+  list->SetItemState(2, wxLIST_STATE_SELECTED, wxLIST_STATE_SELECTED);
+  list->SetItemState(1, wxLIST_STATE_FOCUSED, wxLIST_STATE_FOCUSED);
+  ASSERT_EQ(ListState(), "127.0.0.9 127.0.0.10* *nothing-here.invalid* up");
+  CHostDetailsDlg* const kept = dlg->OpenDetails(0);
+  dlg->OpenDetails(1);
+
+  // A new name first, the one that did not resolve gone.
+  const std::vector<std::size_t> previous =
+      manager_->ChangeTargets({{DelayTimeMgr::kAdded, "127.0.0.1"}, {0, ""}, {2, ""}});
+  dlg->ApplyTargetChange(previous);
+  EXPECT_EQ(ListState(), "127.0.0.9 127.0.0.10* 127.0.0.1 up") << "the new name waits last";
+  EXPECT_EQ(Cell(2, Column::kAverage), "…");
+  const long focused = list->GetNextItem(-1, wxLIST_NEXT_ALL, wxLIST_STATE_FOCUSED);
+  EXPECT_EQ(focused >= 0 ? Cell(focused, Column::kHost) : "none", "127.0.0.10");
+  EXPECT_EQ(dlg->state_board()->counts(), (StateBoard::Counts{3, 0, 0, 0, 0}));
+
+  EXPECT_EQ(DetailsWindows(), 1) << "the removed host's window is open";
+  EXPECT_EQ(dlg->OpenDetails(1), kept) << "the kept host's window lost its row";
+  Tick(CLumoretDlg::kTimerId);
+  EXPECT_EQ(kept->detail_texts[DetailIndex(DetailField::kAddress)]->GetLabel(), "127.0.0.10");
+
+  // Every host removed, the rows still sorted.
+  dlg->ApplyTargetChange(manager_->ChangeTargets({}));
+  EXPECT_EQ(ListState(), "up");
+  EXPECT_EQ(DetailsWindows(), 0);
+  Tick(CLumoretDlg::kTimerId);
+}
+
+// Sends key to the window as if typed in the filter box.
+void KeyInFilter(int key) {
+  wxKeyEvent event(wxEVT_CHAR_HOOK);
+  event.m_keyCode = key;
+  event.SetEventObject(dlg->filter_box);
+  dlg->GetEventHandler()->ProcessEvent(event);
+}
+
+TEST_F(LumoretDlgTest, TheFilterNarrowsTheRowsByHostOrStateUntilEscClearsIt) {
+  const auto hosts = [] {
+    std::string text;
+    for (long row = 0; row < list->GetItemCount(); ++row) {
+      text += Cell(row, Column::kHost) + ' ';
+    }
+    return text;
+  };
+  dlg->filter_box->SetValue(" NOTHING ");
+  EXPECT_EQ(hosts(), "*nothing-here.invalid ");
+  // The export writes what is shown.
+  EXPECT_FALSE(dlg->ExportTo("rows.csv"));
+  std::ostringstream csv;
+  csv << std::ifstream("rows.csv").rdbuf();
+  const std::string text = csv.str();
+  EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 2) << text;
+
+  // A state word, followed as the states change.
+  dlg->filter_box->SetValue(wxString::FromUTF8("正常"));
+  EXPECT_TRUE(WaitFor(
+      [&] {
+        Tick(CLumoretDlg::kTimerId);
+        return hosts() == "127.0.0.10 127.0.0.9 ";
+      },
+      10000))
+      << hosts();
+
+  KeyInFilter(WXK_ESCAPE);
+  EXPECT_TRUE(dlg->filter_box->IsEmpty());
+  EXPECT_EQ(list->GetItemCount(), 3);
+  EXPECT_TRUE(dlg->IsShown()) << "Esc closed the window instead of clearing the filter";
+  KeyInFilter(WXK_ESCAPE);
+  EXPECT_FALSE(dlg->IsShown()) << "Esc in an empty filter should close the window";
 }
 
 #ifdef LUMORET_HISTORY
@@ -791,6 +870,7 @@ TEST_F(LumoretDlgTest, SettingsDialogOkKeepsAndSavesItsValuesAndCancelChangesNot
       title = dialog->GetTitle().utf8_string();
       dialog->window_spin->SetValue(window);
       dialog->alerts_check->SetValue(false);
+      dialog->resolve_spin->SetValue(0);
       wxCommandEvent click(wxEVT_BUTTON, button);
       dialog->FindWindow(button)->GetEventHandler()->ProcessEvent(click);
     });
@@ -807,6 +887,7 @@ TEST_F(LumoretDlgTest, SettingsDialogOkKeepsAndSavesItsValuesAndCancelChangesNot
   file << std::ifstream(dir_ / "lumoret.conf").rdbuf();
   EXPECT_NE(file.str().find("Window=33\n"), std::string::npos)
       << "not saved at once: " << file.str();
+  EXPECT_NE(file.str().find("ResolveMinutes=0\n"), std::string::npos) << file.str();
 
   set_in_dialog(44, wxID_CANCEL);
   EXPECT_EQ(dlg->settings.rules.window, 33);

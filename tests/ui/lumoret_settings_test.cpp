@@ -19,17 +19,18 @@
 namespace {
 
 // The values on one line: down after, window, loss %, delay ms, then alerts, sound, tray
-// icon and minimise to tray as 0 or 1.
+// icon and minimise to tray as 0 or 1, then the minutes between look-ups.
 std::string Values(const LumoretSettings& settings) {
   std::ostringstream text;
   text << settings.rules.down_after_lost << ' ' << settings.rules.window << ' '
        << settings.rules.lossy_loss_percent << ' ' << settings.rules.lossy_delay_ms << ' '
-       << settings.alerts << settings.sound << settings.tray_icon << settings.minimise_to_tray;
+       << settings.alerts << settings.sound << settings.tray_icon << settings.minimise_to_tray
+       << ' ' << settings.resolve_minutes;
   return text.str();
 }
 
 // The defaults as the issue and the rules' comments give them.
-const std::string kDefaults = "2 20 10 200 1010";
+const std::string kDefaults = "2 20 10 200 1010 5";
 
 std::string Joined(const std::vector<std::string>& lines) {
   std::string text;
@@ -72,10 +73,11 @@ TEST_F(SettingsFileTest, BadValuesLoadAsDefaultsEachWithALineNamingFileKeyValueA
   std::vector<std::string> problems;
   EXPECT_EQ(
       Values(LoadText("[State]\nDownAfterLost=0\nWindow=65\nLossyLossPercent=abc\nLossyDelayMs=\n"
-                      "[Alerts]\nEnabled=yes\nSound=2\n[Tray]\nIcon=-1\nMinimise=0x1\n",
+                      "[Alerts]\nEnabled=yes\nSound=2\n[Tray]\nIcon=-1\nMinimise=0x1\n"
+                      "[Names]\nResolveMinutes=1441\n",
                       &problems)),
       kDefaults);
-  ASSERT_EQ(problems.size(), 8u) << Joined(problems);
+  ASSERT_EQ(problems.size(), 9u) << Joined(problems);
   const std::string text = Joined(problems);
   for (const std::string& told :
        {path_.string() + ": /State/Window is \"65\", not a whole number from 1 to 64; using 20.\n",
@@ -87,8 +89,10 @@ TEST_F(SettingsFileTest, BadValuesLoadAsDefaultsEachWithALineNamingFileKeyValueA
   // A value that fits is taken even beside bad ones, with spaces and in any case.
   problems.clear();
   const LumoretSettings mixed = LoadText(
-      "[State]\nWindow= 64 \nLossyDelayMs=99999999999999999999\n[Tray]\nIcon=FALSE\n", &problems);
-  EXPECT_EQ(Values(mixed), "2 64 10 200 1000") << "200: a number too large for long, not wrapped";
+      "[State]\nWindow= 64 \nLossyDelayMs=99999999999999999999\n[Tray]\nIcon=FALSE\n"
+      "[Names]\nResolveMinutes=0\n",
+      &problems);
+  EXPECT_EQ(Values(mixed), "2 64 10 200 1000 0") << "200: a number too large for long, not wrapped";
   EXPECT_EQ(problems.size(), 1u) << Joined(problems);
 }
 
@@ -135,6 +139,7 @@ TEST_F(SettingsFileTest, SavedSettingsReadBackAndTheFileKeepsWhatItDidNotUnderst
   saved.sound = true;
   saved.tray_icon = false;
   saved.minimise_to_tray = true;
+  saved.resolve_minutes = 1440;
   std::vector<std::string> problems;  // none, not even for the first start's missing file
   {
     auto file = SettingsFile::Open(path_.string(), &problems);
@@ -144,7 +149,7 @@ TEST_F(SettingsFileTest, SavedSettingsReadBackAndTheFileKeepsWhatItDidNotUnderst
   const auto file = SettingsFile::Open(path_.string(), &problems);
   const LumoretSettings loaded = LoadSettings(*file, &problems);
   EXPECT_TRUE(problems.empty()) << Joined(problems);
-  EXPECT_EQ(Values(loaded), "7 64 1 5000 0101");
+  EXPECT_EQ(Values(loaded), "7 64 1 5000 0101 1440");
 
   // Saved again: the user's lines stay, and no temporary file is left beside it.
   ASSERT_TRUE(SaveSettings(*file, LumoretSettings()));

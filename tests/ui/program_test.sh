@@ -180,7 +180,7 @@ open_details() {
   # A double click on the first row; again should the toolkit take it for single ones.
   for _ in 1 2 3; do
     xdotool windowactivate --sync "$main" >/dev/null 2>&1
-    xdotool mousemove --window "$main" 40 36 sleep 0.3 click --repeat 2 --delay 100 1
+    xdotool mousemove --window "$main" 40 64 sleep 0.3 click --repeat 2 --delay 100 1
     within 1 titled "$pid" '详细信息' && return 0
   done
   fail "no details window opened"
