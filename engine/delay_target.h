@@ -75,6 +75,8 @@ class DelayTarget {
 
   // Sequence number of the latest request; 65535 is followed by 0.
   std::uint16_t sequence_number() const { return sequence_number_; }
+  // Requests it has sent; not sequence_number() on an identifier a removed target used.
+  std::uint64_t requests_sent() const { return requests_sent_; }
   // When the latest request left.
   Clock::time_point time_sent() const { return time_sent_; }
   // Whether the latest request still waits for its reply or its timeout.

@@ -2,23 +2,31 @@
 // time, stops it, and prints what every target counted, as CSV, plus the engine's counts of
 // datagrams that were not replies, of failed sends and reads, of stalls and of replies the
 // system dropped, the process's CPU time and peak memory, and which kind of socket carried the
-// probes. A test and benchmark tool; the window program does not use it.
+// probes. On request it changes the list in the middle of the run, as a reload of config.ini
+// would, and reads its memory at given times. A test and benchmark tool; the window program
+// does not use it.
 #include <sys/resource.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
 #include <filesystem>
+#include <fstream>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <system_error>
 #include <thread>
+#include <vector>
 
+#include "engine/config_error.h"
 #include "engine/csv_field.h"
 #include "engine/delay_time_mgr.h"
+#include "engine/target_list.h"
 #include "platform/icmp_socket.h"
 #include "platform/signals.h"
 
@@ -35,6 +43,21 @@ long PeakRssKib() {
   rusage usage{};
   getrusage(RUSAGE_SELF, &usage);
   return usage.ru_maxrss;
+}
+
+// The process's resident memory now (VmRSS), KiB; -1 when /proc cannot tell.
+long RssKib() {
+  std::ifstream status("/proc/self/status");
+  std::string key;
+  long kib = -1;
+  while (status >> key) {
+    if (key == "VmRSS:") {
+      status >> kib;
+      break;
+    }
+    status.ignore(4096, '\n');
+  }
+  return kib;
 }
 
 std::string Delay(std::uint32_t ms) {
@@ -55,10 +78,11 @@ void PrintTargets(const DelayTimeMgr& manager) {
                     static_cast<double>(t->total_delay_ms) / replies);
     }
     const std::string loss = probes == 0 ? "-" : std::to_string(timeouts * 100 / probes);
-    // sequence_number counts the requests sent; runs here are far shorter than its wrap.
-    std::printf("%d,%s,%d,%u,%u,%u,%s,%s,%s,%s,%s,%d,%u,%u\n", t->identifier_offset,
-                CsvField(t->host).c_str(), t->resolved ? 1 : 0, t->sequence_number(), replies,
-                timeouts, Delay(t->last_delay_ms).c_str(), Delay(t->min_delay_ms).c_str(),
+    // Not the sequence number: a target on a removed one's identifier numbers on after it.
+    std::printf("%d,%s,%d,%llu,%u,%u,%s,%s,%s,%s,%s,%d,%u,%u\n", t->identifier_offset,
+                CsvField(t->host).c_str(), t->resolved ? 1 : 0,
+                static_cast<unsigned long long>(t->requests_sent()), replies, timeouts,
+                Delay(t->last_delay_ms).c_str(), Delay(t->min_delay_ms).c_str(),
                 Delay(t->max_delay_ms).c_str(), average, loss.c_str(), t->awaiting_reply() ? 1 : 0,
                 t->duplicate_count.load(), t->late_count.load());
   }
@@ -83,37 +107,180 @@ std::unique_ptr<DelayTimeMgr> MakeManager(int receive_buffer) {
   return std::make_unique<DelayTimeMgr>(socket);
 }
 
-// Parses "[--receive-buffer BYTES] SECONDS"; false on anything else.
-bool ParseArguments(int argc, char** argv, double* seconds, int* receive_buffer) {
-  int next = 1;
+// What the command line asks for.
+struct Options {
+  double seconds = 0;      // how long the engine runs
+  int receive_buffer = 0;  // bytes of the IPv4 socket's receive buffer; 0: the engine's own
+  // A list change: at this many seconds into the run, the list becomes file's.
+  struct Change {
+    double at = 0;     // seconds after the start
+    std::string file;  // a list in config.ini's syntax
+  };
+  std::vector<Change> changes;  // in the order given
+  std::vector<double> rss_at;   // seconds into the run at which to print the RSS
+  double settle = 30;           // the RSS is read again this long after each change
+};
+
+// Seconds from 0 to a day; false for anything else.
+bool ParseSeconds(const char* text, double* seconds) {
   char* end = nullptr;
-  if (argc == 4 && std::string(argv[1]) == "--receive-buffer") {
-    const long bytes = std::strtol(argv[2], &end, 10);
-    if (*end != '\0' || bytes < 1 || bytes > (1L << 30)) {
-      return false;
-    }
-    *receive_buffer = static_cast<int>(bytes);
-    next = 3;
-  } else if (argc != 2) {
+  *seconds = std::strtod(text, &end);
+  return end != text && *end == '\0' && *seconds >= 0 && *seconds <= 86400;
+}
+
+// "SECONDS=FILE"; false when malformed or FILE is no regular file: reading a missing one
+// as config.ini would write the default list of public hosts there.
+bool ParseChange(const std::string& text, Options::Change* change) {
+  const std::size_t equals = text.find('=');
+  if (equals == std::string::npos || !ParseSeconds(text.substr(0, equals).c_str(), &change->at)) {
     return false;
   }
-  *seconds = std::strtod(argv[next], &end);
-  return *end == '\0' && *seconds >= 0 && *seconds <= 86400;
+  change->file = text.substr(equals + 1);
+  if (!std::filesystem::is_regular_file(change->file)) {
+    std::fprintf(stderr, "engine_run: %s is no regular file\n", change->file.c_str());
+    return false;
+  }
+  return true;
+}
+
+// One option with its value; false on an unknown option or a bad value.
+bool ParseOption(const std::string& name, const char* value, Options* options) {
+  char* end = nullptr;
+  if (name == "--receive-buffer") {
+    const long bytes = std::strtol(value, &end, 10);
+    options->receive_buffer = static_cast<int>(bytes);
+    return end != value && *end == '\0' && bytes >= 1 && bytes <= (1L << 30);
+  }
+  if (name == "--change-at") {
+    options->changes.emplace_back();
+    return ParseChange(value, &options->changes.back());
+  }
+  if (name == "--rss-at") {
+    options->rss_at.push_back(0);
+    return ParseSeconds(value, &options->rss_at.back());
+  }
+  return name == "--settle" && ParseSeconds(value, &options->settle);
+}
+
+// Parses "[OPTION VALUE]... SECONDS"; false on anything else.
+bool ParseArguments(int argc, char** argv, Options* options) {
+  int next = 1;
+  for (; next + 1 < argc; next += 2) {
+    if (!ParseOption(argv[next], argv[next + 1], options)) {
+      return false;
+    }
+  }
+  return next == argc - 1 && ParseSeconds(argv[next], &options->seconds);
+}
+
+// Something engine_run does at a time of the run: a change of the list, or a reading of
+// its memory.
+struct Event {
+  double at = 0;                            // seconds after the start
+  const Options::Change* change = nullptr;  // the change to make; null: print the RSS
+};
+
+// Every event of the run, earliest first; those at one time in the order given.
+std::vector<Event> Timeline(const Options& options) {
+  std::vector<Event> events;
+  for (const Options::Change& change : options.changes) {
+    events.push_back({change.at, &change});
+    events.push_back({change.at + options.settle, nullptr});
+  }
+  for (double at : options.rss_at) {
+    events.push_back({at, nullptr});
+  }
+  std::stable_sort(events.begin(), events.end(),
+                   [](const Event& a, const Event& b) { return a.at < b.at; });
+  return events;
+}
+
+// Makes the manager's list the one in change's file, as a reload of config.ini does, and
+// prints how long that took and the memory around it. False when the file cannot be used
+// (the list stays as it was, and stderr says why).
+bool ApplyChange(DelayTimeMgr& manager, const Options::Change& change, double now) {
+  using Clock = std::chrono::steady_clock;
+  const long rss_before = RssKib();
+  const auto reading = Clock::now();
+  try {
+    // Opened here, not through LoadTargetList: a file gone since the start must not be
+    // written with the default list.
+    std::ifstream in(change.file);
+    if (!in) {
+      throw std::runtime_error("cannot open " + change.file);
+    }
+    const std::vector<std::string> hosts = ReadTargetList(in, change.file);
+    const auto changing = Clock::now();
+    const std::vector<DelayTimeMgr::ListEntry> list =
+        DelayTimeMgr::MatchHosts(manager.targets, hosts);
+    const std::size_t before = manager.targets.size();
+    const std::vector<std::size_t> previous = manager.ChangeTargets(list);
+    const auto changed = Clock::now();
+    const auto added = static_cast<std::size_t>(
+        std::count(previous.begin(), previous.end(), DelayTimeMgr::kAdded));
+    std::printf(
+        "#change,at,%.3f,file,%s,targets,%zu,kept,%zu,added,%zu,removed,%zu,read_seconds,%.6f,"
+        "change_seconds,%.6f,rss_before_kib,%ld,rss_after_kib,%ld\n",
+        now, CsvField(change.file).c_str(), previous.size(), previous.size() - added, added,
+        before - (previous.size() - added),
+        std::chrono::duration<double>(changing - reading).count(),
+        std::chrono::duration<double>(changed - changing).count(), rss_before, RssKib());
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "engine_run: the change at %.3f s kept the list: %s\n", now, e.what());
+    return false;
+  }
+  std::fflush(stdout);
+  return true;
+}
+
+// Runs the engine until the deadline or a quit signal, making the changes and reading the
+// memory when their times come. False when a change failed.
+bool RunFor(DelayTimeMgr& manager, const Options& options,
+            std::chrono::steady_clock::time_point start) {
+  using Clock = std::chrono::steady_clock;
+  const auto At = [start](double seconds) {
+    return start +
+           std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+  };
+  const auto deadline = At(options.seconds);
+  const std::vector<Event> events = Timeline(options);
+  bool all_applied = true;
+  auto next = events.begin();
+  while (!platform::QuitRequested() && Clock::now() < deadline) {
+    for (; next != events.end() && At(next->at) <= Clock::now(); ++next) {
+      const double now = std::chrono::duration<double>(Clock::now() - start).count();
+      if (next->change != nullptr) {
+        all_applied = ApplyChange(manager, *next->change, now) && all_applied;
+      } else {
+        std::printf("#rss,at,%.3f,rss_kib,%ld\n", now, RssKib());
+        std::fflush(stdout);
+      }
+    }
+    auto wake = std::min<Clock::time_point>(deadline, Clock::now() + std::chrono::milliseconds(50));
+    if (next != events.end()) {
+      wake = std::min(wake, At(next->at));
+    }
+    std::this_thread::sleep_until(wake);
+  }
+  return all_applied;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  double seconds = 0;
-  int receive_buffer = 0;
-  if (!ParseArguments(argc, argv, &seconds, &receive_buffer)) {
+  Options options;
+  if (!ParseArguments(argc, argv, &options)) {
     std::fprintf(stderr,
-                 "usage: engine_run [--receive-buffer BYTES] SECONDS\n"
+                 "usage: engine_run [--receive-buffer BYTES] [--change-at SECONDS=FILE]...\n"
+                 "                  [--settle SECONDS] [--rss-at SECONDS]... SECONDS\n"
                  "Runs the engine on ./config.ini for SECONDS, then prints one CSV line per\n"
                  "target, a #summary line, a #mode line (raw or datagram sockets) and a #mode6\n"
                  "line (the same for IPv6 targets, none, or unavailable). Needs the right to\n"
                  "open raw sockets, or ICMP datagram sockets allowed to its groups.\n"
-                 "--receive-buffer sets the IPv4 socket's receive buffer (SO_RCVBUF).\n");
+                 "--receive-buffer sets the IPv4 socket's receive buffer (SO_RCVBUF).\n"
+                 "--change-at makes the list FILE's (config.ini's syntax) that many seconds\n"
+                 "into the run, hosts of equal text kept, and prints a #change line; the RSS\n"
+                 "is printed --settle seconds (30) later, and at each --rss-at, as #rss.\n");
     return 2;
   }
   // Without config.ini the engine would write its default one, which names public hosts,
@@ -126,17 +293,12 @@ int main(int argc, char** argv) {
   try {
     using Clock = std::chrono::steady_clock;
     const auto constructing = Clock::now();
-    const std::unique_ptr<DelayTimeMgr> owned = MakeManager(receive_buffer);
+    const std::unique_ptr<DelayTimeMgr> owned = MakeManager(options.receive_buffer);
     DelayTimeMgr& manager = *owned;
     const auto constructed = Clock::now();
     const double cpu_before = CpuSeconds();
     manager.Start();
-    const auto deadline = constructed + std::chrono::duration_cast<Clock::duration>(
-                                            std::chrono::duration<double>(seconds));
-    while (!platform::QuitRequested() && Clock::now() < deadline) {
-      std::this_thread::sleep_for(
-          std::min<Clock::duration>(std::chrono::milliseconds(50), deadline - Clock::now()));
-    }
+    const bool all_applied = RunFor(manager, options, constructed);
     manager.Stop();
     const auto stopped = Clock::now();
     const double cpu_after = CpuSeconds();
@@ -163,6 +325,9 @@ int main(int argc, char** argv) {
     const std::string error = manager.LastError();
     if (!error.empty()) {
       std::fprintf(stderr, "engine_run: the worker ended with: %s\n", error.c_str());
+      return 1;
+    }
+    if (!all_applied) {
       return 1;
     }
   } catch (const std::exception& e) {

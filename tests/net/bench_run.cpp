@@ -68,6 +68,9 @@ std::string EngineScript(double seconds, const BenchOptions& options) {
   if (options.receive_buffer > 0) {
     engine << " --receive-buffer " << options.receive_buffer;
   }
+  for (std::size_t i = 0; i < options.list_changes.size(); ++i) {
+    engine << " --change-at " << options.list_changes[i].first << "=change" << i << ".ini";
+  }
   engine << " " << seconds;
   // What happens during the run, at seconds into it.
   std::vector<std::pair<double, std::string>> steps;
@@ -112,6 +115,12 @@ BenchRun::BenchRun(const std::vector<std::string>& config_lines, const std::stri
     }
     std::ofstream(dir / "rules") << rules;
     std::ofstream(dir / "engine.sh") << EngineScript(seconds, options);
+    for (std::size_t i = 0; i < options.list_changes.size(); ++i) {
+      std::ofstream change(dir / ("change" + std::to_string(i) + ".ini"));
+      for (const std::string& line : options.list_changes[i].second) {
+        change << line << "\n";
+      }
+    }
   }
   if (options.unprivileged) {
     // A copy, in a folder nobody may enter: no file capability comes along.
@@ -142,6 +151,17 @@ BenchRun::BenchRun(const std::vector<std::string>& config_lines, const std::stri
                        Value<std::uint32_t>(f[8]), Value<double>(f[9]), f[11] == "1", u32(f[12]),
                        u32(f[13])});
   });
+  std::istringstream lines(engine_csv);
+  for (std::string line; std::getline(lines, line);) {
+    if (line.rfind("#change,", 0) == 0) {
+      std::istringstream cells(line.substr(8));
+      std::map<std::string, std::string>& change = changes.emplace_back();
+      for (std::string key, value;
+           std::getline(cells, key, ',') && std::getline(cells, value, ',');) {
+        change[key] = value;
+      }
+    }
+  }
   mode = meta["mode"];
   mode6 = meta["mode6"];
   ForEachRow(ReadAll(dir / "record.csv"), 18, "address", meta, responder_summary,

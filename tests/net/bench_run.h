@@ -48,6 +48,8 @@ struct BenchOptions {
   // Seconds into the run, each with the rules file's new text: the file is replaced then,
   // and the responder told to read it again (SIGUSR1). In the order of their times.
   std::vector<std::pair<double, std::string>> rule_changes;
+  // Seconds into the run, each with the target list's lines then (engine_run --change-at).
+  std::vector<std::pair<double, std::vector<std::string>>> list_changes;
 };
 
 // One engine run on the test network: writes config.ini and the responder's rules into a
@@ -77,6 +79,8 @@ class BenchRun {
   std::vector<ProberRecord> records;
   std::map<std::string, double> engine_summary;
   std::map<std::string, double> responder_summary;
+  // engine_run's #change lines, each as its key and value pairs.
+  std::vector<std::map<std::string, std::string>> changes;
 };
 
 // Runs the suite as root; without root (network namespaces and raw sockets) it says so

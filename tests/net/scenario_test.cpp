@@ -260,6 +260,33 @@ TEST(RulesReread, TakesAHostDownAndUpAgainAndKeepsTheRulesOverABadFile) {
   EXPECT_GE(neighbour->replies, 18u);
 }
 
+// engine_run changes the list at 2 s as a reload of config.ini would: 198.18.7.2 goes,
+// 198.18.7.4 comes, possibly on its identifier. The lines at the end are the final list's,
+// in its order, and each counts exactly what the responder saw of that target: the kept
+// ones across the change, the new one only its own requests.
+TEST(ListChange, PrintsTheFinalListWithEachTargetsOwnCounts) {
+  BenchOptions options;
+  const std::vector<std::string> final_list = {"198.18.7.1", "198.18.7.4", "198.18.7.3"};
+  options.list_changes = {{2, final_list}};
+  const BenchRun run({"198.18.7.1", "198.18.7.2", "198.18.7.3"}, "198.18.7.0/24 delay=10\n", 8,
+                     options);
+  ASSERT_EQ(run.status, 0) << run.output;
+  ASSERT_EQ(run.changes.size(), 1u) << run.output;
+  EXPECT_EQ(run.changes[0].at("kept"), "2");
+  EXPECT_EQ(run.changes[0].at("added"), "1");
+  EXPECT_EQ(run.changes[0].at("removed"), "1");
+  ASSERT_EQ(run.targets.size(), final_list.size()) << run.output;
+  for (std::size_t i = 0; i < final_list.size(); ++i) {
+    const EngineTarget& target = run.targets[i];
+    EXPECT_EQ(target.host, final_list[i]);
+    const ProberRecord* record = run.RecordFor(target);
+    ASSERT_NE(record, nullptr) << target.host << " not probed, or not on its identifier";
+    EXPECT_TRUE(BenchRun::CountsMatch(target, *record));
+  }
+  // Probed from about 2 s to 8 s, one request a second.
+  EXPECT_GE(run.Target("198.18.7.4").sent, 4u);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
