@@ -208,13 +208,33 @@ bool HostListEditor::Commit(const ConfigFile& changed,
     ShowError("主机太多：最多 " + std::to_string(kMaxTargets) + " 台。主机列表没有改变。");
     return false;
   }
+  if (ChangedElsewhere()) {
+    // Another program wrote the file since it was read: saving would undo its change.
+    Reload();
+    ShowError(path_ + " 刚被其他程序修改，已读入新内容。主机列表没有按这次操作改变，请再做一次。");
+    return false;
+  }
   if (const std::error_code error = changed.Save(path_)) {
     ShowError("无法保存 " + path_ + "：" + error.message() + "\n主机列表没有改变。");
     return false;
   }
   file_ = changed;
+  try {
+    // The bytes as written, which the next check compares: on Windows the line ends changed.
+    file_ = ConfigFile::Load(path_);
+  } catch (const std::exception&) {
+    // Gone or unusable already: the watcher's reload says so.
+  }
   Apply(entries);
   return true;
+}
+
+bool HostListEditor::ChangedElsewhere() const {
+  try {
+    return ConfigFile::Load(path_).Text() != file_->Text();
+  } catch (const std::exception&) {
+    return true;  // Reload says why
+  }
 }
 
 void HostListEditor::Apply(const std::vector<DelayTimeMgr::ListEntry>& entries) {

@@ -63,6 +63,9 @@ class HostListEditor {
   // Saves changed; then makes the engine's list and the rows entries. Message boxes say
   // what stopped it.
   bool Commit(const ConfigFile& changed, const std::vector<DelayTimeMgr::ListEntry>& entries);
+  // Whether the file no longer holds what was last read or saved: another program wrote
+  // it, and the watcher has not read it yet.
+  bool ChangedElsewhere() const;
   // Gives the engine and the rows the list of entries.
   void Apply(const std::vector<DelayTimeMgr::ListEntry>& entries);
   // The message of a change the file could not take.
