@@ -88,31 +88,6 @@ void Command(int id) {
   wxPostEvent(dlg, wxCommandEvent(wxEVT_MENU, id));
 }
 
-// Runs open, answers the modal boxes it brings in turn with answers (each returns what
-// the test wants to know of its box), and waits until no box is left; the last answer's.
-using Answerer = std::function<std::string(wxDialog*)>;
-std::string Answer(const std::function<void()>& open, const std::vector<Answerer>& answers) {
-  std::string result;
-  std::size_t answered = 0;
-  wxDialog* last = nullptr;
-  wxTimer probe;
-  probe.Bind(wxEVT_TIMER, [&](wxTimerEvent&) {
-    wxDialog* box = ModalBox();
-    if (box != nullptr && box != last && answered < answers.size()) {
-      last = box;
-      result = answers[answered++](box);
-    }
-  });
-  probe.Start(50);
-  open();
-  EXPECT_TRUE(WaitFor([&] { return answered == answers.size() && ModalBox() == nullptr; }, 5000))
-      << answered << " of " << answers.size() << " boxes came";
-  return result;
-}
-std::string Answer(const std::function<void()>& open, const Answerer& answer) {
-  return Answer(open, std::vector<Answerer>{answer});
-}
-
 // Types text into the host dialog and presses Enter, with Ctrl or not; what the dialog
 // says if it stays open, after which it is cancelled.
 std::function<std::string(wxDialog*)> Type(const std::string& text, bool ctrl) {
@@ -132,15 +107,6 @@ std::function<std::string(wxDialog*)> Type(const std::string& text, bool ctrl) {
     }
     dialog->EndModal(wxID_CANCEL);
     return "still open: " + dialog->message->GetLabel().utf8_string();
-  };
-}
-
-// Presses button in a message box; its text.
-std::function<std::string(wxDialog*)> Press(int button) {
-  return [button](wxDialog* box) {
-    auto* message = dynamic_cast<wxGenericMessageDialog*>(box);
-    box->EndModal(button);
-    return message != nullptr ? message->GetMessage().utf8_string() : "";
   };
 }
 

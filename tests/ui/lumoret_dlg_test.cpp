@@ -29,6 +29,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <regex>
 #include <sstream>
@@ -581,26 +582,14 @@ TEST_F(LumoretDlgTest, TrayIconQuitsLikeTheCloseBox) {
   EXPECT_EQ(dlg->GetReturnCode(), wxID_CANCEL);
 }
 
-// The text of the modal box that comes up within timeout_ms while action runs, without
-// its line breaks, closed again; empty when none came.
-template <typename Action>
-std::string BoxDuring(Action action, int timeout_ms) {
-  std::string text;
+// The text of the message box that comes up while action runs, without its line breaks,
+// closed again.
+std::string BoxDuring(const std::function<void()>& action) {
   wxSize size;
-  wxTimer probe;
-  int ticks = 0;
-  probe.Bind(wxEVT_TIMER, [&](wxTimerEvent&) {
-    if (auto* box = dynamic_cast<wxGenericMessageDialog*>(ModalBox())) {
-      text = box->GetMessage().utf8_string();
-      size = box->GetSize();
-      box->EndModal(wxID_OK);
-    }
-    ++ticks;
+  std::string text = Answer(action, [&size](wxDialog* box) {
+    size = box->GetSize();
+    return Press(wxID_OK)(box);
   });
-  probe.Start(50);
-  action();
-  WaitFor([&] { return !text.empty() || ticks * 50 > timeout_ms; }, timeout_ms + 1000);
-  probe.Stop();
   EXPECT_LE(size.x, wxGetDisplaySize().x * 2 / 3) << "the box is wider than a readable line";
   text.erase(std::remove(text.begin(), text.end(), '\n'), text.end());
   return text;
@@ -613,7 +602,7 @@ TEST_F(LumoretDlgTest, HelpWithoutAViewerSaysWhereTheFileIs) {
   std::ofstream(dir_ / "ReadMe.txt") << "help";
   const std::string old_path = std::getenv("PATH");
   ::setenv("PATH", (dir_ / "bin").c_str(), 1);
-  const std::string text = BoxDuring([] { dlg->OnSysCommand(CLumoretDlg::kHelpCommand); }, 3000);
+  const std::string text = BoxDuring([] { dlg->OnSysCommand(CLumoretDlg::kHelpCommand); });
   ::setenv("PATH", old_path.c_str(), 1);
   EXPECT_NE(text.find((dir_ / "ReadMe.txt").string()), std::string::npos)
       << "no box naming the file: " << text;
@@ -631,7 +620,7 @@ TEST_F(LumoretDlgTest, ExportWritesEveryRowOrLeavesNothingAndSaysWhyInABoxThatFi
 
   // A failed one names the whole file and the reason.
   const std::string name = "no-such-folder/" + std::string(250, 'n') + ".csv";
-  const std::string box = BoxDuring([&] { dlg->SaveCsv(wxString::FromUTF8(name)); }, 2000);
+  const std::string box = BoxDuring([&] { dlg->SaveCsv(wxString::FromUTF8(name)); });
   EXPECT_NE(box.find(name), std::string::npos) << box;
   EXPECT_NE(box.find("No such file or directory"), std::string::npos) << box;
   std::filesystem::remove("rows.csv");
@@ -760,25 +749,21 @@ TEST_F(LumoretDlgTest, SettingsDialogOkKeepsAndSavesItsValuesAndCancelChangesNot
   SettingsInUse settings(dir_ / "lumoret.conf");
   // Sets the rules' window to window and alerts off in the dialog, and leaves it by button.
   const auto set_in_dialog = [](int window, int button) {
-    std::string title;
-    wxTimer probe;
-    probe.Bind(wxEVT_TIMER, [&](wxTimerEvent&) {
-      auto* dialog = dynamic_cast<CSettingsDlg*>(ModalBox());
-      if (dialog == nullptr) {
-        return;
-      }
-      title = dialog->GetTitle().utf8_string();
-      dialog->window_spin->SetValue(window);
-      dialog->alerts_check->SetValue(false);
-      dialog->resolve_spin->SetValue(0);
-      wxCommandEvent click(wxEVT_BUTTON, button);
-      dialog->FindWindow(button)->GetEventHandler()->ProcessEvent(click);
-    });
-    probe.Start(50);
     wxCommandEvent open(wxEVT_MENU, CLumoretDlg::kSettingsCommand);
-    dlg->GetEventHandler()->ProcessEvent(open);
-    probe.Stop();
-    return title;
+    return Answer([&] { dlg->GetEventHandler()->ProcessEvent(open); },
+                  [&](wxDialog* box) -> std::string {
+                    auto* dialog = dynamic_cast<CSettingsDlg*>(box);
+                    if (dialog == nullptr) {
+                      box->EndModal(wxID_CANCEL);
+                      return "not the settings dialog";
+                    }
+                    dialog->window_spin->SetValue(window);
+                    dialog->alerts_check->SetValue(false);
+                    dialog->resolve_spin->SetValue(0);
+                    wxCommandEvent click(wxEVT_BUTTON, button);
+                    dialog->FindWindow(button)->GetEventHandler()->ProcessEvent(click);
+                    return dialog->GetTitle().utf8_string();
+                  });
   };
   EXPECT_EQ(set_in_dialog(33, wxID_OK), "Lumoret: 设置");
   EXPECT_EQ(dlg->settings.rules.window, 33);

@@ -8,13 +8,17 @@
 #include <wx/app.h>
 #include <wx/dialog.h>
 #include <wx/infobar.h>
+#include <wx/msgdlg.h>
+#include <wx/timer.h>
 #include <wx/utils.h>
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "engine/delay_time_mgr.h"
 #include "tests/common/temp_dir_fixture.h"
@@ -83,6 +87,40 @@ inline std::string FileText(const std::filesystem::path& path) {
   std::ostringstream text;
   text << std::ifstream(path, std::ios::binary).rdbuf();
   return text.str();
+}
+
+// Runs open, answers the modal boxes it brings in turn with answers (each returns what
+// the test wants to know of its box), and waits until no box is left; the last answer's.
+using Answerer = std::function<std::string(wxDialog*)>;
+inline std::string Answer(const std::function<void()>& open, const std::vector<Answerer>& answers) {
+  std::string result;
+  std::size_t answered = 0;
+  wxDialog* last = nullptr;
+  wxTimer probe;
+  probe.Bind(wxEVT_TIMER, [&](wxTimerEvent&) {
+    wxDialog* box = ModalBox();
+    if (box != nullptr && box != last && answered < answers.size()) {
+      last = box;
+      result = answers[answered++](box);
+    }
+  });
+  probe.Start(50);
+  open();
+  EXPECT_TRUE(WaitFor([&] { return answered == answers.size() && ModalBox() == nullptr; }, 5000))
+      << answered << " of " << answers.size() << " boxes came";
+  return result;
+}
+inline std::string Answer(const std::function<void()>& open, const Answerer& answer) {
+  return Answer(open, std::vector<Answerer>{answer});
+}
+
+// Presses button in a message box; its text.
+inline Answerer Press(int button) {
+  return [button](wxDialog* box) {
+    auto* message = dynamic_cast<wxGenericMessageDialog*>(box);
+    box->EndModal(button);
+    return message != nullptr ? message->GetMessage().utf8_string() : "";
+  };
 }
 
 // Writes config_ to config.ini in the test's folder, makes that the working directory and
