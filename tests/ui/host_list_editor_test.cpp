@@ -1,7 +1,6 @@
-// Hosts added, edited and deleted from the main window, and config.ini changed beside it
-// by another process. Runs in a private network namespace (tests/isolated) on the X
-// display in $DISPLAY, each test with its own engine on a config.ini of loopback
-// addresses and comments in a temporary working directory.
+// Hosts added, edited and deleted from the main window (tests/ui/window_test.h), and
+// config.ini changed beside it by another process; config.ini holds loopback addresses
+// and comments.
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 
@@ -31,7 +30,7 @@
 
 #include "engine/delay_time_mgr.h"
 #include "engine/target_list.h"
-#include "tests/common/temp_dir_fixture.h"
+#include "tests/ui/window_test.h"
 #include "tests/ui/wx_test_main.h"
 #include "ui/host_text_dlg.h"
 #include "ui/lumoret_dlg.h"
@@ -41,22 +40,6 @@ namespace {
 
 // Comments and a blank line around the hosts, which every change must keep.
 constexpr char kConfig[] = "# office\n127.0.0.10\n\n127.0.0.9 # router\n# end\n";
-
-CLumoretDlg* dlg = nullptr;
-TargetListCtrl* list = nullptr;
-
-template <typename Pred>
-bool WaitFor(Pred pred, int timeout_ms) {
-  const wxLongLong deadline = wxGetLocalTimeMillis() + timeout_ms;
-  while (!pred()) {
-    if (wxGetLocalTimeMillis() > deadline) {
-      return false;
-    }
-    wxTheApp->Yield(true);
-    wxMilliSleep(10);
-  }
-  return true;
-}
 
 // A host without the blanks before a comment, nor the row's mark of a name not resolved.
 std::string Bare(const std::string& host) {
@@ -77,15 +60,9 @@ std::string Rows() {
   return text;
 }
 
-std::string FileText() {
-  std::ostringstream text;
-  text << std::ifstream("config.ini", std::ios::binary).rdbuf();
-  return text.str();
-}
-
 // config.ini's hosts as the engine reads them, in one text.
 std::string FileHosts() {
-  std::istringstream in(FileText());
+  std::istringstream in(FileText("config.ini"));
   std::string text;
   for (const std::string& host : ReadTargetList(in)) {
     text += Bare(host) + " ";
@@ -107,51 +84,8 @@ void SelectOnly(const std::string& host) {
   }
 }
 
-// A key pressed in the list, as the window's key hook sees it.
-void PressInList(int key) {
-  wxKeyEvent press(wxEVT_CHAR_HOOK);
-  press.m_keyCode = key;
-  press.SetEventObject(list);
-  dlg->GetEventHandler()->ProcessEvent(press);
-}
-
 void Command(int id) {
   wxPostEvent(dlg, wxCommandEvent(wxEVT_MENU, id));
-}
-
-wxDialog* ModalBox() {
-  for (wxWindow* window : wxTopLevelWindows) {
-    auto* box = dynamic_cast<wxDialog*>(window);
-    if (box != nullptr && box != dlg && box->IsModal()) {
-      return box;
-    }
-  }
-  return nullptr;
-}
-
-// Runs open, answers the modal boxes it brings in turn with answers (each returns what
-// the test wants to know of its box), and waits until no box is left; the last answer's.
-using Answerer = std::function<std::string(wxDialog*)>;
-std::string Answer(const std::function<void()>& open, const std::vector<Answerer>& answers) {
-  std::string result;
-  std::size_t answered = 0;
-  wxDialog* last = nullptr;
-  wxTimer probe;
-  probe.Bind(wxEVT_TIMER, [&](wxTimerEvent&) {
-    wxDialog* box = ModalBox();
-    if (box != nullptr && box != last && answered < answers.size()) {
-      last = box;
-      result = answers[answered++](box);
-    }
-  });
-  probe.Start(50);
-  open();
-  EXPECT_TRUE(WaitFor([&] { return answered == answers.size() && ModalBox() == nullptr; }, 5000))
-      << answered << " of " << answers.size() << " boxes came";
-  return result;
-}
-std::string Answer(const std::function<void()>& open, const Answerer& answer) {
-  return Answer(open, std::vector<Answerer>{answer});
 }
 
 // Types text into the host dialog and presses Enter, with Ctrl or not; what the dialog
@@ -176,70 +110,26 @@ std::function<std::string(wxDialog*)> Type(const std::string& text, bool ctrl) {
   };
 }
 
-// Presses button in a message box; its text.
-std::function<std::string(wxDialog*)> Press(int button) {
-  return [button](wxDialog* box) {
-    auto* message = dynamic_cast<wxGenericMessageDialog*>(box);
-    box->EndModal(button);
-    return message != nullptr ? message->GetMessage().utf8_string() : "";
-  };
-}
-
-std::string NoticeText() {
-  std::string text;
-  for (wxWindow* child : dlg->GetChildren()) {
-    if (auto* bar = dynamic_cast<wxInfoBarGeneric*>(child); bar != nullptr && bar->IsShown()) {
-      for (wxWindow* part : bar->GetChildren()) {
-        text += part->GetLabel().utf8_string();
-      }
-    }
-  }
-  return text;
-}
-
-class HostListEditorTest : public TempDirFixture {
+class HostListEditorTest : public WindowTest {
  protected:
+  HostListEditorTest() : WindowTest(kConfig) {}
+
   void SetUp() override {
-    TempDirFixture::SetUp();
-    ASSERT_FALSE(HasFatalFailure());
-    std::ofstream(dir_ / "config.ini") << kConfig;
-    std::filesystem::current_path(dir_);
-    ASSERT_NO_THROW(manager_ = std::make_unique<DelayTimeMgr>());
-    dlg = new CLumoretDlg(*manager_);
-    dlg->Show();
-    list = dlg->target_list;
+    WindowTest::SetUp();
     // The editor starts reading and watching config.ini once the loop turns.
-    for (int i = 0; i < 10; ++i) {
+    for (int i = 0; i < 10 && !HasFatalFailure(); ++i) {
       wxTheApp->Yield(true);
     }
     ASSERT_EQ(Rows(), "127.0.0.10 127.0.0.9 ");
   }
-
-  void TearDown() override {
-    if (dlg != nullptr) {
-      manager_->Stop();
-      wxObject* const window = dlg;
-      dlg->Destroy();
-      dlg = nullptr;
-      list = nullptr;
-      EXPECT_TRUE(WaitFor(
-          [window] { return !wxPendingDelete.Member(window) && wxTopLevelWindows.IsEmpty(); },
-          5000));
-    }
-    manager_.reset();
-    std::filesystem::current_path("/");
-    TempDirFixture::TearDown();
-  }
-
-  std::unique_ptr<DelayTimeMgr> manager_;  // the engine under the window
 };
 
 TEST_F(HostListEditorTest, AddEditDeleteByKeysAndMenuSaveConfigWithItsComments) {
   // Pasted lines; Enter alone makes a new line in that field, Ctrl+Enter adds.
   const std::string added = "127.0.0.11\n127.0.0.12 # new\n127.0.0.13";
-  EXPECT_NE(Answer([] { PressInList(WXK_INSERT); }, Type(added, false)), "")
+  EXPECT_NE(Answer([] { KeyIn(list, WXK_INSERT); }, Type(added, false)), "")
       << "Enter closed the field of many lines";
-  EXPECT_EQ(Answer([] { PressInList(WXK_INSERT); }, Type(added, true)), "");
+  EXPECT_EQ(Answer([] { KeyIn(list, WXK_INSERT); }, Type(added, true)), "");
   EXPECT_EQ(Rows(), "127.0.0.10 127.0.0.9 127.0.0.11 127.0.0.12 127.0.0.13 ");
   EXPECT_EQ(FileHosts(), Rows());
 
@@ -252,10 +142,11 @@ TEST_F(HostListEditorTest, AddEditDeleteByKeysAndMenuSaveConfigWithItsComments) 
   // Edited in place, the comment after it kept; the same text again is no change, so the
   // target keeps its figures.
   SelectOnly("127.0.0.9");
-  EXPECT_EQ(Answer([] { PressInList(WXK_F2); }, Type("127.0.0.8", false)), "");
+  EXPECT_EQ(Answer([] { KeyIn(list, WXK_F2); }, Type("127.0.0.8", false)), "");
   EXPECT_EQ(Rows(), "127.0.0.10 127.0.0.8 127.0.0.11 127.0.0.12 127.0.0.13 ");
-  EXPECT_TRUE(std::regex_search(FileText(), std::regex("\n127\\.0\\.0\\.8\\s*# router\n")))
-      << FileText();
+  EXPECT_TRUE(
+      std::regex_search(FileText("config.ini"), std::regex("\n127\\.0\\.0\\.8\\s*# router\n")))
+      << FileText("config.ini");
   const DelayTarget* edited = manager_->targets[1].get();
   SelectOnly("127.0.0.8");
   Answer([] { Command(CLumoretDlg::kEditHostCommand); }, Type(manager_->targets[1]->host, false));
@@ -263,16 +154,16 @@ TEST_F(HostListEditorTest, AddEditDeleteByKeysAndMenuSaveConfigWithItsComments) 
 
   // Up to 3 rows go at once; above that the user is asked, and No keeps them.
   SelectOnly("127.0.0.11");
-  PressInList(WXK_DELETE);
+  KeyIn(list, WXK_DELETE);
   EXPECT_TRUE(WaitFor([] { return list->GetItemCount() == 4; }, 2000));
   EXPECT_EQ(FileHosts(), "127.0.0.10 127.0.0.8 127.0.0.12 127.0.0.13 ");
   list->SelectAll();
   EXPECT_EQ(Answer([] { Command(CLumoretDlg::kDeleteHostsCommand); }, Press(wxID_NO)),
             "删除 4 台主机？");
   EXPECT_EQ(FileHosts(), "127.0.0.10 127.0.0.8 127.0.0.12 127.0.0.13 ");
-  Answer([] { PressInList(WXK_DELETE); }, Press(wxID_YES));
+  Answer([] { KeyIn(list, WXK_DELETE); }, Press(wxID_YES));
   EXPECT_EQ(Rows(), "");
-  const std::string text = FileText();
+  const std::string text = FileText("config.ini");
   EXPECT_EQ(FileHosts(), "") << text;
   EXPECT_EQ(text.rfind("# office\n", 0), 0u) << text;
   EXPECT_NE(text.find("# end\n"), std::string::npos) << text;
@@ -289,7 +180,7 @@ TEST_F(HostListEditorTest, AFileThatCannotBeSavedChangesNothingAndSaysWhy) {
                                   {Type("127.0.0.11", true), Press(wxID_OK)});
   ::setrlimit(RLIMIT_FSIZE, &limit);
   EXPECT_EQ(Rows(), "127.0.0.10 127.0.0.9 ");
-  EXPECT_EQ(FileText(), kConfig);
+  EXPECT_EQ(FileText("config.ini"), kConfig);
   EXPECT_NE(said.find("config.ini："), std::string::npos) << said;
   EXPECT_NE(said.find(std::strerror(EFBIG)), std::string::npos) << said;
 }

@@ -1,7 +1,5 @@
-// The main window over a real engine. Runs in a private network namespace
-// (tests/isolated) on the X display in $DISPLAY. Every test has a window and an engine of
-// its own, in a temporary working directory whose config.ini names two loopback addresses
-// and, between them, a name that cannot resolve.
+// The main window over a real engine (tests/ui/window_test.h), on a config.ini that names
+// two loopback addresses and, between them, a name that cannot resolve.
 #include "ui/lumoret_dlg.h"
 
 #include <gtest/gtest.h>
@@ -31,6 +29,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <regex>
 #include <sstream>
@@ -42,7 +41,7 @@
 #include "engine/delay_time_mgr.h"
 #include "engine/name_resolver.h"
 #include "lumoret_version.h"
-#include "tests/common/temp_dir_fixture.h"
+#include "tests/ui/window_test.h"
 #include "tests/ui/wx_test_main.h"
 #include "ui/delay_graph.h"
 #include "ui/host_details_dlg.h"
@@ -60,10 +59,6 @@
 
 namespace {
 
-// The window of the test that runs, and its list: set by LumoretDlgTest for each test.
-CLumoretDlg* dlg = nullptr;
-TargetListCtrl* list = nullptr;
-
 // In the order that natural sorting turns round, and text order would not.
 constexpr char kConfig[] = "127.0.0.10\nnothing-here.invalid\n127.0.0.9\n";
 
@@ -71,79 +66,10 @@ std::string Cell(long row, Column column) {
   return list->GetItemText(row, ColumnIndex(column)).utf8_string();
 }
 
-// Turns the event loop until pred holds or timeout_ms has passed.
-template <typename Pred>
-bool WaitFor(Pred pred, int timeout_ms) {
-  const wxLongLong deadline = wxGetLocalTimeMillis() + timeout_ms;
-  while (!pred()) {
-    if (wxGetLocalTimeMillis() > deadline) {
-      return false;
-    }
-    wxTheApp->Yield(true);
-    wxMilliSleep(10);
-  }
-  return true;
-}
-
-// Makes a working directory with config.ini, an engine on it and the window over that
-// engine, shown (which fills the list and starts the engine); takes all down after.
-class LumoretDlgTest : public TempDirFixture {
+class LumoretDlgTest : public WindowTest {
  protected:
-  void SetUp() override {
-    TempDirFixture::SetUp();
-    ASSERT_FALSE(HasFatalFailure());
-    std::ofstream(dir_ / "config.ini") << kConfig;
-    std::filesystem::current_path(dir_);
-    OpenWindow();
-  }
-
-  // An engine on config.ini and the window over it, shown, as the program's start makes them.
-  void OpenWindow() {
-    ASSERT_NO_THROW(manager_ = std::make_unique<DelayTimeMgr>());
-    dlg = new CLumoretDlg(*manager_);
-    dlg->Show();
-    list = dlg->target_list;
-  }
-
-  void TearDown() override {
-    CloseWindow();
-    manager_.reset();
-    std::filesystem::current_path("/");
-    TempDirFixture::TearDown();
-  }
-
-  // Stops the engine and takes the window down, as the program's end does.
-  void CloseWindow() {
-    if (dlg != nullptr) {
-      manager_->Stop();
-      wxObject* const window = dlg;
-      dlg->Destroy();
-      dlg = nullptr;
-      list = nullptr;
-      // Deleted on the next idle turn; its details windows go with it.
-      const bool gone = WaitFor(
-          [window] { return !wxPendingDelete.Member(window) && wxTopLevelWindows.IsEmpty(); },
-          5000);
-      EXPECT_TRUE(gone) << "a window outlived its test";
-      if (!gone) {
-        manager_.release();  // the window may still reach it
-      }
-    }
-  }
-
-  std::unique_ptr<DelayTimeMgr> manager_;  // the engine under the window
+  LumoretDlgTest() : WindowTest(kConfig) {}
 };
-
-// The modal box open over the window, if any.
-wxDialog* ModalBox() {
-  for (wxWindow* window : wxTopLevelWindows) {
-    auto* box = dynamic_cast<wxDialog*>(window);
-    if (box != nullptr && box != dlg && box->IsModal()) {
-      return box;
-    }
-  }
-  return nullptr;
-}
 
 // A timer event with the given id, as the window's timer sends it.
 void Tick(int id) {
@@ -384,14 +310,6 @@ TEST_F(LumoretDlgTest, AChangedListKeepsTheSortSelectionAndDetailsOfTheHostsThat
   Tick(CLumoretDlg::kTimerId);
 }
 
-// Sends key to the window as if typed in the filter box.
-void KeyInFilter(int key) {
-  wxKeyEvent event(wxEVT_CHAR_HOOK);
-  event.m_keyCode = key;
-  event.SetEventObject(dlg->filter_box);
-  dlg->GetEventHandler()->ProcessEvent(event);
-}
-
 TEST_F(LumoretDlgTest, TheFilterNarrowsTheRowsByHostOrStateUntilEscClearsIt) {
   const auto hosts = [] {
     std::string text;
@@ -404,9 +322,7 @@ TEST_F(LumoretDlgTest, TheFilterNarrowsTheRowsByHostOrStateUntilEscClearsIt) {
   EXPECT_EQ(hosts(), "*nothing-here.invalid ");
   // The export writes what is shown.
   EXPECT_FALSE(dlg->ExportTo("rows.csv"));
-  std::ostringstream csv;
-  csv << std::ifstream("rows.csv").rdbuf();
-  const std::string text = csv.str();
+  const std::string text = FileText("rows.csv");
   EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 2) << text;
 
   // A state word, followed as the states change.
@@ -419,11 +335,11 @@ TEST_F(LumoretDlgTest, TheFilterNarrowsTheRowsByHostOrStateUntilEscClearsIt) {
       10000))
       << hosts();
 
-  KeyInFilter(WXK_ESCAPE);
+  KeyIn(dlg->filter_box, WXK_ESCAPE);
   EXPECT_TRUE(dlg->filter_box->IsEmpty());
   EXPECT_EQ(list->GetItemCount(), 3);
   EXPECT_TRUE(dlg->IsShown()) << "Esc closed the window instead of clearing the filter";
-  KeyInFilter(WXK_ESCAPE);
+  KeyIn(dlg->filter_box, WXK_ESCAPE);
   EXPECT_FALSE(dlg->IsShown()) << "Esc in an empty filter should close the window";
 }
 
@@ -545,9 +461,7 @@ TEST_F(LumoretDlgTest, TheOutageLogShowsTheStoresChangesFollowsThemAndGoesWithTh
   EXPECT_EQ(cell(0, LogColumn::kOutage), "3 秒");
   EXPECT_EQ(log->log_list->SelectedText(), LogTabSeparated({LogRow(store.ReadLog(4)[3])}));
   EXPECT_FALSE(log->ExportTo("log.csv"));
-  std::ostringstream csv;
-  csv << std::ifstream("log.csv").rdbuf();
-  const std::string log_csv = csv.str();
+  const std::string log_csv = FileText("log.csv");
   EXPECT_EQ(std::count(log_csv.begin(), log_csv.end(), '\n'), 5) << log_csv;
 
   // Left open, it goes with the main window (CloseWindow waits for every top window), before
@@ -555,15 +469,6 @@ TEST_F(LumoretDlgTest, TheOutageLogShowsTheStoresChangesFollowsThemAndGoesWithTh
   CloseWindow();
 }
 #endif
-
-wxInfoBarGeneric* NoticeBar() {
-  for (wxWindow* child : dlg->GetChildren()) {
-    if (auto* bar = dynamic_cast<wxInfoBarGeneric*>(child)) {
-      return bar;
-    }
-  }
-  return nullptr;
-}
 
 TEST_F(LumoretDlgTest, KernelDropsAreToldOnceAboveTheListAndCountedInTheDetails) {
   DelayTimeMgr& manager = *dlg->manager();
@@ -576,10 +481,7 @@ TEST_F(LumoretDlgTest, KernelDropsAreToldOnceAboveTheListAndCountedInTheDetails)
   wxInfoBarGeneric* bar = NoticeBar();
   ASSERT_NE(bar, nullptr) << "no notice bar in the window";
   ASSERT_TRUE(bar->IsShown());
-  std::string text;
-  for (wxWindow* child : bar->GetChildren()) {
-    text += child->GetLabel().utf8_string();
-  }
+  const std::string text = NoticeText();
   EXPECT_NE(text.find("8328 个回复"), std::string::npos) << text;
   EXPECT_NE(text.find("sudo sysctl net.core.rmem_max=16777216"), std::string::npos) << text;
   // The list makes room below the bar, and takes it back once the bar is closed.
@@ -680,26 +582,14 @@ TEST_F(LumoretDlgTest, TrayIconQuitsLikeTheCloseBox) {
   EXPECT_EQ(dlg->GetReturnCode(), wxID_CANCEL);
 }
 
-// The text of the modal box that comes up within timeout_ms while action runs, without
-// its line breaks, closed again; empty when none came.
-template <typename Action>
-std::string BoxDuring(Action action, int timeout_ms) {
-  std::string text;
+// The text of the message box that comes up while action runs, without its line breaks,
+// closed again.
+std::string BoxDuring(const std::function<void()>& action) {
   wxSize size;
-  wxTimer probe;
-  int ticks = 0;
-  probe.Bind(wxEVT_TIMER, [&](wxTimerEvent&) {
-    if (auto* box = dynamic_cast<wxGenericMessageDialog*>(ModalBox())) {
-      text = box->GetMessage().utf8_string();
-      size = box->GetSize();
-      box->EndModal(wxID_OK);
-    }
-    ++ticks;
+  std::string text = Answer(action, [&size](wxDialog* box) {
+    size = box->GetSize();
+    return Press(wxID_OK)(box);
   });
-  probe.Start(50);
-  action();
-  WaitFor([&] { return !text.empty() || ticks * 50 > timeout_ms; }, timeout_ms + 1000);
-  probe.Stop();
   EXPECT_LE(size.x, wxGetDisplaySize().x * 2 / 3) << "the box is wider than a readable line";
   text.erase(std::remove(text.begin(), text.end(), '\n'), text.end());
   return text;
@@ -712,7 +602,7 @@ TEST_F(LumoretDlgTest, HelpWithoutAViewerSaysWhereTheFileIs) {
   std::ofstream(dir_ / "ReadMe.txt") << "help";
   const std::string old_path = std::getenv("PATH");
   ::setenv("PATH", (dir_ / "bin").c_str(), 1);
-  const std::string text = BoxDuring([] { dlg->OnSysCommand(CLumoretDlg::kHelpCommand); }, 3000);
+  const std::string text = BoxDuring([] { dlg->OnSysCommand(CLumoretDlg::kHelpCommand); });
   ::setenv("PATH", old_path.c_str(), 1);
   EXPECT_NE(text.find((dir_ / "ReadMe.txt").string()), std::string::npos)
       << "no box naming the file: " << text;
@@ -722,9 +612,7 @@ TEST_F(LumoretDlgTest, ExportWritesEveryRowOrLeavesNothingAndSaysWhyInABoxThatFi
   // Every row, with the details columns (the address probed); the texts are
   // detail_texts_test's.
   EXPECT_FALSE(dlg->ExportTo("rows.csv"));
-  std::ostringstream csv;
-  csv << std::ifstream("rows.csv").rdbuf();
-  const std::string text = csv.str();
+  const std::string text = FileText("rows.csv");
   EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 4) << text;
   EXPECT_NE(text.find("\n127.0.0.10,"), std::string::npos) << text;
   EXPECT_NE(text.find(",127.0.0.10,"), std::string::npos) << "no address probed";
@@ -732,7 +620,7 @@ TEST_F(LumoretDlgTest, ExportWritesEveryRowOrLeavesNothingAndSaysWhyInABoxThatFi
 
   // A failed one names the whole file and the reason.
   const std::string name = "no-such-folder/" + std::string(250, 'n') + ".csv";
-  const std::string box = BoxDuring([&] { dlg->SaveCsv(wxString::FromUTF8(name)); }, 2000);
+  const std::string box = BoxDuring([&] { dlg->SaveCsv(wxString::FromUTF8(name)); });
   EXPECT_NE(box.find(name), std::string::npos) << box;
   EXPECT_NE(box.find("No such file or directory"), std::string::npos) << box;
   std::filesystem::remove("rows.csv");
@@ -861,34 +749,28 @@ TEST_F(LumoretDlgTest, SettingsDialogOkKeepsAndSavesItsValuesAndCancelChangesNot
   SettingsInUse settings(dir_ / "lumoret.conf");
   // Sets the rules' window to window and alerts off in the dialog, and leaves it by button.
   const auto set_in_dialog = [](int window, int button) {
-    std::string title;
-    wxTimer probe;
-    probe.Bind(wxEVT_TIMER, [&](wxTimerEvent&) {
-      auto* dialog = dynamic_cast<CSettingsDlg*>(ModalBox());
-      if (dialog == nullptr) {
-        return;
-      }
-      title = dialog->GetTitle().utf8_string();
-      dialog->window_spin->SetValue(window);
-      dialog->alerts_check->SetValue(false);
-      dialog->resolve_spin->SetValue(0);
-      wxCommandEvent click(wxEVT_BUTTON, button);
-      dialog->FindWindow(button)->GetEventHandler()->ProcessEvent(click);
-    });
-    probe.Start(50);
     wxCommandEvent open(wxEVT_MENU, CLumoretDlg::kSettingsCommand);
-    dlg->GetEventHandler()->ProcessEvent(open);
-    probe.Stop();
-    return title;
+    return Answer([&] { dlg->GetEventHandler()->ProcessEvent(open); },
+                  [&](wxDialog* box) -> std::string {
+                    auto* dialog = dynamic_cast<CSettingsDlg*>(box);
+                    if (dialog == nullptr) {
+                      box->EndModal(wxID_CANCEL);
+                      return "not the settings dialog";
+                    }
+                    dialog->window_spin->SetValue(window);
+                    dialog->alerts_check->SetValue(false);
+                    dialog->resolve_spin->SetValue(0);
+                    wxCommandEvent click(wxEVT_BUTTON, button);
+                    dialog->FindWindow(button)->GetEventHandler()->ProcessEvent(click);
+                    return dialog->GetTitle().utf8_string();
+                  });
   };
   EXPECT_EQ(set_in_dialog(33, wxID_OK), "Lumoret: 设置");
   EXPECT_EQ(dlg->settings.rules.window, 33);
   EXPECT_FALSE(dlg->settings.alerts);
-  std::ostringstream file;
-  file << std::ifstream(dir_ / "lumoret.conf").rdbuf();
-  EXPECT_NE(file.str().find("Window=33\n"), std::string::npos)
-      << "not saved at once: " << file.str();
-  EXPECT_NE(file.str().find("ResolveMinutes=0\n"), std::string::npos) << file.str();
+  const std::string file = FileText(dir_ / "lumoret.conf");
+  EXPECT_NE(file.find("Window=33\n"), std::string::npos) << "not saved at once: " << file;
+  EXPECT_NE(file.find("ResolveMinutes=0\n"), std::string::npos) << file;
 
   set_in_dialog(44, wxID_CANCEL);
   EXPECT_EQ(dlg->settings.rules.window, 33);
