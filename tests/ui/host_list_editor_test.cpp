@@ -201,6 +201,20 @@ TEST_F(HostListEditorTest, ConfigRewrittenByAnotherProcessShowsInTheRowsAndABadO
   EXPECT_TRUE(WaitFor([] { return Rows() == "127.0.0.30 "; }, 2000)) << Rows();
 }
 
+// Another program writes config.ini while the add dialog is open, so that the window has
+// not read it yet when the dialog confirms: its write is kept, and the rows follow it.
+TEST_F(HostListEditorTest, AChangeNeverSavesOverWhatAnotherProgramJustWrote) {
+  const Answerer write_then_add = [](wxDialog* box) {
+    Rewrite("127.0.0.20 # theirs\n");
+    return Type("127.0.0.11", true)(box);
+  };
+  const std::string said =
+      Answer([] { Command(CLumoretDlg::kAddHostsCommand); }, {write_then_add, Press(wxID_OK)});
+  EXPECT_NE(said.find("其他程序"), std::string::npos) << said;
+  EXPECT_EQ(FileText("config.ini"), "127.0.0.20 # theirs\n");
+  EXPECT_EQ(Rows(), "127.0.0.20 ");
+}
+
 }  // namespace
 
 // An active loop, as the program's window has, so that config.ini's watcher is the
