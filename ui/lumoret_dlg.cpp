@@ -222,6 +222,9 @@ void CLumoretDlg::OnIconize(wxIconizeEvent& event) {
     Hide();
   } else if (!event.IsIconized()) {
     hidden_in_tray_ = false;
+    // A size the window manager gave while the window was iconized may never have come
+    // as a size event (seen with a restore that crossed an iconify).
+    PlaceChildren();
   }
 }
 

@@ -123,7 +123,8 @@ class CLumoretDlg : public wxDialog {
   void OnFilterText(wxCommandEvent& event);
   // The counts in the status bar and the tray, where they changed.
   void ShowStates();
-  // Hides the window in the tray when it is minimised and the settings say so.
+  // Hides the window in the tray when it is minimised and the settings say so; places
+  // the children again when it comes back.
   void OnIconize(wxIconizeEvent& event);
   // Posts the outage log command, as a click on the status bar does.
   void OnStatusClick(wxMouseEvent& event);
