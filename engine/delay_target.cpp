@@ -163,6 +163,9 @@ bool DelayTarget::HandleReply(std::uint16_t sequence, Clock::time_point arrival)
       min_delay_ms.store(delay, std::memory_order_relaxed);
     }
     history.Add(time_sent_, delay);
+    if (histogram_) {
+      histogram_->Observe(arrival - time_sent_);
+    }
   }
   last_reply_ns.store(SinceEpochNs(arrival), std::memory_order_relaxed);
   EnterState(State::kUp, arrival);
@@ -170,6 +173,10 @@ bool DelayTarget::HandleReply(std::uint16_t sequence, Clock::time_point arrival)
   // does not push the next request back.
   schedule_.Set(schedule_entry_, ProbeSchedule::Kind::kPause, arrival + kPause);
   return true;
+}
+
+void DelayTarget::EnableHistogram(std::shared_ptr<const DelayHistogram::Bounds> bounds) {
+  histogram_ = std::make_unique<DelayHistogram>(std::move(bounds));
 }
 
 void DelayTarget::EnterState(State entered, Clock::time_point at) {

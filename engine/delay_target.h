@@ -5,11 +5,13 @@
 #include <boost/asio/ip/icmp.hpp>
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <system_error>
 
+#include "engine/delay_histogram.h"
 #include "engine/icmp_header.h"
 #include "engine/probe_history.h"
 #include "engine/probe_schedule.h"
@@ -98,6 +100,11 @@ class DelayTarget {
   void ContinueSequenceFrom(std::uint16_t sequence) { sequence_number_ = sequence; }
   // The address record; any thread.
   AddressRecord address() const;
+  // Owner's thread, before the worker first sees the target: counts its accounted delays
+  // in a histogram with bounds from now on.
+  void EnableHistogram(std::shared_ptr<const DelayHistogram::Bounds> bounds);
+  // Its delays by bound, or null when none is kept (the window alone keeps none). Any thread.
+  const DelayHistogram* histogram() const { return histogram_.get(); }
 
   // Its slot: the identifier on a raw socket is this past the process id, and the
   // receive path finds it by this. Not its position in the list, which may change.
@@ -150,7 +157,8 @@ class DelayTarget {
   // Whether the latest request still waits to be accounted, as a reply or a timeout.
   // Keeps a duplicate or late reply from counting one request twice.
   bool request_open_ = false;
-  IcmpHeader request_;  // the latest request, kept until the next
+  IcmpHeader request_;                         // the latest request, kept until the next
+  std::unique_ptr<DelayHistogram> histogram_;  // accounted delays by bound; null: not kept
 };
 
 #endif  // LUMORET_ENGINE_DELAY_TARGET_H

@@ -12,6 +12,15 @@
 #include "engine/target_list.h"
 #include "platform/memory.h"
 
+// Throws ConfigError (kTooManyTargets) for a list of size hosts that no engine can probe.
+static void CheckListSize(std::size_t size) {
+  if (size > kMaxTargets) {
+    throw ConfigError(ConfigError::Kind::kTooManyTargets,
+                      "The list would have " + std::to_string(size) +
+                          " hosts; Lumoret probes at most " + std::to_string(kMaxTargets));
+  }
+}
+
 int DelayTimeMgr::OpenIcmpSocket(platform::IpFamily family, bool raw_first) {
   return IcmpSocketOpener::Open(family, raw_first);
 }
@@ -24,21 +33,24 @@ DelayTimeMgr& DelayTimeMgr::GetInstance(int icmp_socket, const AwaitNames& await
   return instance;
 }
 
-DelayTimeMgr::DelayTimeMgr(int icmp_socket, const AwaitNames& await_names, int icmpv6_socket)
+DelayTimeMgr::DelayTimeMgr(int icmp_socket, const AwaitNames& await_names, int icmpv6_socket,
+                           std::optional<std::vector<std::string>> hosts)
     : socket_kind(platform::GetSocketKind(icmp_socket)) {
   channels_.Add(icmp_socket, platform::IpFamily::kV4);
   if (icmpv6_socket >= 0) {
     channels_.Add(icmpv6_socket, platform::IpFamily::kV6);
   }
-  LoadTargets(await_names);
+  LoadTargets(await_names, std::move(hosts));
   channels_.AcceptOnlyEchoReplies(filter_count_);
   driver_.WatchArrivals();
 }
 
 DelayTimeMgr::DelayTimeMgr() : DelayTimeMgr(IcmpSocketOpener::OpenOwn()) {}
 
-void DelayTimeMgr::LoadTargets(const AwaitNames& await_names) {
-  const std::vector<std::string> hosts = LoadTargetList(kConfigFile);
+void DelayTimeMgr::LoadTargets(const AwaitNames& await_names,
+                               std::optional<std::vector<std::string>> given) {
+  const std::vector<std::string> hosts = given ? std::move(*given) : LoadTargetList(kConfigFile);
+  CheckListSize(hosts.size());
   NameResolver names(hosts);
   if (await_names) {
     await_names(names);
@@ -160,11 +172,7 @@ std::vector<DelayTimeMgr::ListEntry> DelayTimeMgr::MatchHosts(
 }
 
 std::vector<std::size_t> DelayTimeMgr::ChangeTargets(const std::vector<ListEntry>& list) {
-  if (list.size() > kMaxTargets) {
-    throw ConfigError(ConfigError::Kind::kTooManyTargets,
-                      "The list would have " + std::to_string(list.size()) +
-                          " hosts; Lumoret probes at most " + std::to_string(kMaxTargets));
-  }
+  CheckListSize(list.size());
   std::vector<bool> kept(targets.size(), false);
   for (const ListEntry& entry : list) {
     if (entry.kept != kAdded && (entry.kept >= targets.size() || kept[entry.kept])) {
@@ -202,6 +210,9 @@ std::vector<std::size_t> DelayTimeMgr::ChangeTargets(const std::vector<ListEntry
     added.push_back(std::make_shared<DelayTarget>(schedule_, channels_[0].descriptor, entry.host,
                                                   slot, std::nullopt, send_error_count,
                                                   /*pending=*/true));
+    if (histogram_bounds_) {
+      added.back()->EnableHistogram(histogram_bounds_);
+    }
     next.push_back(added.back());
   }
   targets = std::move(next);
@@ -233,6 +244,14 @@ void DelayTimeMgr::SetResolveInterval(std::chrono::seconds interval) {
     next_full_resolve_ = std::chrono::steady_clock::now() + interval;
     ArmResolveTimer();  // the wait under way may be longer than the new interval
   });
+}
+
+void DelayTimeMgr::EnableReplyHistograms(const DelayHistogram::Bounds& bounds) {
+  DelayHistogram::Check(bounds);
+  histogram_bounds_ = std::make_shared<const DelayHistogram::Bounds>(bounds);
+  for (const std::shared_ptr<DelayTarget>& target : targets) {
+    target->EnableHistogram(histogram_bounds_);
+  }
 }
 
 void DelayTimeMgr::ApplyChange(const TargetList& removed, const TargetList& added) {

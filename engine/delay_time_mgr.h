@@ -73,8 +73,11 @@ class DelayTimeMgr {
   // With datagram sockets, each further listing of an address gets a socket of its own.
   // Throws ConfigError for a target list that cannot be used, std::system_error when
   // those sockets cannot be opened.
+  // hosts, when given, is the list to probe instead of config.ini's (nothing is read or
+  // created then).
   explicit DelayTimeMgr(int icmp_socket, const AwaitNames& await_names = nullptr,
-                        int icmpv6_socket = -1);
+                        int icmpv6_socket = -1,
+                        std::optional<std::vector<std::string>> hosts = std::nullopt);
   // The same on a socket of its own; throws boost::system::system_error when the
   // process may open neither kind.
   DelayTimeMgr();
@@ -108,6 +111,10 @@ class DelayTimeMgr {
   void ResolveAgain(const std::vector<std::size_t>& positions = {});
   // How often every name is looked up again; zero: never (failed ones still are).
   void SetResolveInterval(std::chrono::seconds interval);
+  // Owner's thread, before Start: every target, and every one added later, counts its
+  // accounted delays in a histogram with these bounds (DelayTarget::histogram). Throws
+  // std::invalid_argument for bounds DelayHistogram refuses.
+  void EnableReplyHistograms(const DelayHistogram::Bounds& bounds);
 
   // How requests go out: a raw socket, or datagram sockets. Fixed by the constructor.
   const platform::SocketKind socket_kind;
@@ -140,7 +147,7 @@ class DelayTimeMgr {
  private:
   void Run();
   // Reads config.ini and creates the targets, their names resolved side by side.
-  void LoadTargets(const AwaitNames& await_names);
+  void LoadTargets(const AwaitNames& await_names, std::optional<std::vector<std::string>> hosts);
 
   // Worker thread: the list changed; removed targets stop, added ones are looked up.
   void ApplyChange(const TargetList& removed, const TargetList& added);
@@ -178,11 +185,13 @@ class DelayTimeMgr {
   ScheduleDriver driver_{io_service, schedule_, channels_, reader_, stall_count};  // the cadence
   // Owner's thread: identifiers past the highest in use, and those given back below it.
   std::size_t slot_count_ = 0;
-  std::vector<int> free_slots_;                  // owner's thread: identifiers of removed targets
-  bool running = false;                          // GUI thread only
-  std::unique_ptr<boost::thread> worker_thread;  // runs Run from Start to Stop
-  mutable std::mutex error_mutex_;               // guards last_error_
-  std::string last_error_;                       // what ended the worker thread
+  std::vector<int> free_slots_;  // owner's thread: identifiers of removed targets
+  // Owner's thread: the bounds of every target's delay histogram; null: none is kept.
+  std::shared_ptr<const DelayHistogram::Bounds> histogram_bounds_;
+  bool running = false;                                  // GUI thread only
+  std::unique_ptr<boost::thread> worker_thread;          // runs Run from Start to Stop
+  mutable std::mutex error_mutex_;                       // guards last_error_
+  std::string last_error_;                               // what ended the worker thread
   boost::asio::steady_timer resolve_timer_{io_service};  // the next look-ups of names
   // Looks names up in the background and posts what it found to the worker. Last, so
   // that it stops before anything it posts to goes.

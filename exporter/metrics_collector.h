@@ -1,0 +1,44 @@
+#ifndef LUMORET_EXPORTER_METRICS_COLLECTOR_H
+#define LUMORET_EXPORTER_METRICS_COLLECTOR_H
+
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include <prometheus/collectable.h>
+#include <prometheus/metric_family.h>
+
+#include "engine/delay_histogram.h"
+#include "engine/delay_time_mgr.h"
+
+// Reply-delay histogram bounds in seconds when none are given: from a quarter of a
+// millisecond on a LAN to the 5-second wait, few enough that a scrape of 10,000 hosts
+// stays small.
+extern const DelayHistogram::Bounds kDefaultBuckets;
+
+// The engine's figures as Prometheus metric families, read at scrape time from the
+// targets' atomics (nothing is counted twice, nothing waits on the worker): per host
+// (labels host, as in config.ini, and ip) the requests, replies, timeouts, duplicates,
+// late replies, reply delays and state; the engine's own counts; the process's figures.
+class MetricsCollector : public prometheus::Collectable {
+ public:
+  // Reads engine's counts; its targets come through SetTargets.
+  explicit MetricsCollector(const DelayTimeMgr& engine);
+  // The owner's thread (the one that changes the engine's targets): the targets to report
+  // from now on; call after construction and after every ChangeTargets.
+  void SetTargets(const DelayTimeMgr::TargetList& targets);
+  // Any thread: every family, one at a time in a fixed order, so that a scrape holds one
+  // family of all hosts at most, never all of them at once.
+  void CollectEach(const std::function<void(const prometheus::MetricFamily&)>& take) const;
+  // Any thread: every family at once (prometheus::Collectable).
+  std::vector<prometheus::MetricFamily> Collect() const override;
+
+ private:
+  const DelayTimeMgr& engine_;        // the engine-wide counts
+  mutable std::mutex targets_mutex_;  // guards targets_
+  // The targets as last set; a scrape takes a reference and reads without the lock.
+  std::shared_ptr<const DelayTimeMgr::TargetList> targets_;
+};
+
+#endif  // LUMORET_EXPORTER_METRICS_COLLECTOR_H
