@@ -89,8 +89,8 @@ std::vector<Labels> HostLabels(const DelayTimeMgr::TargetList& targets) {
   return labels;
 }
 
-// A family of one sample per host, value(target, metric) filling each; a host for which
-// it returns false is left out.
+// A family of one sample per host, fill(target, its labels, sample) setting each value; a
+// host for which it returns false is left out.
 template <typename Fill>
 void TakeHostFamily(MetricFamily family, const DelayTimeMgr::TargetList& targets,
                     const std::vector<Labels>& labels, Fill fill, const Take& take) {
@@ -167,7 +167,7 @@ void TakeHostFamilies(const DelayTimeMgr::TargetList& targets, const Take& take)
              "Unix time the host's current up or down state began.", MetricType::Gauge),
       targets, labels,
       [&clocks](const DelayTarget& t, const Labels&, ClientMetric& metric) {
-        // The state first: its start is stored before it, so the pair is never mixed.
+        // The state first: its start, stored before it, is then never older than its own.
         const auto state = t.state.load(std::memory_order_acquire);
         metric.gauge.value = UnixSeconds(t.state_since_ns.load(kRelaxed), clocks);
         return state != DelayTarget::State::kUnknown;
