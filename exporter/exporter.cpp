@@ -26,6 +26,11 @@ void Log(const std::string& text) {
   std::fflush(stderr);
 }
 
+// "1 host", "3 hosts".
+std::string HostCount(std::size_t count) {
+  return std::to_string(count) + (count == 1 ? " host" : " hosts");
+}
+
 const char* KindName(platform::SocketKind kind) {
   return kind == platform::SocketKind::kRaw ? "raw" : "datagram";
 }
@@ -95,7 +100,7 @@ int Exporter::Serve(DelayTimeMgr& engine, const std::vector<std::string>& hosts)
   int status = 1;
   {
     const MetricsServer server(options_.server, collector, [this] { return RequestReload(); });
-    Log("serving " + std::to_string(hosts.size()) + " hosts from " + options_.config + " (" +
+    Log("serving " + HostCount(hosts.size()) + " from " + options_.config + " (" +
         KindName(engine.socket_kind) + " ICMP sockets) on " + options_.server.listen_address +
         ", port " + std::to_string(server.port()));
     status = Loop(engine, collector);
@@ -135,11 +140,11 @@ std::string Exporter::Reload(DelayTimeMgr& engine, MetricsCollector& collector) 
         DelayTimeMgr::MatchHosts(engine.targets, hosts);
     engine.ChangeTargets(entries);
     collector.SetTargets(engine.targets);
-    Log("reloaded " + options_.config + ": " + std::to_string(hosts.size()) + " hosts (" +
+    Log("reloaded " + options_.config + ": " + HostCount(hosts.size()) + " (" +
         ChangeText(old_size, entries) + ")");
     return {};
   } catch (const std::exception& e) {  // ConfigError mostly; the list stays as it was
-    Log("reload failed, still probing the " + std::to_string(old_size) + " hosts: " + e.what());
+    Log("reload failed, still probing the " + HostCount(old_size) + ": " + e.what());
     return e.what();
   }
 }
