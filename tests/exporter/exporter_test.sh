@@ -61,13 +61,13 @@ if [ "${port:-0}" != 0 ]; then
     fail "127.0.0.3 is not in /metrics after the reload"
   rm "$config" && mkdir "$config"
   answer=$(curl -s -m 40 -o "$work/body" -w '%{http_code}' -X POST "$url/-/reload")
-  [ "$answer" = 500 ] && grep -qF "$config" "$work/body" ||
+  { [ "$answer" = 500 ] && grep -qF "$config" "$work/body"; } ||
     fail "a failed /-/reload answered $answer: $(cat "$work/body")"
   rmdir "$config" && printf '127.0.0.1\n' >"$config"
   timeout 20 "$exporter" --config "$config" --web.listen-address "127.0.0.1:$port" \
     2>"$work/err" >/dev/null
   status=$?
-  [ "$status" = 1 ] && grep -q '^lumoret-exporter: ' "$work/err" ||
+  { [ "$status" = 1 ] && grep -q '^lumoret-exporter: ' "$work/err"; } ||
     fail "a port in use: status $status, $(cat "$work/err")"
 else
   echo "exporter_test: the server reports port 0 (not built yet): HTTP cases skipped"
