@@ -29,6 +29,7 @@ struct Response {
   int status = 0;       // 0: closed without an answer
   std::string headers;  // the header lines, lower case
   std::string body;     // de-chunked
+  bool ended = true;    // a chunked body ended with its empty last chunk
 };
 
 int Connect(int port) {
@@ -53,16 +54,16 @@ std::string ReadAll(int fd) {
   return data;
 }
 
-std::string Dechunk(std::string chunked) {
+// The body of a chunked answer; ended tells whether the last, empty chunk came.
+std::string Dechunk(const std::string& chunked, bool* ended) {
   std::string body;
-  for (std::size_t at = 0; at < chunked.size();) {
+  *ended = false;
+  for (std::size_t at = 0; at < chunked.size() && !*ended;) {
     const std::size_t size = std::stoul(chunked.substr(at), nullptr, 16);
     at = chunked.find("\r\n", at) + 2;
     body += chunked.substr(at, size);
     at += size + 2;
-    if (size == 0) {
-      break;
-    }
+    *ended = size == 0 && at == chunked.size();
   }
   return body;
 }
@@ -79,7 +80,7 @@ Response Parse(const std::string& raw) {
   }
   response.body = raw.substr(end + 4);
   if (response.headers.find("transfer-encoding: chunked") != std::string::npos) {
-    response.body = Dechunk(response.body);
+    response.body = Dechunk(response.body, &response.ended);
   }
   return response;
 }
@@ -132,7 +133,7 @@ bool ClosedWithin(int fd, milliseconds limit) {
 
 class MetricsServerTest : public ::testing::Test {
  protected:
-  // A few hundred hosts, never started: nothing is sent.
+  // Enough hosts for a body of several chunks, never started: nothing is sent.
   MetricsServerTest()
       : engine_(DelayTimeMgr::OpenIcmpSocket(), nullptr, -1, Hosts()), collector_(engine_) {
     engine_.EnableReplyHistograms(kDefaultBuckets);
@@ -140,7 +141,7 @@ class MetricsServerTest : public ::testing::Test {
   }
   static std::vector<std::string> Hosts() {
     std::vector<std::string> hosts;
-    for (int i = 1; i <= 500; ++i) {
+    for (int i = 1; i <= 3000; ++i) {
       hosts.push_back("127.0." + std::to_string(i / 256) + "." + std::to_string(i % 256));
     }
     return hosts;
@@ -185,6 +186,7 @@ TEST_F(MetricsServerTest, ServesTextOpenMetricsAndGzip) {
   const auto server = Serve();
   const Response text = Get(server->port(), "/metrics");
   ASSERT_EQ(text.status, 200);
+  EXPECT_TRUE(text.ended);
   EXPECT_NE(text.headers.find("content-type: text/plain; version=0.0.4; charset=utf-8"),
             std::string::npos);
   EXPECT_EQ(text.body.find("# EOF"), std::string::npos);
@@ -200,6 +202,7 @@ TEST_F(MetricsServerTest, ServesTextOpenMetricsAndGzip) {
   const Response zipped = Get(server->port(), "/metrics", "Accept-Encoding: gzip\r\n");
   ASSERT_EQ(zipped.status, 200);
   EXPECT_NE(zipped.headers.find("content-encoding: gzip"), std::string::npos);
+  EXPECT_TRUE(zipped.ended);
   EXPECT_EQ(Gunzip(zipped.body), text.body);
 
   const Response head = Get(server->port(), "/metrics", "", "HEAD");
