@@ -139,7 +139,8 @@ class MetricsServer::Handler : public CivetHandler {
 };
 
 bool MetricsServer::Handler::Serve(mg_connection* conn) const {
-  const std::string uri = mg_get_request_info(conn)->local_uri;
+  const char* local_uri = mg_get_request_info(conn)->local_uri;
+  const std::string uri = local_uri != nullptr ? local_uri : "";
   const std::string method = Method(conn);
   const bool read = method == "GET" || method == "HEAD";
   if (uri == "/metrics") {
