@@ -268,8 +268,11 @@ MetricsServer::MetricsServer(const Options& options, const MetricsCollector& col
       timeout,
       "keep_alive_timeout_ms",
       timeout,
+      // Each connection answers one request and closes: civetweb keeps a kept-alive
+      // connection on one of its few threads between scrapes, where it would stand in
+      // the way of others, and delay a stop by up to two seconds.
       "enable_keep_alive",
-      "yes",
+      "no",
       "enable_directory_listing",
       "no",
   };
