@@ -269,6 +269,18 @@ TEST_F(MetricsServerTest, IdleAndDribblingClientsAreDroppedWhileScrapesGoOn) {
   close(dribbling);
 }
 
+TEST_F(MetricsServerTest, AReaderThatStopsIsDroppedAndTheNextScrapeAnswered) {
+  const auto server = Serve(1, milliseconds(500));
+  const int stalled = Connect(server->port());
+  const int small = 4096;  // the scrape soon fills it
+  setsockopt(stalled, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+  const std::string request = "GET /metrics HTTP/1.1\r\nHost: test\r\n\r\n";
+  send(stalled, request.data(), request.size(), MSG_NOSIGNAL);
+  std::this_thread::sleep_for(milliseconds(100));
+  EXPECT_EQ(Get(server->port(), "/metrics").status, 200);
+  close(stalled);
+}
+
 TEST_F(MetricsServerTest, AnsweredConnectionsCloseAndFreeTheirThread) {
   // One thread: a connection kept open after its answer would hold it until the timeout.
   const auto server = Serve(1, milliseconds(10000));
