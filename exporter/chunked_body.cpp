@@ -1,6 +1,6 @@
 #include "exporter/chunked_body.h"
 
-#include <stdexcept>
+#include <new>
 #include <utility>
 
 namespace {

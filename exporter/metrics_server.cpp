@@ -3,7 +3,6 @@
 #include <CivetServer.h>
 #include <arpa/inet.h>
 
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -11,7 +10,6 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <cstring>
 #include <sstream>
 #include <string_view>
 #include <thread>
