@@ -54,7 +54,7 @@ rmdir "$config" && mv "$work/kept.ini" "$config"
 if [ "${port:-0}" != 0 ]; then
   url=http://127.0.0.1:$port
   curl -sf -m 10 "$url/-/healthy" >/dev/null || fail "/-/healthy"
-  printf '127.0.0.3\n127.0.0.2\n' >"$config"
+  printf '127.0.0.3\n127.0.0.2 # added\n' >"$config"
   curl -sf -m 40 -X POST "$url/-/reload" >/dev/null || fail "POST /-/reload"
   logged "reloaded $config: 2 hosts (1 added, 1 removed, 1 kept)" || fail "/-/reload's change"
   within 10 sh -c "curl -sf -m 10 '$url/metrics' | grep -q 'host=\"127.0.0.3\"'" ||
