@@ -15,6 +15,7 @@ constexpr int kCompressionLevel = 1;
 
 ChunkedBody::ChunkedBody(Send send, bool gzip) : send_(std::move(send)), gzip_(gzip) {
   pending_.reserve(kChunkSize * 2);
+  setp(put_area_.data(), put_area_.data() + put_area_.size());
   if (gzip_ && deflateInit2(&stream_, kCompressionLevel, Z_DEFLATED, kGzipWindowBits, kMemoryLevel,
                             Z_DEFAULT_STRATEGY) != Z_OK) {
     throw std::bad_alloc();
@@ -39,7 +40,23 @@ void ChunkedBody::Write(std::string_view text) {
   SendPending(kChunkSize);
 }
 
+ChunkedBody::int_type ChunkedBody::overflow(int_type ch) {
+  sync();
+  if (!traits_type::eq_int_type(ch, traits_type::eof())) {
+    *pptr() = traits_type::to_char_type(ch);
+    pbump(1);
+  }
+  return traits_type::not_eof(ch);
+}
+
+int ChunkedBody::sync() {
+  Write(std::string_view(pbase(), static_cast<std::size_t>(pptr() - pbase())));
+  setp(put_area_.data(), put_area_.data() + put_area_.size());
+  return 0;
+}
+
 bool ChunkedBody::Finish() {
+  sync();
   if (gzip_ && !failed_) {
     Deflate({}, Z_FINISH);
   }

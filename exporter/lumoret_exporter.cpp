@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "exporter/exporter.h"
+#include "platform/memory.h"
 
 namespace {
 
@@ -31,5 +32,6 @@ int main(int argc, char** argv) {
     std::printf("lumoret-exporter %s\n", LUMORET_VERSION);
     return 0;
   }
+  platform::LimitHeapArenas();  // before any thread: a scrape's heap is passing
   return Exporter(options).Run();
 }

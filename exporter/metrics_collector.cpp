@@ -19,7 +19,7 @@ using prometheus::ClientMetric;
 using prometheus::MetricFamily;
 using prometheus::MetricType;
 using Labels = std::vector<ClientMetric::Label>;
-using Take = std::function<void(const MetricFamily&)>;
+using Take = std::function<void(MetricFamily&)>;
 
 constexpr auto kRelaxed = std::memory_order_relaxed;
 
@@ -258,6 +258,7 @@ void MetricsCollector::CollectEach(const Take& take) const {
 
 std::vector<prometheus::MetricFamily> MetricsCollector::Collect() const {
   std::vector<prometheus::MetricFamily> families;
-  CollectEach([&families](const prometheus::MetricFamily& family) { families.push_back(family); });
+  CollectEach(
+      [&families](prometheus::MetricFamily& family) { families.push_back(std::move(family)); });
   return families;
 }

@@ -31,7 +31,8 @@ class MetricsCollector : public prometheus::Collectable {
   void SetTargets(const DelayTimeMgr::TargetList& targets);
   // Any thread: every family, one at a time in a fixed order, so that a scrape holds one
   // family of all hosts at most, never all of them at once.
-  void CollectEach(const std::function<void(const prometheus::MetricFamily&)>& take) const;
+  // take may move the family away: it is not used again.
+  void CollectEach(const std::function<void(prometheus::MetricFamily&)>& take) const;
   // Any thread: every family at once (prometheus::Collectable).
   std::vector<prometheus::MetricFamily> Collect() const override;
 

@@ -20,6 +20,7 @@
 #include "exporter/chunked_body.h"
 #include "exporter/content_negotiation.h"
 #include "exporter/open_metrics_serializer.h"
+#include "platform/memory.h"
 
 namespace {
 
@@ -176,25 +177,26 @@ void MetricsServer::Handler::ServeMetrics(mg_connection* conn) const {
         return mg_send_chunk(conn, data, static_cast<unsigned int>(size)) > 0;
       },
       gzip);
-  const OpenMetricsSerializer open_metrics_serializer;
   const prometheus::TextSerializer text_serializer;
-  const prometheus::Serializer& serializer =
-      open_metrics ? static_cast<const prometheus::Serializer&>(open_metrics_serializer)
-                   : text_serializer;
-  std::ostringstream text;
-  server_.collector_.CollectEach([&](const prometheus::MetricFamily& family) {
-    text.str("");
-    serializer.Serialize(text, {family});
-    body.Write(text.str());
+  std::ostream out(&body);
+  std::vector<prometheus::MetricFamily> one(1);  // the family being written, moved in
+  server_.collector_.CollectEach([&](prometheus::MetricFamily& family) {
+    if (open_metrics) {
+      OpenMetricsSerializer::WriteFamily(out, family);
+    } else {
+      one.front() = std::move(family);
+      text_serializer.Serialize(out, one);
+    }
   });
   if (open_metrics) {
-    text.str("");
-    OpenMetricsSerializer::WriteEnd(text);
-    body.Write(text.str());
+    OpenMetricsSerializer::WriteEnd(out);
   }
   if (body.Finish()) {
     mg_send_chunk(conn, "", 0);  // the last, empty chunk ends the body
   }
+  // A scrape's families came and went on this server thread's own heap: give the pages
+  // back, or each thread that ever served a scrape would keep a scrape's worth.
+  platform::ReleaseFreeMemory();
 }
 
 void MetricsServer::Handler::ServeReload(mg_connection* conn) const {
