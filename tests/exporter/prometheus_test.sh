@@ -21,7 +21,9 @@ fail() {
 # Everything below runs in netbench's client namespace: the exporter and Prometheus, until
 # the exporter is stopped just after a scrape.
 inside() {
-  local work=$1 exporter=$2 exporter_pid= prom_pid=
+  local work=$1 exporter=$2
+  # Global: the trap runs after the function has returned.
+  exporter_pid= prom_pid=
   trap '[ -n "$exporter_pid" ] && kill "$exporter_pid" 2>/dev/null
         [ -n "$prom_pid" ] && kill "$prom_pid" 2>/dev/null; wait' EXIT
   "$exporter" --config "$work/config.ini" --web.listen-address "$exporter_address" \
@@ -46,6 +48,8 @@ inside() {
   local stopped_at
   stopped_at=$(date +%s.%N)
   kill -TERM "$exporter_pid"
+  for _ in $(seq 100); do kill -0 "$exporter_pid" 2>/dev/null || break; sleep 0.1; done
+  kill -0 "$exporter_pid" 2>/dev/null && fail "the exporter did not stop within 10 s of SIGTERM"
   wait "$exporter_pid"
   echo $? >"$work/exporter.status"
   exporter_pid=
