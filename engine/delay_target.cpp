@@ -92,7 +92,8 @@ void DelayTarget::StartSend() {
   CountSendResult(platform::SendDatagram(icmp_socket_, request_.data(), IcmpHeader::kSize,
                                          destination.data(), destination.size()));
 
-  ++requests_sent_;
+  // One writer: a load and a store need no read-modify-write.
+  requests_sent_.store(requests_sent() + 1, std::memory_order_relaxed);
   answered_ <<= 1;
   request_open_ = true;
   schedule_.Set(schedule_entry_, ProbeSchedule::Kind::kWait, time_sent_ + kReplyWait);
@@ -117,7 +118,7 @@ void DelayTarget::HandleTimeout() {
 bool DelayTarget::HandleReply(std::uint16_t sequence, Clock::time_point arrival) {
   // How many requests ago the answered one was sent; 16-bit arithmetic spans the wrap.
   const auto age = static_cast<std::uint16_t>(sequence_number_ - sequence);
-  if (age >= requests_sent_) {
+  if (age >= requests_sent()) {
     return false;  // never sent by us
   }
   if (age >= kAnsweredHistory) {
@@ -145,7 +146,7 @@ bool DelayTarget::HandleReply(std::uint16_t sequence, Clock::time_point arrival)
   // The reply to the first request (and to requests 0 and 1 after a wrap) is not
   // accounted: it may carry the cost of resolving routes and neighbours. A target that
   // numbers on after an earlier one counts its own first request too.
-  if (sequence_number_ > 1 && requests_sent_ > 1) {
+  if (sequence_number_ > 1 && requests_sent() > 1) {
     const std::int64_t elapsed_us =
         std::chrono::duration_cast<std::chrono::microseconds>(arrival - time_sent_).count();
     // Truncated toward zero to whole milliseconds, then kept in 32 bits.

@@ -78,7 +78,8 @@ class DelayTarget {
   // Sequence number of the latest request; 65535 is followed by 0.
   std::uint16_t sequence_number() const { return sequence_number_; }
   // Requests it has sent; not sequence_number() on an identifier a removed target used.
-  std::uint64_t requests_sent() const { return requests_sent_; }
+  // Any thread.
+  std::uint64_t requests_sent() const { return requests_sent_.load(std::memory_order_relaxed); }
   // When the latest request left.
   Clock::time_point time_sent() const { return time_sent_; }
   // Whether the latest request still waits for its reply or its timeout.
@@ -150,7 +151,8 @@ class DelayTarget {
   ProbeSchedule::Entry schedule_entry_{this};  // its reply wait or pause in schedule_
   Clock::time_point time_sent_;                // when the latest request left
   std::uint16_t sequence_number_ = 0;          // of the latest request
-  std::uint64_t requests_sent_ = 0;            // tells a foreign sequence number apart
+  // Tells a foreign sequence number apart; written by the worker, read whole by a scrape.
+  std::atomic<std::uint64_t> requests_sent_{0};
   // Bit k: the request sent k requests ago has had its reply. A second copy of an
   // answered request is a duplicate, a first reply to a timed-out one is late.
   std::uint64_t answered_ = 0;

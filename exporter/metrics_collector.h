@@ -1,6 +1,7 @@
 #ifndef LUMORET_EXPORTER_METRICS_COLLECTOR_H
 #define LUMORET_EXPORTER_METRICS_COLLECTOR_H
 
+#include <cstddef>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -35,10 +36,20 @@ class MetricsCollector : public prometheus::Collectable {
   std::vector<prometheus::MetricFamily> Collect() const override;
 
  private:
+  // The targets as one scrape sees them.
+  struct Listing {
+    // The first target of each host text: a host listed twice would give two series of
+    // the same labels, which Prometheus refuses, so the later listings are left out.
+    DelayTimeMgr::TargetList reported;
+    std::size_t listed = 0;  // targets in the list, every listing counted
+  };
+  // The listing last set, under the lock.
+  std::shared_ptr<const Listing> CurrentListing() const;
+
   const DelayTimeMgr& engine_;        // the engine-wide counts
   mutable std::mutex targets_mutex_;  // guards targets_
-  // The targets as last set; a scrape takes a reference and reads without the lock.
-  std::shared_ptr<const DelayTimeMgr::TargetList> targets_;
+  // The listing as last set; a scrape takes a reference and reads without the lock.
+  std::shared_ptr<const Listing> targets_;
 };
 
 #endif  // LUMORET_EXPORTER_METRICS_COLLECTOR_H

@@ -49,10 +49,21 @@ class MetricsServer {
   // The port it listens on (the one the system chose for port 0).
   int port() const;
 
+  // civetweb's listening_ports value for a listen address; throws MetricsServerError
+  // saying what is wrong with a malformed one.
+  static std::string ListeningPorts(const std::string& listen_address);
+
  private:
+  class Handler;
+  // Where a connection reaches the listening socket: the host of listen_address, or
+  // loopback for every address.
+  static std::string WakeAddress(const std::string& listen_address);
+
   const MetricsCollector& collector_;    // what /metrics reads
   Reload reload_;                        // what /-/reload runs; null: none
+  std::unique_ptr<Handler> handler_;     // answers every path; outlives server_
   std::unique_ptr<CivetServer> server_;  // the listening server and its threads
+  std::string wake_address_;             // where the destructor connects to stop it
 };
 
 #endif  // LUMORET_EXPORTER_METRICS_SERVER_H

@@ -19,6 +19,8 @@ class OpenMetricsSerializer : public prometheus::Serializer {
   // Writes families, without the closing "# EOF".
   void Serialize(std::ostream& out,
                  const std::vector<prometheus::MetricFamily>& families) const override;
+  // Writes one family, for a caller that holds one at a time (MetricsCollector::CollectEach).
+  static void WriteFamily(std::ostream& out, const prometheus::MetricFamily& family);
   // Writes the closing "# EOF" line.
   static void WriteEnd(std::ostream& out);
 };

@@ -161,7 +161,7 @@ bool HostListEditor::Replace(const DelayTarget& target, const std::string& host)
   return Commit(changed, entries);
 }
 
-void HostListEditor::Reload() {
+std::string HostListEditor::Reload() {
   std::optional<ConfigFile> read;
   try {
     read = ConfigFile::Load(path_);
@@ -171,7 +171,7 @@ void HostListEditor::Reload() {
       load_error_ = error.what();
       dlg_.ShowNotice(path_ + " 无法使用，主机列表保持原样：" + load_error_);
     }
-    return;
+    return path_ + ": " + load_error_;
   }
   const bool recovered = !load_error_.empty();
   load_error_.clear();
@@ -191,6 +191,7 @@ void HostListEditor::Reload() {
     dlg_.ShowNotice("已重新读取 " + path_ + "：" + std::to_string(hosts.size()) + " 台主机。",
                     wxICON_INFORMATION);
   }
+  return {};
 }
 
 std::size_t HostListEditor::PositionOf(const DelayTarget& target) const {

@@ -51,8 +51,9 @@ class HostListEditor {
   bool Remove(const std::vector<const DelayTarget*>& targets);
   // Makes target a new target of text host, at the same place.
   bool Replace(const DelayTarget& target, const std::string& host);
-  // Reads the file again, as its watcher does after a change.
-  void Reload();
+  // Reads the file again, as its watcher does after a change; why the file cannot be
+  // used (the list is kept then), or empty.
+  std::string Reload();
 
   // The file's full name, for messages.
   const std::string& path() const { return path_; }

@@ -78,7 +78,7 @@ bool CLumoretApp::Initialize(int& argc, wxChar** argv) {
 }
 
 bool CLumoretApp::OnInit() {
-  // The command line is not examined, so wxApp::OnInit's parser is not called.
+  // main took the command line's own options out, so wxApp::OnInit's parser is not called.
   instance_lock_.emplace(kInstanceName);
   if (instance_lock_->state() == platform::InstanceState::kOtherRunning) {
     platform::ActivateOtherInstance(kInstanceName, kWindowTitle);
@@ -120,6 +120,7 @@ int CLumoretApp::RunWindow() {
   if (!platform::QuitRequested()) {
     CLumoretDlg dlg(*manager_);
     dlg.settings = settings;
+    dlg.metrics_listen = metrics_listen;
 #ifdef LUMORET_HISTORY
     dlg.history = history_.get();
 #endif

@@ -8,6 +8,7 @@
 #include <exception>
 #include <memory>
 #include <optional>
+#include <string>
 
 #include "platform/instance_lock.h"
 #include "ui/lumoret_settings.h"
@@ -31,6 +32,9 @@ class CLumoretApp : public wxApp {
   // Runs the whole program and returns false on every path, so that no second loop
   // starts after the window has closed.
   bool OnInit() override;
+
+  // Where the window serves its figures to Prometheus (--metrics-listen); empty: nowhere.
+  std::string metrics_listen;
 
   // The process's exit status, decided by OnInit (wxWidgets itself reports a false
   // OnInit as a failure). Stays 1 when the toolkit could not start at all.

@@ -34,6 +34,9 @@
 #include "ui/host_text_dlg.h"
 #include "ui/lumoret_tray_icon.h"
 #include "ui/message_box.h"
+#ifdef LUMORET_METRICS
+#include "ui/metrics_endpoint.h"
+#endif
 #include "ui/outage_log_dlg.h"
 #include "ui/settings_dlg.h"
 #include "ui/state_counts.h"
@@ -93,6 +96,10 @@ CLumoretDlg::CLumoretDlg(DelayTimeMgr& manager, wxWindow* parent)
 
 CLumoretDlg::~CLumoretDlg() {
   timer_.Stop();
+#ifdef LUMORET_METRICS
+  // First: a scrape under way reads the list the rest of this takes down.
+  metrics_.reset();
+#endif
   tray_.reset();
   help_timer_.Stop();
   platform::ForgetHelpOpener(help_opener_);
@@ -163,6 +170,7 @@ void CLumoretDlg::OnInitDialog(wxInitDialogEvent& event) {
     host_editor_->Start();
     target_list->SetFocus();
   });
+  StartMetrics();
   try {
     manager_->Start();
   } catch (const std::exception& error) {
@@ -697,7 +705,29 @@ void CLumoretDlg::OnResolveAgain(wxCommandEvent& /*event*/) {
   }
 }
 
+void CLumoretDlg::StartMetrics() {
+  if (metrics_listen.empty()) {
+    return;
+  }
+#ifdef LUMORET_METRICS
+  try {
+    metrics_ = std::make_unique<MetricsEndpoint>(metrics_listen, *manager_, *this,
+                                                 [this] { return host_editor_->Reload(); });
+  } catch (const std::exception& error) {
+    // The window is what the user came for: it runs on, and the bar says why.
+    std::fprintf(stderr, "Lumoret: no metrics endpoint: %s\n", error.what());
+    CallAfter(&CLumoretDlg::ShowNotice, std::string("Prometheus 指标无法提供：") + error.what(),
+              static_cast<int>(wxICON_WARNING));
+  }
+#endif
+}
+
 void CLumoretDlg::ApplyTargetChange(const std::vector<std::size_t>& previous) {
+#ifdef LUMORET_METRICS
+  if (metrics_ != nullptr) {
+    metrics_->SetTargets(manager_->targets);
+  }
+#endif
   if (board_ == nullptr) {
     return;  // not initialised: the first fill reads the list as it is
   }

@@ -27,6 +27,7 @@ class DelayTimeMgr;
 class HistoryStore;
 class HostListEditor;
 class LumoretTrayIcon;
+class MetricsEndpoint;
 class TargetListCtrl;
 class wxEventLoopBase;
 class wxGenericStaticText;
@@ -94,6 +95,9 @@ class CLumoretDlg : public wxDialog {
   HistoryStore* history = nullptr;
   // The user's settings; set before the window shows, then changed by the settings dialog.
   LumoretSettings settings;
+  // Where the window serves its figures to Prometheus (--metrics-listen); empty: nowhere.
+  // Set before the window shows.
+  std::string metrics_listen;
 
   // Puts changed settings to work: the state rules, alerts and the tray icon.
   void ApplySettings();
@@ -170,6 +174,9 @@ class CLumoretDlg : public wxDialog {
   void OpenHelp();
   // Says so, with the file's path, when the viewer could not be started.
   void OnHelpTimer(wxTimerEvent& event);
+  // Starts serving the figures on metrics_listen, before the engine starts; the notice
+  // bar says why not when it cannot.
+  void StartMetrics();
 
   wxTimer timer_;                           // the refresh, every second
   wxTimer help_timer_;                      // watches the help viewer's opener
@@ -189,6 +196,9 @@ class CLumoretDlg : public wxDialog {
   bool hidden_in_tray_ = false;                  // minimised into the tray, not shown
   AlertNotifier alerts_;                         // tells the desktop of hosts down and back
   std::unique_ptr<HostListEditor> host_editor_;  // changes the hosts with config.ini
+#ifdef LUMORET_METRICS
+  std::unique_ptr<MetricsEndpoint> metrics_;  // serves Prometheus; null unless asked for
+#endif
 
   wxDECLARE_EVENT_TABLE();
 };

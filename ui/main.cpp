@@ -66,6 +66,10 @@ IcmpSockets OpenThroughHelper() {
   return sockets;
 }
 
+constexpr char kMetricsOption[] = "--metrics-listen";
+// A bad command line's exit status.
+constexpr int kUsageStatus = 2;
+
 // --help and --version are answered at once, before anything else; the status then.
 std::optional<int> AnswerInformationOptions(int argc, char** argv) {
   if (argc != 2) {
@@ -77,14 +81,48 @@ std::optional<int> AnswerInformationOptions(int argc, char** argv) {
   }
   if (std::strcmp(argv[1], "--help") == 0) {
     std::printf(
-        "Usage: lumoret [--help | --version]\n"
+        "Usage: lumoret [--metrics-listen [HOST]:PORT] | --help | --version\n"
         "Watches the ICMP echo delay to every host listed in config.ini (one address or\n"
         "host name a line), in one window refreshed every second. config.ini is read from\n"
         "the working folder, or from ~/.config/lumoret when started from the desktop menu;\n"
-        "it is created with two sample hosts when missing. Help: ReadMe.txt, or F1.\n");
+        "it is created with two sample hosts when missing. Help: ReadMe.txt, or F1.\n"
+        "--metrics-listen serves the figures to Prometheus on that address (:10067 for\n"
+        "every address, 127.0.0.1:10067 for this computer alone), as lumoret-exporter does.\n");
     return 0;
   }
   return std::nullopt;
+}
+
+// Takes --metrics-listen ADDR (or =ADDR) out of argv, leaving the toolkit's own options;
+// its address, empty without one. Exits with a line on stderr when it lacks its address
+// or this build has no endpoint.
+std::string TakeMetricsListen(int& argc, char** argv) {
+  std::string address;
+  const std::size_t length = std::strlen(kMetricsOption);
+  int kept = 1;
+  for (int i = 1; i < argc; ++i) {
+    if (std::strncmp(argv[i], kMetricsOption, length) != 0 ||
+        (argv[i][length] != '\0' && argv[i][length] != '=')) {
+      argv[kept++] = argv[i];
+    } else if (argv[i][length] == '=') {
+      address = argv[i] + length + 1;
+    } else if (i + 1 < argc) {
+      address = argv[++i];
+    } else {
+      std::fprintf(stderr, "lumoret: %s needs an address, such as 127.0.0.1:10067\n",
+                   kMetricsOption);
+      std::exit(kUsageStatus);
+    }
+  }
+  argv[kept] = nullptr;
+  argc = kept;
+#ifndef LUMORET_METRICS
+  if (!address.empty()) {
+    std::fprintf(stderr, "lumoret: %s: this build has no metrics endpoint\n", kMetricsOption);
+    std::exit(kUsageStatus);
+  }
+#endif
+  return address;
 }
 
 }  // namespace
@@ -93,6 +131,7 @@ int main(int argc, char** argv) {
   if (const std::optional<int> status = AnswerInformationOptions(argc, argv)) {
     return *status;
   }
+  const std::string metrics_listen = TakeMetricsListen(argc, argv);
   // Capabilities belong to the threads that exist when they change, and setenv is not
   // safe beside other threads: the sockets are opened (or the helper started) and every
   // right given up while this is the only thread, before the toolkit starts threads of
@@ -118,7 +157,9 @@ int main(int argc, char** argv) {
   }
   platform::CatchQuitSignals();
 
-  wxApp::SetInstance(new CLumoretApp(sockets.v4, sockets.v6, sockets.failure));
+  auto* app = new CLumoretApp(sockets.v4, sockets.v6, sockets.failure);
+  app->metrics_listen = metrics_listen;
+  wxApp::SetInstance(app);
   // OnInit runs the whole program and returns false, so wxEntry's result is always
   // "failed"; the application keeps the real status.
   wxEntry(argc, argv);

@@ -101,7 +101,12 @@ answers() {
     [ ! -e "$work/o/config.ini" ] && pass "$1 answers" || fail "$1: status $s, '$(cat "$work/o.out" "$work/o.err")'"
 }
 answers --version "Lumoret $(sed -n 's/^project(Lumoret VERSION \([0-9.]*\).*/\1/p' "$(dirname "$0")/../../CMakeLists.txt")"
-answers --help "Usage: lumoret [--help | --version]"
+answers --help "Usage: lumoret [--metrics-listen [HOST]:PORT] | --help | --version"
+(cd "$work/o" && timeout 5 "$bin" --metrics-listen >/dev/null 2>"$work/o.err")
+s=$?
+[ "$s" = 2 ] && grep -q "^lumoret: --metrics-listen needs an address" "$work/o.err" &&
+  pass "--metrics-listen without an address: one line and status 2" ||
+  fail "--metrics-listen without an address: status $s, '$(cat "$work/o.err")'"
 make_dir o
 for display in "" ":1999"; do
   (cd "$work/o" && XDG_RUNTIME_DIR="$work/o.run" XDG_DATA_HOME="$work/o.data" timeout 10 \
@@ -139,6 +144,48 @@ key_to "$a_window" Escape
 ends "$a" 1 0 "Esc closes the window and the process exits 0 within a second"
 key_to "$b_window" alt+F4
 ends "$b" 1 0 "the close box ends the process with 0 within a second"
+
+# --- --metrics-listen: the window's hosts on /metrics; /-/reload re-reads config.ini on the
+# GUI thread (200, or 500 with the reason); a port in use leaves the window running. A fixed
+# port: this namespace is the test's own.
+metrics=127.0.0.1:19067
+scrape() { curl -sS --max-time 10 "$@" 2>&1; }
+make_dir m
+(cd "$work/m" && XDG_RUNTIME_DIR="$work/m.run" XDG_DATA_HOME="$work/m.data" \
+  XDG_CONFIG_HOME="$work/m.config" exec "$bin" --metrics-listen "$metrics" \
+  >>"$work/m.out" 2>>"$work/m.err") &
+m=$!
+pid=$m
+if shows '^Lumoret$' "a window with --metrics-listen"; then
+  m_window=$window
+  within 5 eval 'scrape http://$metrics/-/healthy | grep -qx Healthy' &&
+    pass "the window's endpoint answers" || fail "no answer on $metrics"
+  grep -q 'host="127.0.0.1"' <(scrape "http://$metrics/metrics") &&
+    pass "/metrics lists the window's hosts" || fail "/metrics lacks host 127.0.0.1"
+  printf '127.0.0.2\n' >>"$work/m/config.ini"
+  [ "$(scrape -o /dev/null -w '%{http_code}' -X POST "http://$metrics/-/reload")" = 200 ] &&
+    pass "/-/reload in the window: 200" || fail "/-/reload in the window did not answer 200"
+  grep -q 'host="127.0.0.2"' <(scrape "http://$metrics/metrics") &&
+    pass "a reload's new host is on /metrics" || fail "/metrics lacks the reloaded host"
+  head -c 70000 /dev/zero | tr '\0' a >"$work/m/config.ini"
+  answer=$(scrape -w ' %{http_code}' -X POST "http://$metrics/-/reload")
+  [[ "$answer" == *config.ini*" 500" ]] && pass "a reload of an unusable config.ini: 500 and why" ||
+    fail "a reload of an unusable config.ini answered '$answer'"
+  # A second window (a lock of its own) on the same port: it runs, and says why not.
+  make_dir n
+  (cd "$work/n" && XDG_RUNTIME_DIR="$work/n.run" XDG_DATA_HOME="$work/n.data" \
+    XDG_CONFIG_HOME="$work/n.config" exec "$bin" --metrics-listen "$metrics" \
+    >>"$work/n.out" 2>>"$work/n.err") &
+  pid=$!
+  if shows '^Lumoret$' "a window whose port is in use runs"; then
+    grep -q "cannot listen on $metrics: Address already in use" "$work/n.err" &&
+      pass "the port in use is said" || fail "port in use: stderr '$(cat "$work/n.err")'"
+    key_to "$window" Escape
+    ends "$pid" 2 0 "the window without its port ends with 0"
+  fi
+  key_to "$m_window" Escape
+  ends "$m" 2 0 "the window with its endpoint ends with 0 within 2 s"
+fi
 
 # --- a first instance that does not answer: later starts still end at once
 start a
