@@ -10,8 +10,8 @@
 #include "engine/clock_pair.h"
 #include "exporter/process_figures.h"
 
-const DelayHistogram::Bounds kDefaultBuckets{0.00025, 0.0005, 0.001, 0.0025, 0.005, 0.01, 0.025,
-                                             0.05,    0.1,    0.25,  0.5,    1,     2.5};
+const DelayHistogram::Bounds kDefaultBuckets{0.0005, 0.001, 0.0025, 0.005, 0.01, 0.025,
+                                             0.05,   0.1,   0.25,   0.5,   1};
 
 namespace {
 
