@@ -68,7 +68,13 @@ int Exporter::Run() {
 
 Exporter::Sockets Exporter::OpenSockets() {
   Sockets sockets;
-  sockets.v4 = DelayTimeMgr::OpenIcmpSocket(platform::IpFamily::kV4);
+  // Datagram sockets first: where the system lets every group have them, the right to
+  // raw sockets (which the service is given for the systems that do not) goes unused.
+  try {
+    sockets.v4 = DelayTimeMgr::OpenIcmpSocket(platform::IpFamily::kV4, /*raw_first=*/false);
+  } catch (const platform::RightsError&) {
+    sockets.v4 = DelayTimeMgr::OpenIcmpSocket(platform::IpFamily::kV4);
+  }
   if (platform::GetSocketKind(sockets.v4) == platform::SocketKind::kRaw) {
     try {
       sockets.v6 = DelayTimeMgr::OpenIcmpSocket(platform::IpFamily::kV6);
