@@ -123,15 +123,14 @@ bool FillHistogram(const DelayTarget& target, ClientMetric& metric) {
   return true;
 }
 
-// The Unix time of a steady-clock reading, through the scrape's clock pair.
-double UnixSeconds(std::int64_t steady_ns, const ClockPair& clocks) {
-  const std::int64_t now_ns =
-      std::chrono::duration_cast<std::chrono::nanoseconds>(clocks.steady.time_since_epoch())
-          .count();
-  return static_cast<double>(clocks.wall_ns - (now_ns - steady_ns)) / 1e9;
+// Whether state says up or down: not while a host waits for its first replies or has no
+// address.
+bool UpOrDown(HostState state) {
+  return state == HostState::kUp || state == HostState::kLossy || state == HostState::kDown;
 }
 
-void TakeHostFamilies(const DelayTimeMgr::TargetList& targets, const Take& take) {
+void TakeHostFamilies(const DelayTimeMgr::TargetList& targets,
+                      const MetricsCollector::Judgement& judged, const Take& take) {
   const std::vector<Labels> labels = HostLabels(targets);
   for (const HostCounter& counter : kHostCounters) {
     TakeHostFamily(
@@ -151,26 +150,29 @@ void TakeHostFamilies(const DelayTimeMgr::TargetList& targets, const Take& take)
         return FillHistogram(t, metric);
       },
       take);
+  // By position among targets, as the board counts them.
+  std::size_t up_index = 0;
   TakeHostFamily(
-      Family("lumoret_host_up", "1 while the latest probe was answered, 0 once one timed out.",
+      Family("lumoret_host_up",
+             "1 while the host answers (its row up or lossy), 0 once it is down (two "
+             "requests in a row unanswered, by default).",
              MetricType::Gauge),
       targets, labels,
-      [](const DelayTarget& t, const Labels&, ClientMetric& metric) {
-        const auto state = t.state.load(std::memory_order_acquire);
-        metric.gauge.value = state == DelayTarget::State::kUp ? 1 : 0;
-        return state != DelayTarget::State::kUnknown;
+      [&](const DelayTarget&, const Labels&, ClientMetric& metric) {
+        const HostState state = judged.states[up_index++];
+        metric.gauge.value = state == HostState::kDown ? 0 : 1;  // lossy is up
+        return UpOrDown(state);
       },
       take);
-  const ClockPair clocks = ClockPair::Now();
+  std::size_t since_index = 0;
   TakeHostFamily(
       Family("lumoret_host_state_since_seconds",
              "Unix time the host's current up or down state began.", MetricType::Gauge),
       targets, labels,
-      [&clocks](const DelayTarget& t, const Labels&, ClientMetric& metric) {
-        // The state first: its start, stored before it, is then never older than its own.
-        const auto state = t.state.load(std::memory_order_acquire);
-        metric.gauge.value = UnixSeconds(t.state_since_ns.load(kRelaxed), clocks);
-        return state != DelayTarget::State::kUnknown;
+      [&](const DelayTarget&, const Labels&, ClientMetric& metric) {
+        const std::size_t i = since_index++;
+        metric.gauge.value = static_cast<double>(judged.since_ms[i]) / 1000;
+        return UpOrDown(judged.states[i]) && judged.since_ms[i] != 0;
       },
       take);
   TakeHostFamily(
@@ -219,8 +221,10 @@ void TakeProcessFamilies(const Take& take) {
 
 }  // namespace
 
-MetricsCollector::MetricsCollector(const DelayTimeMgr& engine)
-    : engine_(engine), targets_(std::make_shared<const Listing>()) {}
+MetricsCollector::MetricsCollector(const DelayTimeMgr& engine, const HostStateRules& rules)
+    : engine_(engine), rules_(rules) {
+  SetTargets({});
+}
 
 void MetricsCollector::SetTargets(const DelayTimeMgr::TargetList& targets) {
   auto listing = std::make_shared<Listing>();
@@ -231,8 +235,33 @@ void MetricsCollector::SetTargets(const DelayTimeMgr::TargetList& targets) {
       listing->reported.push_back(target);
     }
   }
+  listing->since_ms.assign(listing->reported.size(), 0);
   const std::lock_guard<std::mutex> lock(targets_mutex_);
+  // A board of its own: the first scrape judges each host from the probes in its ring, so
+  // a host that stays keeps its state (its start is found again within the ring's reach).
+  listing->board = std::make_unique<StateBoard>(listing->reported, rules_);
   targets_ = std::move(listing);
+}
+
+void MetricsCollector::SetRules(const HostStateRules& rules) {
+  const std::lock_guard<std::mutex> lock(targets_mutex_);
+  rules_ = rules;
+  const std::lock_guard<std::mutex> board_lock(targets_->board_mutex);
+  targets_->board->SetRules(rules);
+}
+
+MetricsCollector::Judgement MetricsCollector::Judge(const Listing& listing) {
+  const std::lock_guard<std::mutex> lock(listing.board_mutex);
+  for (const StateBoard::Change& change : listing.board->Update(ClockPair::Now())) {
+    listing.since_ms[change.target] = change.at_ms;
+  }
+  Judgement judged;
+  judged.states.reserve(listing.reported.size());
+  for (std::size_t i = 0; i < listing.reported.size(); ++i) {
+    judged.states.push_back(listing.board->state(i));
+  }
+  judged.since_ms = listing.since_ms;
+  return judged;
 }
 
 std::shared_ptr<const MetricsCollector::Listing> MetricsCollector::CurrentListing() const {
@@ -242,7 +271,7 @@ std::shared_ptr<const MetricsCollector::Listing> MetricsCollector::CurrentListin
 
 void MetricsCollector::CollectEach(const Take& take) const {
   const std::shared_ptr<const Listing> listing = CurrentListing();
-  TakeHostFamilies(listing->reported, take);
+  TakeHostFamilies(listing->reported, Judge(*listing), take);
   for (const EngineCounter& counter : kEngineCounters) {
     TakeSingle(counter.name, counter.help, MetricType::Counter,
                (engine_.*counter.counter).load(kRelaxed), take);

@@ -549,6 +549,12 @@ void CLumoretDlg::ApplySettings() {
   if (board_ != nullptr) {
     board_->SetRules(settings.rules);
   }
+#ifdef LUMORET_METRICS
+  // /metrics says up and down as the rows do.
+  if (metrics_ != nullptr) {
+    metrics_->SetRules(settings.rules);
+  }
+#endif
 #ifdef LUMORET_HISTORY
   // The log judges by the same rules as the rows, from the store's next batch on.
   if (history != nullptr) {
@@ -713,6 +719,7 @@ void CLumoretDlg::StartMetrics() {
   try {
     metrics_ = std::make_unique<MetricsEndpoint>(metrics_listen, *manager_, *this,
                                                  [this] { return host_editor_->Reload(); });
+    metrics_->SetRules(settings.rules);
   } catch (const std::exception& error) {
     // The window is what the user came for: it runs on, and the bar says why.
     std::fprintf(stderr, "Lumoret: no metrics endpoint: %s\n", error.what());

@@ -33,6 +33,8 @@ class MetricsEndpoint {
   MetricsEndpoint& operator=(const MetricsEndpoint&) = delete;
   // GUI thread: the engine's list changed.
   void SetTargets(const DelayTimeMgr::TargetList& targets);
+  // GUI thread: up and down are judged by rules, as the rows are.
+  void SetRules(const HostStateRules& rules) { collector_.SetRules(rules); }
   // The port it listens on.
   int port() const { return server_->port(); }
 
