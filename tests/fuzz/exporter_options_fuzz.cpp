@@ -30,7 +30,7 @@ std::vector<std::string> Split(const std::string& text) {
 std::string Bounds(const DelayHistogram::Bounds& bounds) {
   std::ostringstream list;
   list.precision(17);
-  for (double bound : bounds) {
+  for (const double& bound : bounds) {
     list << (&bound == &bounds.front() ? "" : ",") << bound;
   }
   return list.str();
