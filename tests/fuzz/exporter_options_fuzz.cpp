@@ -3,7 +3,7 @@
 // written back as --option=VALUE, then as --option VALUE, it reads the same again.
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -20,23 +20,20 @@ void Check(bool ok) {
 
 std::vector<std::string> Split(const std::string& text) {
   std::vector<std::string> parts;
-  std::size_t start = 0;
-  for (std::size_t nul = text.find('\0'); nul != std::string::npos; nul = text.find('\0', start)) {
-    parts.push_back(text.substr(start, nul - start));
-    start = nul + 1;
+  std::istringstream in(text);
+  for (std::string part; std::getline(in, part, '\0');) {
+    parts.push_back(part);
   }
-  parts.push_back(text.substr(start));
   return parts;
 }
 
 std::string Bounds(const DelayHistogram::Bounds& bounds) {
-  std::string list;
-  for (double bound : bounds) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.17g", bound);
-    list += (list.empty() ? "" : ",") + std::string(text);
+  std::ostringstream list;
+  list.precision(17);
+  for (const double& bound : bounds) {
+    list << (&bound == &bounds.front() ? "" : ",") << bound;
   }
-  return list;
+  return list.str();
 }
 
 // options as a command line: --option=VALUE, or --option VALUE when split.
@@ -59,10 +56,9 @@ std::vector<std::string> Write(const ExporterOptions& options, bool split) {
   return arguments;
 }
 
+// Equal as command lines: %.17g writes each bound back exactly.
 bool Same(const ExporterOptions& a, const ExporterOptions& b) {
-  return a.config == b.config && a.server.listen_address == b.server.listen_address &&
-         a.buckets == b.buckets && a.server.max_connections == b.server.max_connections &&
-         a.server.idle_timeout == b.server.idle_timeout && a.resolve_minutes == b.resolve_minutes;
+  return Write(a, false) == Write(b, false);
 }
 
 }  // namespace
