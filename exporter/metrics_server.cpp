@@ -15,16 +15,13 @@
 #include <thread>
 #include <vector>
 
-#include <prometheus/text_serializer.h>
-
 #include "exporter/chunked_body.h"
 #include "exporter/content_negotiation.h"
-#include "exporter/open_metrics_serializer.h"
+#include "exporter/exposition_serializer.h"
 #include "platform/memory.h"
 
 namespace {
 
-constexpr char kTextContentType[] = "text/plain; version=0.0.4; charset=utf-8";
 constexpr char kPlainContentType[] = "text/plain; charset=utf-8";
 constexpr int kMaxPort = 65535;
 // How the stopping server's accepting thread is woken: a connection this often, at most
@@ -157,12 +154,14 @@ bool MetricsServer::Handler::Serve(mg_connection* conn) const {
 }
 
 void MetricsServer::Handler::ServeMetrics(mg_connection* conn) const {
-  const bool open_metrics = ContentNegotiation::PickFormat(HeaderOr(conn, "Accept")) ==
-                            ContentNegotiation::Format::kOpenMetrics;
+  const ContentNegotiation::Format format =
+      ContentNegotiation::PickFormat(HeaderOr(conn, "Accept"));
+  const bool open_metrics = format == ContentNegotiation::Format::kOpenMetrics;
   const bool gzip = ContentNegotiation::AcceptsGzip(HeaderOr(conn, "Accept-Encoding"));
   mg_response_header_start(conn, 200);
-  mg_response_header_add(conn, "Content-Type",
-                         open_metrics ? OpenMetricsSerializer::kContentType : kTextContentType, -1);
+  mg_response_header_add(
+      conn, "Content-Type",
+      open_metrics ? ExpositionSerializer::kOpenMetricsType : ExpositionSerializer::kTextType, -1);
   if (gzip) {
     mg_response_header_add(conn, "Content-Encoding", "gzip", -1);
   }
@@ -177,20 +176,11 @@ void MetricsServer::Handler::ServeMetrics(mg_connection* conn) const {
         return mg_send_chunk(conn, data, static_cast<unsigned int>(size)) > 0;
       },
       gzip);
-  const prometheus::TextSerializer text_serializer;
   std::ostream out(&body);
-  std::vector<prometheus::MetricFamily> one(1);  // the family being written, moved in
-  server_.collector_.CollectEach([&](prometheus::MetricFamily& family) {
-    if (open_metrics) {
-      OpenMetricsSerializer::WriteFamily(out, family);
-    } else {
-      one.front() = std::move(family);
-      text_serializer.Serialize(out, one);
-    }
+  server_.collector_.CollectEach([&](const prometheus::MetricFamily& family) {
+    ExpositionSerializer::WriteFamily(out, family, format);
   });
-  if (open_metrics) {
-    OpenMetricsSerializer::WriteEnd(out);
-  }
+  ExpositionSerializer::WriteEnd(out, format);
   if (body.Finish()) {
     mg_send_chunk(conn, "", 0);  // the last, empty chunk ends the body
   }

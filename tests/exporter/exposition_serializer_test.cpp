@@ -1,4 +1,4 @@
-#include "exporter/open_metrics_serializer.h"
+#include "exporter/exposition_serializer.h"
 
 #include <gtest/gtest.h>
 
@@ -12,10 +12,12 @@ using prometheus::ClientMetric;
 using prometheus::MetricFamily;
 using prometheus::MetricType;
 
-std::string Text(const std::vector<MetricFamily>& families) {
+using Format = ExpositionSerializer::Format;
+
+std::string Text(const std::vector<MetricFamily>& families, Format format = Format::kOpenMetrics) {
   std::ostringstream out;
-  OpenMetricsSerializer().Serialize(out, families);
-  OpenMetricsSerializer::WriteEnd(out);
+  ExpositionSerializer(format).Serialize(out, families);
+  ExpositionSerializer::WriteEnd(out, format);
   return out.str();
 }
 
@@ -27,7 +29,7 @@ ClientMetric HostMetric(const std::string& host, const std::string& ip) {
 
 // Counters are typed without _total and sampled with it; units are declared for seconds
 // and bytes; help texts and label values have backslash, quote and line feed escaped.
-TEST(OpenMetricsSerializerTest, CountersGaugesUnitsAndEscaping) {
+TEST(ExpositionSerializerTest, CountersGaugesUnitsAndEscaping) {
   MetricFamily requests{
       "lumoret_requests_total", "Echo \"requests\" sent\\\nper host.", MetricType::Counter, {}};
   requests.metric.push_back(HostMetric("a\"b\\c\nd", "192.0.2.1"));
@@ -68,9 +70,28 @@ TEST(OpenMetricsSerializerTest, CountersGaugesUnitsAndEscaping) {
             "# EOF\n");
 }
 
+// The text format names and types a counter by its whole name, declares no unit, escapes
+// no quote in help texts, counts timestamps in ms and has no end line.
+TEST(ExpositionSerializerTest, PrometheusTextFormat) {
+  MetricFamily requests{
+      "lumoret_requests_total", "Echo \"requests\"\nsent.", MetricType::Counter, {}};
+  requests.metric.push_back(HostMetric("a\"b", "192.0.2.1"));
+  requests.metric.back().counter.value = 3;
+  MetricFamily legacy{"legacy_thing_seconds", "", MetricType::Untyped, {}};
+  legacy.metric.emplace_back().untyped.value = 0.5;
+  legacy.metric.back().timestamp_ms = 1700000000123;
+
+  EXPECT_EQ(Text({requests, legacy}, Format::kPrometheusText),
+            "# HELP lumoret_requests_total Echo \"requests\"\\nsent.\n"
+            "# TYPE lumoret_requests_total counter\n"
+            "lumoret_requests_total{host=\"a\\\"b\",ip=\"192.0.2.1\"} 3\n"
+            "# TYPE legacy_thing_seconds untyped\n"
+            "legacy_thing_seconds 0.5 1700000000123\n");
+}
+
 // Buckets carry le in canonical form, end with +Inf whether or not it was given, and are
 // followed by _count and _sum.
-TEST(OpenMetricsSerializerTest, HistogramBucketsInCanonicalForm) {
+TEST(ExpositionSerializerTest, HistogramBucketsInCanonicalForm) {
   MetricFamily delays{"lumoret_reply_delay_seconds", "Delays.", MetricType::Histogram, {}};
   ClientMetric& given = delays.metric.emplace_back(HostMetric("h", "::1"));
   given.histogram.bucket = {{1, 0.00001}, {2, 0.00025}, {3, 1}, {4, 123456}, {5, 1e6}};

@@ -1,4 +1,4 @@
-#include "exporter/open_metrics_serializer.h"
+#include "exporter/exposition_serializer.h"
 
 #include <charconv>
 #include <cmath>
@@ -12,6 +12,7 @@ namespace {
 using prometheus::ClientMetric;
 using prometheus::MetricFamily;
 using prometheus::MetricType;
+using Format = ExpositionSerializer::Format;
 
 constexpr std::string_view kTotal = "_total";
 // Room for any double or 64-bit integer as text.
@@ -45,7 +46,7 @@ std::string_view Unit(std::string_view name) {
   return {};
 }
 
-const char* TypeName(MetricType type) {
+const char* TypeName(MetricType type, Format format) {
   switch (type) {
     case MetricType::Counter:
       return "counter";
@@ -58,15 +59,16 @@ const char* TypeName(MetricType type) {
     case MetricType::Untyped:
       break;
   }
-  return "unknown";
+  return format == Format::kOpenMetrics ? "unknown" : "untyped";
 }
 
-// Help texts and label values: backslash, double quote and line feed escaped.
-void WriteEscaped(std::string& out, std::string_view text) {
+// Label values (and OpenMetrics' help texts): backslash, line feed and, unless quotes is
+// false (the text format's help), double quote escaped.
+void WriteEscaped(std::string& out, std::string_view text, bool quotes = true) {
   std::size_t start = 0;
   for (std::size_t i = 0; i < text.size(); ++i) {
     const char c = text[i];
-    if (c != '\\' && c != '"' && c != '\n') {
+    if (c != '\\' && (c != '"' || !quotes) && c != '\n') {
       continue;
     }
     out.append(text.data() + start, i - start);
@@ -161,61 +163,68 @@ void WriteHead(std::string& out, std::string_view name, std::string_view suffix,
   out += ' ';
 }
 
-// The optional timestamp (OpenMetrics counts seconds), then the end of the line.
-void WriteTail(std::string& out, const ClientMetric& metric) {
+// The optional timestamp (OpenMetrics counts seconds, the text format milliseconds),
+// then the end of the line.
+void WriteTail(std::string& out, const ClientMetric& metric, Format format) {
   if (metric.timestamp_ms != 0) {
     out += ' ';
-    WriteValue(out, static_cast<double>(metric.timestamp_ms) / 1000);
+    if (format == Format::kOpenMetrics) {
+      WriteValue(out, static_cast<double>(metric.timestamp_ms) / 1000);
+    } else {
+      WriteValue(out, static_cast<double>(metric.timestamp_ms));
+    }
   }
   out += '\n';
 }
 
 void WriteHistogram(std::string& out, std::string_view name, std::string_view labels,
-                    const ClientMetric& metric) {
+                    const ClientMetric& metric, Format format) {
   const auto& histogram = metric.histogram;
   bool closed = false;  // whether the buckets given end with +Inf
   for (const auto& bucket : histogram.bucket) {
     WriteHead(out, name, "_bucket", labels, "le", bucket.upper_bound);
     WriteInteger(out, bucket.cumulative_count);
-    WriteTail(out, metric);
+    WriteTail(out, metric, format);
     closed = std::isinf(bucket.upper_bound) && bucket.upper_bound > 0;
   }
   if (!closed) {
     WriteHead(out, name, "_bucket", labels, "le", std::numeric_limits<double>::infinity());
     WriteInteger(out, histogram.sample_count);
-    WriteTail(out, metric);
+    WriteTail(out, metric, format);
   }
   WriteHead(out, name, "_count", labels);
   WriteInteger(out, histogram.sample_count);
-  WriteTail(out, metric);
+  WriteTail(out, metric, format);
   WriteHead(out, name, "_sum", labels);
   WriteValue(out, histogram.sample_sum);
-  WriteTail(out, metric);
+  WriteTail(out, metric, format);
 }
 
 void WriteSummary(std::string& out, std::string_view name, std::string_view labels,
-                  const ClientMetric& metric) {
+                  const ClientMetric& metric, Format format) {
   for (const auto& quantile : metric.summary.quantile) {
     WriteHead(out, name, "", labels, "quantile", quantile.quantile);
     WriteValue(out, quantile.value);
-    WriteTail(out, metric);
+    WriteTail(out, metric, format);
   }
   WriteHead(out, name, "_count", labels);
   WriteInteger(out, metric.summary.sample_count);
-  WriteTail(out, metric);
+  WriteTail(out, metric, format);
   WriteHead(out, name, "_sum", labels);
   WriteValue(out, metric.summary.sample_sum);
-  WriteTail(out, metric);
+  WriteTail(out, metric, format);
 }
 
-// labels: room for the metric's labels, reused from one metric to the next.
+// labels: room for the metric's labels, reused from one metric to the next. A counter's
+// samples are name_total in OpenMetrics, whose name goes without the suffix, and the
+// family's own name in the text format.
 void WriteMetric(std::string& out, std::string_view name, MetricType type,
-                 const ClientMetric& metric, std::string& labels) {
+                 const ClientMetric& metric, std::string& labels, Format format) {
   labels.clear();
   WriteLabels(labels, metric);
   switch (type) {
     case MetricType::Counter:
-      WriteHead(out, name, kTotal, labels);
+      WriteHead(out, name, format == Format::kOpenMetrics ? kTotal : "", labels);
       WriteValue(out, metric.counter.value);
       break;
     case MetricType::Gauge:
@@ -227,19 +236,21 @@ void WriteMetric(std::string& out, std::string_view name, MetricType type,
       WriteValue(out, metric.untyped.value);
       break;
     case MetricType::Histogram:
-      WriteHistogram(out, name, labels, metric);
+      WriteHistogram(out, name, labels, metric, format);
       return;
     case MetricType::Summary:
-      WriteSummary(out, name, labels, metric);
+      WriteSummary(out, name, labels, metric, format);
       return;
   }
-  WriteTail(out, metric);
+  WriteTail(out, metric, format);
 }
 
 }  // namespace
 
-void OpenMetricsSerializer::WriteFamily(std::ostream& out, const prometheus::MetricFamily& family) {
-  const std::string_view name = FamilyName(family);
+void ExpositionSerializer::WriteFamily(std::ostream& out, const prometheus::MetricFamily& family,
+                                       Format format) {
+  const bool open_metrics = format == Format::kOpenMetrics;
+  const std::string_view name = open_metrics ? FamilyName(family) : family.name;
   // The text is made in a string and handed to the stream a line or a metric at a time:
   // a stream's own formatting is too slow for the 10,000 hosts of a scrape.
   std::string text;
@@ -247,15 +258,15 @@ void OpenMetricsSerializer::WriteFamily(std::ostream& out, const prometheus::Met
     text += "# HELP ";
     text += name;
     text += ' ';
-    WriteEscaped(text, family.help);
+    WriteEscaped(text, family.help, open_metrics);
     text += '\n';
   }
   text += "# TYPE ";
   text += name;
   text += ' ';
-  text += TypeName(family.type);
+  text += TypeName(family.type, format);
   text += '\n';
-  const std::string_view unit = Unit(name);
+  const std::string_view unit = open_metrics ? Unit(name) : std::string_view();
   if (!unit.empty()) {
     text += "# UNIT ";
     text += name;
@@ -265,7 +276,7 @@ void OpenMetricsSerializer::WriteFamily(std::ostream& out, const prometheus::Met
   }
   std::string labels;
   for (const auto& metric : family.metric) {
-    WriteMetric(text, name, family.type, metric, labels);
+    WriteMetric(text, name, family.type, metric, labels, format);
     if (text.size() >= kFlushAt) {
       out.write(text.data(), static_cast<std::streamsize>(text.size()));
       text.clear();
@@ -274,13 +285,15 @@ void OpenMetricsSerializer::WriteFamily(std::ostream& out, const prometheus::Met
   out.write(text.data(), static_cast<std::streamsize>(text.size()));
 }
 
-void OpenMetricsSerializer::Serialize(std::ostream& out,
-                                      const std::vector<prometheus::MetricFamily>& families) const {
+void ExpositionSerializer::Serialize(std::ostream& out,
+                                     const std::vector<prometheus::MetricFamily>& families) const {
   for (const auto& family : families) {
-    WriteFamily(out, family);
+    WriteFamily(out, family, format_);
   }
 }
 
-void OpenMetricsSerializer::WriteEnd(std::ostream& out) {
-  out << "# EOF\n";
+void ExpositionSerializer::WriteEnd(std::ostream& out, Format format) {
+  if (format == Format::kOpenMetrics) {
+    out << "# EOF\n";
+  }
 }
