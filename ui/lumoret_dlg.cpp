@@ -148,8 +148,9 @@ void CLumoretDlg::OnInitDialog(wxInitDialogEvent& event) {
     const std::string help = platform::LoadResourceString(102);
     if (!about.empty() && !help.empty()) {
       system_menu->AppendSeparator();
-      system_menu->Append(kHelpCommand, wxString::FromUTF8(help));
-      system_menu->Append(kAboutCommand, wxString::FromUTF8(about));
+      // The resource texts are the msgids of the context menu's two.
+      system_menu->Append(kHelpCommand, wxString::FromUTF8(Tr(help.c_str())));
+      system_menu->Append(kAboutCommand, wxString::FromUTF8(Tr(about.c_str())));
     }
   }
 #endif
