@@ -11,6 +11,7 @@
 
 #include "engine/config_error.h"
 #include "engine/target_list.h"
+#include "engine/user_text.h"
 #include "platform/platform.h"
 
 namespace {
@@ -75,14 +76,14 @@ std::string Trimmed(const std::string& text) {
 // Why a trimmed host text typed into the window cannot be a host; empty when it can.
 std::string HostProblem(const std::string& host) {
   if (host.empty()) {
-    return "只有空格，没有地址或域名";
+    return Tr("只有空格，没有地址或域名");
   }
   if (std::any_of(host.begin(), host.end(),
                   [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; })) {
-    return "含有控制字符（如制表符），不是地址或域名";
+    return Tr("含有控制字符（如制表符），不是地址或域名");
   }
   if (host.size() > kMaxHostLength) {
-    return "长于 " + std::to_string(kMaxHostLength) + " 个字符，比最长的域名还长";
+    return Fill(Tr("长于 %s 个字符，比最长的域名还长"), {std::to_string(kMaxHostLength)});
   }
   return {};
 }
@@ -332,15 +333,15 @@ HostInput ReadHostInput(const std::string& text, const std::vector<std::string>&
     if (length == 0) {
       continue;  // a comment or a blank line
     }
-    const std::string number = "第 " + std::to_string(line_number) + " 行：";
+    const std::string number = Fill(Tr("第 %s 行："), {std::to_string(line_number)});
     const std::string problem = HostProblem(host);
     if (!problem.empty()) {
       input.problems.push_back(number + problem);
       continue;
     }
     if (existing.size() + input.hosts.size() >= kMaxTargets) {
-      input.problems.push_back(number + "主机将多于 " + std::to_string(kMaxTargets) +
-                               " 个，一次最多能探测这么多");
+      input.problems.push_back(number + Fill(Tr("主机将多于 %s 个，一次最多能探测这么多"),
+                                             {std::to_string(kMaxTargets)}));
       break;
     }
     if (!listed.insert(host).second && told.insert(host).second) {

@@ -2,6 +2,7 @@
 
 #include <ctime>
 
+#include "engine/user_text.h"
 #include "ui/cell_rules.h"
 #include "ui/range_marks.h"
 #include "ui/utf8_text.h"
@@ -88,11 +89,11 @@ AlertBatcher::Alert AlertBatcher::Compose(const std::vector<const Pending*>& dow
                                           const std::vector<const Pending*>& back) {
   if (down.size() + back.size() == 1) {
     const Pending& one = down.empty() ? *back.front() : *down.front();
-    return {kTitle, ValidUtf8(one.host) + "：" + StateText(one.now) + "，自 " +
-                        LocalClock(one.since_ms) + " 起"};
+    return {kTitle, Fill(Tr("%s：%s，自 %s 起"),
+                         {ValidUtf8(one.host), StateText(one.now), LocalClock(one.since_ms)})};
   }
-  const auto line = [](const std::vector<const Pending*>& hosts, const char* what) {
-    std::string text = std::to_string(hosts.size()) + " 台主机" + what + "：";
+  const auto line = [](const std::vector<const Pending*>& hosts, const std::string& what) {
+    std::string text = Fill(what, {std::to_string(hosts.size())});
     for (std::size_t i = 0; i < hosts.size() && i < kNamesShown; ++i) {
       text += (i == 0 ? "" : ", ") + ValidUtf8(hosts[i]->host);
     }
@@ -100,10 +101,11 @@ AlertBatcher::Alert AlertBatcher::Compose(const std::vector<const Pending*>& dow
   };
   std::string body;
   if (!down.empty()) {
-    body = line(down, "中断");
+    body = line(down, TrN("%s 台主机中断：", "%s 台主机中断：", down.size()));
   }
   if (!back.empty()) {
-    body += (body.empty() ? "" : "\n") + line(back, "恢复");
+    body += (body.empty() ? "" : "\n") +
+            line(back, TrN("%s 台主机恢复：", "%s 台主机恢复：", back.size()));
   }
   return {kTitle, body};
 }

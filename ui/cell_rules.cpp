@@ -1,10 +1,12 @@
 #include "ui/cell_rules.h"
 
+#include "engine/user_text.h"
 #include "ui/utf8_text.h"
 
 const ColumnSpec kColumns[kColumnCount] = {
-    {"IP或域名", 125}, {"平均延迟", 75}, {"当前延迟", 75}, {"最大延迟", 75}, {"最小延迟", 75},
-    {"丢包率", 75},    {"ping总数", 75}, {"成功次数", 75}, {"超时次数", 75},
+    {TR_NOOP("IP或域名"), 125}, {TR_NOOP("平均延迟"), 75}, {TR_NOOP("当前延迟"), 75},
+    {TR_NOOP("最大延迟"), 75},  {TR_NOOP("最小延迟"), 75}, {TR_NOOP("丢包率"), 75},
+    {TR_NOOP("ping总数"), 75},  {TR_NOOP("成功次数"), 75}, {TR_NOOP("超时次数"), 75},
 };
 
 std::uint32_t AverageDelay(std::uint64_t total_delay_ms, std::uint32_t reply_count) {
@@ -47,19 +49,21 @@ std::string CountCell(std::uint32_t count) {
 }
 
 const char* StateText(HostState state) {
+  // Translated once: the filter and the exports ask for them row by row.
+  static const std::string words[] = {Tr("正常"), Tr("丢包"), Tr("中断"), Tr("未解析"), Tr("等待")};
   switch (state) {
     case HostState::kUp:
-      return "正常";
+      return words[0].c_str();
     case HostState::kLossy:
-      return "丢包";
+      return words[1].c_str();
     case HostState::kDown:
-      return "中断";
+      return words[2].c_str();
     case HostState::kUnresolved:
-      return "未解析";
+      return words[3].c_str();
     case HostState::kNotYet:
       break;
   }
-  return "等待";
+  return words[4].c_str();
 }
 
 RowTexts ResolvedRow(const std::string& host, const TargetStats& stats) {

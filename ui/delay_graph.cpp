@@ -11,6 +11,7 @@
 
 #include "ui/host_figures.h"
 #include "ui/range_marks.h"
+#include "ui/translations.h"
 
 #ifdef __WXMSW__
 // The engine's headers bring in windows.h, whose DrawText macro would rename wxDC's.
@@ -146,8 +147,7 @@ void DelayGraph::DrawAxes(wxDC& dc, const wxRect& plot, double scale) const {
     dc.DrawText(label, x - dc.GetTextExtent(label).x / 2, plot.GetBottom() + 2);
   }
   // The band above the plot holds the timeout marks.
-  DrawAxisTitles(dc, plot, wxString::FromUTF8("时间（分钟，0 = 现在）"),
-                 wxString::FromUTF8("超时"));
+  DrawAxisTitles(dc, plot, _("时间（分钟，0 = 现在）"), _("超时"));
 }
 
 void DelayGraph::DrawAxisTitles(wxDC& dc, const wxRect& plot, const wxString& time_title,
@@ -161,7 +161,7 @@ void DelayGraph::DrawAxisTitles(wxDC& dc, const wxRect& plot, const wxString& ti
   dc.DrawText(band_title, plot.GetLeft() - dc.GetTextExtent(band_title).x - 4,
               plot.GetTop() - kTopMargin + 2);
   dc.SetTextForeground(*wxBLACK);
-  const wxString delay_title = wxString::FromUTF8("延迟 (ms)");
+  const wxString delay_title = _("延迟 (ms)");
   dc.DrawRotatedText(delay_title, 2,
                      plot.GetTop() + (plot.GetHeight() + dc.GetTextExtent(delay_title).x) / 2, 90);
 }
@@ -208,7 +208,7 @@ void DelayGraph::DrawProbes(wxDC& dc, const wxRect& plot, double scale) const {
     dc.SetTextForeground(kAverageColour);
     dc.SetTextBackground(*wxWHITE);
     dc.SetBackgroundMode(wxBRUSHSTYLE_SOLID);
-    const wxString label = wxString::FromUTF8("平均 ") + wxString::Format("%.1f ms", average);
+    const wxString label = _("平均 ") + wxString::Format("%.1f ms", average);
     dc.DrawText(label, plot.GetLeft() + 4, std::max(plot.GetTop(), y - dc.GetCharHeight() - 1));
     dc.SetBackgroundMode(wxBRUSHSTYLE_TRANSPARENT);
   }
@@ -235,13 +235,11 @@ void DelayGraph::DrawRangeAxes(wxDC& dc, const wxRect& plot, double scale) const
     const wxString label = wxDateTime(static_cast<time_t>(at)).Format(format);
     dc.DrawText(label, x - dc.GetTextExtent(label).x / 2, plot.GetBottom() + 2);
   }
-  const wxString span_title =
-      wxString::FromUTF8("时间（") +
-      wxDateTime(static_cast<time_t>(view_.from_s)).Format("%Y-%m-%d %H:%M") +
-      wxString::FromUTF8(" 至 ") +
-      wxDateTime(static_cast<time_t>(view_.to_s)).Format("%Y-%m-%d %H:%M") +
-      wxString::FromUTF8("）");
-  DrawAxisTitles(dc, plot, span_title, wxString::FromUTF8("丢包"));
+  const wxString span_title = wxString::FromUTF8(
+      Fill(Tr("时间（%s 至 %s）"),
+           {wxDateTime(static_cast<time_t>(view_.from_s)).Format("%Y-%m-%d %H:%M").utf8_string(),
+            wxDateTime(static_cast<time_t>(view_.to_s)).Format("%Y-%m-%d %H:%M").utf8_string()}));
+  DrawAxisTitles(dc, plot, span_title, _("丢包"));
 }
 
 void DelayGraph::DrawOutages(wxDC& dc, const wxRect& plot) const {

@@ -5,10 +5,12 @@
 #include <ctime>
 
 #include "engine/csv_field.h"
+#include "engine/user_text.h"
 #include "ui/range_marks.h"
 
 const char* const kDetailTitles[kDetailCount] = {
-    "探测地址", "抖动", "标准差", "重复回复", "迟到回复", "最近回复时间", "状态",
+    TR_NOOP("探测地址"), TR_NOOP("抖动"),         TR_NOOP("标准差"), TR_NOOP("重复回复"),
+    TR_NOOP("迟到回复"), TR_NOOP("最近回复时间"), TR_NOOP("状态"),
 };
 
 std::string MillisText(std::optional<double> ms) {
@@ -24,19 +26,20 @@ std::string DurationText(std::int64_t seconds) {
   if (seconds < 0) {
     seconds = 0;  // the two clocks were read a moment apart
   }
-  std::string text;
+  const std::string s = std::to_string(seconds % 60);
   if (seconds >= 3600) {
-    text = std::to_string(seconds / 3600) + " 小时 ";
+    return Fill(Tr("%s 小时 %s 分 %s 秒"),
+                {std::to_string(seconds / 3600), std::to_string(seconds / 60 % 60), s});
   }
   if (seconds >= 60) {
-    text += std::to_string(seconds / 60 % 60) + " 分 ";
+    return Fill(Tr("%s 分 %s 秒"), {std::to_string(seconds / 60), s});
   }
-  return text + std::to_string(seconds % 60) + " 秒";
+  return Fill(Tr("%s 秒"), {s});
 }
 
 std::string StateText(bool up, const std::string& since_clock, std::int64_t lasted_seconds) {
-  return std::string(up ? "正常" : "中断") + " 自 " + since_clock + "，持续 " +
-         DurationText(lasted_seconds);
+  return Fill(up ? Tr("正常 自 %s，持续 %s") : Tr("中断 自 %s，持续 %s"),
+              {since_clock, DurationText(lasted_seconds)});
 }
 
 std::string AddressText(const std::string& address, std::int64_t changed_ms,
@@ -47,7 +50,7 @@ std::string AddressText(const std::string& address, std::int64_t changed_ms,
   const std::tm local = LocalTime(static_cast<std::time_t>(changed_ms / 1000));
   char since[32];
   std::strftime(since, sizeof since, "%m-%d %H:%M:%S", &local);
-  return address + "（" + since + " 起，此前 " + previous + "）";
+  return Fill(Tr("%s（%s 起，此前 %s）"), {address, since, previous});
 }
 
 std::string NotAFormula(const std::string& text) {
@@ -70,11 +73,11 @@ std::string CsvText(const std::vector<ExportRow>& rows, const char* line_end) {
   };
   RowTexts titles;
   for (int column = 0; column < kColumnCount; ++column) {
-    titles[column] = kColumns[column].title;
+    titles[column] = Tr(kColumns[column].title);
   }
   DetailTexts detail_titles;
   for (int field = 0; field < kDetailCount; ++field) {
-    detail_titles[field] = kDetailTitles[field];
+    detail_titles[field] = Tr(kDetailTitles[field]);
   }
   append_line(titles, detail_titles);
   for (const ExportRow& row : rows) {

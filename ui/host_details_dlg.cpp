@@ -13,6 +13,7 @@
 #ifdef LUMORET_HISTORY
 #include "engine/history_store.h"
 #include "ui/range_export.h"
+#include "ui/translations.h"
 #endif
 
 namespace {
@@ -27,7 +28,7 @@ constexpr int kRefreshesPerRead = 10;
 constexpr int kFiguresPerLine = 2;
 
 wxStaticText* AddFigure(wxWindow* parent, wxSizer* grid, const char* title) {
-  grid->Add(new wxStaticText(parent, wxID_ANY, wxString::FromUTF8(title) + ":"), 0,
+  grid->Add(new wxStaticText(parent, wxID_ANY, wxString::FromUTF8(Tr(title)) + ":"), 0,
             wxALIGN_CENTER_VERTICAL);
   auto* value = new wxStaticText(parent, wxID_ANY, "-");
   grid->Add(value, 0, wxALIGN_CENTER_VERTICAL | wxRIGHT, 16);
@@ -40,7 +41,7 @@ CHostDetailsDlg::CHostDetailsDlg(wxWindow* parent, const DelayTarget& target,
                                  const DelayTimeMgr& manager, std::function<void()> on_closed,
                                  HistoryStore* history)
     : wxDialog(parent, wxID_ANY,
-               wxString::FromUTF8(ValidUtf8(target.host) + " - 详细信息 - Lumoret"),
+               wxString::FromUTF8(Fill(Tr("%s - 详细信息 - Lumoret"), {ValidUtf8(target.host)})),
                wxDefaultPosition, wxDefaultSize,
                wxDEFAULT_DIALOG_STYLE | wxRESIZE_BORDER | wxMINIMIZE_BOX | wxMAXIMIZE_BOX),
       target_(target),
@@ -50,9 +51,8 @@ CHostDetailsDlg::CHostDetailsDlg(wxWindow* parent, const DelayTarget& target,
   auto* sizer = new wxBoxSizer(wxVERTICAL);
   // A name still being looked up gets the graph and figures, which fill once it resolves.
   if (!target.resolved && target.lookup.load() == DelayTarget::Lookup::kFailed) {
-    sizer->Add(
-        new wxStaticText(this, wxID_ANY, wxString::FromUTF8("无法解析该主机，没有可显示的数据。")),
-        0, wxALL, 16);
+    sizer->Add(new wxStaticText(this, wxID_ANY, _("无法解析该主机，没有可显示的数据。")), 0, wxALL,
+               16);
   } else {
     AddRangeBar(sizer);
     graph = new DelayGraph(this);
@@ -77,7 +77,7 @@ void CHostDetailsDlg::AddRangeBar(wxSizer* sizer) {
   auto* bar = new wxBoxSizer(wxHORIZONTAL);
   const std::string unavailable = HistoryUnavailable(history_);
   for (int index = 0; index < kGraphRangeCount; ++index) {
-    auto* button = new wxToggleButton(this, wxID_ANY, wxString::FromUTF8(kGraphRanges[index].label),
+    auto* button = new wxToggleButton(this, wxID_ANY, _(kGraphRanges[index].label),
                                       wxDefaultPosition, wxDefaultSize, wxBU_EXACTFIT);
     button->Bind(wxEVT_TOGGLEBUTTON, [this, index](wxCommandEvent&) { SelectRange(index); });
     // The first range comes from memory; the others need the store.
@@ -90,9 +90,9 @@ void CHostDetailsDlg::AddRangeBar(wxSizer* sizer) {
   }
   range_buttons[0]->SetValue(true);
   bar->AddStretchSpacer();
-  export_button = new wxButton(this, wxID_ANY, wxString::FromUTF8("导出…"));
+  export_button = new wxButton(this, wxID_ANY, _("导出…"));
   export_button->SetToolTip(
-      wxString::FromUTF8(unavailable.empty() ? "把所示范围的历史记录导出为 CSV" : unavailable));
+      wxString::FromUTF8(unavailable.empty() ? Tr("把所示范围的历史记录导出为 CSV") : unavailable));
   export_button->Enable(unavailable.empty());
   export_button->Bind(wxEVT_BUTTON, &CHostDetailsDlg::OnExport, this);
   bar->Add(export_button, 0);
@@ -102,15 +102,15 @@ void CHostDetailsDlg::AddRangeBar(wxSizer* sizer) {
 std::string CHostDetailsDlg::HistoryUnavailable(const HistoryStore* history) {
 #ifdef LUMORET_HISTORY
   if (history == nullptr) {
-    return "没有历史记录：没有可用的用户数据文件夹。";
+    return Tr("没有历史记录：没有可用的用户数据文件夹。");
   }
   if (!history->writing()) {
-    return "历史记录不可用：数据库无法打开或写入（原因见主窗口顶部的提示）。";
+    return Tr("历史记录不可用：数据库无法打开或写入（原因见主窗口顶部的提示）。");
   }
   return std::string();
 #else
   (void)history;
-  return "此版本不保存历史记录。";
+  return Tr("此版本不保存历史记录。");
 #endif
 }
 
@@ -171,8 +171,7 @@ void CHostDetailsDlg::OnExport(wxCommandEvent& /*event*/) {
 #ifdef LUMORET_HISTORY
   const std::int64_t now = std::time(nullptr);
   const TimeView view = range_ == 0 ? TimeView(now - kGraphRanges[0].span_s, now) : graph->view();
-  const wxString path =
-      CsvSaver::ChoosePath(this, wxString::FromUTF8("导出历史记录为 CSV"), "lumoret-history.csv");
+  const wxString path = CsvSaver::ChoosePath(this, _("导出历史记录为 CSV"), "lumoret-history.csv");
   if (path.empty()) {
     return;
   }
@@ -194,7 +193,7 @@ void CHostDetailsDlg::AddFigures(wxSizer* sizer) {
   for (int field = 0; field < kDetailCount; ++field) {
     detail_texts[field] = AddFigure(this, grid, kDetailTitles[field]);
   }
-  kernel_drop_text = AddFigure(this, grid, "本机丢弃的回复（全部主机）");
+  kernel_drop_text = AddFigure(this, grid, TR_NOOP("本机丢弃的回复（全部主机）"));
   sizer->Add(grid, 0, wxLEFT | wxRIGHT | wxBOTTOM, 12);
 }
 

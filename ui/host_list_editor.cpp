@@ -11,6 +11,7 @@
 #include "engine/config_error.h"
 #include "engine/delay_target.h"
 #include "engine/target_list.h"
+#include "engine/user_text.h"
 #include "ui/config_watcher.h"
 #include "ui/lumoret_dlg.h"
 #include "ui/message_box.h"
@@ -26,7 +27,7 @@ std::string Listed(const std::string& heading, const std::vector<std::string>& l
     text += "\n" + lines[i];
   }
   if (lines.size() > kListedLines) {
-    text += "\n……另有 " + std::to_string(lines.size() - kListedLines) + " 行";
+    text += "\n" + Fill(Tr("……另有 %s 行"), {std::to_string(lines.size() - kListedLines)});
   }
   return text;
 }
@@ -59,12 +60,13 @@ std::vector<std::string> HostListEditor::Hosts() const {
 
 bool HostListEditor::CheckReady() const {
   if (!file_ && load_error_.empty()) {
-    ShowError("主机列表还没有从 " + path_ + " 读入，请稍后再试。");
+    ShowError(Fill(Tr("主机列表还没有从 %s 读入，请稍后再试。"), {path_}));
     return false;
   }
   if (!load_error_.empty()) {
-    ShowError("现在不能修改主机列表：" + path_ + " 无法使用（" + load_error_ +
-              "）。\n请先改正这个文件，改正后会自动重新读取。");
+    ShowError(Fill(
+        Tr("现在不能修改主机列表：%s 无法使用（%s）。\n请先改正这个文件，改正后会自动重新读取。"),
+        {path_, load_error_}));
     return false;
   }
   return true;
@@ -75,20 +77,21 @@ CHostTextDlg::Verdict HostListEditor::CheckNewHosts(const std::string& text,
   const std::vector<std::string> existing = Hosts();
   *input = ReadHostInput(text, existing);
   if (!input->problems.empty()) {
-    return {Listed("这些行不能添加，请改正后再确定：", input->problems), true};
+    return {Listed(Tr("这些行不能添加，请改正后再确定："), input->problems), true};
   }
   if (input->hosts.empty()) {
-    return {"没有要添加的主机：每行写一台主机的地址或名称。", true};
+    return {Tr("没有要添加的主机：每行写一台主机的地址或名称。"), true};
   }
   if (existing.size() + input->hosts.size() > kMaxTargets) {
-    return {"添加后共有 " + std::to_string(existing.size() + input->hosts.size()) +
-                " 台主机，超过上限 " + std::to_string(kMaxTargets) + " 台。",
-            true};
+    return {
+        Fill(Tr("添加后共有 %s 台主机，超过上限 %s 台。"),
+             {std::to_string(existing.size() + input->hosts.size()), std::to_string(kMaxTargets)}),
+        true};
   }
   if (!input->duplicates.empty()) {
-    return {
-        Listed("这些主机已在列表中或在此重复，仍会各占一行；再次确定即添加：", input->duplicates),
-        false};
+    return {Listed(Tr("这些主机已在列表中或在此重复，仍会各占一行；再次确定即添加："),
+                   input->duplicates),
+            false};
   }
   return {};
 }
@@ -102,14 +105,14 @@ CHostTextDlg::Verdict HostListEditor::CheckEdit(const std::string& text, const D
   }
   const HostInput input = ReadHostInput(text, others);
   if (!input.problems.empty()) {
-    return {Listed("这一行不能用，请改正后再确定：", input.problems), true};
+    return {Listed(Tr("这一行不能用，请改正后再确定："), input.problems), true};
   }
   if (input.hosts.size() != 1) {
-    return {"请输入一台主机的地址或名称。", true};
+    return {Tr("请输入一台主机的地址或名称。"), true};
   }
   *host = input.hosts.front();
   if (!input.duplicates.empty()) {
-    return {"这台主机已在列表中，仍会另占一行；再次确定即修改。", false};
+    return {Tr("这台主机已在列表中，仍会另占一行；再次确定即修改。"), false};
   }
   return {};
 }
@@ -169,7 +172,7 @@ std::string HostListEditor::Reload() {
     // Said once for each new reason, so that a closed bar stays closed.
     if (load_error_ != error.what()) {
       load_error_ = error.what();
-      dlg_.ShowNotice(path_ + " 无法使用，主机列表保持原样：" + load_error_);
+      dlg_.ShowNotice(Fill(Tr("%s 无法使用，主机列表保持原样：%s"), {path_, load_error_}));
     }
     return path_ + ": " + load_error_;
   }
@@ -188,8 +191,10 @@ std::string HostListEditor::Reload() {
     Apply(DelayTimeMgr::MatchHosts(manager_.targets, hosts));
   }
   if (recovered) {
-    dlg_.ShowNotice("已重新读取 " + path_ + "：" + std::to_string(hosts.size()) + " 台主机。",
-                    wxICON_INFORMATION);
+    dlg_.ShowNotice(
+        Fill(TrN("已重新读取 %s：%s 台主机。", "已重新读取 %s：%s 台主机。", hosts.size()),
+             {path_, std::to_string(hosts.size())}),
+        wxICON_INFORMATION);
   }
   return {};
 }
@@ -206,17 +211,19 @@ std::size_t HostListEditor::PositionOf(const DelayTarget& target) const {
 bool HostListEditor::Commit(const ConfigFile& changed,
                             const std::vector<DelayTimeMgr::ListEntry>& entries) {
   if (changed.size() > kMaxTargets) {
-    ShowError("主机太多：最多 " + std::to_string(kMaxTargets) + " 台。主机列表没有改变。");
+    ShowError(Fill(Tr("主机太多：最多 %s 台。主机列表没有改变。"), {std::to_string(kMaxTargets)}));
     return false;
   }
   if (ChangedElsewhere()) {
     // Another program wrote the file since it was read: saving would undo its change.
     Reload();
-    ShowError(path_ + " 刚被其他程序修改，已读入新内容。主机列表没有按这次操作改变，请再做一次。");
+    ShowError(
+        Fill(Tr("%s 刚被其他程序修改，已读入新内容。主机列表没有按这次操作改变，请再做一次。"),
+             {path_}));
     return false;
   }
   if (const std::error_code error = changed.Save(path_)) {
-    ShowError("无法保存 " + path_ + "：" + error.message() + "\n主机列表没有改变。");
+    ShowError(Fill(Tr("无法保存 %s：%s\n主机列表没有改变。"), {path_, error.message()}));
     return false;
   }
   file_ = changed;
@@ -244,5 +251,5 @@ void HostListEditor::Apply(const std::vector<DelayTimeMgr::ListEntry>& entries) 
 }
 
 void HostListEditor::ShowError(const std::string& text) const {
-  ShowMessageBox(&dlg_, text, "Lumoret: 主机列表", wxOK | wxICON_ERROR);
+  ShowMessageBox(&dlg_, text, Tr("Lumoret: 主机列表"), wxOK | wxICON_ERROR);
 }

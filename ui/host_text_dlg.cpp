@@ -1,4 +1,5 @@
 #include "ui/host_text_dlg.h"
+#include "ui/translations.h"
 
 #include <wx/button.h>
 #include <wx/sizer.h>
@@ -32,8 +33,8 @@ CHostTextDlg::CHostTextDlg(wxWindow* parent, const std::string& title, const std
   message = new wxStaticText(this, wxID_ANY, wxString());
   column->Add(message, 0, wxEXPAND | wxALL, 8);
   auto* buttons = new wxStdDialogButtonSizer;
-  buttons->AddButton(new wxButton(this, wxID_OK, wxString::FromUTF8("确定")));
-  buttons->AddButton(new wxButton(this, wxID_CANCEL, wxString::FromUTF8("取消")));
+  buttons->AddButton(new wxButton(this, wxID_OK, _("确定")));
+  buttons->AddButton(new wxButton(this, wxID_CANCEL, _("取消")));
   buttons->Realize();
   column->Add(buttons, 0, wxEXPAND | wxBOTTOM, 8);
   SetSizerAndFit(column);

@@ -20,6 +20,7 @@
 #include "ui/resolve_progress_dlg.h"
 #include "ui/settings_file.h"
 #include "ui/startup_message.h"
+#include "ui/translations.h"
 
 namespace {
 
@@ -66,12 +67,12 @@ bool CLumoretApp::Initialize(int& argc, wxChar** argv) {
   if (!started) {
     wxString display;
     if (!wxGetEnv("DISPLAY", &display) && !wxGetEnv("WAYLAND_DISPLAY", &display)) {
-      std::fputs(
-          "Lumoret: no graphical display (DISPLAY is not set); start it in a desktop "
-          "session, or over ssh -X.\n",
-          stderr);
+      std::fputs(Tr("Lumoret: 没有图形显示（没有设置 DISPLAY）；请在桌面会话中启动，或通过 ssh -X "
+                    "启动。\n")
+                     .c_str(),
+                 stderr);
     } else {
-      std::fprintf(stderr, "Lumoret: cannot open the display %s.\n", display.utf8_str().data());
+      std::fputs(Fill(Tr("Lumoret: 无法打开显示 %s。\n"), {display.utf8_string()}).c_str(), stderr);
     }
   }
   return started;
@@ -110,8 +111,8 @@ int CLumoretApp::RunWindow() {
   }
   if (!manager_->icmpv6_error.empty()) {
     // Rare (a system without IPv6), and those rows show "*": a line, not a box.
-    std::fprintf(stderr, "Lumoret: IPv6 hosts are not probed: %s\n",
-                 manager_->icmpv6_error.c_str());
+    std::fputs(Fill(Tr("Lumoret: 不探测 IPv6 主机：%s\n"), {manager_->icmpv6_error}).c_str(),
+               stderr);
   }
   // The store's outage log judges states by the user's rules, as the rows do.
   const LumoretSettings settings = OpenSettings();
@@ -149,7 +150,7 @@ LumoretSettings CLumoretApp::OpenSettings() {
 #else
   const std::string folder = platform::UserConfigFolder();
   if (folder.empty()) {
-    std::fputs("Lumoret: no home folder, so the settings are not kept.\n", stderr);
+    std::fputs(Tr("Lumoret: 没有主文件夹，设置不会保存。\n").c_str(), stderr);
     return LumoretSettings();
   }
   config = SettingsFile::Open(folder + "/" + kSettingsFileName, &problems).release();
@@ -167,7 +168,7 @@ void CLumoretApp::StartHistory(const HostStateRules& rules) {
 #ifdef LUMORET_HISTORY
   const std::string folder = platform::UserDataFolder();
   if (folder.empty()) {
-    std::fputs("Lumoret: no home folder, so no history is kept.\n", stderr);
+    std::fputs(Tr("Lumoret: 没有主文件夹，不保存历史记录。\n").c_str(), stderr);
     return;
   }
   std::vector<HistoryStore::Source> sources;
@@ -188,7 +189,7 @@ void CLumoretApp::ReportStartupFailure(const std::exception_ptr& error) {
   const std::string text =
       StartupMessage(error, wxGetCwd().utf8_string(), platform::IcmpHelperPath());
   std::fputs(text.c_str(), stderr);
-  ShowMessageBox(nullptr, text, "Lumoret: cannot start", wxOK | wxICON_ERROR);
+  ShowMessageBox(nullptr, text, Tr("Lumoret: 无法启动"), wxOK | wxICON_ERROR);
 }
 
 void CLumoretApp::OnPoll(wxTimerEvent& /*event*/) {
@@ -197,7 +198,7 @@ void CLumoretApp::OnPoll(wxTimerEvent& /*event*/) {
     const std::string problem = history_->TakeProblem();
     auto* window = dynamic_cast<CLumoretDlg*>(GetTopWindow());
     if (!problem.empty() && window != nullptr) {
-      window->ShowNotice("历史记录：" + problem);
+      window->ShowNotice(Fill(Tr("历史记录：%s"), {problem}));
     }
   }
 #endif
@@ -222,8 +223,7 @@ void CLumoretApp::CloseForQuit() {
     quit_seen_ = now;
   }
   if (now - *quit_seen_ > kQuitGrace) {
-    std::fputs("Lumoret: a window did not close in time after the quit signal; ending now.\n",
-               stderr);
+    std::fputs(Tr("Lumoret: 收到退出信号后有窗口没有及时关闭，现在结束。\n").c_str(), stderr);
     if (manager_ != nullptr) {
       manager_->Stop();
     }

@@ -45,6 +45,7 @@
 #include "ui/window_layout.h"
 #ifdef LUMORET_HISTORY
 #include "ui/range_export.h"
+#include "ui/translations.h"
 #endif
 
 namespace {
@@ -80,14 +81,14 @@ CLumoretDlg::CLumoretDlg(DelayTimeMgr& manager, wxWindow* parent)
   target_list->Bind(wxEVT_LIST_ITEM_ACTIVATED, &CLumoretDlg::OnRowActivated, this);
   // After the list, so that Tab goes from the list to it.
   filter_box = new wxTextCtrl(this, kFilterId);
-  filter_box->SetHint(wxString::FromUTF8("筛选主机或状态"));
+  filter_box->SetHint(_("筛选主机或状态"));
   Bind(wxEVT_TEXT, &CLumoretDlg::OnFilterText, this, kFilterId);
   // A window of its own (not a GTK label), so that it gets the clicks; as wide as the
   // window (PlaceChildren), not the text, so that all of it takes them.
   status_bar = new wxGenericStaticText(this, wxID_ANY, wxString(), wxDefaultPosition, wxDefaultSize,
                                        wxST_NO_AUTORESIZE);
   status_bar->SetCursor(wxCursor(wxCURSOR_HAND));
-  status_bar->SetToolTip(wxString::FromUTF8("单击打开中断记录"));
+  status_bar->SetToolTip(_("单击打开中断记录"));
   status_bar->Bind(wxEVT_LEFT_UP, &CLumoretDlg::OnStatusClick, this);
   Bind(wxEVT_ICONIZE, &CLumoretDlg::OnIconize, this);
   Bind(wxEVT_TIMER, &CLumoretDlg::OnHelpTimer, this, kHelpTimerId);
@@ -147,15 +148,16 @@ void CLumoretDlg::OnInitDialog(wxInitDialogEvent& event) {
     const std::string help = platform::LoadResourceString(102);
     if (!about.empty() && !help.empty()) {
       system_menu->AppendSeparator();
-      system_menu->Append(kHelpCommand, wxString::FromUTF8(help));
-      system_menu->Append(kAboutCommand, wxString::FromUTF8(about));
+      // The resource texts are the msgids of the context menu's two.
+      system_menu->Append(kHelpCommand, wxString::FromUTF8(Tr(help.c_str())));
+      system_menu->Append(kAboutCommand, wxString::FromUTF8(Tr(about.c_str())));
     }
   }
 #endif
   SetIcon(icon);
   for (int column = 0; column < kColumnCount; ++column) {
-    target_list->InsertColumn(column, wxString::FromUTF8(kColumns[column].title),
-                              wxLIST_FORMAT_LEFT, kColumns[column].width);
+    target_list->InsertColumn(column, _(kColumns[column].title), wxLIST_FORMAT_LEFT,
+                              kColumns[column].width);
   }
   target_list->SetTargets(manager_->targets);
   board_ = std::make_unique<StateBoard>(manager_->targets, settings.rules);
@@ -260,7 +262,7 @@ void CLumoretDlg::OnSysCommand(unsigned id) {
 
 void CLumoretDlg::OpenHelp() {
   platform::ForgetHelpOpener(help_opener_);
-  help_opener_ = platform::OpenHelpFile("ReadMe.txt");
+  help_opener_ = platform::OpenHelpFile(ReadMeFileName());
   help_ticks_ = 0;
   help_timer_.Start(kHelpPollMs);
   // One at once: a failure to start shows now, not a tick later.
@@ -278,10 +280,11 @@ void CLumoretDlg::OnHelpTimer(wxTimerEvent& /*event*/) {
   platform::ForgetHelpOpener(help_opener_);
   if (help_opener_.state == platform::HelpState::kFailed) {
     const std::string text =
-        "无法打开帮助：没有能打开它的文本查看器。\n请直接打开此文件：\n" + help_opener_.path;
+        Tr("无法打开帮助：没有能打开它的文本查看器。\n请直接打开此文件：\n") + help_opener_.path;
     // Not from inside the timer handler: the message box runs its own loop.
-    CallAfter(
-        [this, text] { ShowMessageBox(this, text, "Lumoret: 帮助", wxOK | wxICON_INFORMATION); });
+    CallAfter([this, text] {
+      ShowMessageBox(this, text, Tr("Lumoret: 帮助"), wxOK | wxICON_INFORMATION);
+    });
   }
 }
 
@@ -328,9 +331,10 @@ void CLumoretDlg::OnFilterText(wxCommandEvent& /*event*/) {
 
 void CLumoretDlg::ShowKernelDrops(std::uint32_t count) {
   const std::string text =
-      "本机的接收缓冲区不够用：系统已丢弃 " + CountCell(count) +
-      " 个回复，它们显示为超时，却不是网络丢包。\n提高上限：sudo sysctl "
-      "net.core.rmem_max=16777216，然后重新启动 Lumoret（或以 root 身份启动）。";
+      Fill(Tr("本机的接收缓冲区不够用：系统已丢弃 %s 个回复，它们显示为超时，却不是网络丢包。\n"
+              "提高上限：sudo sysctl net.core.rmem_max=16777216，然后重新启动 Lumoret（或以 "
+              "root 身份启动）。"),
+           {CountCell(count)});
   ShowNotice(text);
 }
 
@@ -353,32 +357,32 @@ void CLumoretDlg::OnMenuCommand(wxCommandEvent& event) {
 
 void CLumoretDlg::OnContextMenu(wxContextMenuEvent& /*event*/) {
   wxMenu menu;
-  menu.Append(wxID_COPY, wxString::FromUTF8("&复制\tCtrl+C"));
+  menu.Append(wxID_COPY, _("&复制\tCtrl+C"));
   menu.Enable(wxID_COPY, target_list->GetSelectedItemCount() > 0);
-  menu.Append(kDetailsCommand, wxString::FromUTF8("详细信息(&D)..."));
+  menu.Append(kDetailsCommand, _("详细信息(&D)..."));
   menu.Enable(kDetailsCommand, target_list->GetSelectedItemCount() > 0);
   menu.AppendSeparator();
-  menu.Append(kAddHostsCommand, wxString::FromUTF8("添加主机(&A)...\tInsert"));
-  menu.Append(kEditHostCommand, wxString::FromUTF8("编辑(&M)...\tF2"));
+  menu.Append(kAddHostsCommand, _("添加主机(&A)...\tInsert"));
+  menu.Append(kEditHostCommand, _("编辑(&M)...\tF2"));
   menu.Enable(kEditHostCommand, target_list->GetSelectedItemCount() > 0);
-  menu.Append(kDeleteHostsCommand, wxString::FromUTF8("删除(&R)\tDelete"));
+  menu.Append(kDeleteHostsCommand, _("删除(&R)\tDelete"));
   menu.Enable(kDeleteHostsCommand, target_list->GetSelectedItemCount() > 0);
-  menu.Append(kResolveAgainCommand, wxString::FromUTF8("重新解析(&N)"));
+  menu.Append(kResolveAgainCommand, _("重新解析(&N)"));
   menu.Enable(kResolveAgainCommand, target_list->GetSelectedItemCount() > 0);
   menu.AppendSeparator();
-  menu.Append(kExportCommand, wxString::FromUTF8("导出为 CSV(&E)..."));
-  menu.Append(kHistoryExportCommand, wxString::FromUTF8("导出历史记录(&H)..."));
+  menu.Append(kExportCommand, _("导出为 CSV(&E)..."));
+  menu.Append(kHistoryExportCommand, _("导出历史记录(&H)..."));
   menu.Enable(kHistoryExportCommand,
               CHostDetailsDlg::HistoryUnavailable(history).empty() && !history_export_.busy());
   menu.AppendSeparator();
-  menu.Append(kOutageLogCommand, wxString::FromUTF8("中断记录(&L)..."));
-  menu.Append(kSettingsCommand, wxString::FromUTF8("设置(&S)..."));
+  menu.Append(kOutageLogCommand, _("中断记录(&L)..."));
+  menu.Append(kSettingsCommand, _("设置(&S)..."));
 #ifndef __WXMSW__
   // A program cannot add to the window manager's menu here, so the two commands live
   // in the window's own menu, in the same order, after a separator.
   menu.AppendSeparator();
-  menu.Append(kHelpCommand, wxString::FromUTF8("&帮助"));
-  menu.Append(kAboutCommand, wxString::FromUTF8("&关于 Lumoret..."));
+  menu.Append(kHelpCommand, _("&帮助"));
+  menu.Append(kAboutCommand, _("&关于 Lumoret..."));
 #endif
   PopupMenu(&menu);
 }
@@ -456,7 +460,7 @@ void CLumoretDlg::SaveCsv(const wxString& path) {
 }
 
 void CLumoretDlg::OnExport(wxCommandEvent& /*event*/) {
-  const wxString path = CsvSaver::ChoosePath(this, wxString::FromUTF8("导出为 CSV"), "lumoret.csv");
+  const wxString path = CsvSaver::ChoosePath(this, _("导出为 CSV"), "lumoret.csv");
   if (!path.empty()) {
     SaveCsv(path);
   }
@@ -466,17 +470,16 @@ void CLumoretDlg::OnExportHistory(wxCommandEvent& /*event*/) {
 #ifdef LUMORET_HISTORY
   wxArrayString labels;
   for (const GraphRange& range : kGraphRanges) {
-    labels.Add(wxString::FromUTF8(range.label));
+    labels.Add(_(range.label));
   }
-  wxSingleChoiceDialog choice(this, wxString::FromUTF8("导出全部主机在哪段时间内的历史记录？"),
-                              wxString::FromUTF8("Lumoret: 导出历史记录"), labels);
+  wxSingleChoiceDialog choice(this, _("导出全部主机在哪段时间内的历史记录？"),
+                              _("Lumoret: 导出历史记录"), labels);
   if (choice.ShowModal() != wxID_OK) {
     return;
   }
   const std::int64_t now = std::time(nullptr);
   const TimeView view(now - kGraphRanges[choice.GetSelection()].span_s, now);
-  const wxString path =
-      CsvSaver::ChoosePath(this, wxString::FromUTF8("导出历史记录为 CSV"), "lumoret-history.csv");
+  const wxString path = CsvSaver::ChoosePath(this, _("导出历史记录为 CSV"), "lumoret-history.csv");
   if (path.empty()) {
     return;
   }
@@ -488,15 +491,15 @@ void CLumoretDlg::OnExportHistory(wxCommandEvent& /*event*/) {
     }
   }
   // All hosts over weeks take a while to read: the bar says it runs, and when it is done.
-  ShowNotice("正在导出历史记录到 " + path.utf8_string() + " …", wxICON_INFORMATION);
+  ShowNotice(Fill(Tr("正在导出历史记录到 %s …"), {path.utf8_string()}), wxICON_INFORMATION);
   HistoryStore* store = history;
   history_export_.Run([this, store, hosts, view, path](const std::atomic<bool>& cancelled) {
     std::string text = RangeExport::Text(*store, hosts, view, cancelled, CsvSaver::kLineEnd);
     return BackgroundJob::Delivery([this, path, text = std::move(text)] {
       if (CsvSaver::Save(this, path, text)) {
-        ShowNotice("历史记录已导出到 " + path.utf8_string(), wxICON_INFORMATION);
+        ShowNotice(Fill(Tr("历史记录已导出到 %s"), {path.utf8_string()}), wxICON_INFORMATION);
       } else {
-        ShowNotice("历史记录没有导出。");
+        ShowNotice(Tr("历史记录没有导出。"));
       }
     });
   });
@@ -522,7 +525,7 @@ void CLumoretDlg::OnSettings(wxCommandEvent& /*event*/) {
   settings = dialog.Result();
   wxConfigBase* config = wxConfigBase::Get(false);
   if (config != nullptr && !SaveSettings(*config, settings)) {
-    ShowNotice("设置已生效，但没有保存，下次启动时不会保留：" + SettingsSource(*config));
+    ShowNotice(Tr("设置已生效，但没有保存，下次启动时不会保留：") + SettingsSource(*config));
   }
   ApplySettings();
 }
@@ -654,9 +657,9 @@ void CLumoretDlg::OnAddHosts(wxCommandEvent& /*event*/) {
     return;
   }
   HostInput input;
-  CHostTextDlg dialog(this, "Lumoret: 添加主机",
-                      "每行一台主机：地址或名称，可以粘贴多行；# 之后是注释。\n按 Ctrl+Enter "
-                      "或“确定”添加到列表末尾。",
+  CHostTextDlg dialog(this, Tr("Lumoret: 添加主机"),
+                      Tr("每行一台主机：地址或名称，可以粘贴多行；# 之后是注释。\n按 Ctrl+Enter "
+                         "或“确定”添加到列表末尾。"),
                       std::string(), true, [this, &input](const std::string& text) {
                         return host_editor_->CheckNewHosts(text, &input);
                       });
@@ -671,8 +674,11 @@ void CLumoretDlg::OnDeleteHosts(wxCommandEvent& /*event*/) {
     return;
   }
   if (targets.size() > kDeleteWithoutAsking &&
-      ShowMessageBox(this, "删除 " + std::to_string(targets.size()) + " 台主机？",
-                     "Lumoret: 删除主机", wxYES_NO | wxNO_DEFAULT | wxICON_QUESTION) != wxID_YES) {
+      ShowMessageBox(this,
+                     Fill(TrN("删除 %s 台主机？", "删除 %s 台主机？", targets.size()),
+                          {std::to_string(targets.size())}),
+                     Tr("Lumoret: 删除主机"),
+                     wxYES_NO | wxNO_DEFAULT | wxICON_QUESTION) != wxID_YES) {
     return;
   }
   host_editor_->Remove(targets);
@@ -690,7 +696,7 @@ void CLumoretDlg::OnEditHost(wxCommandEvent& /*event*/) {
   // Held while the dialog is open: a reload of the file may drop the row meanwhile.
   const std::shared_ptr<DelayTarget> target = manager_->targets[target_list->TargetAt(row)];
   std::string host;
-  CHostTextDlg dialog(this, "Lumoret: 编辑主机", "主机（地址或名称），按 Enter 确定：",
+  CHostTextDlg dialog(this, Tr("Lumoret: 编辑主机"), Tr("主机（地址或名称），按 Enter 确定："),
                       target->host, false, [this, &target, &host](const std::string& text) {
                         return host_editor_->CheckEdit(text, *target, &host);
                       });
@@ -723,7 +729,7 @@ void CLumoretDlg::StartMetrics() {
   } catch (const std::exception& error) {
     // The window is what the user came for: it runs on, and the bar says why.
     std::fprintf(stderr, "Lumoret: no metrics endpoint: %s\n", error.what());
-    CallAfter(&CLumoretDlg::ShowNotice, std::string("Prometheus 指标无法提供：") + error.what(),
+    CallAfter(&CLumoretDlg::ShowNotice, Tr("Prometheus 指标无法提供：") + error.what(),
               static_cast<int>(wxICON_WARNING));
   }
 #endif

@@ -5,6 +5,7 @@
 
 #include "ui/lumoret_dlg.h"
 #include "ui/state_glyphs.h"
+#include "ui/translations.h"
 
 LumoretTrayIcon::LumoretTrayIcon(wxTopLevelWindow& window) : window_(window) {
   Bind(wxEVT_MENU, &LumoretTrayIcon::OnMenu, this);
@@ -39,11 +40,11 @@ void LumoretTrayIcon::ShowWindow() {
 
 wxMenu* LumoretTrayIcon::CreatePopupMenu() {
   auto* menu = new wxMenu;
-  menu->Append(kShowCommand, wxString::FromUTF8("显示窗口(&W)"));
-  menu->Append(CLumoretDlg::kOutageLogCommand, wxString::FromUTF8("中断记录(&L)..."));
-  menu->Append(CLumoretDlg::kSettingsCommand, wxString::FromUTF8("设置(&S)..."));
+  menu->Append(kShowCommand, _("显示窗口(&W)"));
+  menu->Append(CLumoretDlg::kOutageLogCommand, _("中断记录(&L)..."));
+  menu->Append(CLumoretDlg::kSettingsCommand, _("设置(&S)..."));
   menu->AppendSeparator();
-  menu->Append(wxID_EXIT, wxString::FromUTF8("退出(&X)"));
+  menu->Append(wxID_EXIT, _("退出(&X)"));
   return menu;
 }
 

@@ -10,6 +10,7 @@
 #include "engine/delay_time_mgr.h"
 #include "platform/platform.h"
 #include "ui/lumoret_app.h"
+#include "ui/translations.h"
 
 namespace {
 
@@ -80,14 +81,16 @@ std::optional<int> AnswerInformationOptions(int argc, char** argv) {
     return 0;
   }
   if (std::strcmp(argv[1], "--help") == 0) {
-    std::printf(
-        "Usage: lumoret [--metrics-listen [HOST]:PORT] | --help | --version\n"
-        "Watches the ICMP echo delay to every host listed in config.ini (one address or\n"
-        "host name a line), in one window refreshed every second. config.ini is read from\n"
-        "the working folder, or from ~/.config/lumoret when started from the desktop menu;\n"
-        "it is created with two sample hosts when missing. Help: ReadMe.txt, or F1.\n"
-        "--metrics-listen serves the figures to Prometheus on that address (:10067 for\n"
-        "every address, 127.0.0.1:10067 for this computer alone), as lumoret-exporter does.\n");
+    std::fputs(
+        Fill(Tr("用法：lumoret [--metrics-listen [主机]:端口] | --help | --version\n"
+                "在一个每秒刷新的窗口中，显示到 config.ini 所列每台主机（每行一个地址或\n"
+                "主机名）的 ICMP 回显延迟。config.ini 从工作文件夹读取；从桌面菜单启动时\n"
+                "从 ~/.config/lumoret 读取；缺少时会创建，内含两台示例主机。帮助：%s，或按 F1。\n"
+                "--metrics-listen 在该地址向 Prometheus 提供数据（:10067 为所有地址，\n"
+                "127.0.0.1:10067 只限本机），与 lumoret-exporter 相同。\n"),
+             {ReadMeFileName()})
+            .c_str(),
+        stdout);
     return 0;
   }
   return std::nullopt;
@@ -109,8 +112,9 @@ std::string TakeMetricsListen(int& argc, char** argv) {
     } else if (i + 1 < argc) {
       address = argv[++i];
     } else {
-      std::fprintf(stderr, "lumoret: %s needs an address, such as 127.0.0.1:10067\n",
-                   kMetricsOption);
+      std::fputs(
+          Fill(Tr("lumoret: %s 需要一个地址，例如 127.0.0.1:10067\n"), {kMetricsOption}).c_str(),
+          stderr);
       std::exit(kUsageStatus);
     }
   }
@@ -118,7 +122,7 @@ std::string TakeMetricsListen(int& argc, char** argv) {
   argc = kept;
 #ifndef LUMORET_METRICS
   if (!address.empty()) {
-    std::fprintf(stderr, "lumoret: %s: this build has no metrics endpoint\n", kMetricsOption);
+    std::fputs(Fill(Tr("lumoret: %s：此版本没有指标端点\n"), {kMetricsOption}).c_str(), stderr);
     std::exit(kUsageStatus);
   }
 #endif
@@ -128,6 +132,8 @@ std::string TakeMetricsListen(int& argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // First, so that every message, --help's too, is in the window's language.
+  InstallTranslations();
   if (const std::optional<int> status = AnswerInformationOptions(argc, argv)) {
     return *status;
   }

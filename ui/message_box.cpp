@@ -2,6 +2,7 @@
 
 #include <wx/msgdlg.h>
 
+#include "ui/translations.h"
 #include "ui/utf8_text.h"
 
 namespace {
@@ -15,9 +16,9 @@ int ShowMessageBox(wxWindow* parent, const std::string& text, const std::string&
                              wxString::FromUTF8(ValidUtf8(title)), style);
   // The toolkit's stock labels are English; the window around the box is not.
   if ((style & wxYES_NO) != 0) {
-    box.SetYesNoLabels(wxString::FromUTF8("是(&Y)"), wxString::FromUTF8("否(&N)"));
+    box.SetYesNoLabels(_("是(&Y)"), _("否(&N)"));
   } else {
-    box.SetOKLabel(wxString::FromUTF8("确定"));
+    box.SetOKLabel(_("确定"));
   }
   return box.ShowModal();
 }

@@ -12,12 +12,12 @@
 #include "ui/outage_log_texts.h"
 #ifdef LUMORET_HISTORY
 #include "engine/history_store.h"
+#include "ui/translations.h"
 #endif
 
 COutageLogDlg::COutageLogDlg(wxWindow* parent, HistoryStore* history,
                              std::function<void()> on_closed)
-    : wxDialog(parent, wxID_ANY, wxString::FromUTF8("Lumoret: 中断记录"), wxDefaultPosition,
-               wxDefaultSize,
+    : wxDialog(parent, wxID_ANY, _("Lumoret: 中断记录"), wxDefaultPosition, wxDefaultSize,
                wxDEFAULT_DIALOG_STYLE | wxRESIZE_BORDER | wxMINIMIZE_BOX | wxMAXIMIZE_BOX),
       history_(history),
       on_closed_(std::move(on_closed)),
@@ -28,7 +28,7 @@ COutageLogDlg::COutageLogDlg(wxWindow* parent, HistoryStore* history,
     // The log lives in the history database: without one there is none to show.
     summary_text = new wxStaticText(
         this, wxID_ANY,
-        wxString::FromUTF8("没有中断记录可显示。中断记录保存在历史记录中；" + unavailable));
+        _("没有中断记录可显示。中断记录保存在历史记录中；") + wxString::FromUTF8(unavailable));
     sizer->Add(summary_text, 1, wxALL, 16);
     SetSizerAndFit(sizer);
   } else {
@@ -55,9 +55,9 @@ void COutageLogDlg::AddList(wxSizer* sizer) {
   log_list = new OutageLogList(this, wxID_ANY);
   sizer->Add(log_list, 1, wxEXPAND | wxLEFT | wxRIGHT | wxTOP, 8);
   auto* bar = new wxBoxSizer(wxHORIZONTAL);
-  summary_text = new wxStaticText(this, wxID_ANY, wxString::FromUTF8("正在读取中断记录…"));
+  summary_text = new wxStaticText(this, wxID_ANY, _("正在读取中断记录…"));
   bar->Add(summary_text, 1, wxALIGN_CENTER_VERTICAL);
-  export_button = new wxButton(this, wxID_ANY, wxString::FromUTF8("导出为 CSV(&E)..."));
+  export_button = new wxButton(this, wxID_ANY, _("导出为 CSV(&E)..."));
   export_button->Bind(wxEVT_BUTTON, &COutageLogDlg::OnExport, this);
   bar->Add(export_button, 0);
   sizer->Add(bar, 0, wxEXPAND | wxALL, 8);
@@ -105,9 +105,10 @@ void COutageLogDlg::Reload() {
 
 void COutageLogDlg::ShowCount() {
   const auto count = static_cast<unsigned long>(log_list->GetItemCount());
-  summary_text->SetLabel(count == 0
-                             ? wxString::FromUTF8("还没有状态变化。")
-                             : wxString::Format(wxString::FromUTF8("共 %lu 条状态变化"), count));
+  summary_text->SetLabel(
+      count == 0
+          ? _("还没有状态变化。")
+          : wxString::Format(wxPLURAL("共 %lu 条状态变化", "共 %lu 条状态变化", count), count));
 }
 
 void COutageLogDlg::OnTimer(wxTimerEvent& /*event*/) {
@@ -122,8 +123,7 @@ std::error_code COutageLogDlg::ExportTo(const wxString& path) const {
 }
 
 void COutageLogDlg::OnExport(wxCommandEvent& /*event*/) {
-  const wxString path =
-      CsvSaver::ChoosePath(this, wxString::FromUTF8("导出中断记录为 CSV"), "lumoret-outages.csv");
+  const wxString path = CsvSaver::ChoosePath(this, _("导出中断记录为 CSV"), "lumoret-outages.csv");
   if (path.empty()) {
     return;
   }
@@ -137,10 +137,10 @@ void COutageLogDlg::OnExport(wxCommandEvent& /*event*/) {
 
 void COutageLogDlg::OnContextMenu(wxContextMenuEvent& /*event*/) {
   wxMenu menu;
-  menu.Append(wxID_COPY, wxString::FromUTF8("&复制\tCtrl+C"));
+  menu.Append(wxID_COPY, _("&复制\tCtrl+C"));
   menu.Enable(wxID_COPY, log_list->GetSelectedItemCount() > 0);
-  menu.Append(wxID_SELECTALL, wxString::FromUTF8("全选(&A)\tCtrl+A"));
-  menu.Append(wxID_SAVEAS, wxString::FromUTF8("导出为 CSV(&E)..."));
+  menu.Append(wxID_SELECTALL, _("全选(&A)\tCtrl+A"));
+  menu.Append(wxID_SAVEAS, _("导出为 CSV(&E)..."));
   PopupMenu(&menu);
 }
 

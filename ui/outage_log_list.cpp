@@ -1,4 +1,5 @@
 #include "ui/outage_log_list.h"
+#include "ui/translations.h"
 
 #include <wx/clipbrd.h>
 #include <wx/dataobj.h>
@@ -9,7 +10,7 @@ OutageLogList::OutageLogList(wxWindow* parent, wxWindowID id)
     : wxListCtrl(parent, id, wxDefaultPosition, wxDefaultSize,
                  wxLC_REPORT | wxLC_VIRTUAL | wxLC_HRULES | wxLC_VRULES) {
   for (int column = 0; column < kLogColumnCount; ++column) {
-    InsertColumn(column, wxString::FromUTF8(kLogColumns[column].title), wxLIST_FORMAT_LEFT,
+    InsertColumn(column, _(kLogColumns[column].title), wxLIST_FORMAT_LEFT,
                  FromDIP(kLogColumns[column].width));
   }
   ShowSortIndicator(static_cast<int>(sort_.column), !sort_.descending);

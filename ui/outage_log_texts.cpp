@@ -6,6 +6,7 @@
 #include <unordered_map>
 
 #include "engine/csv_field.h"
+#include "engine/user_text.h"
 #include "ui/detail_texts.h"
 #include "ui/range_marks.h"
 #include "ui/sort_rules.h"
@@ -23,10 +24,9 @@ std::int64_t FloorDiv(std::int64_t value, std::int64_t divisor) {
   return value / divisor - (value % divisor < 0 ? 1 : 0);
 }
 
-// Two units of a duration, the larger one first: '3 分 12 秒'.
-std::string TwoUnits(std::int64_t big, const char* big_unit, std::int64_t small,
-                     const char* small_unit) {
-  return std::to_string(big) + " " + big_unit + " " + std::to_string(small) + " " + small_unit;
+// Two units of a duration, the larger one first: '3 分 12 秒' from "%s 分 %s 秒".
+std::string TwoUnits(const char* format, std::int64_t big, std::int64_t small) {
+  return Fill(Tr(format), {std::to_string(big), std::to_string(small)});
 }
 
 // Where each entry goes under a column other than the time: a rank first (rows without
@@ -79,7 +79,8 @@ std::vector<LogKey> KeysOf(const std::vector<LogEntry>& entries, LogColumn colum
 }  // namespace
 
 const ColumnSpec kLogColumns[kLogColumnCount] = {
-    {"时间", 150}, {"主机", 160}, {"原状态", 70}, {"新状态", 70}, {"中断时长", 110},
+    {TR_NOOP("时间"), 150},  {TR_NOOP("主机"), 160},     {TR_NOOP("原状态"), 70},
+    {TR_NOOP("新状态"), 70}, {TR_NOOP("中断时长"), 110},
 };
 
 std::string LocalTimeText(std::int64_t at_ms) {
@@ -92,18 +93,18 @@ std::string LocalTimeText(std::int64_t at_ms) {
 std::string OutageDurationText(std::int64_t ms) {
   const std::int64_t s = std::max<std::int64_t>(0, ms) / kMsPerS;
   if (s == 0) {
-    return "不到 1 秒";
+    return Tr("不到 1 秒");
   }
   if (s < kMinuteS) {
-    return std::to_string(s) + " 秒";
+    return Fill(Tr("%s 秒"), {std::to_string(s)});
   }
   if (s < kHourS) {
-    return TwoUnits(s / kMinuteS, "分", s % kMinuteS, "秒");
+    return TwoUnits(TR_NOOP("%s 分 %s 秒"), s / kMinuteS, s % kMinuteS);
   }
   if (s < kDayS) {
-    return TwoUnits(s / kHourS, "小时", s % kHourS / kMinuteS, "分");
+    return TwoUnits(TR_NOOP("%s 小时 %s 分"), s / kHourS, s % kHourS / kMinuteS);
   }
-  return TwoUnits(s / kDayS, "天", s % kDayS / kHourS, "小时");
+  return TwoUnits(TR_NOOP("%s 天 %s 小时"), s / kDayS, s % kDayS / kHourS);
 }
 
 LogRowTexts LogRow(const LogEntry& entry) {
@@ -121,7 +122,7 @@ std::string LogTabSeparated(const std::vector<LogRowTexts>& rows) {
   };
   LogRowTexts titles;
   for (int column = 0; column < kLogColumnCount; ++column) {
-    titles[column] = kLogColumns[column].title;
+    titles[column] = Tr(kLogColumns[column].title);
   }
   append_line(titles);
   for (const LogRowTexts& row : rows) {
@@ -132,7 +133,8 @@ std::string LogTabSeparated(const std::vector<LogRowTexts>& rows) {
 
 std::string LogCsvText(const std::vector<LogEntry>& entries, const char* line_end) {
   std::string text = "\xEF\xBB\xBF";
-  text += "时间,主机,原状态,新状态,中断时长,中断时长 (秒)";
+  // TRANSLATORS: the CSV file's titles: keep the six, in this order, with the commas.
+  text += Tr("时间,主机,原状态,新状态,中断时长,中断时长 (秒)");
   text += line_end;
   for (const LogEntry& entry : entries) {
     std::string outage;

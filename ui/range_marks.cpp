@@ -5,6 +5,7 @@
 #include <ctime>
 
 #include "engine/csv_field.h"
+#include "engine/user_text.h"
 #include "ui/detail_texts.h"
 
 namespace {
@@ -66,7 +67,8 @@ std::string IsoLocalTime(std::int64_t at_s) {
 
 std::string RangeCsvText(const std::vector<RangeRow>& rows, const char* line_end) {
   std::string text = "\xEF\xBB\xBF";
-  text += "IP或域名,时间,ping总数,超时次数,最小延迟 (ms),中位延迟 (ms),最大延迟 (ms)";
+  // TRANSLATORS: the CSV file's titles: keep the seven, in this order, with the commas.
+  text += Tr("IP或域名,时间,ping总数,超时次数,最小延迟 (ms),中位延迟 (ms),最大延迟 (ms)");
   text += line_end;
   for (const RangeRow& row : rows) {
     const DelaySummary& point = row.summary;

@@ -6,6 +6,7 @@
 #include <chrono>
 
 #include "engine/name_resolver.h"
+#include "ui/translations.h"
 #include "ui/utf8_text.h"
 
 namespace {
@@ -16,7 +17,7 @@ constexpr int kTextWidthDu = 200;
 }  // namespace
 
 CResolveProgressDlg::CResolveProgressDlg(NameResolver& names)
-    : wxDialog(nullptr, wxID_ANY, "Lumoret: resolving names"),
+    : wxDialog(nullptr, wxID_ANY, _("Lumoret: 正在解析主机名")),
       names_(names),
       timer_(this, kTimerId) {
   auto* sizer = new wxBoxSizer(wxVERTICAL);
@@ -27,7 +28,7 @@ CResolveProgressDlg::CResolveProgressDlg(NameResolver& names)
                                   wxST_NO_AUTORESIZE | wxST_ELLIPSIZE_END);
   sizer->Add(count_text, 0, wxALL, 10);
   sizer->Add(waiting_text, 0, wxLEFT | wxRIGHT | wxBOTTOM, 10);
-  sizer->Add(new wxButton(this, wxID_CANCEL, "Cancel"), 0, wxALIGN_RIGHT | wxALL, 10);
+  sizer->Add(new wxButton(this, wxID_CANCEL, _("取消")), 0, wxALIGN_RIGHT | wxALL, 10);
   SetSizerAndFit(sizer);
   Update();
   Centre();
@@ -48,6 +49,7 @@ void CResolveProgressDlg::OnTimer(wxTimerEvent& /*event*/) {
 
 void CResolveProgressDlg::Update() {
   count_text->SetLabel(
-      wxString::Format("Resolving host names: %zu of %zu done", names_.done(), names_.total()));
-  waiting_text->SetLabel("Waiting for: " + wxString::FromUTF8(ValidUtf8(names_.Pending())));
+      wxString::FromUTF8(Fill(Tr("正在解析主机名：已完成 %s / %s"),
+                              {std::to_string(names_.done()), std::to_string(names_.total())})));
+  waiting_text->SetLabel(wxString::FromUTF8(Fill(Tr("等待：%s"), {ValidUtf8(names_.Pending())})));
 }

@@ -1,4 +1,5 @@
 #include "ui/settings_dlg.h"
+#include "ui/translations.h"
 
 #include <wx/button.h>
 #include <wx/checkbox.h>
@@ -17,23 +18,26 @@ constexpr int kGapDu = 4;
 }  // namespace
 
 CSettingsDlg::CSettingsDlg(wxWindow* parent, const LumoretSettings& settings)
-    : wxDialog(parent, wxID_ANY, wxString::FromUTF8("Lumoret: 设置")), settings_(settings) {
+    : wxDialog(parent, wxID_ANY, _("Lumoret: 设置")), settings_(settings) {
   const int gap = ConvertDialogToPixels(wxSize(kGapDu, 0)).x;
-  auto* rules_box = new wxStaticBoxSizer(wxVERTICAL, this, wxString::FromUTF8("判断状态"));
+  auto* rules_box = new wxStaticBoxSizer(wxVERTICAL, this, _("判断状态"));
   wxWindow* rules_parent = rules_box->GetStaticBox();
   auto* grid = new wxFlexGridSizer(2, gap, gap);
   const HostStateRules& rules = settings.rules;
-  down_after_spin =
-      AddSpin(rules_parent, grid, "连续超时几次算中断", kDownAfterLostRange, rules.down_after_lost);
-  window_spin = AddSpin(rules_parent, grid, "统计最近多少次探测", kWindowRange, rules.window);
-  loss_spin =
-      AddSpin(rules_parent, grid, "丢包率超过 (%)", kLossPercentRange, rules.lossy_loss_percent);
-  delay_spin = AddSpin(rules_parent, grid, "延迟超过 (毫秒)", kDelayMsRange, rules.lossy_delay_ms);
+  down_after_spin = AddSpin(rules_parent, grid, TR_NOOP("连续超时几次算中断"), kDownAfterLostRange,
+                            rules.down_after_lost);
+  window_spin =
+      AddSpin(rules_parent, grid, TR_NOOP("统计最近多少次探测"), kWindowRange, rules.window);
+  loss_spin = AddSpin(rules_parent, grid, TR_NOOP("丢包率超过 (%)"), kLossPercentRange,
+                      rules.lossy_loss_percent);
+  delay_spin =
+      AddSpin(rules_parent, grid, TR_NOOP("延迟超过 (毫秒)"), kDelayMsRange, rules.lossy_delay_ms);
 
-  auto* names_box = new wxStaticBoxSizer(wxVERTICAL, this, wxString::FromUTF8("主机名"));
+  auto* names_box = new wxStaticBoxSizer(wxVERTICAL, this, _("主机名"));
   auto* names_grid = new wxFlexGridSizer(2, gap, gap);
-  resolve_spin = AddSpin(names_box->GetStaticBox(), names_grid, "重新解析间隔 (分钟，0 为从不)",
-                         kResolveMinutesRange, settings.resolve_minutes);
+  resolve_spin =
+      AddSpin(names_box->GetStaticBox(), names_grid, TR_NOOP("重新解析间隔 (分钟，0 为从不)"),
+              kResolveMinutesRange, settings.resolve_minutes);
   names_box->Add(names_grid, wxSizerFlags().Border(wxALL, gap));
   // One width for all, that of the widest (four digits).
   wxSpinCtrl* const spins[] = {down_after_spin, window_spin, loss_spin, delay_spin, resolve_spin};
@@ -46,19 +50,19 @@ CSettingsDlg::CSettingsDlg(wxWindow* parent, const LumoretSettings& settings)
   }
   rules_box->Add(grid, wxSizerFlags().Border(wxALL, gap));
 
-  auto* tell_box = new wxStaticBoxSizer(wxVERTICAL, this, wxString::FromUTF8("提醒与托盘"));
+  auto* tell_box = new wxStaticBoxSizer(wxVERTICAL, this, _("提醒与托盘"));
   wxWindow* tell_parent = tell_box->GetStaticBox();
   const auto check = [&](const char* label, bool value) {
-    auto* box = new wxCheckBox(tell_parent, wxID_ANY, wxString::FromUTF8(label));
+    auto* box = new wxCheckBox(tell_parent, wxID_ANY, _(label));
     box->SetValue(value);
     box->Bind(wxEVT_CHECKBOX, [this](wxCommandEvent&) { UpdateDependents(); });
     tell_box->Add(box, wxSizerFlags().Border(wxALL, gap / 2));
     return box;
   };
-  alerts_check = check("中断和恢复时发出桌面通知", settings.alerts);
-  sound_check = check("通知时播放声音", settings.sound);
-  tray_check = check("在系统托盘显示图标", settings.tray_icon);
-  minimise_check = check("最小化到托盘", settings.minimise_to_tray);
+  alerts_check = check(TR_NOOP("中断和恢复时发出桌面通知"), settings.alerts);
+  sound_check = check(TR_NOOP("通知时播放声音"), settings.sound);
+  tray_check = check(TR_NOOP("在系统托盘显示图标"), settings.tray_icon);
+  minimise_check = check(TR_NOOP("最小化到托盘"), settings.minimise_to_tray);
   UpdateDependents();
 
   auto* top = new wxBoxSizer(wxVERTICAL);
@@ -68,10 +72,10 @@ CSettingsDlg::CSettingsDlg(wxWindow* parent, const LumoretSettings& settings)
   // In the window's language, which the toolkit's stock labels are not without its
   // translations.
   auto* buttons = new wxStdDialogButtonSizer;
-  auto* ok = new wxButton(this, wxID_OK, wxString::FromUTF8("确定"));
+  auto* ok = new wxButton(this, wxID_OK, _("确定"));
   ok->SetDefault();
   buttons->AddButton(ok);
-  buttons->AddButton(new wxButton(this, wxID_CANCEL, wxString::FromUTF8("取消")));
+  buttons->AddButton(new wxButton(this, wxID_CANCEL, _("取消")));
   buttons->Realize();
   top->Add(buttons, wxSizerFlags().Expand().Border(wxALL, gap));
   SetSizerAndFit(top);
@@ -80,8 +84,7 @@ CSettingsDlg::CSettingsDlg(wxWindow* parent, const LumoretSettings& settings)
 
 wxSpinCtrl* CSettingsDlg::AddSpin(wxWindow* parent, wxSizer* grid, const char* label,
                                   SettingRange range, long value) {
-  grid->Add(new wxStaticText(parent, wxID_ANY, wxString::FromUTF8(label)),
-            wxSizerFlags().CenterVertical());
+  grid->Add(new wxStaticText(parent, wxID_ANY, _(label)), wxSizerFlags().CenterVertical());
   auto* spin = new wxSpinCtrl(parent, wxID_ANY, wxEmptyString, wxDefaultPosition, wxDefaultSize,
                               wxSP_ARROW_KEYS, static_cast<int>(range.low),
                               static_cast<int>(range.high), static_cast<int>(value));

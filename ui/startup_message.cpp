@@ -1,6 +1,7 @@
 #include "ui/startup_message.h"
 
 #include "engine/config_error.h"
+#include "engine/user_text.h"
 #include "platform/platform.h"
 
 namespace {
@@ -9,12 +10,12 @@ namespace {
 // What a user can do about it: the capability for the helper, datagram sockets for
 // everyone, or sudo.
 std::string Remedies(const std::string& helper) {
-  return "Either grant the capability to Lumoret's ICMP helper once:\n  sudo setcap "
-         "cap_net_raw+ep " +
-         helper +
-         "\nor allow ICMP datagram sockets to every group (most desktop systems do):\n  sudo "
-         "sysctl -w net.ipv4.ping_group_range=\"0 2147483647\"\n(Starting Lumoret as root "
-         "with sudo works too.)\n";
+  return Fill(
+      Tr("可以给 Lumoret 的 ICMP 助手授予一次权限：\n  sudo setcap cap_net_raw+ep %s\n"
+         "或者允许所有用户组使用 ICMP 数据报套接字（多数桌面系统已允许）：\n  sudo sysctl -w "
+         "net.ipv4.ping_group_range=\"0 2147483647\"\n（用 sudo 以 root 身份启动 Lumoret "
+         "也可以。）\n"),
+      {helper});
 }
 #endif
 
@@ -22,47 +23,49 @@ std::string RightsAdvice(const platform::RightsError& error, const std::string& 
 #ifdef _WIN32
   (void)helper;
   if (error.step == platform::RightsError::Step::kOpenSocket) {
-    return "Raw ICMP sockets need administrator rights. Start Lumoret with \"Run as "
-           "administrator\".\n";
+    return Tr("原始 ICMP 套接字需要管理员权限。请用“以管理员身份运行”启动 Lumoret。\n");
   }
 #else
   switch (error.step) {
     case platform::RightsError::Step::kOpenSocket:
-      return "Lumoret probes through a raw ICMP socket, which its helper opens with the "
-             "CAP_NET_RAW capability, or else through ICMP datagram sockets, which the system "
-             "must allow to one of your groups. " +
+      return Tr("Lumoret 通过原始 ICMP 套接字探测，由它的助手凭 CAP_NET_RAW 权限打开；否则使用 "
+                "ICMP 数据报套接字，这需要系统允许你所在的某个用户组使用。") +
              Remedies(helper);
     case platform::RightsError::Step::kStartHelper:
-      return "The helper comes with Lumoret: build it with the program (cmake --build), or "
-             "install the package again. Without it Lumoret needs ICMP datagram sockets. " +
+      return Tr("助手随 Lumoret 一起提供：请和程序一起构建它（cmake --build），或重新安装软件包。"
+                "没有助手时，Lumoret 需要 ICMP 数据报套接字。") +
              Remedies(helper);
     default:
       break;
   }
 #endif
-  return "Lumoret does not run with more rights than it needs. Start it as your own user "
-         "after granting the capability with setcap instead.\n";
+  return Tr(
+      "Lumoret 不以超出需要的权限运行。请先用 setcap 授予权限，再以你自己的用户身份启动它。\n");
 }
 
 std::string ConfigAdvice(const ConfigError& error, const std::string& folder) {
-  const std::string file = "config.ini in " + folder;
+  const std::string file = Fill(Tr("%s 中的 config.ini"), {folder});
+  const char* advice = nullptr;
   switch (error.kind) {
     case ConfigError::Kind::kNotRegularFile:
-      return "The target list " + file +
-             " must be a regular file (or a link to one) with one host per line.\n";
+      advice = TR_NOOP("目标列表 %s 必须是普通文件（或指向普通文件的链接），每行一台主机。\n");
+      break;
     case ConfigError::Kind::kCannotRead:
-      return "Check that " + file + " can be read.\n";
+      advice = TR_NOOP("请检查 %s 能否读取。\n");
+      break;
     case ConfigError::Kind::kCannotCreate:
-      return "The missing " + file +
-             " could not be created, and nothing was left in its place. Make room or "
-             "write access there, or create the file yourself.\n";
+      advice = TR_NOOP(
+          "缺少的 %s 无法创建，原处也没有留下任何东西。请在那里腾出空间或给予写权限，"
+          "或自己创建这个文件。\n");
+      break;
     case ConfigError::Kind::kTooManyTargets:
-      return "Remove lines from " + file + ".\n";
+      advice = TR_NOOP("请从 %s 中删掉一些行。\n");
+      break;
     case ConfigError::Kind::kLineTooLong:
-      return "Shorten or remove that line of " + file +
-             ": an address or a host name is far shorter.\n";
+      advice = TR_NOOP("请缩短或删掉 %s 中的那一行：地址或主机名远比它短。\n");
+      break;
   }
-  return std::string();
+  return advice != nullptr ? Fill(Tr(advice), {file}) : std::string();
 }
 
 }  // namespace
@@ -72,11 +75,10 @@ std::string StartupMessage(const std::exception_ptr& error, const std::string& f
   try {
     std::rethrow_exception(error);
   } catch (const platform::RightsError& e) {
-    return "Lumoret cannot start: " + std::string(e.what()) + ".\n" + RightsAdvice(e, helper);
+    return Fill(Tr("Lumoret 无法启动：%s。\n"), {e.what()}) + RightsAdvice(e, helper);
   } catch (const ConfigError& e) {
-    return "Lumoret cannot use its target list: " + std::string(e.what()) + ".\n" +
-           ConfigAdvice(e, folder);
+    return Fill(Tr("Lumoret 无法使用它的目标列表：%s。\n"), {e.what()}) + ConfigAdvice(e, folder);
   } catch (const std::exception& e) {
-    return "Lumoret cannot start the delay engine: " + std::string(e.what()) + ".\n";
+    return Fill(Tr("Lumoret 无法启动延迟引擎：%s。\n"), {e.what()});
   }
 }

@@ -1,12 +1,13 @@
 #include "ui/time_view.h"
+#include "engine/user_text.h"
 
 #include <algorithm>
 #include <cmath>
 #include <iterator>
 
 const GraphRange kGraphRanges[kGraphRangeCount] = {
-    {"10 分钟", 600},   {"1 小时", 3600},    {"6 小时", 6 * 3600},
-    {"24 小时", 86400}, {"7 天", 7 * 86400}, {"30 天", 30 * 86400},
+    {TR_NOOP("10 分钟"), 600},   {TR_NOOP("1 小时"), 3600},    {TR_NOOP("6 小时"), 6 * 3600},
+    {TR_NOOP("24 小时"), 86400}, {TR_NOOP("7 天"), 7 * 86400}, {TR_NOOP("30 天"), 30 * 86400},
 };
 
 double TimeView::X(double at_s, int width) const {

@@ -645,7 +645,8 @@ TEST(ResolveProgressDlg, CountsTheNameWaitedForAndCancelGivesUpOnTheRest) {
       },
       2);
   CResolveProgressDlg progress(names);
-  const std::string expected = "Resolving host names: 1 of 3 done\nWaiting for: slow-\xEF\xBF\xBD";
+  // The window's own language, as in the C locale.
+  const std::string expected = "正在解析主机名：已完成 1 / 3\n等待：slow-\xEF\xBF\xBD";
   std::string shown;  // the count and the name waited for, a line each
   int ticks = 0;
   wxTimer probe;

@@ -3,7 +3,7 @@
 # Whole-program tests of the lumoret binary given as $1 with its ICMP helper $2: single
 # instance, shutdown and quit signals, rights (raw sockets through the helper, or datagram
 # sockets), code loaded through GTK_MODULES (the socket probe $3 and the row probe $4),
-# a huge config.ini, the command line and a missing display. Runs inside a private network
+# a huge config.ini, the command line, a missing display and the window's language. Runs inside a private network
 # namespace (tests/isolated), since the engine starts for real, on the X display in
 # $DISPLAY with a window manager. Exit 77 = skip. The rules of single parts (target list
 # refusals, the name progress window, file writing and a full disk) have C++ tests.
@@ -23,6 +23,10 @@ slow=1
 sanitized=0
 ldd "$bin" 2>/dev/null | grep -qE 'lib(a|t)san' && slow=4 && sanitized=1
 
+# The C locale: the window's Chinese, and its messages' (the window's language has its own
+# part).
+unset LANGUAGE LC_ALL LC_MESSAGES
+export LANG=C.UTF-8
 work=$(mktemp -d)
 chmod 755 "$work"
 trap 'kill -9 $(jobs -p) 2>/dev/null; rm -rf "$work"' EXIT
@@ -51,6 +55,7 @@ copy_program() {
   mkdir -p "$work/$1.prog/ui" "$work/$1.prog/icmp_helper"
   cp "$bin" "$work/$1.prog/ui/lumoret"
   cp "$helper" "$work/$1.prog/icmp_helper/lumoret-icmp"
+  cp -r "$(dirname "$bin")/../share" "$work/$1.prog/"
   copy=$work/$1.prog/ui/lumoret
 }
 
@@ -101,10 +106,11 @@ answers() {
     [ ! -e "$work/o/config.ini" ] && pass "$1 answers" || fail "$1: status $s, '$(cat "$work/o.out" "$work/o.err")'"
 }
 answers --version "Lumoret $(sed -n 's/^project(Lumoret VERSION \([0-9.]*\).*/\1/p' "$(dirname "$0")/../../CMakeLists.txt")"
-answers --help "Usage: lumoret [--metrics-listen [HOST]:PORT] | --help | --version"
+answers --help "用法：lumoret [--metrics-listen [主机]:端口] | --help | --version"
+LANGUAGE=en answers --help "Usage: lumoret [--metrics-listen [HOST]:PORT] | --help | --version"
 (cd "$work/o" && timeout 5 "$bin" --metrics-listen >/dev/null 2>"$work/o.err")
 s=$?
-[ "$s" = 2 ] && grep -q "^lumoret: --metrics-listen needs an address" "$work/o.err" &&
+[ "$s" = 2 ] && grep -q "^lumoret: --metrics-listen 需要一个地址" "$work/o.err" &&
   pass "--metrics-listen without an address: one line and status 2" ||
   fail "--metrics-listen without an address: status $s, '$(cat "$work/o.err")'"
 make_dir o
@@ -113,7 +119,7 @@ for display in "" ":1999"; do
     env -u WAYLAND_DISPLAY -u DISPLAY ${display:+DISPLAY=$display} "$bin" 2>"$work/o.err")
   s=$?
   [ "$s" = 1 ] && [ "$(wc -l <"$work/o.err")" = 1 ] &&
-    grep -q "DISPLAY is not set\|cannot open the display $display" "$work/o.err" &&
+    grep -q "没有设置 DISPLAY\|无法打开显示 $display" "$work/o.err" &&
     pass "display '${display}': one line and status 1" ||
     fail "display '${display}': status $s, stderr: $(cat "$work/o.err")"
 done
@@ -125,6 +131,26 @@ a=$pid
 shows '^Lumoret$' "the first instance shows its window" || exit 1
 a_window=$window
 has_net_raw "$a" && fail "CAP_NET_RAW left in a thread" && grep Cap /proc/"$a"/task/*/status
+
+# --- the window's language: its column titles, English under LANGUAGE=en or an English
+# locale, today's Chinese under the C locale
+make_dir l
+titles=$work/l.run/titles
+# titled_in <what> <expected titles> <env...>: the window started so shows those titles.
+titled_in() {
+  rm -f "$titles"
+  start l env "${@:3}" GTK_MODULES="$row_probe" LUMORET_TITLES="$titles"
+  shows '^Lumoret$' "$1: the window comes up" || { kill -9 "$pid" && wait "$pid"; return; }
+  within 5 test -s "$titles" && [ "$(head -n1 "$titles")" = "$2" ] &&
+    pass "$1: the column titles read '$2'" || fail "$1: column titles '$(cat "$titles" 2>/dev/null)'"
+  key_to "$window" Escape
+  ends "$pid" 3 0 "$1: closes"
+}
+english=$'Host\tAverage\tLast\tMax\tMin\tLoss\tSent\tReplies\tTimeouts'
+chinese=$'IP或域名\t平均延迟\t当前延迟\t最大延迟\t最小延迟\t丢包率\tping总数\t成功次数\t超时次数'
+titled_in "LANGUAGE=en" "$english" LANGUAGE=en LANG=C
+titled_in "LANG=en_US.UTF-8" "$english" -u LANGUAGE -u LC_ALL -u LC_MESSAGES LANG=en_US.UTF-8
+titled_in "the C locale" "$chinese" -u LANGUAGE LC_ALL=C
 
 # --- another instance (a lock of its own) in front, then a second start of the first
 make_dir b
@@ -276,7 +302,7 @@ echo "1 0" >/proc/sys/net/ipv4/ping_group_range
 make_dir n 65534:65534
 copy_program n
 bin=$copy start n "${nobody[@]}"
-if shows '^Lumoret: cannot start$' "missing rights are reported in a message box"; then
+if shows '^Lumoret: 无法启动$' "missing rights are reported in a message box"; then
   eval "$(xdotool getwindowgeometry --shell "$window")"
   # Wrapped to a readable width, not one line as wide as the screen.
   ((WIDTH <= 800)) && pass "the message box is $WIDTH pixels wide" ||
@@ -350,7 +376,7 @@ if shows '^Lumoret$' "a sudo start runs"; then
   ends "$pid" 2 0 "the sudo start ends with 0"
 fi
 start s env SUDO_UID=65534 SUDO_GID=x
-if shows '^Lumoret: cannot start$' "a bad SUDO_GID is reported, not run as root"; then
+if shows '^Lumoret: 无法启动$' "a bad SUDO_GID is reported, not run as root"; then
   has_net_raw "$pid" && fail "CAP_NET_RAW kept after a failed switch"
   key_to "$window" Return
 fi

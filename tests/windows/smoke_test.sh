@@ -40,6 +40,10 @@ finish() {
 trap finish EXIT
 
 probe() { timeout 120 wine lumoret_probe.exe "$@"; }
+# The C locale, which Lumoret reads as its Chinese, the titles the probe looks for; with no
+# locale variable at all it would follow Wine's system language.
+unset LANGUAGE LC_ALL LC_MESSAGES
+export LANG=C.UTF-8
 # The prefix is kept between runs: only this run's history counts.
 history_folders() { find "$WINEPREFIX/drive_c/users" -path '*/AppData/Local/Lumoret' -type d; }
 history_folders | xargs -r rm -rf

@@ -1,7 +1,8 @@
 // Lets tests read the rows of a program they cannot link with, such as the installed
 // binary: loaded into it through GTK_MODULES, it writes the cells of every list in the
 // window titled "Lumoret" to the file named by LUMORET_ROWS, once a second, one line a
-// row, cells separated by tabs. GTK loads the module during the toolkit's start, and
+// row, cells separated by tabs; and the column titles to LUMORET_TITLES, a line a list, the
+// same way. GTK loads the module during the toolkit's start, and
 // wxWidgets then finds the module class below among its own.
 #include <wx/listctrl.h>
 #include <wx/module.h>
@@ -16,9 +17,24 @@ namespace {
 
 constexpr int kIntervalMs = 1000;
 
-void AppendRows(const wxWindow* window, std::string* out) {
+// The titles of a list's columns, tab-separated.
+std::string TitleLine(const wxListCtrl& list) {
+  std::string line;
+  for (int column = 0; column < list.GetColumnCount(); ++column) {
+    wxListItem item;
+    item.SetMask(wxLIST_MASK_TEXT);
+    list.GetColumn(column, item);
+    line += (column > 0 ? "\t" : "") + item.GetText().utf8_string();
+  }
+  return line + '\n';
+}
+
+// The rows of every list in window, or their titles.
+void AppendRows(const wxWindow* window, bool titles, std::string* out) {
   for (const wxWindow* child : window->GetChildren()) {
-    if (const auto* list = dynamic_cast<const wxListCtrl*>(child)) {
+    if (const auto* list = dynamic_cast<const wxListCtrl*>(child); list && titles) {
+      *out += TitleLine(*list);
+    } else if (list) {
       for (long row = 0; row < list->GetItemCount(); ++row) {
         for (int column = 0; column < list->GetColumnCount(); ++column) {
           *out += (column > 0 ? "\t" : "") + list->GetItemText(row, column).utf8_string();
@@ -26,16 +42,16 @@ void AppendRows(const wxWindow* window, std::string* out) {
         *out += '\n';
       }
     }
-    AppendRows(child, out);
+    AppendRows(child, titles, out);
   }
 }
 
 // Written whole and renamed into place, so a reader never sees half a table.
-void WriteRows(const char* path) {
+void WriteRows(const char* path, bool titles) {
   std::string rows;
   for (const wxWindow* window : wxTopLevelWindows) {
     if (window->GetLabel() == "Lumoret") {
-      AppendRows(window, &rows);
+      AppendRows(window, titles, &rows);
     }
   }
   const std::string temporary = std::string(path) + ".tmp";
@@ -53,7 +69,10 @@ class RowTimer : public wxTimer {
  public:
   void Notify() override {
     if (const char* path = std::getenv("LUMORET_ROWS")) {
-      WriteRows(path);
+      WriteRows(path, false);
+    }
+    if (const char* path = std::getenv("LUMORET_TITLES")) {
+      WriteRows(path, true);
     }
   }
 };
