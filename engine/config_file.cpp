@@ -83,7 +83,7 @@ std::string HostProblem(const std::string& host) {
     return Tr("含有控制字符（如制表符），不是地址或域名");
   }
   if (host.size() > kMaxHostLength) {
-    return Fill(Tr("长于 %s 个字符，比最长的域名还长"), {std::to_string(kMaxHostLength)});
+    return Fill(Tr("长于 %s 个字节，比最长的域名还长"), {std::to_string(kMaxHostLength)});
   }
   return {};
 }

@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <array>
 #include <numeric>
-#include <string_view>
 
 #include "engine/delay_target.h"
 #include "engine/state_board.h"
@@ -209,8 +208,9 @@ std::vector<std::size_t> TargetListCtrl::Filtered(const std::vector<std::size_t>
   }
   std::array<bool, StateBoard::kStateCount> state_words{};
   for (std::size_t state = 0; board_ != nullptr && state < state_words.size(); ++state) {
-    state_words[state] = std::string_view(StateText(static_cast<HostState>(state))).find(filter_) !=
-                         std::string::npos;
+    // Folded as the filter is: "up" finds the English "Up".
+    state_words[state] =
+        AsciiLower(StateText(static_cast<HostState>(state))).find(filter_) != std::string::npos;
   }
   std::vector<std::size_t> rows;
   rows.reserve(sorted.size());
