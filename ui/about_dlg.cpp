@@ -9,7 +9,7 @@
 #include "lumoret_version.h"
 #include "ui/app_icon.h"
 
-const char CAboutDlg::kContact[] = "lumoret@example.org";
+const char CAboutDlg::kContact[] = "maintainers@lumoret.org";
 
 CAboutDlg::CAboutDlg(wxWindow* parent)
     : wxDialog(parent, wxID_ANY, wxString::FromUTF8("关于 Lumoret"), wxDefaultPosition,
