@@ -10,7 +10,7 @@
 #include "ui/app_icon.h"
 #include "ui/translations.h"
 
-const char CAboutDlg::kContact[] = "lumoret@example.org";
+const char CAboutDlg::kContact[] = "maintainers@lumoret.org";
 
 CAboutDlg::CAboutDlg(wxWindow* parent)
     : wxDialog(parent, wxID_ANY, _("关于 Lumoret"), wxDefaultPosition, wxDefaultSize,

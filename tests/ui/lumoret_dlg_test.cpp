@@ -215,7 +215,7 @@ TEST_F(LumoretDlgTest, AboutBoxShowsItsTextsWhileTheListRefreshes) {
                        std::to_string(LUMORET_VERSION_MINOR) + "\n"),
             std::string::npos)
       << texts;
-  EXPECT_NE(texts.find("mailto:lumoret@example.org\n"), std::string::npos) << texts;
+  EXPECT_NE(texts.find("mailto:maintainers@lumoret.org\n"), std::string::npos) << texts;
   EXPECT_TRUE(refreshed) << "the list did not refresh behind the About box";
 }
 

@@ -105,7 +105,7 @@ answers() {
   [ "$s" = 0 ] && [ "$(head -n1 "$work/o.out")" = "$2" ] && [ ! -s "$work/o.err" ] &&
     [ ! -e "$work/o/config.ini" ] && pass "$1 answers" || fail "$1: status $s, '$(cat "$work/o.out" "$work/o.err")'"
 }
-answers --version "Lumoret $(sed -n 's/^project(Lumoret VERSION \([0-9.]*\).*/\1/p' "$(dirname "$0")/../../CMakeLists.txt")"
+answers --version "Lumoret $(sed -n '1s/^lumoret (\([0-9.]*\)).*/\1/p' "$(dirname "$0")/../../debian/changelog")"
 answers --help "用法：lumoret [--metrics-listen [主机]:端口] | --help | --version"
 LANGUAGE=en answers --help "Usage: lumoret [--metrics-listen [HOST]:PORT] | --help | --version"
 (cd "$work/o" && timeout 5 "$bin" --metrics-listen >/dev/null 2>"$work/o.err")
