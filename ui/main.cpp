@@ -107,11 +107,15 @@ std::string TakeMetricsListen(int& argc, char** argv) {
     if (std::strncmp(argv[i], kMetricsOption, length) != 0 ||
         (argv[i][length] != '\0' && argv[i][length] != '=')) {
       argv[kept++] = argv[i];
-    } else if (argv[i][length] == '=') {
+      continue;
+    }
+    if (argv[i][length] == '=') {
       address = argv[i] + length + 1;
-    } else if (i + 1 < argc) {
-      address = argv[++i];
     } else {
+      address = i + 1 < argc ? argv[++i] : "";
+    }
+    // "--metrics-listen=" too: an empty address would silently serve nothing.
+    if (address.empty()) {
       std::fputs(
           Fill(Tr("lumoret: %s 需要一个地址，例如 127.0.0.1:10067\n"), {kMetricsOption}).c_str(),
           stderr);

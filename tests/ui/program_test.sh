@@ -108,11 +108,13 @@ answers() {
 answers --version "Lumoret $(sed -n '1s/^lumoret (\([0-9.]*\)).*/\1/p' "$(dirname "$0")/../../debian/changelog")"
 answers --help "用法：lumoret [--metrics-listen [主机]:端口] | --help | --version"
 LANGUAGE=en answers --help "Usage: lumoret [--metrics-listen [HOST]:PORT] | --help | --version"
-(cd "$work/o" && timeout 5 "$bin" --metrics-listen >/dev/null 2>"$work/o.err")
-s=$?
-[ "$s" = 2 ] && grep -q "^lumoret: --metrics-listen 需要一个地址" "$work/o.err" &&
-  pass "--metrics-listen without an address: one line and status 2" ||
-  fail "--metrics-listen without an address: status $s, '$(cat "$work/o.err")'"
+for option in --metrics-listen --metrics-listen=; do
+  (cd "$work/o" && timeout 5 "$bin" $option >/dev/null 2>"$work/o.err")
+  s=$?
+  [ "$s" = 2 ] && grep -q "^lumoret: --metrics-listen 需要一个地址" "$work/o.err" &&
+    pass "$option without an address: one line and status 2" ||
+    fail "$option without an address: status $s, '$(cat "$work/o.err")'"
+done
 make_dir o
 for display in "" ":1999"; do
   (cd "$work/o" && XDG_RUNTIME_DIR="$work/o.run" XDG_DATA_HOME="$work/o.data" timeout 10 \
