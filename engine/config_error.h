@@ -1,6 +1,7 @@
 #ifndef LUMORET_ENGINE_CONFIG_ERROR_H
 #define LUMORET_ENGINE_CONFIG_ERROR_H
 
+#include <cstddef>
 #include <stdexcept>
 #include <string>
 #include <system_error>
@@ -23,6 +24,7 @@ class ConfigError : public std::runtime_error {
 
   Kind kind;             // what went wrong, for the program to choose its advice
   std::error_code code;  // the system's cause; empty when there is none
+  std::size_t line = 0;  // the line too long (kLineTooLong); 0 for other kinds
 };
 
 #endif  // LUMORET_ENGINE_CONFIG_ERROR_H

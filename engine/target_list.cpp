@@ -20,9 +20,11 @@ constexpr std::size_t kMaxLineLength = 65535;
 constexpr std::size_t kStopAskedEvery = 1 << 20;
 
 ConfigError LineTooLong(const std::string& file, std::size_t line_number) {
-  return ConfigError(ConfigError::Kind::kLineTooLong,
-                     "line " + std::to_string(line_number) + " of " + file + " is longer than " +
-                         std::to_string(kMaxLineLength) + " characters");
+  ConfigError error(ConfigError::Kind::kLineTooLong,
+                    "line " + std::to_string(line_number) + " of " + file + " is longer than " +
+                        std::to_string(kMaxLineLength) + " characters");
+  error.line = line_number;
+  return error;
 }
 
 // What a file that is not a regular one is, for the message.

@@ -1,6 +1,7 @@
 #include "ui/startup_message.h"
 
 #include "engine/config_error.h"
+#include "engine/target_list.h"
 #include "engine/user_text.h"
 #include "platform/platform.h"
 
@@ -43,8 +44,51 @@ std::string RightsAdvice(const platform::RightsError& error, const std::string& 
       "Lumoret 不以超出需要的权限运行。请先用 setcap 授予权限，再以你自己的用户身份启动它。\n");
 }
 
-std::string ConfigAdvice(const ConfigError& error, const std::string& folder) {
-  const std::string file = Fill(Tr("%s 中的 config.ini"), {folder});
+// A reason followed by the system's cause (in the system's language), when there is one.
+std::string WithCause(const std::string& reason, const std::error_code& code) {
+  return code ? Fill(Tr("%s：%s"), {reason, code.message()}) : reason;
+}
+
+// What failed, in the window's language: what() is English, for logs.
+std::string RightsReason(const platform::RightsError& error) {
+  const char* step = TR_NOOP("无法打开 ICMP 套接字");
+  switch (error.step) {
+    case platform::RightsError::Step::kOpenSocket:
+      break;
+    case platform::RightsError::Step::kSudoIds:
+      step = TR_NOOP("sudo 设置的 SUDO_UID 或 SUDO_GID 不是有效的编号");
+      break;
+    case platform::RightsError::Step::kSwitchUser:
+      step = TR_NOOP("无法切换到运行 sudo 的用户");
+      break;
+    case platform::RightsError::Step::kDropRight:
+      step = TR_NOOP("无法放弃 CAP_NET_RAW 权限");
+      break;
+    case platform::RightsError::Step::kStartHelper:
+      step = TR_NOOP("无法启动 ICMP 助手");
+      break;
+  }
+  return WithCause(Tr(step), error.code());
+}
+
+// Why the list could not be taken from file, in the window's language.
+std::string ConfigReason(const ConfigError& error, const std::string& file) {
+  switch (error.kind) {
+    case ConfigError::Kind::kNotRegularFile:
+      return Fill(Tr("%s 不是普通文件"), {file});
+    case ConfigError::Kind::kCannotRead:
+      return WithCause(Fill(Tr("无法读取 %s"), {file}), error.code);
+    case ConfigError::Kind::kCannotCreate:
+      return WithCause(Fill(Tr("无法创建 %s"), {file}), error.code);
+    case ConfigError::Kind::kTooManyTargets:
+      return Fill(Tr("%s 列出的主机多于 %s 台"), {file, std::to_string(kMaxTargets)});
+    case ConfigError::Kind::kLineTooLong:
+      return Fill(Tr("%s 的第 %s 行太长"), {file, std::to_string(error.line)});
+  }
+  return error.what();
+}
+
+std::string ConfigAdvice(const ConfigError& error, const std::string& file) {
   const char* advice = nullptr;
   switch (error.kind) {
     case ConfigError::Kind::kNotRegularFile:
@@ -75,9 +119,11 @@ std::string StartupMessage(const std::exception_ptr& error, const std::string& f
   try {
     std::rethrow_exception(error);
   } catch (const platform::RightsError& e) {
-    return Fill(Tr("Lumoret 无法启动：%s。\n"), {e.what()}) + RightsAdvice(e, helper);
+    return Fill(Tr("Lumoret 无法启动：%s。\n"), {RightsReason(e)}) + RightsAdvice(e, helper);
   } catch (const ConfigError& e) {
-    return Fill(Tr("Lumoret 无法使用它的目标列表：%s。\n"), {e.what()}) + ConfigAdvice(e, folder);
+    const std::string file = Fill(Tr("%s 中的 config.ini"), {folder});
+    return Fill(Tr("Lumoret 无法使用它的目标列表：%s。\n"), {ConfigReason(e, file)}) +
+           ConfigAdvice(e, file);
   } catch (const std::exception& e) {
     return Fill(Tr("Lumoret 无法启动延迟引擎：%s。\n"), {e.what()});
   }

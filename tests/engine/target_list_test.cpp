@@ -63,6 +63,7 @@ TEST(ReadTargetList, LinesTooLongAreRefusedByNumber) {
     const ConfigError refusal = Refusal(text);
     EXPECT_EQ(refusal.kind, ConfigError::Kind::kLineTooLong);
     EXPECT_STREQ(refusal.what(), "line 3 of config.ini is longer than 65535 characters");
+    EXPECT_EQ(refusal.line, 3u) << "the window's message names the line by this";
   }
 }
 

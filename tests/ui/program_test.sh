@@ -312,8 +312,9 @@ if shows '^Lumoret: 无法启动$' "missing rights are reported in a message box
   key_to "$window" Return
 fi
 ends "$pid" 3 1 "the program ends cleanly (status 1) after the message"
+# In the window's language (Chinese here), the system's cause in the system's.
 grep -q 'setcap cap_net_raw+ep' "$work/n.err" && grep -q 'ping_group_range=' "$work/n.err" &&
-  grep -q 'Operation not permitted' "$work/n.err" ||
+  grep -q '无法启动：无法打开 ICMP 套接字：Operation not permitted' "$work/n.err" ||
   fail "stderr names not both remedies and the cause: $(cat "$work/n.err")"
 
 # --- ICMP datagram sockets open to every group, and code of the user's choosing loaded
