@@ -143,10 +143,10 @@ titled_in() {
   rm -f "$titles"
   start l env "${@:3}" GTK_MODULES="$row_probe" LUMORET_TITLES="$titles"
   shows '^Lumoret$' "$1: the window comes up" || { kill -9 "$pid" && wait "$pid"; return; }
-  within 5 test -s "$titles" && [ "$(head -n1 "$titles")" = "$2" ] &&
+  within 10 test -s "$titles" && [ "$(head -n1 "$titles")" = "$2" ] &&
     pass "$1: the column titles read '$2'" || fail "$1: column titles '$(cat "$titles" 2>/dev/null)'"
   key_to "$window" Escape
-  ends "$pid" 3 0 "$1: closes"
+  ends "$pid" 5 0 "$1: closes"
 }
 english=$'Host\tAverage\tLast\tMax\tMin\tLoss\tSent\tReplies\tTimeouts'
 chinese=$'IP或域名\t平均延迟\t当前延迟\t最大延迟\t最小延迟\t丢包率\tping总数\t成功次数\t超时次数'
