@@ -85,7 +85,7 @@ int OpenErrno(DWORD error) {
       return EACCES;
     case ERROR_NOT_SUPPORTED:
     case ERROR_CALL_NOT_IMPLEMENTED:
-      return EAFNOSUPPORT;
+      return ENOSYS;  // Wine 8's Icmp6CreateFile, for one
     default:
       return EIO;
   }
@@ -120,7 +120,9 @@ int EchoChannel::Open(IpFamily family) {
     const DWORD error = ::GetLastError();
     throw platform::RightsError(
         platform::RightsError::Step::kOpenSocket, OpenErrno(error),
-        "opening Windows' ICMP echo service (error " + std::to_string(error) + ")");
+        std::string(family == IpFamily::kV6 ? "opening Windows' ICMPv6 echo service"
+                                            : "opening Windows' ICMP echo service") +
+            " (error " + std::to_string(error) + ")");
   }
   Registry& channels = Channels();
   std::lock_guard<std::mutex> lock(channels.mutex);
