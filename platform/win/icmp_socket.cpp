@@ -11,6 +11,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <string>
 
 #include "platform/win/echo_channel.h"
 
@@ -27,6 +28,22 @@ void StartWinsock() {
   const int started = ::WSAStartup(MAKEWORD(2, 2), &data);
   if (started != 0) {
     throw RightsError(RightsError::Step::kOpenSocket, started, "starting Windows Sockets");
+  }
+}
+
+// Winsock's codes are not errno values: the ones for missing rights and for a protocol
+// the system lacks (Wine 8 has no raw ICMPv6) are mapped so that the message names the
+// cause.
+int RawOpenErrno(int error) {
+  switch (error) {
+    case WSAEACCES:
+      return EACCES;
+    case WSAEPROTONOSUPPORT:
+    case WSAESOCKTNOSUPPORT:
+    case WSAEAFNOSUPPORT:
+      return ENOSYS;
+    default:
+      return error;
   }
 }
 
@@ -59,10 +76,10 @@ int OpenRawIcmpSocket(IpFamily family) {
       v6 ? ::socket(AF_INET6, SOCK_RAW, IPPROTO_ICMPV6) : ::socket(AF_INET, SOCK_RAW, IPPROTO_ICMP);
   if (fd == INVALID_SOCKET) {
     const int error = ::WSAGetLastError();
-    // Winsock's codes are not errno values; the one for missing rights is mapped so that
-    // the message names the cause.
-    throw RightsError(RightsError::Step::kOpenSocket, error == WSAEACCES ? EACCES : error,
-                      v6 ? "opening the raw ICMPv6 socket" : "opening the raw ICMP socket");
+    throw RightsError(
+        RightsError::Step::kOpenSocket, RawOpenErrno(error),
+        std::string(v6 ? "opening the raw ICMPv6 socket" : "opening the raw ICMP socket") +
+            " (Winsock error " + std::to_string(error) + ")");
   }
   if (v6) {
     BindToAny(fd);
