@@ -13,8 +13,13 @@ int IcmpSocketOpener::Open(platform::IpFamily family, bool raw_first) {
   } catch (const platform::RightsError& raw_error) {
     try {
       return OpenDatagram(family);
-    } catch (const platform::RightsError&) {
-      throw raw_error;  // names the right; the message gives both remedies
+    } catch (const platform::RightsError& datagram_error) {
+      // The raw error names the right, and the message gives both remedies; unless the
+      // system has no raw socket of that family at all (Wine has no raw ICMPv6).
+      if (raw_error.code() == std::errc::function_not_supported) {
+        throw datagram_error;
+      }
+      throw raw_error;
     }
   }
   platform::EnlargeReceiveBuffer(socket, platform::kIcmpReceiveBufferBytes);

@@ -21,7 +21,8 @@ enum class IpFamily { kV4, kV6 };
 // Opens a raw ICMP socket of family and returns its descriptor. An ICMPv6 one delivers
 // replies without their IP header. The process is made non-dumpable first, for good: a
 // debugger or a core file would hand the socket out. Throws RightsError (kOpenSocket)
-// with the system's error (on Windows unless run as administrator).
+// with the system's error (on Windows unless run as administrator, or while the
+// environment has LUMORET_NO_RAW_SOCKETS set: then the echo service below is used).
 int OpenRawIcmpSocket(IpFamily family = IpFamily::kV4);
 // Opens an ICMP datagram socket of family, which needs no right where the system lets the
 // process's groups use them (Linux: net.ipv4.ping_group_range, for both families). The

@@ -31,6 +31,11 @@ void StartWinsock() {
   }
 }
 
+// Set in the environment (to anything), it has raw sockets refused as to a standard
+// user: the echo service is used even by an administrator, and under Wine, which lets
+// every user have raw ICMP sockets where ping_group_range allows ICMP datagram sockets.
+constexpr char kNoRawSocketsVariable[] = "LUMORET_NO_RAW_SOCKETS";
+
 // Winsock's codes are not errno values: the ones for missing rights and for a protocol
 // the system lacks (Wine 8 has no raw ICMPv6) are mapped so that the message names the
 // cause.
@@ -72,6 +77,12 @@ AddressBytes ToAddressBytes(const sockaddr_storage& from) {
 int OpenRawIcmpSocket(IpFamily family) {
   StartWinsock();
   const bool v6 = family == IpFamily::kV6;
+  if (::GetEnvironmentVariableA(kNoRawSocketsVariable, nullptr, 0) != 0) {
+    // As if the system had none: a failing echo service then gives its own reason.
+    throw RightsError(
+        RightsError::Step::kOpenSocket, ENOSYS,
+        std::string("raw ICMP sockets declined: ") + kNoRawSocketsVariable + " is set");
+  }
   const SOCKET fd =
       v6 ? ::socket(AF_INET6, SOCK_RAW, IPPROTO_ICMPV6) : ::socket(AF_INET, SOCK_RAW, IPPROTO_ICMP);
   if (fd == INVALID_SOCKET) {
