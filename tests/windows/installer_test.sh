@@ -50,12 +50,19 @@ trap finish EXIT
 started=$(date +%s)
 elapsed() { echo "$(($(date +%s) - started))s"; }
 
+# Wine would copy the Start-menu entry into this machine's own desktop menu.
+export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:+$WINEDLLOVERRIDES;}winemenubuilder.exe=d"
 probe() { timeout 120 wine lumoret_probe.exe "$@"; }
 unset LANGUAGE LC_ALL LC_MESSAGES
 export LANG=C.UTF-8
 drive=$WINEPREFIX/drive_c
 menu_entry="$drive/ProgramData/Microsoft/Windows/Start Menu/Programs/Lumoret.lnk"
 uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Lumoret'
+# The registry view the installer writes: a 64-bit one's, or a 32-bit one's (redirected
+# under WOW6432Node in a 64-bit prefix).
+view=/reg:32
+file -b "$installer" | grep -q '^PE32+' && view=/reg:64
+uninstall_entry() { timeout 120 wine reg query "$uninstall_key" "$view" "$@" >>"$work/wine.log" 2>&1; }
 # Program Files (x86) too: a 64-bit prefix puts a 32-bit program there.
 installed() { find "$drive" -maxdepth 2 -path "$drive/Program Files*/Lumoret" -type d; }
 user_folders() { find "$drive/users" -path "*/AppData/$1/Lumoret" -type d; }
@@ -70,7 +77,7 @@ for file in Lumoret.exe ReadMe.txt ReadMe.en.txt LICENSE.txt config.sample.ini U
   [ -f "$folder/$file" ] || fail "no $file in $folder"
 done
 [ -f "$menu_entry" ] || fail "no Start-menu entry"
-timeout 120 wine reg query "$uninstall_key" /v UninstallString >>"$work/wine.log" 2>&1 ||
+uninstall_entry /v UninstallString ||
   fail "no entry in Add or Remove Programs"
 step "silent install into $(basename "$(dirname "$folder")")\\Lumoret with its Start-menu and uninstall entries ($(elapsed))"
 
@@ -104,7 +111,7 @@ timeout 120 wine "$folder/Uninstall.exe" /S >>"$work/wine.log" 2>&1 || fail "sil
 for _ in $(seq 300); do [ -e "$folder" ] || break; sleep 1; done
 [ ! -e "$folder" ] || fail "left in Program Files after uninstall: $(ls -A "$folder")"
 [ ! -e "$menu_entry" ] || fail "the Start-menu entry is left after uninstall"
-timeout 120 wine reg query "$uninstall_key" >>"$work/wine.log" 2>&1 &&
+uninstall_entry &&
   fail "the entry in Add or Remove Programs is left after uninstall"
 cmp -s "$config" "$work/own.ini" || fail "the user's config.ini was not kept"
 [ -f "$(user_folders Local)/history.sqlite3" ] || fail "the user's history was not kept"
