@@ -1,6 +1,6 @@
 ; The Lumoret installer for one architecture, built on Linux with Debian's makensis:
 ;
-;   makensis -DARCH=i686|x86_64 -DVERSION=X.Y.Z -DBIN=<folder of Lumoret.exe> \
+;   makensis -INPUTCHARSET UTF8 -DARCH=i686|x86_64 -DVERSION=X.Y.Z -DBIN=<folder of Lumoret.exe> \
 ;            -DOUTFILE=<installer> res/windows/lumoret.nsi
 ;
 ; BIN holds what the Windows build leaves beside Lumoret.exe: LICENSE.txt,
@@ -49,6 +49,7 @@ SetDateSave off
 
 !include MUI2.nsh
 !include FileFunc.nsh
+!include LogicLib.nsh
 
 Name "Lumoret ${VERSION}"
 OutFile "${OUTFILE}"
@@ -68,6 +69,24 @@ ShowUninstDetails show
 ; The program's own language first: the one the installer falls back on.
 !insertmacro MUI_LANGUAGE "SimpChinese"
 !insertmacro MUI_LANGUAGE "English"
+
+LangString RUNNING ${LANG_SIMPCHINESE} "Lumoret 正在运行。请先关闭它的窗口，然后再试一次。"
+LangString RUNNING ${LANG_ENGLISH} "Lumoret is running. Close its window, then try again."
+
+; A running Lumoret.exe cannot be replaced or removed: rather nothing than half of it.
+!macro RefuseWhileRunning
+  FindWindow $0 "" "Lumoret"
+  ${If} $0 != 0
+    MessageBox MB_OK|MB_ICONSTOP "$(RUNNING)" /SD IDOK
+    Abort
+  ${EndIf}
+!macroend
+Function .onInit
+  !insertmacro RefuseWhileRunning
+FunctionEnd
+Function un.onInit
+  !insertmacro RefuseWhileRunning
+FunctionEnd
 
 ; The installer's own version block.
 VIProductVersion "${VERSION}.0"

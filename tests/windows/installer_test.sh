@@ -95,6 +95,11 @@ cmp -s "$config" "$folder/config.sample.ini" ||
 step "Start-menu start works in AppData\\Roaming\\Lumoret, config.ini copied from the sample; 127.0.0.1 replies"
 probe help 60 >"$work/notepad.txt" || { cat "$work/notepad.txt"; fail "Help found no ReadMe.txt"; }
 step "Help opens the ReadMe.txt beside the program"
+# Replacing a running program would leave half of it. (The uninstaller's refusal, the
+# same check, runs in a copy of it whose end cannot be waited for from here.)
+timeout 120 wine "$installer" /S >>"$work/wine.log" 2>&1 && fail "a silent install went on while Lumoret ran"
+[ -f "$folder/Lumoret.exe" ] || fail "a refused install removed Lumoret.exe"
+step "a second install refused while Lumoret runs"
 probe close || fail "closing the window"
 for _ in $(seq 600); do kill -0 "$lumoret" 2>/dev/null || break; sleep 0.1; done
 kill -0 "$lumoret" 2>/dev/null && fail "Lumoret.exe still runs a minute after its window closed"
