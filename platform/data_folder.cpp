@@ -1,6 +1,10 @@
 #include "platform/data_folder.h"
 
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
+
+#include "platform/file_write.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -12,6 +16,36 @@
 namespace platform {
 
 namespace {
+
+namespace fs = std::filesystem;
+
+// The file the program reads its hosts from, in the working folder.
+constexpr char kConfigFile[] = "config.ini";
+// A sample larger than this is not a sample: it is not copied.
+constexpr std::streamoff kMaxSampleBytes = 1 << 20;
+
+// True when the working folder has a config.ini (or something by that name: a link to
+// elsewhere, or one the engine will refuse with its reason).
+bool HasConfig() {
+  std::error_code error;
+  return fs::symlink_status(kConfigFile, error).type() != fs::file_type::not_found;
+}
+
+// Writes sample's text to config.ini in the working folder; a sample that is missing,
+// unreadable or too large leaves nothing behind.
+void CopySample(const fs::path& sample) {
+  // Text mode: the line ends of a sample edited in Notepad become line feeds here and
+  // the platform's again when written.
+  std::ifstream in(sample);
+  if (!in.is_open() || !in.seekg(0, std::ios::end) || in.tellg() > kMaxSampleBytes ||
+      !in.seekg(0, std::ios::beg)) {
+    return;
+  }
+  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (!in.bad()) {
+    WriteFileReplacing(kConfigFile, text);
+  }
+}
 
 #ifdef _WIN32
 // The variable's value in UTF-8 (the narrow environment is in the ANSI code page, which
@@ -73,10 +107,28 @@ std::string UserDataFolder() {
 
 std::string UserConfigFolder() {
 #ifdef _WIN32
-  return std::string();
+  const std::string roaming = WideVariable(L"APPDATA");
+  return roaming.empty() ? std::string() : roaming + "\\Lumoret";
 #else
   return XdgFolder("XDG_CONFIG_HOME", "/.config");
 #endif
+}
+
+bool MoveToConfigFolder(const fs::path& folder, const fs::path& sample) {
+  if (HasConfig()) {
+    return false;
+  }
+  std::error_code error;
+  fs::create_directories(folder, error);
+  fs::current_path(folder, error);
+  if (error) {
+    return false;
+  }
+  // Checked again in the new folder: an earlier start left the user's own copy there.
+  if (!HasConfig()) {
+    CopySample(sample);
+  }
+  return true;
 }
 
 }  // namespace platform
