@@ -5,8 +5,17 @@
 // probes. On request it changes the list in the middle of the run, as a reload of config.ini
 // would, and reads its memory at given times. A test and benchmark tool; the window program
 // does not use it.
+#ifdef _WIN32
+// winsock2.h before windows.h, which would otherwise pull in the old winsock.h.
+#include <winsock2.h>
+// (kept apart so include sorting cannot reorder them)
+#include <windows.h>
+// (after windows.h, on which it builds)
+#include <psapi.h>
+#else
 #include <sys/resource.h>
 #include <sys/socket.h>
+#endif
 
 #include <algorithm>
 #include <cerrno>
@@ -32,6 +41,36 @@
 
 namespace {
 
+#ifdef _WIN32
+double CpuSeconds() {
+  FILETIME created, exited, kernel, user;
+  if (!::GetProcessTimes(::GetCurrentProcess(), &created, &exited, &kernel, &user)) {
+    return 0;
+  }
+  // FILETIMEs count 100 ns.
+  const auto Seconds = [](const FILETIME& t) {
+    return ((static_cast<unsigned long long>(t.dwHighDateTime) << 32) | t.dwLowDateTime) / 1e7;
+  };
+  return Seconds(kernel) + Seconds(user);
+}
+
+// The process's working set: its peak, or now; KiB, -1 when Windows cannot tell.
+long WorkingSetKib(bool peak) {
+  PROCESS_MEMORY_COUNTERS counters{};
+  if (!::GetProcessMemoryInfo(::GetCurrentProcess(), &counters, sizeof counters)) {
+    return -1;
+  }
+  return static_cast<long>((peak ? counters.PeakWorkingSetSize : counters.WorkingSetSize) / 1024);
+}
+
+long PeakRssKib() {
+  return WorkingSetKib(true);
+}
+
+long RssKib() {
+  return WorkingSetKib(false);
+}
+#else
 double CpuSeconds() {
   rusage usage{};
   getrusage(RUSAGE_SELF, &usage);
@@ -59,6 +98,7 @@ long RssKib() {
   }
   return kib;
 }
+#endif
 
 std::string Delay(std::uint32_t ms) {
   return ms == DelayTarget::kNone ? "-" : std::to_string(ms);
@@ -99,7 +139,9 @@ std::unique_ptr<DelayTimeMgr> MakeManager(int receive_buffer) {
     return std::make_unique<DelayTimeMgr>();
   }
   const int socket = DelayTimeMgr::OpenIcmpSocket();
-  if (::setsockopt(socket, SOL_SOCKET, SO_RCVBUF, &receive_buffer, sizeof receive_buffer) != 0) {
+  // Winsock takes the value as char*; POSIX takes any pointer.
+  if (::setsockopt(socket, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&receive_buffer),
+                   sizeof receive_buffer) != 0) {
     const int error = errno;
     platform::CloseSocket(socket);
     throw std::system_error(error, std::generic_category(), "setting the receive buffer");
