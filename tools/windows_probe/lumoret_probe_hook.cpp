@@ -1,6 +1,7 @@
 // Loaded into Lumoret.exe by lumoret_probe through a message hook: reads the report list
 // from inside the process (under Wine on an emulated CPU, no process can read another's
-// memory) and sends the rows back with WM_COPYDATA, which Windows carries across.
+// memory) and sends the rows back with WM_COPYDATA, which Windows carries across, followed
+// by the window's texts.
 #include <windows.h>
 // (after windows.h, on which it builds)
 #include <commctrl.h>
@@ -41,6 +42,26 @@ std::string ReadRows(HWND list) {
   return rows;
 }
 
+// One line for the window's title and one for each child window with a text (a status
+// bar gives its first part), each "#CLASS: TEXT": where the window may say which mode runs.
+std::string ReadTexts(HWND window) {
+  std::string texts;
+  const auto Line = [&texts](const char* kind, HWND of) {
+    wchar_t text[512] = {};
+    if (::SendMessageW(of, WM_GETTEXT, 512, reinterpret_cast<LPARAM>(text)) > 0) {
+      texts += std::string("#") + kind + ": " + Utf8(text) + '\n';
+    }
+  };
+  Line("title", window);
+  for (HWND child = ::GetWindow(window, GW_CHILD); child != nullptr;
+       child = ::GetWindow(child, GW_HWNDNEXT)) {
+    char name[64] = {};
+    ::GetClassNameA(child, name, sizeof name);
+    Line(name, child);
+  }
+  return texts;
+}
+
 DWORD last_report = 0;
 
 }  // namespace
@@ -54,7 +75,7 @@ extern "C" __declspec(dllexport) LRESULT CALLBACK
     HWND list = window ? ::FindWindowExW(window, nullptr, WC_LISTVIEWW, nullptr) : nullptr;
     HWND receiver = ::FindWindowA("LumoretProbeReceiver", nullptr);
     if (list != nullptr && receiver != nullptr) {
-      const std::string rows = ReadRows(list);
+      const std::string rows = ReadRows(list) + ReadTexts(window);
       COPYDATASTRUCT data = {};
       data.cbData = static_cast<DWORD>(rows.size() + 1);
       data.lpData = const_cast<char*>(rows.c_str());
