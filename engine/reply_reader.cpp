@@ -27,6 +27,9 @@ ReplyReader::ReplyReader(boost::asio::io_service& io_service, ChannelTable& chan
       received_(platform::kMaxReceiveBatch) {}
 
 void ReplyReader::StartReceive(std::size_t channel) {
+  if (!channels_[channel].waiter) {
+    return;  // nothing can wait on it: it is read at the schedule's wake-ups
+  }
   channels_[channel].waiter->async_wait(
       boost::asio::socket_base::wait_read,
       boost::bind(&ReplyReader::HandleReceive, this, channel, boost::asio::placeholders::error));

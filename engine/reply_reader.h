@@ -39,7 +39,8 @@ class ReplyReader {
   ReplyReader(const ReplyReader&) = delete;
   ReplyReader& operator=(const ReplyReader&) = delete;
 
-  // Waits until socket number channel, which has a waiter, has datagrams to read.
+  // Waits until socket number channel has datagrams to read; nothing for a socket
+  // without waiter.
   void StartReceive(std::size_t channel);
   // Reads what came by until on the sockets without waiter, and with due_waits on the
   // others too.

@@ -43,6 +43,12 @@ void ScheduleDriver::Watch(std::size_t number) {
   if (channel.waiter) {
     return;
   }
+  if (!platform::CanWatch(channel.descriptor)) {
+    // Read at every wake-up instead (Windows' echo service: its replies, stamped from
+    // their round trips, are handed over only when asked for).
+    polling_ = true;
+    return;
+  }
   channel.waiter = std::make_unique<boost::asio::ip::icmp::socket>(
       io_service_,
       channel.family == platform::IpFamily::kV6 ? boost::asio::ip::icmp::v6()

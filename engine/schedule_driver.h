@@ -39,7 +39,8 @@ class ScheduleDriver {
   // Gives a waiter to each socket that is better read as datagrams arrive than on the
   // schedule's cadence. Call once, with the channels' first target counts.
   void WatchArrivals();
-  // Gives a waiter to channel, a socket opened since, unless it has one.
+  // Gives a waiter to channel, a socket opened since, unless it has one or none can
+  // watch it (platform::CanWatch): that one is read at the schedule's wake-ups.
   void Watch(std::size_t channel);
   // Arms the timer for the earliest wait or pause (and, while replies are awaited on a
   // socket without waiter, for the next grain), unless it is armed early enough.

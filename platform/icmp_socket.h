@@ -21,13 +21,18 @@ enum class IpFamily { kV4, kV6 };
 // Opens a raw ICMP socket of family and returns its descriptor. An ICMPv6 one delivers
 // replies without their IP header. The process is made non-dumpable first, for good: a
 // debugger or a core file would hand the socket out. Throws RightsError (kOpenSocket)
-// with the system's error; always for IPv6 on Windows.
+// with the system's error (on Windows unless run as administrator).
 int OpenRawIcmpSocket(IpFamily family = IpFamily::kV4);
 // Opens an ICMP datagram socket of family, which needs no right where the system lets the
 // process's groups use them (Linux: net.ipv4.ping_group_range, for both families). The
 // system chooses the identifier of its requests and delivers only the replies that carry
-// it, without their IP header. Throws RightsError (kOpenSocket) with the system's error;
-// always on Windows.
+// it, without their IP header. Throws RightsError (kOpenSocket) with the system's error.
+// Windows has no such socket: its ICMP echo service (IcmpSendEcho2, Icmp6SendEcho2), open
+// to every user, stands in for one behind the same calls. Its replies come at the reads
+// (see CanWatch), stamped from the system's round trip; a request it cannot take (about
+// 65,000 outstanding on one channel) is a failed send; it gives up on a reply after 8 s,
+// so a reply after the engine's 5 s wait still comes, late; timeouts and ICMP errors
+// bring nothing, as on a datagram socket.
 int OpenDatagramIcmpSocket(IpFamily family = IpFamily::kV4);
 // Raises the process's limit on open descriptors as far as the system allows; false
 // when it cannot go higher.
@@ -36,6 +41,10 @@ bool RaiseDescriptorLimit();
 // datagram (ICMP messages only, the system's identifier).
 enum class SocketKind { kRaw, kDatagram };
 SocketKind GetSocketKind(int socket);
+// Whether the I/O service can wait for socket's datagrams to arrive; false for Windows'
+// echo service, whose replies come only when the reading thread asks for them
+// (ReceiveDatagrams): such a socket is read at the schedule's wake-ups.
+bool CanWatch(int socket);
 
 // The receive buffer asked for an ICMP socket: room for a burst of replies from about
 // 10,000 targets.

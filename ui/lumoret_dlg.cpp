@@ -61,6 +61,20 @@ constexpr int kDeleteWithoutAsking = 3;
 // Space around the status bar's text, in pixels: left and right, above and below.
 constexpr int kStatusPadX = 6;
 constexpr int kStatusPadY = 3;
+
+// How the engine's requests go out, as engine_run's #mode line says it: raw sockets (the
+// helper's too), or what needs no right (Windows' echo service, else datagram sockets).
+std::string ProbeModeText(platform::SocketKind kind) {
+  if (kind == platform::SocketKind::kRaw) {
+    return Tr("原始套接字");
+  }
+#ifdef _WIN32
+  return Tr("Windows 回显服务");
+#else
+  return Tr("数据报套接字");
+#endif
+}
+
 }  // namespace
 
 CLumoretDlg::CLumoretDlg(DelayTimeMgr& manager, wxWindow* parent)
@@ -165,6 +179,11 @@ void CLumoretDlg::OnInitDialog(wxInitDialogEvent& event) {
   RestoreLayout();
   ApplySettings();
   ShowStates();
+  if (!manager_->icmpv6_error.empty()) {
+    // The IPv6 rows show "*" as if unresolved: the bar says why (no ICMPv6 to be had,
+    // as under Wine, whose echo service has no IPv6).
+    ShowNotice(Fill(Tr("不探测 IPv6 主机：%s"), {manager_->icmpv6_error}));
+  }
   // Once the loop runs: the file's watcher hangs on it. The list takes the focus once the
   // window shows, or the toolkit gives it to the filter box (the list's own child window
   // is what takes it), and Enter would no longer close the window.
@@ -211,7 +230,8 @@ void CLumoretDlg::OnTimer(wxTimerEvent& event) {
 }
 
 void CLumoretDlg::ShowStates() {
-  const wxString text = wxString::FromUTF8(StateCountsText(board_->counts()));
+  const wxString text =
+      wxString::FromUTF8(StateCountsText(board_->counts(), ProbeModeText(manager_->socket_kind)));
   if (status_bar->GetLabel() != text) {
     status_bar->SetLabel(text);
   }

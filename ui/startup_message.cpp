@@ -24,7 +24,9 @@ std::string RightsAdvice(const platform::RightsError& error, const std::string& 
 #ifdef _WIN32
   (void)helper;
   if (error.step == platform::RightsError::Step::kOpenSocket) {
-    return Tr("原始 ICMP 套接字需要管理员权限。请用“以管理员身份运行”启动 Lumoret。\n");
+    return Tr(
+        "Lumoret 通过 Windows 的 ICMP 回显服务探测，无需管理员权限；这个服务没能打开，"
+        "而原始 ICMP 套接字需要管理员权限。可以用“以管理员身份运行”启动 Lumoret。\n");
   }
 #else
   switch (error.step) {

@@ -27,7 +27,7 @@ std::string GroupedCount(std::size_t count) {
   return digits;
 }
 
-std::string StateCountsText(const StateBoard::Counts& counts) {
+std::string StateCountsText(const StateBoard::Counts& counts, const std::string& mode) {
   std::string text;
   for (const HostState state : kShownOrder) {
     const std::size_t count = CountOf(counts, state);
@@ -37,7 +37,7 @@ std::string StateCountsText(const StateBoard::Counts& counts) {
     text += (text.empty() ? "" : kSeparator) + std::string(StateText(state)) + ' ' +
             GroupedCount(count);
   }
-  return text;
+  return mode.empty() ? text : text + kSeparator + mode;
 }
 
 HostState WorstState(const StateBoard::Counts& counts) {

@@ -87,6 +87,11 @@ SocketKind GetSocketKind(int socket) {
   return type == SOCK_DGRAM ? SocketKind::kDatagram : SocketKind::kRaw;
 }
 
+// Every socket here, a relay too, is a descriptor the I/O service can wait on.
+bool CanWatch(int /*socket*/) {
+  return true;
+}
+
 void EnlargeReceiveBuffer(int socket, int bytes) {
   // SO_RCVBUFFORCE needs CAP_NET_ADMIN; without it SO_RCVBUF gets what rmem_max allows.
   if (::setsockopt(socket, SOL_SOCKET, SO_RCVBUFFORCE, &bytes, sizeof bytes) != 0) {
