@@ -42,23 +42,23 @@ std::string ReadRows(HWND list) {
   return rows;
 }
 
-// One line for the window's title and one for each child window with a text (a status
-// bar gives its first part), each "#CLASS: TEXT": where the window may say which mode runs.
+// "#CLASS: TEXT" for a window with a text, added to the texts LPARAM points to.
+BOOL CALLBACK AddText(HWND window, LPARAM texts) {
+  wchar_t text[512] = {};
+  if (::SendMessageW(window, WM_GETTEXT, 512, reinterpret_cast<LPARAM>(text)) > 0) {
+    char name[64] = {};
+    ::GetClassNameA(window, name, sizeof name);
+    *reinterpret_cast<std::string*>(texts) += std::string("#") + name + ": " + Utf8(text) + '\n';
+  }
+  return TRUE;
+}
+
+// One line for the window's title and one for each window inside it with a text (a status
+// bar gives its first part): where the window may say which mode runs.
 std::string ReadTexts(HWND window) {
   std::string texts;
-  const auto Line = [&texts](const char* kind, HWND of) {
-    wchar_t text[512] = {};
-    if (::SendMessageW(of, WM_GETTEXT, 512, reinterpret_cast<LPARAM>(text)) > 0) {
-      texts += std::string("#") + kind + ": " + Utf8(text) + '\n';
-    }
-  };
-  Line("title", window);
-  for (HWND child = ::GetWindow(window, GW_CHILD); child != nullptr;
-       child = ::GetWindow(child, GW_HWNDNEXT)) {
-    char name[64] = {};
-    ::GetClassNameA(child, name, sizeof name);
-    Line(name, child);
-  }
+  AddText(window, reinterpret_cast<LPARAM>(&texts));
+  ::EnumChildWindows(window, AddText, reinterpret_cast<LPARAM>(&texts));
   return texts;
 }
 
