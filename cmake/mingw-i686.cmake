@@ -1,18 +1,3 @@
-# Cross-build for 32-bit Windows with Debian's MinGW-w64 (posix threads, so std::thread
-# and Boost.Thread's Windows sources work). See scripts/windows.
-set(CMAKE_SYSTEM_NAME Windows)
+# Cross-build for 32-bit Windows with Debian's MinGW-w64 (scripts/windows --arch i686).
 set(CMAKE_SYSTEM_PROCESSOR i686)
-
-set(triplet i686-w64-mingw32)
-set(CMAKE_C_COMPILER ${triplet}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${triplet}-g++-posix)
-set(CMAKE_RC_COMPILER ${triplet}-windres)
-
-set(CMAKE_FIND_ROOT_PATH /usr/${triplet})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-
-# One self-contained, stripped executable: no MinGW runtime DLLs to ship beside it.
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++ -s")
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)

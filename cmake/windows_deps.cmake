@@ -55,8 +55,10 @@ endif()
 
 set(wxWidgets_CONFIG_OPTIONS --static=yes)
 # The wxMSW install is a root of its own for find_file (its headers are not under
-# MinGW's sysroot).
-get_filename_component(wx_prefix "${wxWidgets_CONFIG_EXECUTABLE}/../.." ABSOLUTE)
+# MinGW's sysroot). Its real path: wx-config names its folders by the path it was
+# installed to, which a link may lead to (scripts/windows' cache of older days).
+get_filename_component(wx_bin "${wxWidgets_CONFIG_EXECUTABLE}" DIRECTORY)
+get_filename_component(wx_prefix "${wx_bin}/.." REALPATH)
 list(APPEND CMAKE_FIND_ROOT_PATH ${wx_prefix})
 
 # The resource script is UTF-8; the compiler warnings are for C++ only.

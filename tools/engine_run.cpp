@@ -5,8 +5,17 @@
 // probes. On request it changes the list in the middle of the run, as a reload of config.ini
 // would, and reads its memory at given times. A test and benchmark tool; the window program
 // does not use it.
+#ifdef _WIN32
+// winsock2.h before windows.h, which would otherwise pull in the old winsock.h.
+#include <winsock2.h>
+// (kept apart so include sorting cannot reorder them)
+#include <windows.h>
+// (after windows.h, on which it builds)
+#include <psapi.h>
+#else
 #include <sys/resource.h>
 #include <sys/socket.h>
+#endif
 
 #include <algorithm>
 #include <cerrno>
@@ -32,6 +41,36 @@
 
 namespace {
 
+#ifdef _WIN32
+double CpuSeconds() {
+  FILETIME created, exited, kernel, user;
+  if (!::GetProcessTimes(::GetCurrentProcess(), &created, &exited, &kernel, &user)) {
+    return 0;
+  }
+  // FILETIMEs count 100 ns.
+  const auto Seconds = [](const FILETIME& t) {
+    return ((static_cast<unsigned long long>(t.dwHighDateTime) << 32) | t.dwLowDateTime) / 1e7;
+  };
+  return Seconds(kernel) + Seconds(user);
+}
+
+// The process's working set: its peak, or now; KiB, -1 when Windows cannot tell.
+long WorkingSetKib(bool peak) {
+  PROCESS_MEMORY_COUNTERS counters{};
+  if (!::GetProcessMemoryInfo(::GetCurrentProcess(), &counters, sizeof counters)) {
+    return -1;
+  }
+  return static_cast<long>((peak ? counters.PeakWorkingSetSize : counters.WorkingSetSize) / 1024);
+}
+
+long PeakRssKib() {
+  return WorkingSetKib(true);
+}
+
+long RssKib() {
+  return WorkingSetKib(false);
+}
+#else
 double CpuSeconds() {
   rusage usage{};
   getrusage(RUSAGE_SELF, &usage);
@@ -59,6 +98,7 @@ long RssKib() {
   }
   return kib;
 }
+#endif
 
 std::string Delay(std::uint32_t ms) {
   return ms == DelayTarget::kNone ? "-" : std::to_string(ms);
@@ -93,13 +133,18 @@ const char* KindName(platform::SocketKind kind) {
 }
 
 // The engine on a socket of its own; with a receive buffer size, on the socket it would
-// open itself, but with a buffer of that size (tests make the system drop replies).
-std::unique_ptr<DelayTimeMgr> MakeManager(int receive_buffer) {
-  if (receive_buffer == 0) {
+// open itself, but with a buffer of that size (tests make the system drop replies); with
+// datagram, on a datagram socket even where a raw one would open (Wine lends one to a
+// user without the right, which the echo-mode tests must not take).
+std::unique_ptr<DelayTimeMgr> MakeManager(int receive_buffer, bool datagram) {
+  if (receive_buffer == 0 && !datagram) {
     return std::make_unique<DelayTimeMgr>();
   }
-  const int socket = DelayTimeMgr::OpenIcmpSocket();
-  if (::setsockopt(socket, SOL_SOCKET, SO_RCVBUF, &receive_buffer, sizeof receive_buffer) != 0) {
+  const int socket = DelayTimeMgr::OpenIcmpSocket(platform::IpFamily::kV4, !datagram);
+  // Winsock takes the value as char*; POSIX takes any pointer.
+  if (receive_buffer != 0 &&
+      ::setsockopt(socket, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&receive_buffer),
+                   sizeof receive_buffer) != 0) {
     const int error = errno;
     platform::CloseSocket(socket);
     throw std::system_error(error, std::generic_category(), "setting the receive buffer");
@@ -111,6 +156,7 @@ std::unique_ptr<DelayTimeMgr> MakeManager(int receive_buffer) {
 struct Options {
   double seconds = 0;      // how long the engine runs
   int receive_buffer = 0;  // bytes of the IPv4 socket's receive buffer; 0: the engine's own
+  bool datagram = false;   // a datagram socket even where a raw one would open
   // A list change: at this many seconds into the run, the list becomes file's.
   struct Change {
     double at = 0;     // seconds after the start
@@ -146,6 +192,10 @@ bool ParseChange(const std::string& text, Options::Change* change) {
 // One option with its value; false on an unknown option or a bad value.
 bool ParseOption(const std::string& name, const char* value, Options* options) {
   char* end = nullptr;
+  if (name == "--socket") {
+    options->datagram = std::string(value) == "datagram";
+    return options->datagram || std::string(value) == "raw";
+  }
   if (name == "--receive-buffer") {
     const long bytes = std::strtol(value, &end, 10);
     options->receive_buffer = static_cast<int>(bytes);
@@ -271,12 +321,14 @@ int main(int argc, char** argv) {
   Options options;
   if (!ParseArguments(argc, argv, &options)) {
     std::fprintf(stderr,
-                 "usage: engine_run [--receive-buffer BYTES] [--change-at SECONDS=FILE]...\n"
+                 "usage: engine_run [--socket raw|datagram] [--receive-buffer BYTES]\n"
+                 "                  [--change-at SECONDS=FILE]...\n"
                  "                  [--settle SECONDS] [--rss-at SECONDS]... SECONDS\n"
                  "Runs the engine on ./config.ini for SECONDS, then prints one CSV line per\n"
                  "target, a #summary line, a #mode line (raw or datagram sockets) and a #mode6\n"
                  "line (the same for IPv6 targets, none, or unavailable). Needs the right to\n"
                  "open raw sockets, or ICMP datagram sockets allowed to its groups.\n"
+                 "--socket datagram takes the datagram kind even where raw would open.\n"
                  "--receive-buffer sets the IPv4 socket's receive buffer (SO_RCVBUF).\n"
                  "--change-at makes the list FILE's (config.ini's syntax) that many seconds\n"
                  "into the run, hosts of equal text kept, and prints a #change line; the RSS\n"
@@ -293,7 +345,8 @@ int main(int argc, char** argv) {
   try {
     using Clock = std::chrono::steady_clock;
     const auto constructing = Clock::now();
-    const std::unique_ptr<DelayTimeMgr> owned = MakeManager(options.receive_buffer);
+    const std::unique_ptr<DelayTimeMgr> owned =
+        MakeManager(options.receive_buffer, options.datagram);
     DelayTimeMgr& manager = *owned;
     const auto constructed = Clock::now();
     const double cpu_before = CpuSeconds();

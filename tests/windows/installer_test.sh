@@ -52,7 +52,9 @@ elapsed() { echo "$(($(date +%s) - started))s"; }
 
 # Wine would copy the Start-menu entry into this machine's own desktop menu.
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:+$WINEDLLOVERRIDES;}winemenubuilder.exe=d"
-probe() { timeout 120 wine lumoret_probe.exe "$@"; }
+# The loader of the installer's architecture, as scripts/windows names it.
+wine=${WINE:-wine}
+probe() { timeout 120 "$wine" lumoret_probe.exe "$@"; }
 unset LANGUAGE LC_ALL LC_MESSAGES
 export LANG=C.UTF-8
 drive=$WINEPREFIX/drive_c
@@ -62,7 +64,7 @@ uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Lumoret'
 # under WOW6432Node in a 64-bit prefix).
 view=/reg:32
 file -b "$installer" | grep -q '^PE32+' && view=/reg:64
-uninstall_entry() { timeout 120 wine reg query "$uninstall_key" "$view" "$@" >>"$work/wine.log" 2>&1; }
+uninstall_entry() { timeout 120 "$wine" reg query "$uninstall_key" "$view" "$@" >>"$work/wine.log" 2>&1; }
 # Program Files (x86) too: a 64-bit prefix puts a 32-bit program there.
 installed() { find "$drive" -maxdepth 2 -path "$drive/Program Files*/Lumoret" -type d; }
 user_folders() { find "$drive/users" -path "*/AppData/$1/Lumoret" -type d; }
@@ -70,7 +72,7 @@ user_folders() { find "$drive/users" -path "*/AppData/$1/Lumoret" -type d; }
 { installed; user_folders Roaming; user_folders Local; } | xargs -r -d '\n' rm -rf
 rm -f "$menu_entry"
 
-timeout 600 wine "$installer" /S >"$work/wine.log" 2>&1 || fail "silent install exited with $?"
+timeout 600 "$wine" "$installer" /S >"$work/wine.log" 2>&1 || fail "silent install exited with $?"
 folder=$(installed)
 [ -n "$folder" ] || fail "nothing installed in Program Files"
 for file in Lumoret.exe ReadMe.txt ReadMe.en.txt LICENSE.txt config.sample.ini Uninstall.exe; do
@@ -82,7 +84,7 @@ uninstall_entry /v UninstallString ||
 step "silent install into $(basename "$(dirname "$folder")")\\Lumoret with its Start-menu and uninstall entries ($(elapsed))"
 
 printf '127.0.0.1\r\n' >"$folder/config.sample.ini"
-timeout 600 wine start /wait 'C:\ProgramData\Microsoft\Windows\Start Menu\Programs\Lumoret.lnk' \
+timeout 600 "$wine" start /wait 'C:\ProgramData\Microsoft\Windows\Start Menu\Programs\Lumoret.lnk' \
   >>"$work/wine.log" 2>&1 &
 lumoret=$!
 pids+=("$lumoret")
@@ -97,7 +99,7 @@ probe help 60 >"$work/notepad.txt" || { cat "$work/notepad.txt"; fail "Help foun
 step "Help opens the ReadMe.txt beside the program"
 # Replacing a running program would leave half of it. (The uninstaller's refusal, the
 # same check, runs in a copy of it whose end cannot be waited for from here.)
-timeout 120 wine "$installer" /S >>"$work/wine.log" 2>&1 && fail "a silent install went on while Lumoret ran"
+timeout 120 "$wine" "$installer" /S >>"$work/wine.log" 2>&1 && fail "a silent install went on while Lumoret ran"
 [ -f "$folder/Lumoret.exe" ] || fail "a refused install removed Lumoret.exe"
 step "a second install refused while Lumoret runs"
 probe close || fail "closing the window"
@@ -110,7 +112,7 @@ status=$?
 
 printf '# the user'"'"'s own\r\n127.0.0.1\r\n' >"$work/own.ini"
 cp "$work/own.ini" "$config"
-timeout 120 wine "$folder/Uninstall.exe" /S >>"$work/wine.log" 2>&1 || fail "silent uninstall exited with $?"
+timeout 120 "$wine" "$folder/Uninstall.exe" /S >>"$work/wine.log" 2>&1 || fail "silent uninstall exited with $?"
 # The uninstaller runs from a copy in the temporary folder, so that it can remove itself:
 # its start returns at once.
 for _ in $(seq 300); do [ -e "$folder" ] || break; sleep 1; done

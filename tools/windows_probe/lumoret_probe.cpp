@@ -1,7 +1,10 @@
 // lumoret_probe <command> [seconds]: looks at a running Lumoret.exe from outside, as a
 // user would, and exits 0 when the check holds within the given time (default 30 s).
 //   window     a top-level window titled "Lumoret" exists
-//   replies    the first row's reply count reaches 2; prints every row
+//   replies    the first row's reply count reaches 2; prints every row. With a host after
+//              the seconds: that host's row instead
+//   text       a text of the window (title, child windows) contains the given string,
+//              which follows the seconds; prints the texts
 //   gone       no window titled "Lumoret" is left
 //   about      the window menu's last item opens the About box, Esc closes it again
 //   help       the item before it starts Notepad (closed again)
@@ -94,10 +97,9 @@ bool WatchRows(HWND window, double seconds, Check check) {
   return ok;
 }
 
-// The cells of the first row.
-std::vector<std::string> FirstRow(const std::string& rows) {
+// The cells of a row.
+std::vector<std::string> Cells(const std::string& line) {
   std::vector<std::string> cells;
-  const std::string line = rows.substr(0, rows.find('\n'));
   std::size_t at = 0;
   for (;;) {
     const std::size_t bar = line.find(" | ", at);
@@ -149,6 +151,34 @@ HWND DetailsWindow() {
   return found;
 }
 
+// The cells of the first row, or of the row whose first cell is host when one is given.
+std::vector<std::string> FindRow(const std::string& rows, const std::string& host) {
+  std::size_t at = 0;
+  while (at < rows.size()) {
+    const std::size_t end = rows.find('\n', at);
+    std::vector<std::string> cells = Cells(rows.substr(at, end - at));
+    if (host.empty() || cells.front() == host) {
+      return cells;
+    }
+    if (end == std::string::npos) {
+      break;
+    }
+    at = end + 1;
+  }
+  return {};
+}
+
+// The texts the hook sent after the rows: the lines that begin with '#'.
+std::string Texts(const std::string& rows) {
+  std::string texts;
+  for (std::size_t at = rows.find('#'); at != std::string::npos; at = rows.find("\n#", at)) {
+    at += rows[at] == '\n' ? 1 : 0;
+    const std::size_t end = rows.find('\n', at);
+    texts += rows.substr(at, end == std::string::npos ? end : end - at + 1);
+  }
+  return texts;
+}
+
 int Fail(const char* what) {
   std::fprintf(stderr, "lumoret_probe: %s\n", what);
   return 1;
@@ -159,10 +189,12 @@ int Fail(const char* what) {
 int main(int argc, char** argv) {
   if (argc < 2) {
     return Fail(
-        "usage: lumoret_probe window|replies|gone|about|help|details|foreground|close [seconds]");
+        "usage: lumoret_probe window|replies|text|gone|about|help|details|foreground|close "
+        "[seconds [host|string]]");
   }
   const std::string command = argv[1];
   const double seconds = argc > 2 ? std::atof(argv[2]) : 30.0;
+  const std::string operand = argc > 3 ? argv[3] : "";
   if (command == "window") {
     return WaitFor(seconds, [] { return MainWindow() != nullptr; }) ? 0 : Fail("no window");
   }
@@ -174,12 +206,19 @@ int main(int argc, char** argv) {
     return Fail("no window titled Lumoret");
   }
   if (command == "replies") {
-    const bool ok = WatchRows(window, seconds, [](const std::string& rows) {
-      const std::vector<std::string> cells = FirstRow(rows);
+    const bool ok = WatchRows(window, seconds, [&operand](const std::string& rows) {
+      const std::vector<std::string> cells = FindRow(rows, operand);
       return cells.size() == 9 && std::atoi(cells[7].c_str()) >= 2;
     });
-    std::printf("%s", received_rows.c_str());
-    return ok ? 0 : Fail("the first row got no replies");
+    std::printf("%s", received_rows.substr(0, received_rows.find('#')).c_str());
+    return ok ? 0 : Fail("the row got no replies");
+  }
+  if (command == "text") {
+    const bool ok = WatchRows(window, seconds, [&operand](const std::string& rows) {
+      return Texts(rows).find(operand) != std::string::npos;
+    });
+    std::printf("%s", Texts(received_rows).c_str());
+    return ok ? 0 : Fail("no text of the window holds the string");
   }
   if (command == "about") {
     ChooseFromWindowMenu(window, 0);

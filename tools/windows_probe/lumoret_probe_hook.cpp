@@ -1,6 +1,7 @@
 // Loaded into Lumoret.exe by lumoret_probe through a message hook: reads the report list
 // from inside the process (under Wine on an emulated CPU, no process can read another's
-// memory) and sends the rows back with WM_COPYDATA, which Windows carries across.
+// memory) and sends the rows back with WM_COPYDATA, which Windows carries across, followed
+// by the window's texts.
 #include <windows.h>
 // (after windows.h, on which it builds)
 #include <commctrl.h>
@@ -41,6 +42,26 @@ std::string ReadRows(HWND list) {
   return rows;
 }
 
+// "#CLASS: TEXT" for a window with a text, added to the texts LPARAM points to.
+BOOL CALLBACK AddText(HWND window, LPARAM texts) {
+  wchar_t text[512] = {};
+  if (::SendMessageW(window, WM_GETTEXT, 512, reinterpret_cast<LPARAM>(text)) > 0) {
+    char name[64] = {};
+    ::GetClassNameA(window, name, sizeof name);
+    *reinterpret_cast<std::string*>(texts) += std::string("#") + name + ": " + Utf8(text) + '\n';
+  }
+  return TRUE;
+}
+
+// One line for the window's title and one for each window inside it with a text (a status
+// bar gives its first part): where the window may say which mode runs.
+std::string ReadTexts(HWND window) {
+  std::string texts;
+  AddText(window, reinterpret_cast<LPARAM>(&texts));
+  ::EnumChildWindows(window, AddText, reinterpret_cast<LPARAM>(&texts));
+  return texts;
+}
+
 DWORD last_report = 0;
 
 }  // namespace
@@ -54,7 +75,7 @@ extern "C" __declspec(dllexport) LRESULT CALLBACK
     HWND list = window ? ::FindWindowExW(window, nullptr, WC_LISTVIEWW, nullptr) : nullptr;
     HWND receiver = ::FindWindowA("LumoretProbeReceiver", nullptr);
     if (list != nullptr && receiver != nullptr) {
-      const std::string rows = ReadRows(list);
+      const std::string rows = ReadRows(list) + ReadTexts(window);
       COPYDATASTRUCT data = {};
       data.cbData = static_cast<DWORD>(rows.size() + 1);
       data.lpData = const_cast<char*>(rows.c_str());
