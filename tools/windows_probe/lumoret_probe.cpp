@@ -13,6 +13,8 @@
 //   foreground the window is the foreground window
 //   close      closes the window
 #include <windows.h>
+// (after windows.h, which it needs)
+#include <shellapi.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -179,6 +181,24 @@ std::string Texts(const std::string& rows) {
   return texts;
 }
 
+// Argument number of the command line in UTF-8, as the window's texts come: argv is in
+// the ANSI code page, which has no room for Chinese.
+std::string Utf8Argument(int number) {
+  int count = 0;
+  wchar_t** arguments = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+  std::string utf8;
+  if (arguments != nullptr && number < count) {
+    const int bytes =
+        ::WideCharToMultiByte(CP_UTF8, 0, arguments[number], -1, nullptr, 0, nullptr, nullptr);
+    if (bytes > 1) {
+      utf8.resize(static_cast<std::size_t>(bytes - 1));
+      ::WideCharToMultiByte(CP_UTF8, 0, arguments[number], -1, &utf8[0], bytes, nullptr, nullptr);
+    }
+  }
+  ::LocalFree(arguments);
+  return utf8;
+}
+
 int Fail(const char* what) {
   std::fprintf(stderr, "lumoret_probe: %s\n", what);
   return 1;
@@ -194,7 +214,7 @@ int main(int argc, char** argv) {
   }
   const std::string command = argv[1];
   const double seconds = argc > 2 ? std::atof(argv[2]) : 30.0;
-  const std::string operand = argc > 3 ? argv[3] : "";
+  const std::string operand = argc > 3 ? Utf8Argument(3) : "";
   if (command == "window") {
     return WaitFor(seconds, [] { return MainWindow() != nullptr; }) ? 0 : Fail("no window");
   }
