@@ -76,7 +76,7 @@ fi
 import -window root screenshot.png || fail "screenshot"
 
 # A known fault not yet found: in some runs (2 of 5 on x86_64, 2 of 3 on i686 under
-# qemu, as often with the build of 4d0d27c as with today's) the process faults inside
+# qemu, as often with a build of 1f0cf26 as with today's) the process faults inside
 # ntdll's heap code after the window has closed, as it ends: a write to 8000000E,
 # 80000012 or 0. With LUMORET_WINE_EXIT_FAULT=note (scripts/windows' default) such a fault
 # after the close is printed as a note and the run goes on to the history check; with
