@@ -2,6 +2,8 @@
 
 #include <stdlib.h>
 
+#include <fstream>
+#include <sstream>
 #include <string>
 
 void TempDirFixture::SetUp() {
@@ -16,4 +18,10 @@ void TempDirFixture::TearDown() {
     std::filesystem::remove_all(dir_, error);
     EXPECT_FALSE(error) << dir_ << ": " << error.message();
   }
+}
+
+std::string TempDirFixture::FileText(const std::filesystem::path& file) {
+  std::ostringstream text;
+  text << std::ifstream(file, std::ios::binary).rdbuf();
+  return text.str();
 }

@@ -4,7 +4,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 
 #include "tests/common/temp_dir_fixture.h"
@@ -14,12 +13,6 @@ namespace {
 namespace fs = std::filesystem;
 
 using DataFolderTest = TempDirFixture;
-
-std::string Read(const fs::path& file) {
-  std::ostringstream text;
-  text << std::ifstream(file).rdbuf();
-  return text.str();
-}
 
 // Starts in start and moves as a Windows start would; where it ends up, and whether it
 // said it moved.
@@ -42,7 +35,7 @@ TEST_F(DataFolderTest, AStartWithoutConfigMovesToTheUserFolderAndNeverReplacesTh
 
   // The first start: the folder is made, the sample copied into it.
   EXPECT_EQ(StartIn(program, folder, sample), std::make_pair(folder, true));
-  EXPECT_EQ(Read(folder / "config.ini"), "# sample\n127.0.0.1\n");
+  EXPECT_EQ(FileText(folder / "config.ini"), "# sample\n127.0.0.1\n");
   EXPECT_FALSE(fs::exists(program / "config.ini"));
 
   // The user's own list survives every later start, and a newer sample.
@@ -50,12 +43,12 @@ TEST_F(DataFolderTest, AStartWithoutConfigMovesToTheUserFolderAndNeverReplacesTh
   std::ofstream(sample) << "# newer sample\n";
   EXPECT_EQ(StartIn(program, folder, sample), std::make_pair(folder, true));
   EXPECT_EQ(StartIn(folder, folder, sample), std::make_pair(folder, false));
-  EXPECT_EQ(Read(folder / "config.ini"), "192.0.2.7\n");
+  EXPECT_EQ(FileText(folder / "config.ini"), "192.0.2.7\n");
 
   // A config.ini in the working folder keeps the start there.
   std::ofstream(program / "config.ini") << "198.51.100.1\n";
   EXPECT_EQ(StartIn(program, folder, sample), std::make_pair(program, false));
-  EXPECT_EQ(Read(folder / "config.ini"), "192.0.2.7\n");
+  EXPECT_EQ(FileText(folder / "config.ini"), "192.0.2.7\n");
 }
 
 TEST_F(DataFolderTest, NoSampleLeavesTheDefaultToTheEngineAndAnUnmakeableFolderStaysPut) {

@@ -11,7 +11,6 @@
 #include <filesystem>
 #include <fstream>
 #include <set>
-#include <sstream>
 #include <string>
 
 #include "tests/common/temp_dir_fixture.h"
@@ -21,12 +20,6 @@ namespace {
 namespace fs = std::filesystem;
 
 using FileWriteTest = TempDirFixture;
-
-std::string Contents(const fs::path& path) {
-  std::ostringstream text;
-  text << std::ifstream(path).rdbuf();
-  return text.str();
-}
 
 std::set<std::string> Names(const fs::path& folder) {
   std::set<std::string> names;
@@ -46,21 +39,21 @@ TEST_F(FileWriteTest, ReplacingWritesThroughLinksKeepsTheModeAndFitsEveryName) {
   EXPECT_FALSE(platform::WriteFileReplacing((dir_ / "outer.csv").string(), "new"));
   EXPECT_TRUE(fs::is_symlink(dir_ / "link.csv"));
   EXPECT_TRUE(fs::is_symlink(dir_ / "outer.csv"));
-  EXPECT_EQ(Contents(real), "new");
+  EXPECT_EQ(FileText(real), "new");
   EXPECT_EQ(fs::status(real).permissions() & fs::perms::all,
             fs::perms::owner_read | fs::perms::owner_write);
 
   // A link to nothing yet makes the file it names.
   fs::create_symlink("made.csv", dir_ / "dangling.csv");
   EXPECT_FALSE(platform::WriteFileReplacing((dir_ / "dangling.csv").string(), "made"));
-  EXPECT_EQ(Contents(dir_ / "made.csv"), "made");
+  EXPECT_EQ(FileText(dir_ / "made.csv"), "made");
 
   // Names up to the system's longest, new and replaced.
   for (std::size_t length : {250, 255}) {
     const fs::path longest = dir_ / std::string(length, 'n');
     EXPECT_FALSE(platform::WriteFileReplacing(longest.string(), "1")) << length;
     EXPECT_FALSE(platform::WriteFileReplacing(longest.string(), "2")) << length;
-    EXPECT_EQ(Contents(longest), "2") << length;
+    EXPECT_EQ(FileText(longest), "2") << length;
   }
   fs::create_symlink("loop.csv", dir_ / "loop.csv");
   EXPECT_EQ(platform::WriteFileReplacing((dir_ / "loop.csv").string(), "x").value(), ELOOP);

@@ -40,12 +40,6 @@ std::string Joined(const std::vector<std::string>& lines) {
   return text;
 }
 
-std::string FileText(const std::filesystem::path& path) {
-  std::ostringstream text;
-  text << std::ifstream(path, std::ios::binary).rdbuf();
-  return text.str();
-}
-
 class SettingsFileTest : public TempDirFixture {
  protected:
   // The toolkit's log reaches its target only from the thread it knows as its main one.
